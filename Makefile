@@ -1,0 +1,55 @@
+# Pictrel: the commands a developer types. Every target installs what is missing first.
+SHELL := /bin/bash
+.DEFAULT_GOAL := run
+
+RELEASE_DIR := build/release
+TEST_DIR    := build/asan
+GENERATOR   := -G Ninja
+JOBS        ?= $(shell nproc)
+FORMAT_FILES = $(shell git ls-files -co --exclude-standard -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'scripts/*.cpp')
+
+.PHONY: deps release run test bench screenshot samples format format-check
+
+deps:
+	@scripts/setup-deps
+
+release: deps
+	@cmake -S . -B $(RELEASE_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DPICTREL_TESTS=OFF -DPICTREL_BENCH=ON >/dev/null
+	@cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+samples: release
+	@$(RELEASE_DIR)/make_samples samples 2> >(grep -v "TIFFFieldWithTag" >&2)
+
+# Opens the viewer on the first sample picture; without a display it runs under
+# Xvfb and saves a screenshot instead.
+run: samples
+	@first=$$(ls samples | head -n 1); \
+	if [[ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]]; then \
+	    $(RELEASE_DIR)/pictrel /view "samples/$$first"; \
+	else \
+	    scripts/screenshot $(RELEASE_DIR)/pictrel screenshots/pictrel.png /view "samples/$$first"; \
+	fi
+
+screenshot: samples
+	@scripts/screenshot $(RELEASE_DIR)/pictrel screenshots/pictrel.png /view "samples/$$(ls samples | head -n 1)"
+
+# Builds with AddressSanitizer and UndefinedBehaviorSanitizer, checks formatting,
+# runs every test on the offscreen platform.
+test: deps format-check
+	@cmake -S . -B $(TEST_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTREL_SANITIZE=ON -DPICTREL_TESTS=ON >/dev/null
+	@cmake --build $(TEST_DIR) -j $(JOBS)
+	@cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen \
+	    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	    LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest --output-on-failure -j $(JOBS)
+
+bench: release
+	@$(RELEASE_DIR)/bench/bench_gfx --benchmark_counters_tabular=true
+	@$(RELEASE_DIR)/bench/bench_timer
+
+format:
+	@clang-format -i $(FORMAT_FILES)
+
+format-check:
+	@clang-format --dry-run --Werror $(FORMAT_FILES) || { echo "Sources are not formatted: run 'make format'."; exit 1; }
