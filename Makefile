@@ -44,9 +44,11 @@ test: deps format-check
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest --output-on-failure -j $(JOBS)
 
+# Every benchmark program; each measures its own baseline in the same run.
 bench: release
-	@$(RELEASE_DIR)/bench/bench_gfx --benchmark_counters_tabular=true
-	@$(RELEASE_DIR)/bench/bench_timer
+	@for b in $$(find $(RELEASE_DIR)/bench -maxdepth 2 -type f -executable -name 'bench_*' | sort); do \
+	    echo "== $$(basename $$b)"; $$b || exit 1; \
+	done
 
 format:
 	@clang-format -i $(FORMAT_FILES)

@@ -278,6 +278,20 @@ inline void StoreRow(const TResampleOutput& out, int r, const TColor32* px, int 
     for (int i = 0; i < n; ++i) dst[out.PixelStride * i] = px[i];
 }
 
+// Rows of a turned output written together (see StoreTurnedBlock).
+constexpr int kTurnBlock = 32;
+
+// Writes `count` output rows r0 ... held one after another in `lines`, for an
+// output whose rows run across the destination's rows: pixel x of all of them
+// lands in one destination row, side by side.
+void StoreTurnedBlock(const TResampleOutput& out, int r0, int count, const TColor32* lines,
+                      int width) {
+    for (int x = 0; x < width; ++x) {
+        TColor32* p = out.Origin + out.PixelStride * x + out.RowStride * r0;
+        for (int b = 0; b < count; ++b) p[out.RowStride * b] = lines[std::size_t(b) * width + x];
+    }
+}
+
 void ResampleKernel(TResamplerKind kind, const TBitmap32& src, const TRect& s, const TFloatRect& d,
                     const TRect& area, const TResampleOutput& out) {
     const TKernel kernel = KernelFor(kind);
@@ -302,31 +316,42 @@ void ResampleKernel(TResamplerKind kind, const TBitmap32& src, const TRect& s, c
         std::vector<int> slotRow(std::size_t(ringSize), -1);
         std::vector<TColor32> premultiplied(translucent ? std::size_t(src.Width()) : 0);
         std::vector<const TColor32*> taps(static_cast<std::size_t>(ringSize));
-        // Rows are filtered in place when the output is contiguous, else in a line buffer.
-        std::vector<TColor32> line(out.PixelStride == 1 ? 0 : std::size_t(width));
-        for (int r = firstRow; r < lastRow; ++r) {
-            const TContrib c = rows.Contribs[r];
-            for (int k = 0; k < c.Count; ++k) {
-                const int y = c.First + k;
-                const int slot = y % ringSize;
-                TColor32* filtered = ring.get() + std::size_t(slot) * width;
-                if (slotRow[slot] != y) {
-                    const TColor32* row = src.ScanLine(y);
-                    if (translucent) {
-                        PremultiplyRow(premultiplied.data() + s.Left, row + s.Left,
-                                       std::size_t(s.Width()));
-                        row = premultiplied.data();
+        // Rows are filtered in place when the output is contiguous, else in line
+        // buffers. A turned output (rows run across the destination) is written a
+        // block of rows at a time, so each destination row receives a short run of
+        // neighbouring pixels instead of one scattered pixel per filtered row.
+        const bool turned = out.PixelStride != 1 && out.PixelStride != -1;
+        const int block = turned ? kTurnBlock : 1;
+        std::vector<TColor32> lines(out.PixelStride == 1 ? 0 : std::size_t(width) * block);
+        for (int r0 = firstRow; r0 < lastRow; r0 += block) {
+            const int count = std::min(block, lastRow - r0);
+            for (int b = 0; b < count; ++b) {
+                const int r = r0 + b;
+                const TContrib c = rows.Contribs[r];
+                for (int k = 0; k < c.Count; ++k) {
+                    const int y = c.First + k;
+                    const int slot = y % ringSize;
+                    TColor32* filtered = ring.get() + std::size_t(slot) * width;
+                    if (slotRow[slot] != y) {
+                        const TColor32* row = src.ScanLine(y);
+                        if (translucent) {
+                            PremultiplyRow(premultiplied.data() + s.Left, row + s.Left,
+                                           std::size_t(s.Width()));
+                            row = premultiplied.data();
+                        }
+                        HorizontalPass(row, cols, filtered);
+                        slotRow[slot] = y;
                     }
-                    HorizontalPass(row, cols, filtered);
-                    slotRow[slot] = y;
+                    taps[k] = filtered;
                 }
-                taps[k] = filtered;
+                TColor32* dst = out.PixelStride == 1 ? out.Origin + out.RowStride * r
+                                                     : lines.data() + std::size_t(b) * width;
+                VerticalPass(taps.data(), &rows.Weights[std::size_t(r) * rows.Stride], c.Count,
+                             width, dst);
+                if (translucent) UnpremultiplyRow(dst, dst, std::size_t(width));
+                if (!turned) StoreRow(out, r, dst, width);
             }
-            TColor32* dst = out.PixelStride == 1 ? out.Origin + out.RowStride * r : line.data();
-            VerticalPass(taps.data(), &rows.Weights[std::size_t(r) * rows.Stride], c.Count, width,
-                         dst);
-            if (translucent) UnpremultiplyRow(dst, dst, std::size_t(width));
-            StoreRow(out, r, dst, width);
+            if (turned) StoreTurnedBlock(out, r0, count, lines.data(), width);
         }
     });
 }
@@ -381,18 +406,21 @@ bool ResampleDraft(const TBitmap32& src, const TRect& s, const TFloatRect& d, co
     std::vector<int> xs(std::size_t(area.Width()));
     for (int i = 0; i < area.Width(); ++i) xs[i] = std::clamp(area.Left + i - x0, 0, w - 1);
     const bool sequential = area.Left >= x0 && area.Right - x0 <= w;
-    std::vector<TColor32> line(std::size_t(area.Width()));
-    for (int r = 0; r < area.Height(); ++r) {
-        const int sy = std::clamp(area.Top + r - y0, 0, h - 1);
-        const auto* row = reinterpret_cast<const TColor32*>(scaled.constScanLine(sy));
-        if (opaque && sequential) {
-            StoreRow(out, r, row + xs[0], area.Width());
-            continue;
+    const QImage& result = scaled;
+    SplitRows(area.Height(), double(area.Width()) * area.Height(), [&](int first, int last) {
+        std::vector<TColor32> line(std::size_t(area.Width()));
+        for (int r = first; r < last; ++r) {
+            const int sy = std::clamp(area.Top + r - y0, 0, h - 1);
+            const auto* row = reinterpret_cast<const TColor32*>(result.constScanLine(sy));
+            if (opaque && sequential) {
+                StoreRow(out, r, row + xs[0], area.Width());
+                continue;
+            }
+            for (int i = 0; i < area.Width(); ++i) line[i] = row[xs[i]];
+            if (!opaque) UnpremultiplyRow(line.data(), line.data(), line.size());
+            StoreRow(out, r, line.data(), area.Width());
         }
-        for (int i = 0; i < area.Width(); ++i) line[i] = row[xs[i]];
-        if (!opaque) UnpremultiplyRow(line.data(), line.data(), line.size());
-        StoreRow(out, r, line.data(), area.Width());
-    }
+    });
     return true;
 }
 
