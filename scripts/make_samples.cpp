@@ -28,7 +28,8 @@ void PaintScene(FIBITMAP* dib, int shift) {
             r += 215 * sun;
             g += 170 * sun;
             b -= 60 * sun;
-            const double hill = 0.62 + 0.08 * std::sin(fx * 9.0 + shift) + 0.05 * std::sin(fx * 23.0);
+            const double hill =
+                0.62 + 0.08 * std::sin(fx * 9.0 + shift) + 0.05 * std::sin(fx * 23.0);
             if (fy > hill) {
                 const double d = (fy - hill) * 3.0;
                 r = 50 + 40 * d;
@@ -59,7 +60,8 @@ bool WritePages(FREE_IMAGE_FORMAT fif, const fs::path& path, int pages, bool ani
     FIMULTIBITMAP* multi = FreeImage_OpenMultiBitmap(fif, tmp.c_str(), TRUE, FALSE, TRUE);
     if (multi == nullptr) return false;
     for (int i = 0; i < pages; ++i) {
-        FIBITMAP* page = FreeImage_Allocate(animated ? 320 : 480 - i * 60, animated ? 200 : 320, 24);
+        FIBITMAP* page =
+            FreeImage_Allocate(animated ? 320 : 480 - i * 60, animated ? 200 : 320, 24);
         PaintScene(page, i);
         FIBITMAP* stored = animated ? FreeImage_ColorQuantize(page, FIQ_WUQUANT) : page;
         if (animated) {

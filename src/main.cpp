@@ -41,9 +41,8 @@ protected:
         TBitmap32 buffer(int(width() * dpr), int(height() * dpr));
         buffer.Clear(clBlack32);
         if (!m_picture.Empty()) {
-            const double scale =
-                std::min({1.0 * dpr, (buffer.Width() - 2.0) / m_picture.Width(),
-                          (buffer.Height() - 2.0) / m_picture.Height()});
+            const double scale = std::min({1.0 * dpr, (buffer.Width() - 2.0) / m_picture.Width(),
+                                           (buffer.Height() - 2.0) / m_picture.Height()});
             const double w = m_picture.Width() * scale, h = m_picture.Height() * scale;
             const double x = std::round((buffer.Width() - w) / 2);
             const double y = std::round((buffer.Height() - h) / 2);

@@ -9,18 +9,27 @@
 
 int NiceOffsetFor(TThreadPriority priority) {
     switch (priority) {
-    case TThreadPriority::tpIdle: return 19;
-    case TThreadPriority::tpLowest: return 10;
-    case TThreadPriority::tpLower: return 5;
-    case TThreadPriority::tpNormal: return 0;
-    case TThreadPriority::tpHigher: return -5;
-    case TThreadPriority::tpHighest: return -10;
-    case TThreadPriority::tpTimeCritical: return -15;
+    case TThreadPriority::tpIdle:
+        return 19;
+    case TThreadPriority::tpLowest:
+        return 10;
+    case TThreadPriority::tpLower:
+        return 5;
+    case TThreadPriority::tpNormal:
+        return 0;
+    case TThreadPriority::tpHigher:
+        return -5;
+    case TThreadPriority::tpHighest:
+        return -10;
+    case TThreadPriority::tpTimeCritical:
+        return -15;
     }
     return 0;
 }
 
-pid_t CurrentThreadId() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
+pid_t CurrentThreadId() {
+    return static_cast<pid_t>(::syscall(SYS_gettid));
+}
 
 namespace {
 
