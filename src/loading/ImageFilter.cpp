@@ -1,0 +1,81 @@
+#include "loading/ImageFilter.h"
+
+#include "loading/FreeImageSetup.h"
+#include "loading/SecondaryFormatRegistry.h"
+
+#include <FreeImage.h>
+
+#include <QSet>
+
+namespace {
+
+QString Patterns(const QStringList& extensions, const QString& separator) {
+    QStringList patterns;
+    for (const QString& ext : extensions) patterns.append("*." + ext);
+    return patterns.join(separator);
+}
+
+// "Description (*.a;*.b)|*.a;*.b"; the secondary registry shows "; " in the description.
+QString Entry(const QString& description, const QStringList& extensions,
+              const QString& shownSeparator = QStringLiteral(";")) {
+    return description + " (" + Patterns(extensions, shownSeparator) + ")|" +
+           Patterns(extensions, QStringLiteral(";"));
+}
+
+} // namespace
+
+const QStringList& CameraRawExtensions() {
+    static const QStringList list = {"arw", "bay", "bmq", "cr2", "crw", "cs1", "dc2", "dcr",
+                                     "dng", "erf", "fff", "hdr", "ia",  "k25", "kc2", "kdc",
+                                     "mdc", "mos", "mrw", "nef", "orf", "pef", "pxn", "raf",
+                                     "raw", "rdc", "sr2", "srf", "sti", "x3f"};
+    return list;
+}
+
+QString GetImageFilter(bool UseFreeImage, bool UseSecondary, bool UseRaw, bool DialogFilter) {
+    EnsureFreeImage();
+    // Whole items, so that neither an empty source nor a missing one leaves an empty
+    // item or glues two extensions together.
+    QStringList extensions;
+    QSet<QString> listed;
+    QStringList entries; // dialog entries after "All files"
+
+    if (UseSecondary) {
+        const TSecondaryFormatRegistry& registry = TSecondaryFormatRegistry::Instance();
+        for (const auto& format : registry.Formats()) {
+            for (const QString& ext : format.Extensions) {
+                extensions.append(ext);
+                listed.insert(ext);
+            }
+            entries.append(Entry(format.Description, format.Extensions, QStringLiteral("; ")));
+        }
+    }
+    if (UseFreeImage) {
+        for (int i = 0; i < FreeImage_GetFIFCount(); ++i) {
+            const auto fif = static_cast<FREE_IMAGE_FORMAT>(i);
+            if (!FreeImage_FIFSupportsReading(fif)) continue;
+            const char* rawList = FreeImage_GetFIFExtensionList(fif);
+            if (rawList == nullptr) continue;
+            QStringList own;
+            for (const QString& ext : QString::fromLatin1(rawList).split(',', Qt::SkipEmptyParts))
+                own.append(ext.trimmed().toLower());
+            if (own.isEmpty()) continue;
+            bool covered = false;
+            for (const QString& ext : own) covered = covered || listed.contains(ext);
+            if (covered) continue;
+            for (const QString& ext : own) listed.insert(ext);
+            extensions.append(own);
+            const char* description = FreeImage_GetFIFDescription(fif);
+            entries.append(Entry(QString::fromLatin1(description ? description : ""), own));
+        }
+    }
+    if (UseRaw) {
+        extensions.append(CameraRawExtensions());
+        entries.append(Entry(QStringLiteral("Camera RAW"), CameraRawExtensions()));
+    }
+
+    if (!DialogFilter) return extensions.join(',');
+    QString filter = QStringLiteral("All files|*.*");
+    for (const QString& entry : entries) filter += '|' + entry;
+    return filter;
+}

@@ -1,0 +1,84 @@
+#include "loading/ImageInformation.h"
+
+#include "gfx/Bitmap32.h"
+
+#include <algorithm>
+#include <bit>
+#include <mutex>
+
+namespace {
+
+// FreeImage_TagToString answers in a static buffer of the library, so two loaders
+// converting tags at the same time would overwrite each other's text.
+std::mutex& TagTextMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+constexpr int kMaxKeyLength = 255;
+
+} // namespace
+
+void CollectMetadata(FIBITMAP* dib, QStringList& list, FREE_IMAGE_MDMODEL model) {
+    if (dib == nullptr || FreeImage_GetMetadataCount(model, dib) == 0) return;
+    FITAG* tag = nullptr;
+    FIMETADATA* search = FreeImage_FindFirstMetadata(model, dib, &tag);
+    if (search == nullptr) return;
+    do {
+        if (tag == nullptr) continue;
+        const char* rawKey = FreeImage_GetTagKey(tag);
+        const QString key = QString::fromUtf8(rawKey ? rawKey : "").left(kMaxKeyLength);
+        QString value;
+        {
+            std::lock_guard lock(TagTextMutex());
+            const char* text = FreeImage_TagToString(model, tag, nullptr);
+            value = QString::fromUtf8(text ? text : "");
+        }
+        const char* description = FreeImage_GetTagDescription(tag);
+        if (description != nullptr)
+            list.append(key + ':' + value + ";{" + QString::fromUtf8(description) + '}');
+        else
+            list.append(key + ':' + value + ';');
+    } while (FreeImage_FindNextMetadata(search, &tag));
+    FreeImage_FindCloseMetadata(search);
+}
+
+void AddFreeImageInfo(std::int64_t fileSize, FREE_IMAGE_FORMAT format, FIBITMAP* dib,
+                      QStringList& list) {
+    const char* description = FreeImage_GetFIFDescription(format);
+    list.append("Image format: " + QString::fromUtf8(description ? description : "") + ';');
+    list.append("File size: " + FormatFileSize(fileSize) + ';');
+    list.append("Width: " + QString::number(FreeImage_GetWidth(dib)) + " pixels;");
+    list.append("Height: " + QString::number(FreeImage_GetHeight(dib)) + " pixels;");
+    list.append("Bits per pixel: " + QString::number(FreeImage_GetBPP(dib)) + " bits;");
+    if (const unsigned x = FreeImage_GetDotsPerMeterX(dib); x != 0)
+        list.append("Resolution x: " + QString::number(x) + " pixel/meter;");
+    if (const unsigned y = FreeImage_GetDotsPerMeterY(dib); y != 0)
+        list.append("Resolution y: " + QString::number(y) + " pixel/meter;");
+}
+
+void AddBitmapInfo(std::int64_t fileSize, const QString& formatName, const TBitmap32& bitmap,
+                   QStringList& list) {
+    list.append("Image format: " + formatName + ';');
+    list.append("File size: " + FormatFileSize(fileSize) + ';');
+    list.append("Width: " + QString::number(bitmap.Width()) + " pixels;");
+    list.append("Height: " + QString::number(bitmap.Height()) + " pixels;");
+    // Fixed: RAW pictures are developed from 16-bit samples, and the secondary
+    // decoders do not tell their depth.
+    list.append("Bits per pixel: 16 bits;");
+}
+
+QString FormatFileSize(std::int64_t bytes, const QLocale& locale) {
+    if (bytes <= 0) return QStringLiteral("0 bytes");
+    static const char* const kUnits[] = {"bytes", "KB", "MB", "GB", "TB", "PB", "EB"};
+    // e = floor(log2(bytes) / 10), computed exactly on the integer.
+    const int e = (std::bit_width(static_cast<std::uint64_t>(bytes)) - 1) / 10;
+    const double v = static_cast<double>(bytes) / static_cast<double>(std::uint64_t(1) << (10 * e));
+    // d = ceil(log10(v)), exactly: the smallest d with v <= 10^d.
+    int d = 0;
+    for (double p = 1.0; v > p; p *= 10.0) ++d;
+    const int decimals = std::max(0, 3 - d);
+    QLocale withSeparators = locale;
+    withSeparators.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return withSeparators.toString(v, 'f', decimals) + ' ' + QString::fromLatin1(kUnits[e]);
+}

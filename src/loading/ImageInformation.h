@@ -1,0 +1,33 @@
+#pragma once
+
+#include <FreeImage.h>
+
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+class TBitmap32;
+
+// The information and metadata lines a load leaves behind. Every line has the shape
+// name ":" value ";" with an optional "{" description "}" after it; the panels parse
+// them that way.
+
+// Appends one line per tag of `model` found in `dib`, in FreeImage's order.
+void CollectMetadata(FIBITMAP* dib, QStringList& list, FREE_IMAGE_MDMODEL model);
+
+// The information lines of a FreeImage load: format, file size, width, height, bits
+// per pixel, and the resolution lines when the file has them. `fileSize` is -1 when
+// the file could not be opened.
+void AddFreeImageInfo(std::int64_t fileSize, FREE_IMAGE_FORMAT format, FIBITMAP* dib,
+                      QStringList& list);
+
+// The five information lines of a load that did not go through FreeImage.
+void AddBitmapInfo(std::int64_t fileSize, const QString& formatName, const TBitmap32& bitmap,
+                   QStringList& list);
+
+// About three significant digits in the largest unit of 1024 that the size reaches
+// ("1.50 KB", "1,024 KB", "500 bytes"); sizes of 0 or less read "0 bytes". The
+// separators are the locale's.
+[[nodiscard]] QString FormatFileSize(std::int64_t bytes, const QLocale& locale = QLocale());

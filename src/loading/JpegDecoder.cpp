@@ -1,0 +1,147 @@
+#include "loading/JpegDecoder.h"
+
+#include "gfx/Bitmap32.h"
+#include "loading/ImageConversion.h"
+#include "loading/ImageLimits.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include <jpeglib.h>
+// jpeglib.h must come first.
+#include <jerror.h>
+
+namespace {
+
+// Rows decoded between two looks at the stop request.
+constexpr JDIMENSION kRowsPerStep = 16;
+// A progressive file with more scans than this is hostile: each scan makes the decoder
+// pass over the whole coefficient buffer again.
+constexpr int kMaxScans = 1000;
+
+struct TJpegError {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    // Written between setjmp and longjmp and read after it: volatile, so the value
+    // read is the one in memory, not a stale register copy.
+    volatile bool truncated;
+    volatile bool stopped;
+    const std::atomic<bool>* stop;
+};
+
+struct TJpegProgress {
+    jpeg_progress_mgr pub;
+    TJpegError* error;
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<TJpegError*>(cinfo->err)->jump, 1);
+}
+
+void EmitMessage(j_common_ptr cinfo, int level) {
+    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
+        reinterpret_cast<TJpegError*>(cinfo->err)->truncated = true;
+}
+
+void OutputMessage(j_common_ptr) {}
+
+void ProgressMonitor(j_common_ptr cinfo) {
+    TJpegError* error = reinterpret_cast<TJpegProgress*>(cinfo->progress)->error;
+    if (error->stop->load(std::memory_order_relaxed)) {
+        error->stopped = true;
+        std::longjmp(error->jump, 1);
+    }
+    if (!cinfo->is_decompressor) return;
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+        std::longjmp(error->jump, 1);
+}
+
+// Only trivially destructible objects live in this frame, so leaving it by longjmp
+// skips no destructor.
+TJpegDecodeResult Decode(std::FILE* file, TBitmap32& target, const std::atomic<bool>& stop) {
+    jpeg_decompress_struct cinfo;
+    TJpegError error{};
+    TJpegProgress progress{};
+    cinfo.err = jpeg_std_error(&error.pub);
+    error.pub.error_exit = ErrorExit;
+    error.pub.emit_message = EmitMessage;
+    error.pub.output_message = OutputMessage;
+    error.stop = &stop;
+    progress.pub.progress_monitor = ProgressMonitor;
+    progress.error = &error;
+
+    if (setjmp(error.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        if (error.stopped) return TJpegDecodeResult::Stopped;
+        target.SetSize(0, 0);
+        return TJpegDecodeResult::Refused;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.progress = &progress.pub;
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    const J_COLOR_SPACE space = cinfo.jpeg_color_space;
+    if (space != JCS_YCbCr && space != JCS_GRAYSCALE && space != JCS_RGB) {
+        jpeg_destroy_decompress(&cinfo);
+        return TJpegDecodeResult::Refused;
+    }
+    if (!WithinImageLimit(cinfo.image_width, cinfo.image_height)) {
+        jpeg_destroy_decompress(&cinfo);
+        return TJpegDecodeResult::TooLarge;
+    }
+    // FreeImage's default load: fast DCT and no fancy upsampling.
+    cinfo.out_color_space = JCS_EXT_BGRA;
+    cinfo.dct_method = JDCT_IFAST;
+    cinfo.do_fancy_upsampling = FALSE;
+    jpeg_start_decompress(&cinfo);
+    if (cinfo.output_components != 4) ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+
+    bool allocated = false;
+    try {
+        PrepareTarget(target, int(cinfo.output_width), int(cinfo.output_height));
+        allocated = true;
+    } catch (const std::bad_alloc&) {
+        allocated = false;
+    }
+    if (!allocated) {
+        jpeg_destroy_decompress(&cinfo);
+        return TJpegDecodeResult::TooLarge;
+    }
+    TColor32* const bits = target.Bits();
+    const std::size_t width = cinfo.output_width;
+    JSAMPROW rows[kRowsPerStep];
+    while (cinfo.output_scanline < cinfo.output_height) {
+        if (stop.load(std::memory_order_relaxed)) {
+            error.stopped = true;
+            ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+        }
+        const JDIMENSION first = cinfo.output_scanline;
+        JDIMENSION count = cinfo.output_height - first;
+        if (count > kRowsPerStep) count = kRowsPerStep;
+        for (JDIMENSION i = 0; i < count; ++i)
+            rows[i] = reinterpret_cast<JSAMPROW>(bits + (first + i) * width);
+        if (jpeg_read_scanlines(&cinfo, rows, count) == 0) break;
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    if (error.truncated) {
+        target.SetSize(0, 0);
+        return TJpegDecodeResult::Truncated;
+    }
+    return TJpegDecodeResult::Decoded;
+}
+
+struct TCloseFile {
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+
+} // namespace
+
+TJpegDecodeResult DecodeJpegPixels(const QByteArray& encodedPath, TBitmap32& target,
+                                   const std::atomic<bool>& stop) {
+    const std::unique_ptr<std::FILE, TCloseFile> file(std::fopen(encodedPath.constData(), "rb"));
+    if (!file) return TJpegDecodeResult::Refused;
+    return Decode(file.get(), target, stop);
+}

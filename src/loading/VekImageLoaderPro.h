@@ -1,0 +1,142 @@
+#pragma once
+
+#include "app/GuiThread.h"
+#include "app/ThreadedTimer.h"
+#include "gfx/Bitmap32.h"
+#include "loading/FreeImagePtr.h"
+#include "loading/VekImageKind.h"
+#include "loading/VekImageSettings.h"
+#include "platform/ThreadPriority.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class TThreadBitmapLoader;
+
+// Turns one image file into one 32-bit bitmap on a worker thread, without blocking the
+// window that owns it.
+//
+// `Open` starts a load: the RAW decoder is offered the file first, then FreeImage
+// (multi-page access for icon, TIFF and GIF files, a single-image load otherwise;
+// JPEG pixels are decoded straight into the bitmap), then the secondary picture-format
+// registry. Results are delivered on the GUI thread: `OnBitmapChange` and `OnSucces`,
+// or `OnError`; a stopped load delivers nothing. A request while a load runs stops
+// that load and waits; of several such requests only the newest is started.
+//
+// The results (`Bitmap`, the lists, the kind, the handles) may be read only when
+// `Status` is not ilOpening, i.e. from the completion events onwards.
+class TVekImageLoaderPro {
+public:
+    using TImageLoaderStart =
+        std::function<void(TVekImageLoaderPro& Sender, const QString& FileName)>;
+    using TImageLoaderWork = std::function<void(TVekImageLoaderPro& Sender, int Percent)>;
+    using TImageLodaerBitmapChange =
+        std::function<void(TVekImageLoaderPro& Sender, TBitmap32& Bitmap)>;
+    using TNotifyEvent = std::function<void(TVekImageLoaderPro& Sender)>;
+
+    TVekImageLoaderPro();
+    // Stops a running load and waits for it; nothing is delivered afterwards.
+    ~TVekImageLoaderPro();
+    TVekImageLoaderPro(const TVekImageLoaderPro&) = delete;
+    TVekImageLoaderPro& operator=(const TVekImageLoaderPro&) = delete;
+
+    [[nodiscard]] TImageLoaderProStatus Status() const { return m_status.load(); }
+
+    [[nodiscard]] TThreadPriority Priority() const { return m_priority; }
+    // Also changes the running worker's priority.
+    void SetPriority(TThreadPriority value);
+
+    [[nodiscard]] bool HasAlpha() const { return m_hasAlpha; }
+    void SetHasAlpha(bool value) { m_hasAlpha = value; }
+    [[nodiscard]] bool CombineAlpha() const { return m_combineAlpha; }
+    void SetCombineAlpha(bool value) { m_combineAlpha = value; }
+
+    TImageLoaderStart OnStart;
+    TNotifyEvent OnSucces;
+    TNotifyEvent OnError;
+    TImageLoaderWork OnWork;
+    TImageLodaerBitmapChange OnBitmapChange;
+
+    // Starts loading `FileName` (page `PageIndex` of a multi-page file). Owners pass
+    // FireStart = true; false is for the loader's own restart of a waiting request.
+    void Open(const QString& FileName, bool FireStart = true, int PageIndex = 0);
+    // Asks a running load to stop; it ends in ilTerminated without an event.
+    void Cancel();
+    // ReleaseSingleBitmap, then closes MultiBitmap.
+    void ReleaseSource();
+    // Unloads SingleBitmap at once.
+    void ReleaseSingleBitmap();
+
+    [[nodiscard]] const QString& FileName() const { return m_fileName; }
+    [[nodiscard]] TBitmap32& Bitmap() { return m_bitmap; }
+    [[nodiscard]] const TBitmap32& Bitmap() const { return m_bitmap; }
+    [[nodiscard]] TVekImageSettings& Settings() { return m_settings; }
+    [[nodiscard]] const TVekImageSettings& Settings() const { return m_settings; }
+    [[nodiscard]] TVekImageKind ImageKind() const { return m_imageKind; }
+    [[nodiscard]] FREE_IMAGE_FORMAT ImageFormat() const { return m_imageFormat; }
+    [[nodiscard]] int PageIndex() const { return m_pageIndex; }
+    [[nodiscard]] int PageCount() const { return m_pageCount; }
+    [[nodiscard]] const QStringList& ExifList() const { return m_exifList; }
+    [[nodiscard]] const QStringList& IptcList() const { return m_iptcList; }
+    [[nodiscard]] const QStringList& XmpList() const { return m_xmpList; }
+    [[nodiscard]] const QStringList& GeoTiffList() const { return m_geoTiffList; }
+    [[nodiscard]] const QStringList& InfoList() const { return m_infoList; }
+
+    // The open multi-page handle of the last load (ICO, TIFF, GIF), or null.
+    [[nodiscard]] FIMULTIBITMAP* MultiBitmap() const { return m_multiBitmap.get(); }
+    // Hands the handle over to the multi-page holder; the loader's becomes null.
+    [[nodiscard]] TFreeImageMultiPtr TakeMultiBitmap() { return std::move(m_multiBitmap); }
+    // The FreeImage bitmap of the last single-image load (for a JPEG, the header
+    // without pixels), or null.
+    [[nodiscard]] FIBITMAP* SingleBitmap() const { return m_singleBitmap.get(); }
+
+    // The 50 ms progress timer.
+    [[nodiscard]] TThreadedTimer& WorkTimer() { return m_workTimer; }
+
+private:
+    enum class TAttempt : std::uint8_t { NotOpened, Handled };
+
+    void WorkTimerTimer();
+    void Execute(const TThreadBitmapLoader& worker);
+    TAttempt LoadMultiPage(const std::atomic<bool>& stop, const QByteArray& path,
+                           std::int64_t fileSize);
+    TAttempt LoadSingle(const std::atomic<bool>& stop, const QByteArray& path,
+                        std::int64_t fileSize);
+    TAttempt LoadJpeg(const std::atomic<bool>& stop, const QByteArray& path, std::int64_t fileSize);
+    void LoadSecondary(std::int64_t fileSize);
+    void Describe(FIBITMAP* dib, FREE_IMAGE_FORMAT detected, std::int64_t fileSize);
+    void Finish();
+    void WorkerFinished();
+
+    std::atomic<TImageLoaderProStatus> m_status{TImageLoaderProStatus::ilNone};
+    TThreadPriority m_priority = TThreadPriority::tpNormal;
+    bool m_hasAlpha = false;
+    bool m_combineAlpha = false;
+
+    QString m_fileName;
+    TBitmap32 m_bitmap;
+    // The worker decodes here; the pixels move into m_bitmap on the GUI thread, so
+    // m_bitmap's change notification never runs on the worker.
+    TBitmap32 m_workBitmap;
+    TVekImageSettings m_settings;
+    TVekImageKind m_imageKind = TVekImageKind::ikNone;
+    FREE_IMAGE_FORMAT m_imageFormat = FIF_UNKNOWN;
+    int m_pageIndex = -1;
+    int m_pageCount = 0;
+    QStringList m_exifList, m_iptcList, m_xmpList, m_geoTiffList, m_infoList;
+    TFreeImageMultiPtr m_multiBitmap;
+    TFreeImagePtr m_singleBitmap;
+
+    std::unique_ptr<TThreadBitmapLoader> m_worker;
+    QString PendingFileName;
+    int PendingPageIndex = -1;
+    int WorkCounter = 0;
+    TThreadedTimer m_workTimer;
+    TDeliveryGuard m_guard;
+};

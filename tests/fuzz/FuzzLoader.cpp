@@ -1,0 +1,65 @@
+// libFuzzer target over the loader's decode path: each input becomes a file whose
+// extension comes from its first byte (the multi-page attempt and the secondary
+// registry choose by extension, FreeImage by content) and is loaded through a real
+// TVekImageLoaderPro, worker thread and GUI-thread delivery included.
+//
+// Built and run by scripts/fuzz-loader (clang); not part of the CMake build.
+#include "loading/FreeImageSetup.h"
+#include "loading/VekImageLoaderPro.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+const char* const kExtensions[] = {"jpg", "png", "tif",  "gif", "ico", "svg", "bmp",
+                                   "psd", "tga", "webp", "pcx", "hdr", "exr", "dds"};
+
+// QCoreApplication keeps a reference to argc, so it gets one that outlives it.
+int g_argc = 1;
+char g_name[] = "fuzz_loader";
+char* g_argv[] = {g_name, nullptr};
+std::unique_ptr<QTemporaryDir> g_dir;
+std::unique_ptr<TVekImageLoaderPro> g_loader;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Lives until the process ends: destroying it from libFuzzer's exit handlers, after
+    // Qt's own globals have gone, crashes.
+    static QCoreApplication* const app =
+        std::make_unique<QCoreApplication>(g_argc, g_argv).release();
+    (void)app;
+    g_dir = std::make_unique<QTemporaryDir>();
+    EnsureFreeImage();
+    g_loader = std::make_unique<TVekImageLoaderPro>();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    const char* ext = kExtensions[data[0] % (sizeof kExtensions / sizeof *kExtensions)];
+    const QString file = g_dir->path() + "/input." + ext;
+    {
+        QFile f(file);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) std::abort();
+        f.write(reinterpret_cast<const char*>(data + 1), qint64(size - 1));
+    }
+    bool finished = false;
+    g_loader->OnSucces = [&](TVekImageLoaderPro&) { finished = true; };
+    g_loader->OnError = [&](TVekImageLoaderPro&) { finished = true; };
+    g_loader->Open(file);
+    while (!finished) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        if (!finished) QThread::usleep(20);
+    }
+    g_loader->ReleaseSource();
+    return 0;
+}

@@ -1,0 +1,226 @@
+#include "LoadingTestSupport.h"
+
+#include "common/TestSupport.h"
+#include "loading/VekImageLoaderPro.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <unistd.h>
+
+using namespace pictrel::test;
+using enum TImageLoaderProStatus;
+
+namespace {
+
+void PutBig32(QByteArray& b, int at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = char((v >> (24 - 8 * i)) & 0xFF);
+}
+
+QString Truncated(const QString& source, const QString& target) {
+    const QByteArray data = ReadFile(source);
+    WriteFile(target, data.left(data.size() / 2));
+    return target;
+}
+
+// Each case makes its file in `dir` and returns the path to open.
+struct BadCase {
+    const char* name;
+    std::function<QString(const QString& dir)> make;
+};
+
+const BadCase kBadCases[] = {
+    {"ZeroByteJpeg",
+     [](const QString& d) {
+         WriteFile(d + "/z.jpg", {});
+         return d + "/z.jpg";
+     }},
+    {"ZeroBytePng",
+     [](const QString& d) {
+         WriteFile(d + "/z.png", {});
+         return d + "/z.png";
+     }},
+    {"ZeroByteTiff",
+     [](const QString& d) {
+         WriteFile(d + "/z.tif", {});
+         return d + "/z.tif";
+     }},
+    {"ZeroByteGif",
+     [](const QString& d) {
+         WriteFile(d + "/z.gif", {});
+         return d + "/z.gif";
+     }},
+    {"ZeroByteSvg",
+     [](const QString& d) {
+         WriteFile(d + "/z.svg", {});
+         return d + "/z.svg";
+     }},
+    {"TruncatedJpeg",
+     [](const QString& d) {
+         Save(MakePattern(200, 150).get(), FIF_JPEG, d + "/f.jpg", 90);
+         return Truncated(d + "/f.jpg", d + "/t.jpg");
+     }},
+    {"TruncatedProgressiveJpeg",
+     [](const QString& d) {
+         Save(MakePattern(200, 150).get(), FIF_JPEG, d + "/f.jpg", JPEG_PROGRESSIVE | 90);
+         return Truncated(d + "/f.jpg", d + "/t.jpg");
+     }},
+    {"TruncatedPng",
+     [](const QString& d) {
+         Save(MakePattern(200, 150).get(), FIF_PNG, d + "/f.png");
+         return Truncated(d + "/f.png", d + "/t.png");
+     }},
+    {"TruncatedTiff",
+     [](const QString& d) {
+         Save(MakePattern(200, 150).get(), FIF_TIFF, d + "/f.tif", TIFF_NONE);
+         return Truncated(d + "/f.tif", d + "/t.tif");
+     }},
+    {"TruncatedGif",
+     [](const QString& d) {
+         const TFreeImagePtr p(FreeImage_ColorQuantize(MakePattern(200, 150).get(), FIQ_WUQUANT));
+         Save(p.get(), FIF_GIF, d + "/f.gif");
+         return Truncated(d + "/f.gif", d + "/t.gif");
+     }},
+    {"TextNamedJpeg",
+     [](const QString& d) {
+         WriteFile(d + "/x.jpg", "this is not a picture\n");
+         return d + "/x.jpg";
+     }},
+    {"TextNamedTiff",
+     [](const QString& d) {
+         WriteFile(d + "/x.tif", "II*\0this is not a picture\n");
+         return d + "/x.tif";
+     }},
+    {"TextNamedSvg",
+     [](const QString& d) {
+         WriteFile(d + "/x.svg", "<svg broken");
+         return d + "/x.svg";
+     }},
+    {"FolderNamedPng",
+     [](const QString& d) {
+         QDir(d).mkdir("x.png");
+         return d + "/x.png";
+     }},
+    {"DeletedFile",
+     [](const QString& d) {
+         const QString f = Save(MakePattern(8, 8).get(), FIF_PNG, d + "/gone.png");
+         QFile::remove(f);
+         return f;
+     }},
+    {"PngClaimingHugeSize",
+     [](const QString& d) {
+         Save(MakePattern(8, 8).get(), FIF_PNG, d + "/s.png");
+         QByteArray b = ReadFile(d + "/s.png");
+         PutBig32(b, 16, 100000); // IHDR width
+         PutBig32(b, 20, 100000); // IHDR height
+         PutBig32(b, 29, Crc32(b.constData() + 12, 17));
+         WriteFile(d + "/huge.png", b);
+         return d + "/huge.png";
+     }},
+    {"JpegClaimingHugeSize",
+     [](const QString& d) {
+         Save(MakePattern(16, 16).get(), FIF_JPEG, d + "/s.jpg", 90);
+         QByteArray b = ReadFile(d + "/s.jpg");
+         const int sof = b.indexOf(QByteArray("\xFF\xC0", 2));
+         b[sof + 5] = b[sof + 6] = b[sof + 7] = b[sof + 8] = char(0xFF);
+         WriteFile(d + "/huge.jpg", b);
+         return d + "/huge.jpg";
+     }},
+    {"GifClaimingHugeSize",
+     [](const QString& d) {
+         const char gif[] = "GIF89a\xFF\xFF\xFF\xFF\x80\x00\x00"
+                            "\x00\x00\x00\xFF\xFF\xFF"
+                            "\x2C\x00\x00\x00\x00\xFF\xFF\xFF\xFF\x00"
+                            "\x02\x02\x4C\x01\x00\x3B";
+         WriteFile(d + "/huge.gif", QByteArray(gif, sizeof gif - 1));
+         return d + "/huge.gif";
+     }},
+    {"TiffClaimingHugeSize",
+     [](const QString& d) {
+         Save(MakePattern(8, 8).get(), FIF_TIFF, d + "/s.tif", TIFF_NONE);
+         QByteArray b = ReadFile(d + "/s.tif");
+         // Little-endian TIFF: widen ImageWidth and ImageLength to LONG 100000.
+         const auto u16 = [&](int at) { return int(uchar(b[at])) | (int(uchar(b[at + 1])) << 8); };
+         const int ifd = u16(4) | (u16(6) << 16);
+         for (int i = 0, n = u16(ifd); i < n; ++i) {
+             const int e = ifd + 2 + 12 * i;
+             if (u16(e) == 256 || u16(e) == 257) {
+                 b[e + 2] = 4;
+                 b[e + 3] = 0;
+                 const std::uint32_t v = 100000;
+                 for (int k = 0; k < 4; ++k) b[e + 8 + k] = char((v >> (8 * k)) & 0xFF);
+             }
+         }
+         WriteFile(d + "/huge.tif", b);
+         return d + "/huge.tif";
+     }},
+};
+
+class BadInputTest : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(BadInputTest, EndsInErrorWithOneErrorEvent) {
+    QTemporaryDir dir;
+    const QString file = GetParam().make(dir.path());
+    TVekImageLoaderPro loader;
+    TLoaderRecorder rec(loader);
+    ASSERT_TRUE(rec.OpenAndWait(file));
+    PumpFor(20);
+    EXPECT_EQ(loader.Status(), ilError);
+    ASSERT_EQ(rec.Events.size(), 2);
+    EXPECT_TRUE(rec.Events[1].startsWith("error ")) << rec.Events[1].toStdString();
+    EXPECT_TRUE(loader.Bitmap().Empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Loader, BadInputTest, ::testing::ValuesIn(kBadCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BadInput, UnreadableFileEndsInError) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads files without read permission";
+    QTemporaryDir dir;
+    const QString file = Save(MakePattern(8, 8).get(), FIF_PNG, dir.path() + "/locked.png");
+    ASSERT_TRUE(QFile::setPermissions(file, QFileDevice::WriteOwner));
+    TVekImageLoaderPro loader;
+    TLoaderRecorder rec(loader);
+    ASSERT_TRUE(rec.OpenAndWait(file));
+    EXPECT_EQ(loader.Status(), ilError);
+}
+
+// Every input a fuzzer ever found keeps being loaded: it must end without a crash.
+TEST(BadInput, FuzzerFindingsLoadWithoutCrashing) {
+    QDir fixtures(QStringLiteral(PICTREL_LOADING_FIXTURES));
+    const QStringList files = fixtures.entryList({"fuzz-*"}, QDir::Files, QDir::Name);
+    if (files.isEmpty()) GTEST_SKIP() << "no fuzzer findings in " << fixtures.path().toStdString();
+    TVekImageLoaderPro loader;
+    TLoaderRecorder rec(loader);
+    for (const QString& name : files) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(rec.OpenAndWait(fixtures.filePath(name)));
+        EXPECT_NE(loader.Status(), ilOpening);
+    }
+}
+
+// Inputs that crash inside FreeImage itself (fixed neither there nor here yet). Loading
+// them would end this test process, so they run only on request:
+//   PICTREL_LOAD_KNOWN_CRASHERS=1 test_loading --gtest_filter='*KnownFreeImageCrashers*'
+TEST(BadInput, KnownFreeImageCrashers) {
+    QDir fixtures(QStringLiteral(PICTREL_LOADING_FIXTURES));
+    const QStringList files = fixtures.entryList({"freeimage-crash-*"}, QDir::Files, QDir::Name);
+    ASSERT_FALSE(files.isEmpty());
+    if (qEnvironmentVariableIsEmpty("PICTREL_LOAD_KNOWN_CRASHERS"))
+        GTEST_SKIP() << files.size() << " known FreeImage crashers not loaded "
+                     << "(set PICTREL_LOAD_KNOWN_CRASHERS=1 to load them)";
+    TVekImageLoaderPro loader;
+    TLoaderRecorder rec(loader);
+    for (const QString& name : files) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(rec.OpenAndWait(fixtures.filePath(name)));
+        EXPECT_EQ(loader.Status(), ilError);
+    }
+}
+
+} // namespace
