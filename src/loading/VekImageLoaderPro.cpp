@@ -6,6 +6,7 @@
 #include "loading/ImageLimits.h"
 #include "loading/ImageSizeProbe.h"
 #include "loading/JpegDecoder.h"
+#include "loading/PsdGuard.h"
 #include "loading/RawImageEntry.h"
 #include "loading/SecondaryFormatRegistry.h"
 #include "loading/ThreadBitmapLoader.h"
@@ -286,6 +287,7 @@ TVekImageLoaderPro::TAttempt TVekImageLoaderPro::LoadSingle(const std::atomic<bo
     if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) return TAttempt::NotOpened;
     if (fif == FIF_JPEG) return LoadJpeg(stop, path, fileSize);
     if (!PictureWithinLimit(fif, path)) throw ELoadFailed("picture above the size limit");
+    if (fif == FIF_PSD && !PsdDataIsSound(path)) throw ELoadFailed("damaged Photoshop data");
 
     m_singleBitmap.reset(FreeImage_Load(fif, path.constData(), 0));
     if (!m_singleBitmap) return TAttempt::NotOpened;
