@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The extension test of folder listings: the extension of the last path component
+// (the text after its last dot), lower-cased (ASCII), occurs anywhere inside the
+// lower-cased `filter`, such as the loader's comma-separated extension list. It is
+// a plain substring test, so "pe" passes when "jpe" is listed; an empty extension
+// never passes.
+[[nodiscard]] bool ExtensionMatches(const QString& path, const QString& filter);
+
+// The files directly inside `folder`, hidden ones included, in the order the file
+// system enumerates them (no sorting). Folders are skipped, and so are entries that
+// are not regular files (a dangling link, a pipe: nothing to show, and a pipe
+// would block whoever opens it). With a non-empty filter only files passing
+// ExtensionMatches are kept. Entries are the absolute folder + name with
+// fullPaths, else the names alone.
+[[nodiscard]] QStringList ListFiles(const QString& folder, bool fullPaths, const QString& filter);

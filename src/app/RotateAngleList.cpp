@@ -1,0 +1,73 @@
+#include "app/RotateAngleList.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+
+QString Folded(const QString& name) {
+    return name.toCaseFolded();
+}
+
+} // namespace
+
+void TRotateAngleList::Clear() {
+    m_entries.clear();
+    m_index.clear();
+}
+
+void TRotateAngleList::Add(QString name, QString value) {
+    const QString key = Folded(name);
+    if (!m_index.contains(key)) m_index.insert(key, int(m_entries.size()));
+    m_entries.push_back({std::move(name), std::move(value)});
+}
+
+bool TRotateAngleList::LoadFromFile(const QString& fileName) {
+    Clear();
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const QByteArray text = file.readAll();
+    for (QByteArray line : text.split('\n')) {
+        if (line.endsWith('\r')) line.chop(1);
+        const qsizetype eq = line.lastIndexOf('=');
+        if (eq <= 0) continue;
+        Add(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+    }
+    return true;
+}
+
+bool TRotateAngleList::SaveToFile(const QString& fileName) const {
+    QByteArray text;
+    for (const TEntry& entry : m_entries)
+        text += entry.Name.toUtf8() + '=' + entry.Value.toUtf8() + "\r\n";
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (file.write(text) != text.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+int TRotateAngleList::Angle(const QString& name) const {
+    const auto it = m_index.constFind(Folded(name));
+    if (it == m_index.constEnd()) return 0;
+    bool ok = false;
+    const int angle = m_entries[std::size_t(*it)].Value.trimmed().toInt(&ok, 10);
+    return ok ? angle : 0;
+}
+
+bool TRotateAngleList::Contains(const QString& name) const {
+    return m_index.contains(Folded(name));
+}
+
+bool TRotateAngleList::SetAngle(const QString& name, int angle) {
+    if (name.isEmpty() || name.contains('\n') || name.contains('\r')) return false;
+    const auto it = m_index.constFind(Folded(name));
+    if (it != m_index.constEnd()) {
+        m_entries[std::size_t(*it)].Value = QString::number(angle);
+        return true;
+    }
+    Add(name, QString::number(angle));
+    return true;
+}

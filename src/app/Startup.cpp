@@ -1,0 +1,179 @@
+#include "app/Startup.h"
+
+#include "app/AppContext.h"
+#include "app/CommandLine.h"
+#include "app/FileAssociations.h"
+#include "app/SettingsLayout.h"
+#include "app/StartupSeams.h"
+#include "authoring/FormVekWizard.h"
+#include "loading/FreeImageSetup.h"
+#include "platform/HandOff.h"
+#include "platform/HandOffServer.h"
+#include "platform/InstanceLock.h"
+#include "platform/Registry.h"
+#include "settings/FormVekSettings.h"
+#include "slideshow/FormVekSlideShow.h"
+#include "viewer/FormVekMain.h"
+
+#include <QApplication>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+namespace {
+
+QStringList ArgumentsOf(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args.append(QString::fromLocal8Bit(argv[i]));
+    return args;
+}
+
+int RunRegistration(const TCommandLine& line) {
+    try {
+        switch (line.Role) {
+        case TStartRole::srReg:
+            if (line.RegisterOwnType) RegisterOwnType();
+            RegisterExtensions(line.RegExtensions);
+            break;
+        case TStartRole::srUnreg:
+            if (line.UnregisterOwnType) UnregisterOwnType();
+            UnregisterExtensions(LoaderExtensionList());
+            break;
+        case TStartRole::srOwnReg:
+            RegisterOwnType();
+            break;
+        case TStartRole::srOwnUnreg:
+            UnregisterOwnType();
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception& e) {
+        // Success is not reported for a run that stopped half-way.
+        std::fprintf(stderr, "pictrel: registration stopped: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
+int RunHandOff(const TCommandLine& line) {
+    try {
+        TRegistry reg;
+        reg.OpenKey(layout::kProgramKey, true);
+        reg.WriteString(layout::kNewFileName, line.FileArgument);
+        reg.CloseKey();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pictrel: %s\n", e.what());
+    }
+    SendHandOffMessage();
+    return 0;
+}
+
+int RunWindows(int& argc, char** argv, const TCommandLine& line) {
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    TAppContext context;
+    std::unique_ptr<TMainForm> mainForm;
+    std::unique_ptr<TWizardForm> wizardForm;
+    std::unique_ptr<TSlideShowForm> slideShowForm;
+    std::unique_ptr<TSettingsForm> settingsForm;
+    const auto viewer = [&] {
+        mainForm = std::make_unique<TMainForm>(context);
+        context.MainForm = mainForm.get();
+    };
+    const auto wizard = [&] {
+        wizardForm = std::make_unique<TWizardForm>(context);
+        context.WizardForm = wizardForm.get();
+    };
+    const auto slideshow = [&] {
+        slideShowForm = std::make_unique<TSlideShowForm>(context);
+        context.SlideShowForm = slideShowForm.get();
+    };
+    const auto settings = [&] {
+        settingsForm = std::make_unique<TSettingsForm>(context);
+        context.SettingsForm = settingsForm.get();
+    };
+
+    QWidget* mainWindow = nullptr;
+    switch (line.Role) {
+    case TStartRole::srView:
+        viewer(), wizard(), slideshow(), settings();
+        mainWindow = mainForm.get();
+        break;
+    case TStartRole::srSlideshow:
+        slideshow(), settings(), viewer();
+        mainWindow = slideShowForm.get();
+        break;
+    default: // no argument, "/wizard"
+        wizard(), slideshow(), settings(), viewer();
+        mainWindow = wizardForm.get();
+        break;
+    }
+    context.MainWindow = mainWindow;
+
+    if (line.Role == TStartRole::srView && !line.FileArgument.isEmpty() &&
+        QFileInfo(line.FileArgument).lastModified().isValid()) {
+        mainForm->FileToOpen = line.FileArgument;
+        mainForm->OpenViewerTimer.SetEnabled(true);
+    } else if (line.Role == TStartRole::srWizard && !line.FileArgument.isEmpty()) {
+        wizardForm->OpenInWizard(line.FileArgument);
+    } else if (line.Role == TStartRole::srSlideshow && !line.FileArgument.isEmpty()) {
+        slideShowForm->OpenSlideshowFile(line.FileArgument);
+    }
+
+    THandOffServer handOff;
+    handOff.OnMessage = [&context]() -> std::uint32_t {
+        return context.MainForm ? context.MainForm->HandOffMessage() : 0;
+    };
+    if (!handOff.Listen())
+        std::fprintf(stderr, "pictrel: no hand-off socket; later starts open their own window\n");
+
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Pictrel"));
+    mainWindow->show();
+    const int code = QApplication::exec();
+
+    // Nothing reaches the windows once they start to go.
+    handOff.OnMessage = nullptr;
+    context = TAppContext();
+    return code;
+}
+
+} // namespace
+
+int PictrelMain(int argc, char** argv) {
+    // A hand-off peer that goes away mid-reply must not end this process.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication::setApplicationName(QStringLiteral("Pictrel"));
+    const TFreeImageSetup freeImage; // once for the process, before any loader runs
+    TSharedSlideshowScope sharedSlideshow;
+    const TInstanceLock instanceLock;
+    const TCommandLine line = TCommandLine::Parse(ArgumentsOf(argc, argv));
+
+    switch (line.Role) {
+    case TStartRole::srReg:
+    case TStartRole::srUnreg:
+    case TStartRole::srOwnReg:
+    case TStartRole::srOwnUnreg: {
+        QCoreApplication app(argc, argv);
+        return RunRegistration(line);
+    }
+    case TStartRole::srView:
+        if (instanceLock.ExistedBefore()) {
+            QCoreApplication app(argc, argv);
+            return RunHandOff(line);
+        }
+        return RunWindows(argc, argv, line);
+    case TStartRole::srWizardNoArgs:
+    case TStartRole::srWizard:
+    case TStartRole::srSlideshow:
+        return RunWindows(argc, argv, line);
+    case TStartRole::srNone:
+        break;
+    }
+    std::fprintf(stderr, "%s\n", kUsageLine);
+    return 0;
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QStringList>
+
+// Start-up's links to parts of the program that sit above the app library.
+
+// The loader's comma-separated list of readable extensions, split: what "/unreg"
+// unregisters.
+[[nodiscard]] QStringList LoaderExtensionList();
+
+// Creates the shared slideshow description before any window and frees it at
+// the end of the run.
+class TSharedSlideshowScope {
+public:
+    TSharedSlideshowScope();
+    ~TSharedSlideshowScope();
+    TSharedSlideshowScope(const TSharedSlideshowScope&) = delete;
+    TSharedSlideshowScope& operator=(const TSharedSlideshowScope&) = delete;
+};

@@ -1,0 +1,92 @@
+#include "platform/HandOff.h"
+
+#include "platform/RuntimeFolder.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <vector>
+
+namespace {
+
+bool ProcessGone(qint64 pid) {
+    return pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+}
+
+} // namespace
+
+QString HandOffSocketPath(qint64 pid) {
+    const QString folder = RuntimeFolder();
+    if (folder.isEmpty()) return {};
+    return folder + QStringLiteral("/pictrel-") + QString::number(pid);
+}
+
+THandOffResult SendHandOffMessage(int timeoutMs) {
+    THandOffResult result;
+    const QString folder = RuntimeFolder();
+    if (folder.isEmpty()) return result;
+    static const QRegularExpression pattern(QStringLiteral("^pictrel-([0-9]{1,10})$"));
+    struct TCandidate {
+        QString Path;
+        qint64 Pid;
+        QDateTime Time;
+    };
+    std::vector<TCandidate> candidates;
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::System | QDir::Files);
+    for (const QFileInfo& info : entries) {
+        const auto match = pattern.match(info.fileName());
+        if (!match.hasMatch()) continue;
+        candidates.push_back(
+            {info.absoluteFilePath(), match.captured(1).toLongLong(), info.lastModified()});
+    }
+    // The most recently started instance first: the nearest to "topmost".
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const TCandidate& a, const TCandidate& b) { return a.Time > b.Time; });
+
+    for (const TCandidate& candidate : candidates) {
+        if (candidate.Pid == QCoreApplication::applicationPid()) continue;
+        if (ProcessGone(candidate.Pid)) {
+            if (QFile::remove(candidate.Path)) ++result.Removed;
+            continue;
+        }
+        ++result.Asked;
+        QDeadlineTimer deadline(timeoutMs);
+        QLocalSocket socket;
+        socket.connectToServer(candidate.Path);
+        if (!socket.waitForConnected(int(std::max<qint64>(deadline.remainingTime(), 0)))) {
+            // Refused with its process gone (or gone meanwhile): a stale socket.
+            if (socket.error() == QLocalSocket::ConnectionRefusedError &&
+                ProcessGone(candidate.Pid) && QFile::remove(candidate.Path))
+                ++result.Removed;
+            continue;
+        }
+        socket.write(QByteArray(kHandOffMessage) + '\n');
+        socket.flush();
+        QByteArray answer;
+        while (!answer.contains('\n') && answer.size() < 32 && !deadline.hasExpired()) {
+            if (socket.bytesAvailable() == 0 &&
+                !socket.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1))))
+                break;
+            answer += socket.readAll();
+        }
+        socket.abort();
+        bool ok = false;
+        const uint reply =
+            answer.contains('\n') ? answer.left(answer.indexOf('\n')).trimmed().toUInt(&ok) : 0;
+        result.Reply = ok ? reply : 0;
+        if (result.Reply == kHandOffAccepted) {
+            result.Socket = candidate.Path;
+            break;
+        }
+    }
+    return result;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// The per-logon instance marker. Construction probes a lock file in the runtime
+// folder with an exclusive non-blocking flock: if that fails another instance
+// holds it, so the marker "existed before". Then a shared lock is taken and held
+// for the object's lifetime (keep it until the process ends). The kernel drops
+// the lock of a process that dies, so a killed instance never makes the next
+// start believe a viewer is running. Any failure means "did not exist before".
+//
+// Two starts in the same instant can both see "did not exist": the probe and
+// the shared lock are two steps.
+class TInstanceLock {
+public:
+    explicit TInstanceLock(const QString& name = QStringLiteral("Pictrel"));
+    ~TInstanceLock();
+    TInstanceLock(const TInstanceLock&) = delete;
+    TInstanceLock& operator=(const TInstanceLock&) = delete;
+
+    [[nodiscard]] bool ExistedBefore() const { return m_existedBefore; }
+    [[nodiscard]] bool Held() const { return m_held; }
+
+private:
+    int m_fd = -1;
+    bool m_existedBefore = false;
+    bool m_held = false;
+};

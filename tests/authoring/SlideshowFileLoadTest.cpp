@@ -1,0 +1,274 @@
+// Loading slideshow files: values, fallbacks, entry names and damaged input.
+#include "ArchiveTestSupport.h"
+
+#include "app/FileHelpers.h"
+#include "authoring/SlideshowArchive.h"
+#include "authoring/VekSettingsFile.h"
+#include "slideshow/TransformerByName.h"
+
+#include <gtest/gtest.h>
+
+#include <QDirIterator>
+
+#include <csignal>
+#include <set>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace archive_test;
+
+// A description with values unlike every default, to see what a load changes.
+void MakeDistinct(TVekSettingsFile& s) {
+    s.ImageList = {QStringLiteral("/old/image")};
+    s.MusicList = {QStringLiteral("/old/music.mp3")};
+    s.Transformer = TransformerByName(QStringLiteral("Slide"));
+    s.Delay = 777;
+    s.Shuffle = true;
+    s.RepeatAll = true;
+}
+
+::testing::AssertionResult IsDistinct(const TVekSettingsFile& s) {
+    if (s.ImageList != QStringList{QStringLiteral("/old/image")} ||
+        s.MusicList != QStringList{QStringLiteral("/old/music.mp3")} ||
+        s.Transformer->Name != QStringLiteral("Slide") || s.Delay != 777 || !s.Shuffle ||
+        !s.RepeatAll)
+        return ::testing::AssertionFailure() << "the description changed";
+    return ::testing::AssertionSuccess();
+}
+
+class LoadTest : public ::testing::Test {
+protected:
+    QTemporaryDir Dir;
+    QString Path(const char* name) const { return Dir.filePath(QString::fromUtf8(name)); }
+    // Loads a zip of the given entries into a distinct description.
+    bool Load(const TEntries& entries, TVekSettingsFile& s) {
+        const QString path = Path("test.VekSS");
+        EXPECT_TRUE(MakeZip(path, entries));
+        MakeDistinct(s);
+        return s.LoadFromFile(path);
+    }
+};
+
+struct TSettingsCase {
+    const char* Name;
+    const char* Settings; // the "Settings" entry
+    int Delay;
+    const char* Transformer;
+    bool Shuffle, RepeatAll;
+};
+
+class SettingsValues : public LoadTest, public ::testing::WithParamInterface<TSettingsCase> {};
+
+TEST_P(SettingsValues, AreReadAsDefined) {
+    const TSettingsCase& c = GetParam();
+    TVekSettingsFile s;
+    ASSERT_TRUE(Load({{"Settings", c.Settings}}, s));
+    EXPECT_EQ(s.Delay, c.Delay);
+    EXPECT_EQ(s.Transformer->Name.toStdString(), c.Transformer);
+    EXPECT_EQ(s.Shuffle, c.Shuffle);
+    EXPECT_EQ(s.RepeatAll, c.RepeatAll);
+}
+
+// The description before each load: Delay 777, Slide, both flags true.
+const TSettingsCase kSettingsCases[] = {
+    {"AllWritten", "Delay=100\r\nTransformer=Blend\r\nShuffle=0\r\nRepeat all=0\r\n", 100, "Blend",
+     false, false},
+    {"OneAndTrueAreTrue", "Shuffle=0\r\nShuffle=1\r\nRepeat all=True", 777, "Random", false, true},
+    {"OtherIntegersAreTrue", "Shuffle=2\nRepeat all=-1", 777, "Random", true, true},
+    {"WordsInAnyCase", "Shuffle=FALSE\rRepeat all=fAlSe", 777, "Random", false, false},
+    {"YesKeepsTheValue", "Shuffle=yes\r\nRepeat all=", 777, "Random", true, true},
+    {"DiagonalRollMixedCase", "Transformer=dIAGONAL rOLL", 777, "Diagonal roll", true, true},
+    {"CustomGivesRandom", "Transformer=Custom", 777, "Random", true, true},
+    {"EmptyNameGivesRandom", "Transformer=", 777, "Random", true, true},
+    {"KeysIgnoreCaseFirstWins", "DELAY=5\r\ndelay=6\r\ntransformer=wind\r\n", 5, "Wind", true,
+     true},
+    {"DelayNotANumberKept", "Delay=soon\r\nDelay=9", 777, "Random", true, true},
+    {"ValueKeepsLaterEquals", "Transformer=Blend=x", 777, "Random", true, true},
+    {"LinesWithoutEqualsIgnored", "Delay\r\nDelay=42", 42, "Random", true, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, SettingsValues, ::testing::ValuesIn(kSettingsCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(LoadTest, MissingSettingsGive5000AndRandomButKeepTheFlags) {
+    TVekSettingsFile s;
+    ASSERT_TRUE(Load({{"ImageList", "/a.jpg\r\n"}}, s));
+    EXPECT_EQ(s.ImageList, QStringList{QStringLiteral("/a.jpg")});
+    EXPECT_TRUE(s.MusicList.isEmpty()); // missing entry: cleared
+    EXPECT_EQ(s.Delay, 5000);
+    EXPECT_EQ(s.Transformer->Name, QStringLiteral("Random"));
+    EXPECT_TRUE(s.Shuffle);
+    EXPECT_TRUE(s.RepeatAll);
+}
+
+TEST_F(LoadTest, LinesSplitAtCrLfOrBoth) {
+    TVekSettingsFile s;
+    ASSERT_TRUE(Load({{"ImageList", "a\rb\nc\r\nd\n\re"}, {"MusicList", "x\r\n\r\ny\r\n"}}, s));
+    EXPECT_EQ(s.ImageList, (QStringList{"a", "b", "c", "d", "", "e"}));
+    EXPECT_EQ(s.MusicList, (QStringList{"x", "", "y"}));
+}
+
+TEST_F(LoadTest, OnlyTheLastNameComponentCountsAndLaterEntriesWin) {
+    TVekSettingsFile s;
+    ASSERT_TRUE(Load({{"ImageList", "/top\r\n"},
+                      {"sub/ImageList", "/in-folder\r\n"},
+                      {"../../MusicList", "/escaped\r\n"},
+                      {"C:\\win\\Settings", "Delay=12\r\n"},
+                      {"sub/", ""},
+                      {"Readme.txt", "ignored"}},
+                     s));
+    EXPECT_EQ(s.ImageList, QStringList{QStringLiteral("/in-folder")});
+    EXPECT_EQ(s.MusicList, QStringList{QStringLiteral("/escaped")});
+    EXPECT_EQ(s.Delay, 12);
+}
+
+TEST_F(LoadTest, NothingIsWrittenAnywhere) {
+    const auto snapshot = [&] {
+        std::set<QString> files;
+        for (const QString& root : {QDir::tempPath(), Dir.path()}) {
+            QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext()) files.insert(it.next());
+        }
+        return files;
+    };
+    const QString path = Path("escape.VekSS");
+    ASSERT_TRUE(MakeZip(path, {{"../../../../tmp/ImageList", "x"}, {"../evil", "y"}}));
+    const auto before = snapshot();
+    TVekSettingsFile s;
+    ASSERT_TRUE(s.LoadFromFile(path));
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(s.ImageList, QStringList{QStringLiteral("x")});
+}
+
+TEST_F(LoadTest, MissingFileOrFolderFails) {
+    TVekSettingsFile s;
+    MakeDistinct(s);
+    for (const QString& path : {Path("nothing.VekSS"), Dir.path(), QString()})
+        EXPECT_FALSE(s.LoadFromFile(path));
+    EXPECT_TRUE(IsDistinct(s));
+}
+
+TEST_F(LoadTest, NotAZipLoadsAsNoEntries) {
+    for (const QByteArray& content : {QByteArray("just some text"), QByteArray()}) {
+        const QString path = Path("text.VekSS");
+        ASSERT_TRUE(WriteBytes(path, content));
+        TVekSettingsFile s;
+        MakeDistinct(s);
+        EXPECT_TRUE(s.LoadFromFile(path));
+        EXPECT_TRUE(s.ImageList.isEmpty());
+        EXPECT_TRUE(s.MusicList.isEmpty());
+        EXPECT_EQ(s.Transformer->Name, QStringLiteral("Random"));
+        EXPECT_EQ(s.Delay, 5000);
+        EXPECT_TRUE(s.Shuffle); // no Settings entry: the flags stay
+    }
+}
+
+struct TDamageCase {
+    const char* Name;
+    void (*Damage)(QByteArray& bytes);
+};
+
+class DamagedArchive : public LoadTest, public ::testing::WithParamInterface<TDamageCase> {};
+
+TEST_P(DamagedArchive, FailsAndChangesNothing) {
+    TVekSettingsFile good;
+    good.ImageList = {QStringLiteral("/a.jpg"), QStringLiteral("/b.jpg")};
+    good.MusicList = {QStringLiteral("/c.mp3")};
+    const QString path = Path("damaged.VekSS");
+    good.SaveToFile(path);
+    QByteArray bytes = ReadBytes(path);
+    GetParam().Damage(bytes);
+    ASSERT_TRUE(WriteBytes(path, bytes));
+    TVekSettingsFile s;
+    MakeDistinct(s);
+    EXPECT_FALSE(s.LoadFromFile(path));
+    EXPECT_TRUE(IsDistinct(s));
+}
+
+void Put32(QByteArray& b, qsizetype at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = char(v >> (8 * i));
+}
+
+const TDamageCase kDamageCases[] = {
+    {"TruncatedHalf", [](QByteArray& b) { b.truncate(b.size() / 2); }},
+    {"TruncatedEndRecord", [](QByteArray& b) { b.chop(5); }},
+    {"DirectoryPointsAtGarbage", [](QByteArray& b) { Put32(b, b.size() - 22 + 16, 7); }},
+    {"DirectorySignatureBroken",
+     [](QByteArray& b) { Put32(b, qsizetype(U32(b, b.size() - 22 + 16)), 0x12345678); }},
+    {"LocalSignatureBroken", [](QByteArray& b) { b[2] = 'X'; }},
+    {"EntryCountWrong", [](QByteArray& b) { b[b.size() - 22 + 10] = 9; }},
+    {"CompressedDataGarbled", [](QByteArray& b) { b[30 + 9 + 2] ^= 0x5A; }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, DamagedArchive, ::testing::ValuesIn(kDamageCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(LoadTest, EntryInflatingBeyondTheLimitIsRefused) {
+    TVekSettingsFile s;
+    const QByteArray huge(qsizetype(kMaxArchiveEntrySize) + 1, '\n');
+    EXPECT_FALSE(Load({{"ImageList", huge}}, s));
+    EXPECT_TRUE(IsDistinct(s));
+}
+
+// Saving failures: the error reaches the caller, no scratch folder stays behind,
+// and an existing file is left whole.
+class SaveFailure : public ::testing::Test {
+protected:
+    QTemporaryDir Dir;
+    static bool ScratchLeft() { return !ListSubfolders(TempFolder(), false).isEmpty(); }
+};
+
+TEST_F(SaveFailure, MissingFolderThrows) {
+    TVekSettingsFile s;
+    EXPECT_THROW(s.SaveToFile(Dir.filePath(QStringLiteral("no/such/folder/x.VekSS"))),
+                 std::runtime_error);
+    EXPECT_FALSE(ScratchLeft());
+}
+
+TEST_F(SaveFailure, ReadOnlyFolderThrows) {
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root: folder permissions do not apply";
+    const QString folder = Dir.filePath(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const QString path = folder + QStringLiteral("/x.VekSS");
+    ASSERT_TRUE(WriteBytes(path, "precious"));
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    TVekSettingsFile s;
+    EXPECT_THROW(s.SaveToFile(path), std::runtime_error);
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(ReadBytes(path), QByteArray("precious"));
+    EXPECT_FALSE(ScratchLeft());
+}
+
+TEST_F(SaveFailure, WriteErrorLeavesTheOldFileWhole) {
+    // A file-size limit makes the archive fail half-way while the small parts fit.
+    const QString path = Dir.filePath(QStringLiteral("x.VekSS"));
+    const QByteArray old(2000, 'o');
+    ASSERT_TRUE(WriteBytes(path, old));
+    TVekSettingsFile s;
+    s.ImageList = {QStringLiteral("/a/b/c/d/e/f/g.jpg")};
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 200;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool threw = false;
+    try {
+        s.SaveToFile(path);
+    } catch (const std::runtime_error&) {
+        threw = true;
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(ReadBytes(path), old);
+    EXPECT_FALSE(ScratchLeft());
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("x.VekSS")});
+}
+
+} // namespace
