@@ -23,3 +23,22 @@ TCustomVekTransformer::TOffset TCustomVekTransformer::OffsetOf(const TBitmap32& 
     if (!Centered) return {};
     return {(output.Width() - picture.Width()) / 2, (output.Height() - picture.Height()) / 2};
 }
+
+TCustomVekTransformer::TBandArea TCustomVekTransformer::PrepareBands(TBitmap32& oldPicture,
+                                                                     TBitmap32& newPicture,
+                                                                     TBitmap32& output,
+                                                                     int outerAlpha) const {
+    const TColor32 outer = WithAlpha(output.OuterColor, outerAlpha);
+    oldPicture.OuterColor = outer;
+    newPicture.OuterColor = outer;
+    oldPicture.ResetClipRect();
+    newPicture.ResetClipRect();
+    TBandArea a;
+    a.Old = OffsetOf(oldPicture, output);
+    a.New = OffsetOf(newPicture, output);
+    a.Union = Union(oldPicture.BoundsRect().Offset(a.Old.X, a.Old.Y),
+                    newPicture.BoundsRect().Offset(a.New.X, a.New.Y));
+    output.SetClipRect(a.Union);
+    a.Clip = output.ClipRect();
+    return a;
+}

@@ -39,6 +39,16 @@ protected:
     };
     // Where `picture` is placed in `output`.
     [[nodiscard]] TOffset OffsetOf(const TBitmap32& picture, const TBitmap32& output) const;
+    // The set-up of the band effects (Diagonal roll, Rain): both pictures get the
+    // output's outer colour with `outerAlpha` and their full clip rectangles; the
+    // output is clipped to the union of the placed pictures.
+    struct TBandArea {
+        TOffset Old, New;
+        TRect Union; // of the placed pictures
+        TRect Clip;  // the union inside the output
+    };
+    TBandArea PrepareBands(TBitmap32& oldPicture, TBitmap32& newPicture, TBitmap32& output,
+                           int outerAlpha) const;
     // Whether `step` is one this effect draws its own frame for.
     [[nodiscard]] bool OwnStep(int step) const { return step > 0 && step < StepCount; }
 };

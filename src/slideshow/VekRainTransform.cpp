@@ -24,17 +24,9 @@ void TVekRainTransform::DrawStep(TBitmap32& oldPicture, TBitmap32& newPicture, i
     TCustomVekTransformer::DrawStep(oldPicture, newPicture, step, output);
     if (!OwnStep(step) || StepCount < 3) return;
 
-    const TColor32 outer = WithAlpha(output.OuterColor, 0);
-    oldPicture.OuterColor = outer;
-    newPicture.OuterColor = outer;
-    oldPicture.ResetClipRect();
-    newPicture.ResetClipRect();
-    const TOffset o = OffsetOf(oldPicture, output);
-    const TOffset n = OffsetOf(newPicture, output);
-    const TRect u =
-        Union(oldPicture.BoundsRect().Offset(o.X, o.Y), newPicture.BoundsRect().Offset(n.X, n.Y));
-    output.SetClipRect(u);
-    const TRect clip = output.ClipRect();
+    const TBandArea bands = PrepareBands(oldPicture, newPicture, output, 0);
+    const TOffset o = bands.Old, n = bands.New;
+    const TRect u = bands.Union, clip = bands.Clip;
 
     const int d = (u.Bottom - u.Top) / (StepCount - 2) + 1;
     const int baseLine = (step - 1) * d + u.Top;

@@ -17,17 +17,9 @@ void TVekStripeShowTransform::DrawStep(TBitmap32& oldPicture, TBitmap32& newPict
     TCustomVekTransformer::DrawStep(oldPicture, newPicture, step, output);
     if (!OwnStep(step) || StepCount < 3) return;
 
-    const TColor32 outer = WithAlpha(output.OuterColor, 255);
-    oldPicture.OuterColor = outer;
-    newPicture.OuterColor = outer;
-    oldPicture.ResetClipRect();
-    newPicture.ResetClipRect();
-    const TOffset o = OffsetOf(oldPicture, output);
-    const TOffset n = OffsetOf(newPicture, output);
-    const TRect u =
-        Union(oldPicture.BoundsRect().Offset(o.X, o.Y), newPicture.BoundsRect().Offset(n.X, n.Y));
-    output.SetClipRect(u);
-    const TRect clip = output.ClipRect();
+    const TBandArea bands = PrepareBands(oldPicture, newPicture, output, 255);
+    const TOffset o = bands.Old, n = bands.New;
+    const TRect u = bands.Union, clip = bands.Clip;
     if (clip.IsEmpty()) return;
 
     // Diagonal s holds the pixels with x + (y - top) = s. Each phase covers a range

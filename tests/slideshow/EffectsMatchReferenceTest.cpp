@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <ostream>
 #include <string>
 
@@ -31,10 +33,12 @@ struct TEffectCase {
 std::string FirstDifference(const TBitmap32& a, const TBitmap32& b) {
     for (int y = 0; y < a.Height(); ++y)
         for (int x = 0; x < a.Width(); ++x)
-            if (a.Pixel(x, y) != b.Pixel(x, y))
-                return "(" + std::to_string(x) + ", " + std::to_string(y) +
-                       "): " + std::to_string(a.Pixel(x, y)) + " vs " +
-                       std::to_string(b.Pixel(x, y));
+            if (a.Pixel(x, y) != b.Pixel(x, y)) {
+                std::ostringstream where;
+                where << "(" << x << ", " << y << "): " << std::hex << a.Pixel(x, y) << " vs "
+                      << b.Pixel(x, y);
+                return where.str();
+            }
     return {};
 }
 
