@@ -1,11 +1,11 @@
 #include "loading/RawImageEntry.h"
 
-#include <QFileInfo>
+#include "loading/RawImage.h"
 
-int LoadRawImage(const QString& fileName, TBitmap32& /*bitmap*/,
-                 const TVekImageSettings& /*settings*/) {
-    if (!QFileInfo::exists(fileName)) return kRawFileMissing;
-    // No RAW decoder is linked into this build yet: it rejects every file, which sends
-    // each one on to FreeImage.
-    return kRawNotRaw;
+int LoadRawImage(const QString& fileName, TBitmap32& bitmap, const TVekImageSettings& settings) {
+    TRawImage raw;
+    raw.ApplySettings(settings);
+    const int result = raw.LoadFromFile(fileName);
+    if (result == TRawImage::kLoaded) raw.RenderTo(bitmap);
+    return result;
 }

@@ -1,0 +1,169 @@
+#include "loading/vekraw.h"
+
+#include <libraw/libraw.h>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+// Larger pictures than this are refused before anything is allocated for them
+// (about 8.6 gigabytes of decoded samples).
+constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 30;
+
+// The largest raw data LibRaw may allocate, in megabytes.
+constexpr unsigned kMaxRawMemoryMb = 2048;
+
+void CopyMultipliers(const float* source, std::array<float, 4>& target) {
+    std::copy(source, source + 4, target.begin());
+    // Three-colour cameras leave the second green empty: it is the green.
+    if (target[3] == 0.0f) target[3] = target[1];
+}
+
+} // namespace
+
+struct vekraw_context {
+    std::unique_ptr<LibRaw> Raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+    bool HalfSize = false;
+    int Interpolation = 0;
+    bool IsRaw = false;
+    int Flip = 0;
+    int Width = 0;
+    int Height = 0;
+    std::vector<std::uint16_t> Samples;
+    std::array<float, 4> AsShot{};
+    std::array<float, 4> Daylight{};
+
+    void Clear() {
+        IsRaw = false;
+        Width = Height = 0;
+        std::vector<std::uint16_t>().swap(Samples);
+        Raw->recycle();
+    }
+
+    bool Decode(const char* fileName);
+};
+
+bool vekraw_context::Decode(const char* fileName) {
+    libraw_output_params_t& p = Raw->imgdata.params;
+    p.half_size = HalfSize ? 1 : 0;
+    p.user_qual = Interpolation;
+    // A linear image in the camera's own colours, scaled from black to white but not
+    // white-balanced: the program applies the multipliers and curves itself.
+    p.use_camera_wb = 0;
+    p.use_auto_wb = 0;
+    std::fill(std::begin(p.user_mul), std::end(p.user_mul), 1.0f);
+    p.output_color = 0;
+    p.output_bps = 16;
+    p.gamm[0] = 1.0;
+    p.gamm[1] = 1.0;
+    p.no_auto_bright = 1;
+    p.adjust_maximum_thr = 0.0f;
+    p.highlight = 0;
+    // The picture is delivered unrotated; the orientation is only reported.
+    p.user_flip = 0;
+    p.max_raw_memory_mb = kMaxRawMemoryMb;
+
+    if (Raw->open_file(fileName) != LIBRAW_SUCCESS) return false;
+    const libraw_image_sizes_t& s = Raw->imgdata.sizes;
+    if (s.raw_width == 0 || s.raw_height == 0 || s.width == 0 || s.height == 0) return false;
+    if (std::uint64_t(s.raw_width) * s.raw_height > kMaxPixels) return false;
+    Flip = s.flip;
+    CopyMultipliers(Raw->imgdata.color.cam_mul, AsShot);
+    CopyMultipliers(Raw->imgdata.color.pre_mul, Daylight);
+
+    if (Raw->unpack() != LIBRAW_SUCCESS) return false;
+    if (Raw->dcraw_process() != LIBRAW_SUCCESS) return false;
+
+    const auto& img = Raw->imgdata;
+    const int w = img.sizes.iwidth;
+    const int h = img.sizes.iheight;
+    const int colors = img.idata.colors;
+    if (w <= 0 || h <= 0 || img.image == nullptr || (colors != 1 && colors < 3)) return false;
+    if (std::uint64_t(w) * std::uint64_t(h) > kMaxPixels) return false;
+
+    const std::size_t count = std::size_t(w) * std::size_t(h);
+    Samples.resize(count * 4);
+    std::uint16_t* out = Samples.data();
+    const auto* in = img.image;
+    if (colors == 1) {
+        for (std::size_t i = 0; i < count; ++i, out += 4)
+            out[0] = out[1] = out[2] = out[3] = in[i][0];
+    } else {
+        for (std::size_t i = 0; i < count; ++i, out += 4) {
+            out[0] = in[i][0];
+            out[1] = in[i][1];
+            out[2] = in[i][2];
+            out[3] = in[i][1];
+        }
+    }
+    Width = w;
+    Height = h;
+    // The decoder's own buffers are no longer needed.
+    Raw->recycle();
+    return true;
+}
+
+extern "C" {
+
+vekraw_handle vekraw_init(void) {
+    try {
+        return std::make_unique<vekraw_context>().release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void vekraw_set_halfsize(vekraw_handle handle, int32_t flag) {
+    if (handle) handle->HalfSize = flag != 0;
+}
+
+void vekraw_set_interpolation(vekraw_handle handle, int32_t mode) {
+    if (handle) handle->Interpolation = mode;
+}
+
+void vekraw_load(vekraw_handle handle, const char* fileName) {
+    if (!handle) return;
+    handle->Clear();
+    if (!fileName) return;
+    try {
+        handle->IsRaw = handle->Decode(fileName);
+    } catch (...) {
+        handle->IsRaw = false;
+    }
+    if (!handle->IsRaw) handle->Clear();
+}
+
+uint8_t vekraw_get_is_raw(vekraw_handle handle) {
+    return handle && handle->IsRaw ? 1 : 0;
+}
+
+const uint16_t* vekraw_get_image(vekraw_handle handle, int32_t* width, int32_t* height,
+                                 const float** asShot, const float** daylight) {
+    const bool have = handle && handle->IsRaw;
+    if (width) *width = have ? handle->Width : 0;
+    if (height) *height = have ? handle->Height : 0;
+    if (asShot) *asShot = have ? handle->AsShot.data() : nullptr;
+    if (daylight) *daylight = have ? handle->Daylight.data() : nullptr;
+    return have ? handle->Samples.data() : nullptr;
+}
+
+int32_t vekraw_get_flip(vekraw_handle handle) {
+    return handle ? handle->Flip : 0;
+}
+
+void vekraw_unload(vekraw_handle handle) {
+    if (handle) handle->Clear();
+}
+
+void vekraw_render_external(vekraw_handle /*handle*/, uint16_t* /*buffer*/) {}
+
+void vekraw_finalize(vekraw_handle handle) {
+    const std::unique_ptr<vekraw_context> owner(handle);
+}
+
+} // extern "C"
