@@ -105,6 +105,14 @@ TLoaderRecorder::TLoaderRecorder(TVekImageLoaderPro& loader) : m_loader(loader) 
     loader.OnWork = [this](TVekImageLoaderPro&, int percent) { Percents.append(percent); };
 }
 
+TLoaderRecorder::~TLoaderRecorder() {
+    m_loader.OnStart = nullptr;
+    m_loader.OnBitmapChange = nullptr;
+    m_loader.OnSucces = nullptr;
+    m_loader.OnError = nullptr;
+    m_loader.OnWork = nullptr;
+}
+
 int TLoaderRecorder::Finished() const {
     return m_done;
 }

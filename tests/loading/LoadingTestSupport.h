@@ -32,6 +32,11 @@ void WriteFile(const QString& path, const QByteArray& data);
 class TLoaderRecorder {
 public:
     explicit TLoaderRecorder(TVekImageLoaderPro& loader);
+    // The loader may outlive the recorder (and still tick its progress timer), so
+    // the handlers that point here are taken back.
+    ~TLoaderRecorder();
+    TLoaderRecorder(const TLoaderRecorder&) = delete;
+    TLoaderRecorder& operator=(const TLoaderRecorder&) = delete;
     QStringList Events;
     QList<int> Percents;
     int Finished() const; // bitmap/succes/error events so far
