@@ -130,6 +130,18 @@ void TVekImageLoaderPro::ReleaseSingleBitmap() {
     m_singleBitmap.reset();
 }
 
+// The last stop point: a picture decoded for a request that was stopped meanwhile
+// is dropped instead of delivered.
+TVekImageLoaderPro::TAttempt TVekImageLoaderPro::FinishDecoded(const std::atomic<bool>& stop) {
+    Finish();
+    if (stop.load()) {
+        ReleaseSource();
+        m_workBitmap.SetSize(0, 0);
+        m_status = ilTerminated;
+    }
+    return TAttempt::Handled;
+}
+
 void TVekImageLoaderPro::WorkTimerTimer() {
     // The timer runs only while a load does.
     m_workTimer.SetEnabled(Status() == ilOpening);
@@ -269,13 +281,7 @@ TVekImageLoaderPro::TAttempt TVekImageLoaderPro::LoadMultiPage(const std::atomic
                              m_settings.ToneMapExposure))
             throw ELoadFailed("page cannot be converted");
     }
-    Finish();
-    if (stop.load()) {
-        m_multiBitmap.reset();
-        m_workBitmap.SetSize(0, 0);
-        m_status = ilTerminated;
-    }
-    return TAttempt::Handled;
+    return FinishDecoded(stop);
 }
 
 TVekImageLoaderPro::TAttempt TVekImageLoaderPro::LoadSingle(const std::atomic<bool>& stop,
@@ -302,13 +308,7 @@ TVekImageLoaderPro::TAttempt TVekImageLoaderPro::LoadSingle(const std::atomic<bo
     if (!ConvertTo32Bits(m_singleBitmap.get(), m_workBitmap, m_settings.ToneMapGamma,
                          m_settings.ToneMapExposure))
         throw ELoadFailed("picture cannot be converted");
-    Finish();
-    if (stop.load()) {
-        m_singleBitmap.reset();
-        m_workBitmap.SetSize(0, 0);
-        m_status = ilTerminated;
-    }
-    return TAttempt::Handled;
+    return FinishDecoded(stop);
 }
 
 // Header and metadata from FreeImage without pixels, the pixels from libjpeg-turbo
@@ -351,13 +351,7 @@ TVekImageLoaderPro::TAttempt TVekImageLoaderPro::LoadJpeg(const std::atomic<bool
     }
     }
     m_workBitmap.Changed();
-    Finish();
-    if (stop.load()) {
-        m_singleBitmap.reset();
-        m_workBitmap.SetSize(0, 0);
-        m_status = ilTerminated;
-    }
-    return TAttempt::Handled;
+    return FinishDecoded(stop);
 }
 
 void TVekImageLoaderPro::LoadSecondary(std::int64_t fileSize) {

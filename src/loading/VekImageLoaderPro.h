@@ -112,6 +112,7 @@ private:
     void LoadSecondary(std::int64_t fileSize);
     void Describe(FIBITMAP* dib, FREE_IMAGE_FORMAT detected, std::int64_t fileSize);
     void Finish();
+    TAttempt FinishDecoded(const std::atomic<bool>& stop);
     void WorkerFinished();
 
     std::atomic<TImageLoaderProStatus> m_status{TImageLoaderProStatus::ilNone};
