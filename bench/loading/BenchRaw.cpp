@@ -3,6 +3,7 @@
 #include "gfx/Bitmap32.h"
 #include "loading/RawImageEntry.h"
 #include "loading/VekImageSettings.h"
+#include "loading/vekraw.h"
 
 #include <benchmark/benchmark.h>
 #include <libraw/libraw.h>
@@ -117,6 +118,24 @@ void BM_LoadRawImageHalfSize(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LoadRawImageHalfSize)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The decoding part of the above alone (vekraw with our parameters), to tell the
+// library's share from the development's.
+void BM_VekrawDecodeHalfSize(benchmark::State& state) {
+    const QByteArray path = QFile::encodeName(Fixture().path);
+    for (auto _ : state) {
+        vekraw_handle h = vekraw_init();
+        vekraw_set_halfsize(h, 1);
+        vekraw_load(h, path.constData());
+        if (!vekraw_get_is_raw(h)) state.SkipWithError("not decoded");
+        int32_t w = 0, hgt = 0;
+        const float* a = nullptr;
+        const float* b = nullptr;
+        benchmark::DoNotOptimize(vekraw_get_image(h, &w, &hgt, &a, &b));
+        vekraw_finalize(h);
+    }
+}
+BENCHMARK(BM_VekrawDecodeHalfSize)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_LibRawOwnHalfSize(benchmark::State& state) {
     const QByteArray path = QFile::encodeName(Fixture().path);

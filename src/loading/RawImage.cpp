@@ -9,10 +9,25 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 namespace {
 
 constexpr int kLevels = 65536;
+
+// Runs body(first, last) over [0, count) split between this thread and a second
+// one: the per-pixel passes of a development are independent and memory-bound.
+template <typename Body>
+void ForPixels(std::size_t count, const Body& body) {
+    if (count < (1u << 16) || std::thread::hardware_concurrency() < 2) {
+        body(std::size_t(0), count);
+        return;
+    }
+    const std::size_t half = count / 2;
+    std::thread other([&] { body(half, count); });
+    body(std::size_t(0), half);
+    other.join();
+}
 
 // round-half-to-even clamped to 0..65535; NaN counts as 0.
 std::uint16_t Clamp16(double v) {
@@ -117,35 +132,42 @@ int TRawImage::Load(const QString& fileName) {
     m_daylight = {daylight[2], daylight[1], daylight[3], daylight[0]};
     m_camera = {asShot[2], asShot[1], asShot[3], asShot[0]};
     const std::size_t count = std::size_t(w) * std::size_t(h) * 4;
-    m_pixels = std::make_unique_for_overwrite<std::uint16_t[]>(count);
-    std::memcpy(m_pixels.get(), samples, count * sizeof(std::uint16_t));
     m_width = w;
     m_height = h;
-    BuildHistograms();
+    BuildHistograms(samples);
     ComputeLevels();
     m_flip = vekraw_get_flip(m_handle.get());
 
+    // The samples are copied out of the decoder already stretched.
     const TTable stretch = StretchTable(m_minLevel, m_maxLevel);
     if (stretch.empty()) return kNotRaw;
+    m_pixels = std::make_unique_for_overwrite<std::uint16_t[]>(count);
     std::uint16_t* p = m_pixels.get();
-    for (std::size_t i = 0; i < count; ++i) p[i] = stretch[p[i]];
+    ForPixels(count, [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) p[i] = stretch[samples[i]];
+    });
     return kLoaded;
 }
 
-void TRawImage::BuildHistograms() {
-    std::fill(m_histogram.begin(), m_histogram.end(), 0u);
-    std::uint32_t* r = m_histogram.data();
-    std::uint32_t* g = r + kLevels;
-    std::uint32_t* b = g + kLevels;
-    std::uint32_t* g2 = b + kLevels;
-    const std::uint16_t* p = m_pixels.get();
+void TRawImage::BuildHistograms(const std::uint16_t* samples) {
     const std::size_t count = std::size_t(m_width) * std::size_t(m_height);
-    for (std::size_t i = 0; i < count; ++i, p += 4) {
-        ++r[p[0]];
-        ++g[p[1]];
-        ++b[p[2]];
-        ++g2[p[3]];
-    }
+    // Each half counts into its own table; the two are added afterwards.
+    std::vector<std::uint32_t> second(m_histogram.size(), 0u);
+    std::fill(m_histogram.begin(), m_histogram.end(), 0u);
+    ForPixels(count, [&](std::size_t first, std::size_t last) {
+        std::uint32_t* r = first == 0 ? m_histogram.data() : second.data();
+        std::uint32_t* g = r + kLevels;
+        std::uint32_t* b = g + kLevels;
+        std::uint32_t* g2 = b + kLevels;
+        const std::uint16_t* p = samples + first * 4;
+        for (std::size_t i = first; i < last; ++i, p += 4) {
+            ++r[p[0]];
+            ++g[p[1]];
+            ++b[p[2]];
+            ++g2[p[3]];
+        }
+    });
+    for (std::size_t i = 0; i < second.size(); ++i) m_histogram[i] += second[i];
 }
 
 void TRawImage::ComputeLevels() {
@@ -317,20 +339,24 @@ void TRawImage::RenderTo(TBitmap32& bitmap) {
         lut[c].resize(kLevels);
         for (int v = 0; v < kLevels; ++v) lut[c][v] = t16[Clamp16(f * v)];
     }
-    const std::uint16_t* in = m_pixels.get();
-    std::uint16_t* out = work.get();
-    for (std::size_t i = 0; i < count; ++i, in += 4, out += 4) {
-        out[0] = lut[0][in[0]];
-        out[1] = lut[1][in[1]];
-        out[2] = lut[2][in[2]];
-        out[3] = lut[1][in[3]];
-    }
+    ForPixels(count, [&](std::size_t first, std::size_t last) {
+        const std::uint16_t* in = m_pixels.get() + first * 4;
+        std::uint16_t* out = work.get() + first * 4;
+        for (std::size_t i = first; i < last; ++i, in += 4, out += 4) {
+            out[0] = lut[0][in[0]];
+            out[1] = lut[1][in[1]];
+            out[2] = lut[2][in[2]];
+            out[3] = lut[1][in[3]];
+        }
+    });
     vekraw_render_external(m_handle.get(), work.get());
 
     bitmap.SetSize(m_width, m_height);
     TColor32* dst = bitmap.Bits();
-    const std::uint16_t* w = work.get();
-    for (std::size_t i = 0; i < count; ++i, w += 4)
-        dst[i] = Color32(t8[w[0]], t8[(unsigned(w[1]) + w[3]) >> 1], t8[w[2]], 255);
+    ForPixels(count, [&](std::size_t first, std::size_t last) {
+        const std::uint16_t* w = work.get() + first * 4;
+        for (std::size_t i = first; i < last; ++i, w += 4)
+            dst[i] = Color32(t8[w[0]], t8[(unsigned(w[1]) + w[3]) >> 1], t8[w[2]], 255);
+    });
     bitmap.Changed();
 }

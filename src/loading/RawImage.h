@@ -81,7 +81,7 @@ private:
 
     void FreeData();
     [[nodiscard]] int Load(const QString& fileName);
-    void BuildHistograms();
+    void BuildHistograms(const std::uint16_t* samples);
     void ComputeLevels();
     [[nodiscard]] TRgb ChannelMultipliers() const;
 

@@ -34,14 +34,14 @@ struct vekraw_context {
     int Flip = 0;
     int Width = 0;
     int Height = 0;
-    std::vector<std::uint16_t> Samples;
+    std::unique_ptr<std::uint16_t[]> Samples; // R, G, B, G2 per pixel
     std::array<float, 4> AsShot{};
     std::array<float, 4> Daylight{};
 
     void Clear() {
         IsRaw = false;
         Width = Height = 0;
-        std::vector<std::uint16_t>().swap(Samples);
+        Samples.reset();
         Raw->recycle();
     }
 
@@ -87,8 +87,9 @@ bool vekraw_context::Decode(const char* fileName) {
     if (std::uint64_t(w) * std::uint64_t(h) > kMaxPixels) return false;
 
     const std::size_t count = std::size_t(w) * std::size_t(h);
-    Samples.resize(count * 4);
-    std::uint16_t* out = Samples.data();
+    // Every sample is written below: no need to clear 8 bytes a pixel first.
+    Samples = std::make_unique_for_overwrite<std::uint16_t[]>(count * 4);
+    std::uint16_t* out = Samples.get();
     const auto* in = img.image;
     if (colors == 1) {
         for (std::size_t i = 0; i < count; ++i, out += 4)
@@ -149,7 +150,7 @@ const uint16_t* vekraw_get_image(vekraw_handle handle, int32_t* width, int32_t* 
     if (height) *height = have ? handle->Height : 0;
     if (asShot) *asShot = have ? handle->AsShot.data() : nullptr;
     if (daylight) *daylight = have ? handle->Daylight.data() : nullptr;
-    return have ? handle->Samples.data() : nullptr;
+    return have ? handle->Samples.get() : nullptr;
 }
 
 int32_t vekraw_get_flip(vekraw_handle handle) {
