@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <system_error>
 
 namespace {
 
@@ -79,6 +80,57 @@ TVekMultipageBitmap::TVekMultipageBitmap() {
 TVekMultipageBitmap::~TVekMultipageBitmap() {
     *m_alive = false;
     m_frameTimer.SetEnabled(false);
+    // The worker writes into members and reads the handle: it must end before they go.
+    JoinPrefetch();
+}
+
+void TVekMultipageBitmap::DecodePage(FIMULTIBITMAP* handle, int index, TDecodedPage& page,
+                                     TBitmap32& pixels) noexcept {
+    page = TDecodedPage{};
+    page.index = index;
+    try {
+        const TLockedPage locked(handle, index);
+        FIBITMAP* dib = locked.Get();
+        page.present = dib != nullptr;
+        page.frameTime = AnimationValue(dib, "FrameTime");
+        page.left = Signed16(dib, "FrameLeft", 0);
+        page.top = Signed16(dib, "FrameTop", 0);
+        page.disposal = AnimationValue(dib, "DisposalMethod").value_or(0);
+        page.logicalWidth = Signed16(dib, "LogicalWidth", 0);
+        page.logicalHeight = Signed16(dib, "LogicalHeight", 0);
+        if (dib != nullptr) {
+            page.frameWidth = int(FreeImage_GetWidth(dib));
+            page.frameHeight = int(FreeImage_GetHeight(dib));
+            page.converted = ConvertTo32Bits(dib, pixels, 0.0f, 0.0f);
+        }
+    } catch (...) {
+        page.converted = false;
+        page.error = std::current_exception();
+    }
+}
+
+TVekMultipageBitmap::TDecodedPage TVekMultipageBitmap::TakePage(int index) {
+    JoinPrefetch();
+    if (m_next.index != index) DecodePage(m_multiBitmap.get(), index, m_next, m_frame);
+    TDecodedPage page = std::move(m_next);
+    m_next = TDecodedPage{};
+    return page;
+}
+
+void TVekMultipageBitmap::StartPrefetch(int index) {
+    JoinPrefetch();
+    m_next = TDecodedPage{};
+    if (!m_multiBitmap || m_imageKind != TVekImageKind::ikGif || m_frameCount <= 1) return;
+    try {
+        m_prefetch = std::thread([handle = m_multiBitmap.get(), index, &page = m_next,
+                                  &pixels = m_frame] { DecodePage(handle, index, page, pixels); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the tick decodes the page itself.
+    }
+}
+
+void TVekMultipageBitmap::JoinPrefetch() {
+    if (m_prefetch.joinable()) m_prefetch.join();
 }
 
 void TVekMultipageBitmap::Assign(TVekImageLoaderPro& source) {
@@ -96,6 +148,8 @@ void TVekMultipageBitmap::Assign(TVekImageLoaderPro& source) {
 void TVekMultipageBitmap::Assign(TVekMultipageBitmap& source) {
     if (&source == this) return;
     Clear();
+    // Its worker may still be reading the handle that moves here.
+    source.JoinPrefetch();
     if (IsMultiPageKind(source.m_imageKind)) {
         m_multiBitmap = std::move(source.m_multiBitmap);
         m_imageKind = source.m_imageKind;
@@ -110,7 +164,9 @@ void TVekMultipageBitmap::Assign(TVekMultipageBitmap& source) {
 void TVekMultipageBitmap::AfterAssign() {
     if (m_multiBitmap && m_imageKind == TVekImageKind::ikGif && m_frameCount > 0) {
         ReadBackground();
-        ComposeFirstFrame();
+        ComposeFirstFrame(TakePage(0));
+        // Decodes while the receiver of the event draws frame 0.
+        StartPrefetch(1 % m_frameCount);
         FireBitmapChange();
     } else {
         // TIFF and icon pages are served by DrawPage.
@@ -134,6 +190,8 @@ void TVekMultipageBitmap::Stop() {
 void TVekMultipageBitmap::Clear() {
     m_playing = false;
     m_frameTimer.SetEnabled(false);
+    JoinPrefetch();
+    m_next = TDecodedPage{};
     m_multiBitmap.reset();
     m_composite.SetSize(0, 0);
     m_previousComposite.SetSize(0, 0);
@@ -148,6 +206,9 @@ void TVekMultipageBitmap::Clear() {
 void TVekMultipageBitmap::DrawPage(int index, TBitmap32* target) {
     if (target == nullptr || !m_multiBitmap || index < 0 || index >= m_frameCount) return;
     m_currentIndex = index;
+    // A page prepared by the worker stays valid, as pages do not change; the next tick
+    // uses it only when it wants that index.
+    JoinPrefetch();
     const TLockedPage page(m_multiBitmap.get(), index);
     // A page that cannot be read or converted leaves the target empty; the viewer
     // still hears of the change and shows that nothing is there.
@@ -168,8 +229,7 @@ void TVekMultipageBitmap::ReadBackground() {
     m_frameBackground = Color32(colour.rgbRed, colour.rgbGreen, colour.rgbBlue, 255);
 }
 
-void TVekMultipageBitmap::SetFrameTime(FIBITMAP* page) {
-    const auto value = AnimationValue(page, "FrameTime");
+void TVekMultipageBitmap::SetFrameTime(std::optional<std::int64_t> value) {
     std::int32_t time = kDefaultFrameTimeMs;
     // A negative time would stop the timer for good; treat it as missing.
     if (value && std::int32_t(*value) >= 0) time = std::int32_t(*value);
@@ -178,29 +238,27 @@ void TVekMultipageBitmap::SetFrameTime(FIBITMAP* page) {
     m_frameTimer.SetInterval(time);
 }
 
-void TVekMultipageBitmap::DrawFrame(FIBITMAP* page, int left, int top) {
+void TVekMultipageBitmap::DrawFrame(const TDecodedPage& page) {
+    if (!page.present) return;
+    // The conversion's failure surfaces where it would have happened without the worker.
+    if (page.error) std::rethrow_exception(page.error);
     // A frame that cannot be converted comes out empty and draws nothing.
-    if (!ConvertTo32Bits(page, m_frame, 0.0f, 0.0f)) return;
-    m_composite.Draw(left, top, m_frame);
+    if (!page.converted) return;
+    m_composite.Draw(page.left, page.top, m_frame);
 }
 
-void TVekMultipageBitmap::ComposeFirstFrame() {
-    const TLockedPage page(m_multiBitmap.get(), 0);
-    SetFrameTime(page.Get());
-    const int frameWidth = page.Get() ? int(FreeImage_GetWidth(page.Get())) : 0;
-    const int frameHeight = page.Get() ? int(FreeImage_GetHeight(page.Get())) : 0;
-    int width = Signed16(page.Get(), "LogicalWidth", 0);
-    int height = Signed16(page.Get(), "LogicalHeight", 0);
-    if (width <= 0) width = frameWidth;
-    if (height <= 0) height = frameHeight;
+void TVekMultipageBitmap::ComposeFirstFrame(const TDecodedPage& page) {
+    SetFrameTime(page.frameTime);
+    int width = page.logicalWidth;
+    int height = page.logicalHeight;
+    if (width <= 0) width = page.frameWidth;
+    if (height <= 0) height = page.frameHeight;
     // Guards against a first page whose header claims a size nothing can hold.
     if (!WithinImageLimit(std::uint64_t(width), std::uint64_t(height))) width = height = 0;
-    const int left = Signed16(page.Get(), "FrameLeft", 0);
-    const int top = Signed16(page.Get(), "FrameTop", 0);
     try {
         PrepareTarget(m_composite, width, height);
         m_composite.Clear(m_frameBackground);
-        if (page.Get() != nullptr) DrawFrame(page.Get(), left, top);
+        DrawFrame(page);
         CopyPixels(m_previousComposite, m_composite);
     } catch (const std::bad_alloc&) {
         m_composite.SetSize(0, 0);
@@ -208,20 +266,16 @@ void TVekMultipageBitmap::ComposeFirstFrame() {
     }
 }
 
-void TVekMultipageBitmap::ComposeNextFrame(int index) {
-    const TLockedPage page(m_multiBitmap.get(), index);
-    SetFrameTime(page.Get());
-    const int left = Signed16(page.Get(), "FrameLeft", 0);
-    const int top = Signed16(page.Get(), "FrameTop", 0);
-    const auto disposal = AnimationValue(page.Get(), "DisposalMethod").value_or(0);
+void TVekMultipageBitmap::ComposeNextFrame(const TDecodedPage& page) {
+    SetFrameTime(page.frameTime);
     try {
-        if (disposal == 3) {
+        if (page.disposal == 3) {
             m_composite.SwapPixels(m_previousComposite);
         } else {
             CopyPixels(m_previousComposite, m_composite);
-            if (disposal == 2) m_composite.Clear(m_frameBackground);
+            if (page.disposal == 2) m_composite.Clear(m_frameBackground);
         }
-        if (page.Get() != nullptr) DrawFrame(page.Get(), left, top);
+        DrawFrame(page);
     } catch (const std::bad_alloc&) {
         // Only the per-frame conversion allocates; the screen simply keeps what it has.
     }
@@ -244,10 +298,13 @@ void TVekMultipageBitmap::FrameTimerTimer() {
     if (!m_multiBitmap || m_frameCount <= 0) return;
     m_frameTimer.SetEnabled(false);
     if (++m_currentIndex >= m_frameCount) m_currentIndex = 0;
+    const TDecodedPage page = TakePage(m_currentIndex);
     if (m_currentIndex == 0)
-        ComposeFirstFrame();
+        ComposeFirstFrame(page);
     else
-        ComposeNextFrame(m_currentIndex);
+        ComposeNextFrame(page);
+    // Decodes while the receiver of the event draws this frame and the timer waits.
+    StartPrefetch((m_currentIndex + 1) % m_frameCount);
     const std::shared_ptr<bool> alive = m_alive;
     FireBitmapChange();
     if (*alive && m_playing) m_frameTimer.SetEnabled(true);

@@ -7,8 +7,11 @@
 #include "loading/VekImageKind.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <thread>
 
 class TVekImageLoaderPro;
 
@@ -20,6 +23,20 @@ class TVekImageLoaderPro;
 // metadata says; `Play` runs the frames on an idle-priority threaded timer whose ticks
 // arrive on the GUI thread, and every composed frame is handed out as a copy through
 // `OnBitmapChange`. TIFF and icon pages are converted on request by `DrawPage`.
+//
+// The next frame is decoded ahead on a worker thread: once a frame has been composed (by
+// Assign or by a tick), the following page is locked, converted to 32 bits and read for
+// its animation metadata there, so the tick on the GUI thread only blends the prepared
+// frame onto `Composite` and hands the copy out. Decoding a full-screen GIF page costs
+// several times as long as composing it, and doing it inside the tick kept the GUI thread
+// busy for most of each frame. The tick joins the worker when it has not finished yet
+// (a slow page delays its frame, as before) and decodes the page itself when nothing was
+// prepared for it, so the frames are exactly those of decoding in the tick.
+// A FreeImage handle must not be used by two threads at once: at most one worker runs,
+// and every use of the handle on the GUI thread (DrawPage, Clear, Assign, handing the
+// handle to another holder, destruction) first joins it. A prepared page is tagged with
+// its index and is dropped when the next tick wants another one or the handle goes; it
+// cannot be cancelled mid-decode, so such a join may wait for up to one page.
 //
 // Frame times of 0 are honoured, except when every frame of the file has time 0: once a
 // whole cycle has passed without any delay, the frames follow each other at
@@ -63,6 +80,7 @@ public:
 
     TMultiPageBitmapChange OnBitmapChange;
 
+    // The worker may be reading it; for comparisons only.
     [[nodiscard]] FIMULTIBITMAP* MultiBitmap() const { return m_multiBitmap.get(); }
     [[nodiscard]] TThreadedTimer& FrameTimer() { return m_frameTimer; }
     [[nodiscard]] const TBitmap32& Composite() const { return m_composite; }
@@ -78,12 +96,36 @@ public:
     void FrameTimerTimer();
 
 private:
+    // One page as read for the animation; its pixels are in m_frame.
+    struct TDecodedPage {
+        int index = -1; // -1: nothing prepared
+        bool present = false;
+        std::optional<std::int64_t> frameTime;
+        int left = 0;
+        int top = 0;
+        std::int64_t disposal = 0;
+        int frameWidth = 0;
+        int frameHeight = 0;
+        int logicalWidth = 0;
+        int logicalHeight = 0;
+        bool converted = false;
+        // What the conversion threw; rethrown on the GUI thread where the frame is drawn.
+        std::exception_ptr error;
+    };
+
+    static void DecodePage(FIMULTIBITMAP* handle, int index, TDecodedPage& page,
+                           TBitmap32& pixels) noexcept;
+    // Page `index`, from the worker when it prepared that one, else decoded here.
+    TDecodedPage TakePage(int index);
+    void StartPrefetch(int index);
+    void JoinPrefetch();
+
     void AfterAssign();
     void ReadBackground();
-    void ComposeFirstFrame();
-    void ComposeNextFrame(int index);
-    void DrawFrame(FIBITMAP* page, int left, int top);
-    void SetFrameTime(FIBITMAP* page);
+    void ComposeFirstFrame(const TDecodedPage& page);
+    void ComposeNextFrame(const TDecodedPage& page);
+    void DrawFrame(const TDecodedPage& page);
+    void SetFrameTime(std::optional<std::int64_t> value);
     void FireBitmapChange();
 
     TFreeImageMultiPtr m_multiBitmap;
@@ -95,8 +137,11 @@ private:
     int m_frameCount = 0;
     TVekImageKind m_imageKind = TVekImageKind::ikNone;
 
-    // Reused for every frame so that playing does not allocate per frame.
+    // Reused for every frame so that playing does not allocate per frame. While
+    // m_prefetch runs, it and m_next belong to the worker; the GUI thread joins first.
     TBitmap32 m_frame;
+    TDecodedPage m_next;
+    std::thread m_prefetch;
     // Whether the animation should run; a tick re-enables the timer only while set, so
     // a Stop or Clear from inside OnBitmapChange holds.
     bool m_playing = false;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -511,6 +512,183 @@ TEST_F(MultipageTest, FiveThousandZeroDelayFramesLoop) {
     EXPECT_EQ(holder.CurrentIndex(), 0);
     EXPECT_TRUE(AllPixels(holder.Composite(), holder.Composite().BoundsRect(), kRed));
     EXPECT_EQ(m_frames, 6);
+}
+
+// --- decoding ahead -------------------------------------------------------------------
+
+// Every frame handed out while playing is exactly the one that decoding each page as it
+// is shown gives, over several loops.
+TEST_F(MultipageTest, FramesDecodedAheadMatchFreshlyDecodedOnes) {
+    const QString file =
+        SaveGif(Path("ahead.gif"),
+                {{.width = 64, .height = 48, .timeMs = 20, .noiseSeed = 1},
+                 {.width = 40,
+                  .height = 20,
+                  .left = 10,
+                  .top = 20,
+                  .timeMs = 0,
+                  .disposal = 1,
+                  .transparentColumns = 5,
+                  .noiseSeed = 2},
+                 {.width = 20, .height = 20, .left = 40, .top = 20, .disposal = 2, .noiseSeed = 3},
+                 {.width = 10, .height = 12, .left = 5, .top = 5, .disposal = 3, .noiseSeed = 4},
+                 {.width = 64, .height = 48, .transparentColumns = 8, .noiseSeed = 5},
+                 {.width = 30, .height = 30, .left = 50, .top = 34, .disposal = 3, .noiseSeed = 6}},
+                64, 48, 4);
+    TVekMultipageBitmap holder;
+    Load(file, holder);
+    ASSERT_EQ(holder.FrameCount(), 6);
+    std::vector<int> pages;
+    for (int step = 0; step <= 3 * 6 + 2; ++step) pages.push_back(step % 6);
+    const auto expected = FreshComposites(file, holder.FrameBackground(), pages);
+    ASSERT_EQ(expected.size(), pages.size());
+    holder.Play();
+    for (std::size_t step = 0; step < pages.size(); ++step) {
+        SCOPED_TRACE(step);
+        if (step > 0) Tick(holder);
+        ASSERT_EQ(holder.CurrentIndex(), pages[step]);
+        EXPECT_TRUE(SamePixels(holder.Composite(), expected[step]));
+        EXPECT_TRUE(SamePixels(m_last, expected[step]));
+    }
+    EXPECT_EQ(m_frames, int(pages.size()));
+}
+
+// Frames big enough that the worker is still decoding when the next call comes.
+QString SaveBigGif(const QString& path) {
+    std::vector<TGifFrame> frames;
+    for (unsigned i = 0; i < 4; ++i)
+        frames.push_back({.width = 1024,
+                          .height = 768,
+                          .timeMs = 40,
+                          .transparentColumns = i == 0 ? 0 : int(100 * i),
+                          .noiseSeed = 11 + i});
+    return SaveGif(path, frames, 1024, 768, 4);
+}
+
+TEST_F(MultipageTest, DrawPageWhileTheNextFrameIsDecodedAhead) {
+    const QString file = SaveBigGif(Path("big.gif"));
+    TVekMultipageBitmap holder;
+    Load(file, holder); // page 1 is now being decoded ahead
+    TBitmap32 page;
+    holder.DrawPage(2, &page);
+    EXPECT_EQ(holder.CurrentIndex(), 2);
+    EXPECT_TRUE(SamePixels(page, FreshPage(file, 2)));
+    // The tick wants page 3, not the page 1 that was prepared.
+    const auto expected = FreshComposites(file, holder.FrameBackground(), {0, 3, 0, 1});
+    ASSERT_EQ(expected.size(), 4u);
+    holder.Play();
+    for (std::size_t step = 1; step < expected.size(); ++step) {
+        SCOPED_TRACE(step);
+        Tick(holder);
+        EXPECT_TRUE(SamePixels(holder.Composite(), expected[step]));
+        EXPECT_TRUE(SamePixels(m_last, expected[step]));
+    }
+    EXPECT_EQ(holder.CurrentIndex(), 1);
+}
+
+TEST_F(MultipageTest, ClearAndAssignAgainWhileTheNextFrameIsDecodedAhead) {
+    const QString file = SaveBigGif(Path("big.gif"));
+    TVekMultipageBitmap holder;
+    Load(file, holder);
+    holder.Clear();
+    EXPECT_EQ(holder.MultiBitmap(), nullptr);
+    EXPECT_TRUE(holder.Composite().Empty());
+
+    // Cleared from inside the frame event, while the page after it is being decoded.
+    Load(file, holder);
+    holder.Play();
+    holder.OnBitmapChange = [](TVekMultipageBitmap& sender, TBitmap32&) { sender.Clear(); };
+    Tick(holder);
+    EXPECT_EQ(holder.MultiBitmap(), nullptr);
+    EXPECT_FALSE(holder.FrameTimer().Enabled());
+
+    // A new handle gets nothing prepared for the old one.
+    const int before = m_frames;
+    Load(file, holder);
+    EXPECT_EQ(m_frames, before + 1);
+    const auto expected = FreshComposites(file, holder.FrameBackground(), {0, 1, 2});
+    ASSERT_EQ(expected.size(), 3u);
+    EXPECT_TRUE(SamePixels(holder.Composite(), expected[0]));
+    holder.Play();
+    Tick(holder);
+    Tick(holder);
+    EXPECT_TRUE(SamePixels(holder.Composite(), expected[2]));
+}
+
+TEST_F(MultipageTest, DestroyingTheHolderWhileTheNextFrameIsDecodedAhead) {
+    const QString file = SaveBigGif(Path("big.gif"));
+    auto holder = std::make_unique<TVekMultipageBitmap>();
+    Load(file, *holder);
+    holder.reset();
+
+    holder = std::make_unique<TVekMultipageBitmap>();
+    Load(file, *holder);
+    holder->Play();
+    Tick(*holder);
+    const int frames = m_frames;
+    holder.reset();
+    // Nothing arrives afterwards.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_frames, frames);
+
+    holder = std::make_unique<TVekMultipageBitmap>();
+    Load(file, *holder);
+    holder->Play();
+    holder->OnBitmapChange = [&](TVekMultipageBitmap&, TBitmap32&) { holder.reset(); };
+    holder->FrameTimer().Tick();
+    EXPECT_EQ(holder, nullptr);
+}
+
+TEST_F(MultipageTest, HandOverWhileTheNextFrameIsDecodedAhead) {
+    const QString file = SaveBigGif(Path("big.gif"));
+    TVekMultipageBitmap viewer;
+    Load(file, viewer);
+    viewer.Play();
+    Tick(viewer); // page 2 is now being decoded ahead
+    TVekMultipageBitmap slideshow;
+    slideshow.Assign(viewer);
+    EXPECT_EQ(viewer.MultiBitmap(), nullptr);
+    ASSERT_EQ(slideshow.FrameCount(), 4);
+    const auto expected = FreshComposites(file, slideshow.FrameBackground(), {0, 1, 2, 3, 0});
+    ASSERT_EQ(expected.size(), 5u);
+    EXPECT_TRUE(SamePixels(slideshow.Composite(), expected[0]));
+    slideshow.Play();
+    for (std::size_t step = 1; step < expected.size(); ++step) {
+        SCOPED_TRACE(step);
+        ASSERT_TRUE(slideshow.FrameTimer().Enabled());
+        slideshow.FrameTimer().Tick();
+        EXPECT_TRUE(SamePixels(slideshow.Composite(), expected[step]));
+    }
+}
+
+// Reading page n of a GIF costs time in proportion to n, so the whole loop is not played;
+// a page jump brings the animation to its end, where frames decoded ahead lead through
+// the wrap.
+TEST_F(MultipageTest, FiveThousandFramesDecodedAheadThroughTheWrap) {
+    const QString file = SaveGif(Path("many.gif"), {{.index = 0}, {.index = 1}});
+    WriteFile(file, ManyFrames(ReadFile(file), 5000, 0));
+    TVekMultipageBitmap holder;
+    Load(file, holder);
+    ASSERT_EQ(holder.FrameCount(), 5000);
+    const std::vector<int> pages = {0, 1, 2, 3, 4998, 4999, 0, 1, 2};
+    const auto expected = FreshComposites(file, holder.FrameBackground(), pages);
+    ASSERT_EQ(expected.size(), pages.size());
+    holder.Play();
+    for (std::size_t step = 1; step < pages.size(); ++step) {
+        SCOPED_TRACE(step);
+        if (pages[step] == 4998) {
+            TBitmap32 page;
+            holder.DrawPage(4997, &page);
+            EXPECT_TRUE(SamePixels(page, FreshPage(file, 4997)));
+        }
+        Tick(holder);
+        ASSERT_EQ(holder.CurrentIndex(), pages[step]);
+        EXPECT_EQ(holder.FrameTimer().Interval(), 0);
+        EXPECT_TRUE(SamePixels(holder.Composite(), expected[step]));
+        EXPECT_TRUE(SamePixels(m_last, expected[step]));
+    }
+    EXPECT_TRUE(AllPixels(holder.Composite(), holder.Composite().BoundsRect(), kGreen));
+    EXPECT_EQ(m_frames, int(pages.size()));
 }
 
 } // namespace

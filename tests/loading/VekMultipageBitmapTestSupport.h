@@ -5,6 +5,8 @@
 
 #include "LoadingTestSupport.h"
 
+#include "loading/ImageConversion.h"
+
 #include <gtest/gtest.h>
 
 #include <QByteArray>
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <vector>
 
 namespace pictrel::test {
@@ -39,6 +42,10 @@ struct TGifFrame {
     int disposal = 0;
     // The leftmost columns use the transparent index 3.
     int transparentColumns = 0;
+    // When not 0, the rest of the frame is noise over palette entries 0-4 from this seed
+    // instead of `index` (index 3 then is transparent only when the frame has a
+    // transparent column), so that frames take real work to decode and differ everywhere.
+    unsigned noiseSeed = 0;
 };
 
 inline void SetAnimationTag(FIBITMAP* dib, const char* key, FREE_IMAGE_MDTYPE type,
@@ -58,9 +65,11 @@ inline TFreeImagePtr MakeGifFrame(const TGifFrame& f) {
     RGBQUAD* pal = FreeImage_GetPalette(dib.get());
     for (unsigned i = 0; i < 256; ++i) pal[i] = RGBQUAD{128, 128, 128, 0};
     std::memcpy(pal, kGifPalette, sizeof(kGifPalette));
+    std::minstd_rand random(f.noiseSeed);
     for (int y = 0; y < f.height; ++y) {
         BYTE* row = FreeImage_GetScanLine(dib.get(), y);
-        for (int x = 0; x < f.width; ++x) row[x] = x < f.transparentColumns ? 3 : f.index;
+        for (int x = 0; x < f.width; ++x)
+            row[x] = x < f.transparentColumns ? 3 : f.noiseSeed != 0 ? BYTE(random() % 5) : f.index;
     }
     if (f.transparentColumns > 0) FreeImage_SetTransparentIndex(dib.get(), 3);
     const WORD left = WORD(f.left), top = WORD(f.top);
@@ -115,6 +124,78 @@ inline QString SaveGif(const QString& path, const std::vector<TGifFrame>& frames
     }
     FreeImage_CloseMultiBitmap(multi, 0);
     return path;
+}
+
+// An integer animation tag as FreeImage's GIF reader stores it, or `fallback`.
+inline int AnimationTag(FIBITMAP* page, const char* key, int fallback) {
+    FITAG* tag = nullptr;
+    if (!FreeImage_GetMetadata(FIMD_ANIMATION, page, key, &tag) || tag == nullptr) return fallback;
+    const void* value = FreeImage_GetTagValue(tag);
+    switch (FreeImage_GetTagType(tag)) {
+    case FIDT_BYTE:
+        return *static_cast<const BYTE*>(value);
+    case FIDT_SHORT:
+        return std::int16_t(*static_cast<const WORD*>(value));
+    case FIDT_LONG:
+        return int(*static_cast<const DWORD*>(value));
+    default:
+        return fallback;
+    }
+}
+
+// Page `index` of a multi-page file, decoded afresh through a handle of its own.
+inline TBitmap32 FreshPage(const QString& path, int index) {
+    TBitmap32 bitmap;
+    const QByteArray name = QFile::encodeName(path);
+    const TFreeImageMultiPtr multi(
+        FreeImage_OpenMultiBitmap(FIF_GIF, name.constData(), FALSE, TRUE, FALSE, 0));
+    EXPECT_NE(multi, nullptr);
+    if (!multi) return bitmap;
+    const TLockedPage page(multi.get(), index);
+    EXPECT_NE(page.Get(), nullptr);
+    if (page.Get() != nullptr) {
+        EXPECT_TRUE(ConvertTo32Bits(page.Get(), bitmap, 0.0f, 0.0f));
+    }
+    return bitmap;
+}
+
+// The logical screen after each frame of `pages` (the first must be 0) when every page
+// is decoded afresh as it is shown: a model of the composition, independent of the
+// holder, for well-formed files whose logical screen is given.
+inline std::vector<TBitmap32> FreshComposites(const QString& path, TColor32 background,
+                                              const std::vector<int>& pages) {
+    std::vector<TBitmap32> out;
+    const QByteArray name = QFile::encodeName(path);
+    const TFreeImageMultiPtr multi(
+        FreeImage_OpenMultiBitmap(FIF_GIF, name.constData(), FALSE, TRUE, FALSE, 0));
+    EXPECT_NE(multi, nullptr);
+    if (!multi) return out;
+    TBitmap32 screen, previous;
+    for (const int index : pages) {
+        const TLockedPage page(multi.get(), index);
+        EXPECT_NE(page.Get(), nullptr);
+        if (page.Get() == nullptr) return out;
+        TBitmap32 frame;
+        EXPECT_TRUE(ConvertTo32Bits(page.Get(), frame, 0.0f, 0.0f));
+        frame.DrawMode = TDrawMode::dmBlend;
+        frame.CombineMode = TCombineMode::cmMerge;
+        const int disposal = AnimationTag(page.Get(), "DisposalMethod", 0);
+        if (index == 0) {
+            screen.SetSize(AnimationTag(page.Get(), "LogicalWidth", 0),
+                           AnimationTag(page.Get(), "LogicalHeight", 0));
+            screen.Clear(background);
+        } else if (disposal == 3) {
+            screen.SwapPixels(previous);
+        } else {
+            previous = screen;
+            if (disposal == 2) screen.Clear(background);
+        }
+        screen.Draw(AnimationTag(page.Get(), "FrameLeft", 0),
+                    AnimationTag(page.Get(), "FrameTop", 0), frame);
+        if (index == 0) previous = screen;
+        out.push_back(screen);
+    }
+    return out;
 }
 
 // Where the parts of one GIF frame lie in the file.
