@@ -4,6 +4,27 @@
 
 namespace {
 
+// Every stored shortcut and the field it belongs to.
+struct TShortcutValue {
+    const char* Name;
+    std::uint16_t TDialogStoreValues::*Field;
+};
+constexpr TShortcutValue kShortcutValues[] = {
+    {layout::kShortcutLeft, &TDialogStoreValues::ShortcutLeft},
+    {layout::kShortcutRight, &TDialogStoreValues::ShortcutRight},
+    {layout::kShortcutLeft2, &TDialogStoreValues::ShortcutLeft2},
+    {layout::kShortcutRight2, &TDialogStoreValues::ShortcutRight2},
+    {layout::kShortcutFitToPage, &TDialogStoreValues::ShortcutFitToPage},
+    {layout::kShortcutReal, &TDialogStoreValues::ShortcutActual},
+    {layout::kShortcutRotateLeft, &TDialogStoreValues::ShortcutRotateLeft},
+    {layout::kShortcutRotateRight, &TDialogStoreValues::ShortcutRotateRight},
+    {layout::kShortcutZoomIn, &TDialogStoreValues::ShortcutZoomIn},
+    {layout::kShortcutZoomOut, &TDialogStoreValues::ShortcutZoomOut},
+    {layout::kShortcutPlayPause, &TDialogStoreValues::ShortcutPlayPause},
+    {layout::kShortcutSlideshowExit, &TDialogStoreValues::ShortcutSlideshowExit},
+    {layout::kShortcutSimpleMode, &TDialogStoreValues::ShortcutSimpleMode},
+};
+
 void ReadShortcut(TRegistry& reg, const char* name, std::uint16_t& value) {
     const auto stored = reg.ReadInteger(name);
     if (stored && *stored >= 0 && *stored <= 0xFFFF) value = std::uint16_t(*stored);
@@ -35,19 +56,7 @@ TDialogStoreValues TDialogStoreValues::Load() {
     TDialogStoreValues v;
     TRegistry reg;
     reg.OpenKey(kSettingsKey, true);
-    ReadShortcut(reg, kShortcutLeft, v.ShortcutLeft);
-    ReadShortcut(reg, kShortcutRight, v.ShortcutRight);
-    ReadShortcut(reg, kShortcutLeft2, v.ShortcutLeft2);
-    ReadShortcut(reg, kShortcutRight2, v.ShortcutRight2);
-    ReadShortcut(reg, kShortcutFitToPage, v.ShortcutFitToPage);
-    ReadShortcut(reg, kShortcutReal, v.ShortcutActual);
-    ReadShortcut(reg, kShortcutRotateLeft, v.ShortcutRotateLeft);
-    ReadShortcut(reg, kShortcutRotateRight, v.ShortcutRotateRight);
-    ReadShortcut(reg, kShortcutZoomIn, v.ShortcutZoomIn);
-    ReadShortcut(reg, kShortcutZoomOut, v.ShortcutZoomOut);
-    ReadShortcut(reg, kShortcutPlayPause, v.ShortcutPlayPause);
-    ReadShortcut(reg, kShortcutSlideshowExit, v.ShortcutSlideshowExit);
-    ReadShortcut(reg, kShortcutSimpleMode, v.ShortcutSimpleMode);
+    for (const TShortcutValue& s : kShortcutValues) ReadShortcut(reg, s.Name, v.*s.Field);
     if (const auto stored = reg.ReadInteger(kFilterName))
         v.FilterKind = FilterKindFromStored(*stored);
     if (const auto color = reg.ReadInteger(kBackgroundColor))
@@ -62,19 +71,7 @@ void TDialogStoreValues::Save() const {
     using namespace layout;
     TRegistry reg;
     reg.OpenKey(kSettingsKey, true);
-    reg.WriteInteger(kShortcutLeft, ShortcutLeft);
-    reg.WriteInteger(kShortcutRight, ShortcutRight);
-    reg.WriteInteger(kShortcutLeft2, ShortcutLeft2);
-    reg.WriteInteger(kShortcutRight2, ShortcutRight2);
-    reg.WriteInteger(kShortcutFitToPage, ShortcutFitToPage);
-    reg.WriteInteger(kShortcutReal, ShortcutActual);
-    reg.WriteInteger(kShortcutRotateLeft, ShortcutRotateLeft);
-    reg.WriteInteger(kShortcutRotateRight, ShortcutRotateRight);
-    reg.WriteInteger(kShortcutZoomIn, ShortcutZoomIn);
-    reg.WriteInteger(kShortcutZoomOut, ShortcutZoomOut);
-    reg.WriteInteger(kShortcutPlayPause, ShortcutPlayPause);
-    reg.WriteInteger(kShortcutSlideshowExit, ShortcutSlideshowExit);
-    reg.WriteInteger(kShortcutSimpleMode, ShortcutSimpleMode);
+    for (const TShortcutValue& s : kShortcutValues) reg.WriteInteger(s.Name, this->*s.Field);
     reg.WriteInteger(kFilterName, StoredFromFilterKind(FilterKind));
     reg.WriteInteger(kBackgroundColor, std::int32_t(BackgroundColor));
     reg.WriteBool(kUseBackgroundColor, UseBackgroundColor);
