@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -159,4 +160,17 @@ BENCHMARK(BM_LibRawOwnHalfSize)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
-BENCHMARK_MAIN();
+// Both paths run five times in a shuffled order, so a slow spell of the machine does
+// not fall on one side only; options given on the command line replace these.
+int main(int argc, char** argv) {
+    std::vector<char*> args(argv, argv + argc);
+    static char repetitions[] = "--benchmark_repetitions=5";
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
+    static char aggregates[] = "--benchmark_report_aggregates_only=true";
+    if (argc == 1) args.insert(args.end(), {repetitions, interleave, aggregates});
+    int count = int(args.size());
+    benchmark::Initialize(&count, args.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

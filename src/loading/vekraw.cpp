@@ -34,14 +34,16 @@ struct vekraw_context {
     int Flip = 0;
     int Width = 0;
     int Height = 0;
-    std::unique_ptr<std::uint16_t[]> Samples; // R, G, B, G2 per pixel
+    // R, G, B, G2 per pixel: the decoder's own image, completed in place, so the
+    // picture is never copied inside the library; valid until Clear.
+    std::uint16_t* Samples = nullptr;
     std::array<float, 4> AsShot{};
     std::array<float, 4> Daylight{};
 
     void Clear() {
         IsRaw = false;
         Width = Height = 0;
-        Samples.reset();
+        Samples = nullptr;
         Raw->recycle();
     }
 
@@ -51,6 +53,10 @@ struct vekraw_context {
 bool vekraw_context::Decode(const char* fileName) {
     libraw_output_params_t& p = Raw->imgdata.params;
     p.half_size = HalfSize ? 1 : 0;
+    // At half size every pixel has both greens of its cell: asking for four colours keeps
+    // them apart (the program averages them after its curves) instead of mixing them
+    // here and copying the mix back. At full size it would force another interpolation.
+    p.four_color_rgb = HalfSize ? 1 : 0;
     p.user_qual = Interpolation;
     // A linear image in the camera's own colours, scaled from black to white but not
     // white-balanced: the program applies the multipliers and curves itself.
@@ -83,29 +89,24 @@ bool vekraw_context::Decode(const char* fileName) {
     const int w = img.sizes.iwidth;
     const int h = img.sizes.iheight;
     const int colors = img.idata.colors;
-    if (w <= 0 || h <= 0 || img.image == nullptr || (colors != 1 && colors < 3)) return false;
+    if (w <= 0 || h <= 0 || img.image == nullptr || (colors != 1 && colors != 3 && colors != 4))
+        return false;
     if (std::uint64_t(w) * std::uint64_t(h) > kMaxPixels) return false;
 
+    // LibRaw keeps four samples a pixel already; only the ones it leaves empty are filled.
     const std::size_t count = std::size_t(w) * std::size_t(h);
-    // Every sample is written below: no need to clear 8 bytes a pixel first.
-    Samples = std::make_unique_for_overwrite<std::uint16_t[]>(count * 4);
-    std::uint16_t* out = Samples.get();
-    const auto* in = img.image;
+    auto* pixels = img.image;
     if (colors == 1) {
-        for (std::size_t i = 0; i < count; ++i, out += 4)
-            out[0] = out[1] = out[2] = out[3] = in[i][0];
-    } else {
-        for (std::size_t i = 0; i < count; ++i, out += 4) {
-            out[0] = in[i][0];
-            out[1] = in[i][1];
-            out[2] = in[i][2];
-            out[3] = in[i][1];
-        }
+        for (std::size_t i = 0; i < count; ++i)
+            pixels[i][1] = pixels[i][2] = pixels[i][3] = pixels[i][0];
+    } else if (colors == 3) {
+        // An interpolated three-colour picture: the second green is the green.
+        for (std::size_t i = 0; i < count; ++i) pixels[i][3] = pixels[i][1];
     }
+    static_assert(sizeof(*pixels) == 4 * sizeof(std::uint16_t));
+    Samples = &pixels[0][0];
     Width = w;
     Height = h;
-    // The decoder's own buffers are no longer needed.
-    Raw->recycle();
     return true;
 }
 
@@ -150,7 +151,7 @@ const uint16_t* vekraw_get_image(vekraw_handle handle, int32_t* width, int32_t* 
     if (height) *height = have ? handle->Height : 0;
     if (asShot) *asShot = have ? handle->AsShot.data() : nullptr;
     if (daylight) *daylight = have ? handle->Daylight.data() : nullptr;
-    return have ? handle->Samples.get() : nullptr;
+    return have ? handle->Samples : nullptr;
 }
 
 int32_t vekraw_get_flip(vekraw_handle handle) {

@@ -18,8 +18,8 @@
 
 namespace {
 
-const char* const kExtensions[] = {"jpg", "png", "tif",  "gif", "ico", "svg", "bmp",
-                                   "psd", "tga", "webp", "pcx", "hdr", "exr", "dds"};
+const char* const kExtensions[] = {"jpg", "png",  "tif", "gif", "ico", "svg", "bmp", "psd",
+                                   "tga", "webp", "pcx", "hdr", "exr", "dds", "dng"};
 
 // QCoreApplication keeps a reference to argc, so it gets one that outlives it.
 int g_argc = 1;

@@ -1,5 +1,7 @@
 // Writes small seed pictures for the loader's fuzzer. The first byte of each seed
 // picks the file extension the fuzz target uses (see FuzzLoader.cpp).
+#include "../loading/DngWriter.h"
+
 #include <FreeImage.h>
 
 #include <cstdio>
@@ -57,6 +59,19 @@ int main(int argc, char** argv) {
                    "<circle cx='4' cy='3' r='2' fill='red'/></svg>",
                    f);
         std::fclose(f);
+    }
+    {
+        // A camera RAW picture for the RAW decoder: 32 x 24 photosites.
+        pictrel::test::TDngDescription d;
+        d.Width = 32;
+        d.Height = 24;
+        d.Sample = [](int x, int y) { return std::uint16_t(500 + x * 900 + y * 700); };
+        const QByteArray dng = pictrel::test::MakeDng(d);
+        if (std::FILE* f = std::fopen((folder + "/seed.dng").c_str(), "wb")) {
+            std::fputc(14, f);
+            std::fwrite(dng.constData(), 1, std::size_t(dng.size()), f);
+            std::fclose(f);
+        }
     }
     FreeImage_Unload(pal);
     FreeImage_Unload(rgba);

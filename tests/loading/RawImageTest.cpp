@@ -7,9 +7,11 @@
 #include "loading/RawImageEntry.h"
 #include "loading/SmoothSpline.h"
 #include "loading/VekImageLoaderPro.h"
+#include "loading/vekraw.h"
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -271,6 +273,45 @@ TEST_F(RawFileTest, HalfSizeDecodeIsHalfTheSensor) {
     ASSERT_EQ(full.LoadFromFile(file), 0);
     EXPECT_EQ(full.Width(), 256);
     EXPECT_EQ(full.Height(), 192);
+}
+
+// The two greens of each Bayer cell differ: 20000 on the red rows, 30000 on the blue rows.
+TEST_F(RawFileTest, TheTwoGreensStayApartAtHalfSizeAndAreOneAtFullSize) {
+    TDngDescription d;
+    d.Sample = [](int x, int y) -> std::uint16_t {
+        if ((x & 1) == (y & 1)) return 25000; // red and blue
+        return (y & 1) == 0 ? 20000 : 30000;
+    };
+    const QByteArray name = QFile::encodeName(Write("greens.dng", MakeDng(d)));
+    for (const bool half : {true, false}) {
+        SCOPED_TRACE(half ? "half size" : "full size");
+        vekraw_handle h = vekraw_init();
+        ASSERT_NE(h, nullptr);
+        vekraw_set_halfsize(h, half ? 1 : 0);
+        vekraw_load(h, name.constData());
+        ASSERT_NE(vekraw_get_is_raw(h), 0);
+        std::int32_t w = 0, ht = 0;
+        const float* asShot = nullptr;
+        const float* daylight = nullptr;
+        const std::uint16_t* px = vekraw_get_image(h, &w, &ht, &asShot, &daylight);
+        ASSERT_NE(px, nullptr);
+        ASSERT_EQ(w, half ? 128 : 256);
+        ASSERT_EQ(ht, half ? 96 : 192);
+        const std::size_t mid = (std::size_t(ht / 2) * std::size_t(w) + std::size_t(w / 2)) * 4;
+        if (half) {
+            // Each cell keeps both of its greens; the program averages them after its curves.
+            EXPECT_NEAR(px[mid + 1], 20000, 2);
+            EXPECT_NEAR(px[mid + 3], 30000, 2);
+        } else {
+            EXPECT_EQ(px[mid + 3], px[mid + 1]);
+        }
+        EXPECT_NEAR(px[mid + 0], 25000, 2);
+        EXPECT_NEAR(px[mid + 2], 25000, 2);
+        vekraw_unload(h);
+        EXPECT_EQ(vekraw_get_image(h, &w, &ht, &asShot, &daylight), nullptr);
+        EXPECT_EQ(w, 0);
+        vekraw_finalize(h);
+    }
 }
 
 TEST_F(RawFileTest, GreyPatchDevelopsAsTheCurvesPredict) {
