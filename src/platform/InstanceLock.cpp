@@ -18,14 +18,40 @@ int FlockRetry(int fd, int op) {
     return rc;
 }
 
+int OpenLockFile(const QString& path) {
+    return ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+}
+
+// Held around the probe and the downgrade, which the kernel does not do as one step:
+// two starts in the same instant then take turns, and the second sees the first. A
+// holder that stops inside is waited for only briefly.
+class TProbeGuard {
+public:
+    explicit TProbeGuard(const QString& path) : m_fd(OpenLockFile(path)) {
+        if (m_fd < 0) return;
+        for (int attempt = 0; attempt < 250; ++attempt) {
+            if (FlockRetry(m_fd, LOCK_EX | LOCK_NB) == 0) return;
+            ::usleep(2000);
+        }
+    }
+    ~TProbeGuard() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    TProbeGuard(const TProbeGuard&) = delete;
+    TProbeGuard& operator=(const TProbeGuard&) = delete;
+
+private:
+    int m_fd;
+};
+
 } // namespace
 
 TInstanceLock::TInstanceLock(const QString& name) {
     const QString folder = RuntimeFolder();
     if (folder.isEmpty()) return;
-    const QByteArray path =
-        QFile::encodeName(folder + '/' + name.toLower() + QStringLiteral(".lock"));
-    m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const QString base = folder + '/' + name.toLower();
+    const TProbeGuard guard(base + QStringLiteral(".guard"));
+    m_fd = OpenLockFile(base + QStringLiteral(".lock"));
     if (m_fd < 0) return;
     if (FlockRetry(m_fd, LOCK_EX | LOCK_NB) != 0) {
         m_existedBefore = errno == EWOULDBLOCK;

@@ -8,9 +8,8 @@
 // for the object's lifetime (keep it until the process ends). The kernel drops
 // the lock of a process that dies, so a killed instance never makes the next
 // start believe a viewer is running. Any failure means "did not exist before".
-//
-// Two starts in the same instant can both see "did not exist": the probe and
-// the shared lock are two steps.
+// Probe and downgrade run under a second lock file, so of two starts in the same
+// instant exactly one sees "did not exist".
 class TInstanceLock {
 public:
     explicit TInstanceLock(const QString& name = QStringLiteral("Pictrel"));

@@ -10,7 +10,12 @@
 #include <QLocalServer>
 #include <QProcess>
 
+#include <array>
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <vector>
+
 #include <unistd.h>
 
 namespace {
@@ -34,6 +39,31 @@ TEST(InstanceLock, GoneWhenEveryHolderIsGone) {
     EXPECT_FALSE(again.ExistedBefore());
     // The lock file itself stays; it must not count as a running instance.
     EXPECT_TRUE(QFile::exists(RuntimeFolder() + "/lockgone.lock"));
+}
+
+// Starts in the same instant: exactly one of them may see no instance before it.
+TEST(InstanceLock, OfSimultaneousStartsExactlyOneIsFirst) {
+    constexpr int kStarts = 6;
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        const QString name = QStringLiteral("LockRace%1").arg(round);
+        std::atomic<int> ready{0};
+        std::array<std::unique_ptr<TInstanceLock>, kStarts> locks;
+        std::vector<std::thread> starts;
+        for (int i = 0; i < kStarts; ++i)
+            starts.emplace_back([&, i] {
+                ++ready;
+                while (ready.load() < kStarts) std::this_thread::yield();
+                locks[std::size_t(i)] = std::make_unique<TInstanceLock>(name);
+            });
+        for (std::thread& t : starts) t.join();
+        int first = 0;
+        for (const auto& lock : locks) {
+            EXPECT_TRUE(lock->Held());
+            if (!lock->ExistedBefore()) ++first;
+        }
+        EXPECT_EQ(first, 1);
+    }
 }
 
 TEST(RuntimeFolder, IsPrivate) {
