@@ -1,6 +1,7 @@
 #include "loading/ImageSizeProbe.h"
 
 #include "loading/FreeImagePtr.h"
+#include "loading/HeaderProbe.h"
 #include "loading/ImageLimits.h"
 
 #include <cstdio>
@@ -60,7 +61,7 @@ bool GifWithinLimit(const QByteArray& path) {
 
 bool PictureWithinLimit(FREE_IMAGE_FORMAT fif, const QByteArray& path) {
     if (fif == FIF_GIF) return GifWithinLimit(path);
-    if (!FreeImage_FIFSupportsNoPixels(fif)) return true;
+    if (!FreeImage_FIFSupportsNoPixels(fif)) return HeaderWithinLimit(fif, path);
     const TFreeImagePtr header(FreeImage_Load(fif, path.constData(), FIF_LOAD_NOPIXELS));
     return DibWithinLimit(header.get());
 }

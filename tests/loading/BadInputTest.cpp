@@ -159,6 +159,27 @@ const BadCase kBadCases[] = {
          WriteFile(d + "/huge.tif", b);
          return d + "/huge.tif";
      }},
+    // Formats FreeImage reads without a look at the header first.
+    {"DdsClaimingHugeSize",
+     [](const QString& d) {
+         QByteArray b("DDS \x7C\0\0\0\x07\x10\0\0", 12);
+         b.append(QByteArray("\0\0\x01\0\0\0\x01\0", 8)); // 65536 x 65536
+         b.append(QByteArray(76 - b.size(), '\0'));
+         b.append(QByteArray("\x20\0\0\0\x04\0\0\0DXT1", 12));
+         b.append(QByteArray(128 - b.size(), '\0'));
+         WriteFile(d + "/huge.dds", b + QByteArray(64, '\x55'));
+         return d + "/huge.dds";
+     }},
+    {"WbmpClaimingHugeSize",
+     [](const QString& d) {
+         WriteFile(d + "/huge.wbmp", QByteArray("\x00\x00\x83\xFF\x7F\x83\xFF\x7F", 8));
+         return d + "/huge.wbmp";
+     }},
+    {"WbmpWithEndlessExtensionHeaders",
+     [](const QString& d) {
+         WriteFile(d + "/ext.wbmp", QByteArray("\x00\x80\x80", 3));
+         return d + "/ext.wbmp";
+     }},
 };
 
 class BadInputTest : public ::testing::TestWithParam<BadCase> {};

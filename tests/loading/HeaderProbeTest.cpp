@@ -1,0 +1,203 @@
+#include "LoadingTestSupport.h"
+
+#include "loading/FreeImageSetup.h"
+#include "loading/HeaderProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <string>
+
+using namespace pictrel::test;
+
+namespace {
+
+QByteArray Big16(std::uint32_t v) {
+    QByteArray b;
+    b.append(char((v >> 8) & 0xFF));
+    b.append(char(v & 0xFF));
+    return b;
+}
+QByteArray Big32(std::uint32_t v) {
+    return Big16(v >> 16) + Big16(v & 0xFFFF);
+}
+QByteArray Little32(std::uint32_t v) {
+    QByteArray b;
+    for (int i = 0; i < 4; ++i) b.append(char((v >> (8 * i)) & 0xFF));
+    return b;
+}
+
+QByteArray Dds(std::uint32_t width, std::uint32_t height) {
+    QByteArray b = "DDS " + Little32(124) + Little32(0x1007) + Little32(height) + Little32(width);
+    b.append(QByteArray(76 - b.size(), '\0'));
+    b.append(Little32(32));
+    b.append(QByteArray(128 - b.size(), '\0'));
+    return b + QByteArray(64, '\x7F');
+}
+
+QByteArray Sgi(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+    QByteArray b =
+        Big16(474) + QByteArray("\x00\x01", 2) + Big16(3) + Big16(x) + Big16(y) + Big16(z);
+    return b + QByteArray(512 - b.size(), '\0');
+}
+
+QByteArray Iff(std::uint32_t w, std::uint32_t h) {
+    const QByteArray bmhd = Big16(w) + Big16(h) + QByteArray(16, '\0');
+    // An odd-sized chunk first: its pad byte must be skipped.
+    const QByteArray anno = "ANNO" + Big32(3) + "abc" + QByteArray(1, '\0');
+    const QByteArray body = "ILBM" + anno + "BMHD" + Big32(20) + bmhd;
+    return "FORM" + Big32(std::uint32_t(body.size())) + body;
+}
+
+QByteArray Pict(int top, int left, int bottom, int right) {
+    return QByteArray(512, '\0') + Big16(0) + Big16(std::uint32_t(top) & 0xFFFF) +
+           Big16(std::uint32_t(left) & 0xFFFF) + Big16(std::uint32_t(bottom) & 0xFFFF) +
+           Big16(std::uint32_t(right) & 0xFFFF) + QByteArray(32, '\0');
+}
+
+QByteArray Siz(std::uint32_t x, std::uint32_t y, std::uint32_t xo, std::uint32_t yo,
+               std::uint32_t components) {
+    return Big16(0xFF4F) + Big16(0xFF51) + Big16(38 + 3 * components) + Big16(0) + Big32(x) +
+           Big32(y) + Big32(xo) + Big32(yo) + Big32(x) + Big32(y) + Big32(0) + Big32(0) +
+           Big16(components) + QByteArray(3 * int(components), '\x07');
+}
+
+QByteArray Jp2(const QByteArray& codeStream, bool wideLength) {
+    const QByteArray signature = Big32(12) + "jP  " + QByteArray("\x0D\x0A\x87\x0A", 4);
+    const QByteArray ftyp = Big32(20) + "ftyp" + "jp2 " + Big32(0) + "jp2 ";
+    const QByteArray stream = wideLength
+                                  ? Big32(1) + "jp2c" + Big32(0) +
+                                        Big32(std::uint32_t(16 + codeStream.size())) + codeStream
+                                  : Big32(0) + "jp2c" + codeStream;
+    return signature + ftyp + stream;
+}
+
+QByteArray MngChunk(const char* type, const QByteArray& data) {
+    return Big32(std::uint32_t(data.size())) + type + data + Big32(0);
+}
+
+QByteArray Mng(std::uint32_t frameW, std::uint32_t frameH, std::uint32_t w, std::uint32_t h) {
+    return QByteArray("\x8AMNG\x0D\x0A\x1A\x0A", 8) +
+           MngChunk("MHDR", Big32(frameW) + Big32(frameH) + QByteArray(20, '\0')) +
+           MngChunk("IHDR", Big32(w) + Big32(h) + QByteArray("\x08\x02\x00\x00\x00", 5)) +
+           MngChunk("IEND", {}) + MngChunk("MEND", {});
+}
+
+struct THeaderCase {
+    const char* name;
+    FREE_IMAGE_FORMAT fif;
+    std::function<QByteArray()> bytes;
+    bool within;
+};
+
+const THeaderCase kHeaderCases[] = {
+    {"DdsSmall", FIF_DDS, [] { return Dds(64, 64); }, true},
+    {"DdsHuge", FIF_DDS, [] { return Dds(0x03000000, 256); }, false},
+    {"DdsAtTheLimit", FIF_DDS, [] { return Dds(16384, 16384); }, true},
+    {"DdsJustAbove", FIF_DDS, [] { return Dds(16384, 16385); }, false},
+    // Picked by its extension, a file of other bytes would be read as a header.
+    {"DdsWithoutSignature", FIF_DDS,
+     [] {
+         return QByteArray("II\x03\x07"
+                           "8BPS",
+                           8) +
+                Dds(4, 4).mid(8);
+     },
+     false},
+    {"DdsShort", FIF_DDS, [] { return QByteArray("DDS "); }, false},
+    {"SgiSmall", FIF_SGI, [] { return Sgi(640, 480, 3); }, true},
+    {"SgiHuge", FIF_SGI, [] { return Sgi(65535, 65535, 3); }, false},
+    {"SgiManyChannels", FIF_SGI, [] { return Sgi(16, 16, 5000); }, false},
+    {"SgiWithoutMagic", FIF_SGI, [] { return QByteArray(512, '\x01'); }, false},
+    {"WbmpSmall", FIF_WBMP, [] { return QByteArray("\x00\x00\x10\x08", 4) + QByteArray(16, 0); },
+     true},
+    {"WbmpHuge", FIF_WBMP, [] { return QByteArray("\x00\x00\x83\xFF\x7F\x83\xFF\x7F", 8); }, false},
+    // One extension header (a bitfield), then 0x4000 x 0x4000 written as 0x81 0x80 0x00.
+    {"WbmpWithExtensionHeaders", FIF_WBMP,
+     [] { return QByteArray("\x00\x80\x00\x01\x81\x80\x00\x81\x80\x00", 10); }, true},
+    {"WbmpExtensionsPastTheEnd", FIF_WBMP, [] { return QByteArray("\x00\x80\x80", 3); }, false},
+    {"WbmpParameterExtensionPastTheEnd", FIF_WBMP,
+     [] {
+         return QByteArray("\x00\x80\xF1"
+                           "ab",
+                           5);
+     },
+     false},
+    {"WbmpOtherType", FIF_WBMP, [] { return QByteArray("\x05\x00\xFF\x7F", 4); }, true},
+    {"XbmSmall", FIF_XBM,
+     [] {
+         return QByteArray("#define pic_width 16\n#define pic_height 8\n"
+                           "static char pic_bits[] = {0x00};\n");
+     },
+     true},
+    {"XbmHuge", FIF_XBM,
+     [] { return QByteArray("#define a_width 100000\n#define a_height 100000\n"); }, false},
+    {"XbmNegative", FIF_XBM, [] { return QByteArray("#define a_width -5\n#define a_height 5\n"); },
+     false},
+    {"XbmOverflowing", FIF_XBM,
+     [] { return QByteArray("#define a_width 99999999999999999999999\n#define a_height 5\n"); },
+     false},
+    {"XbmWithoutSizes", FIF_XBM, [] { return QByteArray("#define x_hot 3\n"); }, true},
+    {"IffSmall", FIF_IFF, [] { return Iff(320, 200); }, true},
+    {"IffHuge", FIF_IFF, [] { return Iff(65535, 65535); }, false},
+    {"IffWithoutBitmapHeader", FIF_IFF, [] { return "FORM" + Big32(4) + "ILBM"; }, true},
+    {"PictSmall", FIF_PICT, [] { return Pict(0, 0, 480, 640); }, true},
+    {"PictHuge", FIF_PICT, [] { return Pict(-32768, -32768, 32767, 32767); }, false},
+    {"PictInvertedFrame", FIF_PICT, [] { return Pict(100, 100, 0, 0); }, true},
+    {"J2kSmall", FIF_J2K, [] { return Siz(640, 480, 0, 0, 3); }, true},
+    {"J2kHuge", FIF_J2K, [] { return Siz(100000, 100000, 0, 0, 3); }, false},
+    {"J2kOffsetShrinksIt", FIF_J2K, [] { return Siz(100000, 100000, 99000, 99000, 3); }, true},
+    {"J2kManyComponents", FIF_J2K, [] { return Siz(64, 64, 0, 0, 300); }, false},
+    {"Jp2Small", FIF_JP2, [] { return Jp2(Siz(640, 480, 0, 0, 3), false); }, true},
+    {"Jp2Huge", FIF_JP2, [] { return Jp2(Siz(100000, 100000, 0, 0, 3), false); }, false},
+    {"Jp2HugeWideBox", FIF_JP2, [] { return Jp2(Siz(100000, 100000, 0, 0, 3), true); }, false},
+    {"MngSmall", FIF_MNG, [] { return Mng(64, 64, 64, 64); }, true},
+    {"MngHugeFrame", FIF_MNG, [] { return Mng(100000, 100000, 64, 64); }, false},
+    {"MngHugePicture", FIF_MNG, [] { return Mng(64, 64, 100000, 100000); }, false},
+    {"OtherFormatsPass", FIF_PNG, [] { return QByteArray("whatever"); }, true},
+};
+
+class HeaderProbeTest : public ::testing::TestWithParam<THeaderCase> {};
+
+TEST_P(HeaderProbeTest, ToldFromTheHeader) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/probe";
+    WriteFile(path, GetParam().bytes());
+    EXPECT_EQ(HeaderWithinLimit(GetParam().fif, QFile::encodeName(path)), GetParam().within);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, HeaderProbeTest, ::testing::ValuesIn(kHeaderCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(HeaderProbe, MissingFileCannotTell) {
+    EXPECT_TRUE(HeaderWithinLimit(FIF_DDS, "/nonexistent/picture.dds"));
+}
+
+// Files FreeImage writes itself pass, and FreeImage then loads them.
+TEST(HeaderProbe, FreeImagesOwnFilesPass) {
+    EnsureFreeImage();
+    QTemporaryDir dir;
+    const TFreeImagePtr colour = MakePattern(128, 96); // enough for the default resolution levels
+    const TFreeImagePtr grey(FreeImage_ConvertToGreyscale(colour.get()));
+    const TFreeImagePtr mono(FreeImage_Threshold(grey.get(), 128));
+    const struct {
+        FREE_IMAGE_FORMAT fif;
+        FIBITMAP* dib;
+        const char* name;
+    } files[] = {{FIF_J2K, colour.get(), "p.j2k"},
+                 {FIF_JP2, colour.get(), "p.jp2"},
+                 {FIF_WBMP, mono.get(), "p.wbmp"}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        const QByteArray path = QFile::encodeName(Save(f.dib, f.fif, dir.path() + "/" + f.name));
+        EXPECT_TRUE(HeaderWithinLimit(f.fif, path));
+        const TFreeImagePtr loaded(FreeImage_Load(f.fif, path.constData(), 0));
+        ASSERT_NE(loaded, nullptr);
+        EXPECT_EQ(FreeImage_GetWidth(loaded.get()), 128u);
+    }
+}
+
+} // namespace
