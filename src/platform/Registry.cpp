@@ -28,8 +28,10 @@ std::optional<QStringList> TRegistry::SplitPath(const QString& key) {
 std::optional<QStringList> TRegistry::Resolve(const QString& key) const {
     auto parts = SplitPath(key);
     if (!parts) return std::nullopt;
-    if (key.startsWith('\\') || !m_open) return parts;
-    return m_path + *parts;
+    if (!key.startsWith('\\') && m_open) parts = m_path + *parts;
+    // A key deeper than a hive may hold would be dropped when the hive is read again.
+    if (parts->size() > TRegistryHive::kMaxKeyDepth) return std::nullopt;
+    return parts;
 }
 
 bool TRegistry::OpenKey(const QString& key, bool canCreate) {

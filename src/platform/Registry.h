@@ -45,7 +45,8 @@ public:
     void SetRootKey(TRegRoot root);
 
     // Opens `key`; with `canCreate` missing keys on the way are created. False
-    // when the key does not exist (and may not be created) or a name is invalid.
+    // when the key does not exist (and may not be created), a name is invalid or the
+    // key would lie deeper than TRegistryHive::kMaxKeyDepth levels.
     bool OpenKey(const QString& key, bool canCreate);
     // Saves pending changes and forgets the open key; throws ERegistryError when
     // the hive cannot be written.

@@ -452,6 +452,10 @@ int TRegistryHive::Parse(const QByteArray& text, TRegRoot root, TRegKeyNode& tre
                 continue;
             }
             parts.removeFirst();
+            if (parts.size() > kMaxKeyDepth) {
+                ++skipped;
+                continue;
+            }
             current = &tree;
             for (const QString& part : parts) current = &current->ChildOrNew(part);
             continue;

@@ -86,6 +86,10 @@ public:
     static QByteArray Serialize(const TRegKeyNode& tree, TRegRoot root);
     static int Parse(const QByteArray& text, TRegRoot root, TRegKeyNode& tree);
 
+    // A key line naming more levels below the root than this is damage: trees are
+    // written and freed recursively, so a hand-made hive must not nest without end.
+    static constexpr int kMaxKeyDepth = 512;
+
     [[nodiscard]] TRegKeyNode* Find(const QStringList& path);
 
 private:

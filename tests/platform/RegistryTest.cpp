@@ -209,6 +209,60 @@ TEST(RegistryHiveParse, BinaryNonsenseNeverCrashes) {
     EXPECT_EQ(TRegistryHive::Serialize(again, TRegRoot::rrCurrentUser), text);
 }
 
+// Key lines nested deeper than the limit are damage, so that writing and freeing the
+// tree (both recursive) cannot run out of stack however deep a hand-made file nests.
+struct TDepthCase {
+    const char* Name;
+    int Depth;   // levels below the root named by the key line
+    int Skipped; // lines the parser skips: the key line and its value
+};
+
+class RegistryHiveDepth : public ::testing::TestWithParam<TDepthCase> {};
+
+TEST_P(RegistryHiveDepth, KeysBeyondTheLimitAreSkipped) {
+    const TDepthCase& c = GetParam();
+    QByteArray text = "REGEDIT4\n[HKEY_CURRENT_USER";
+    for (int i = 0; i < c.Depth; ++i) text += "\\k";
+    text += "]\n\"v\"=dword:00000001\n";
+    TRegKeyNode tree;
+    EXPECT_EQ(TRegistryHive::Parse(text, TRegRoot::rrCurrentUser, tree), c.Skipped);
+    int depth = 0;
+    const TRegKeyNode* node = &tree;
+    for (; !node->Keys.empty(); ++depth) node = node->Keys.front().get();
+    EXPECT_EQ(depth, c.Skipped == 0 ? c.Depth : 0);
+    EXPECT_EQ(node->Value("v") != nullptr, c.Skipped == 0);
+    const QByteArray written = TRegistryHive::Serialize(tree, TRegRoot::rrCurrentUser);
+    TRegKeyNode again;
+    EXPECT_EQ(TRegistryHive::Parse(written, TRegRoot::rrCurrentUser, again), 0);
+    EXPECT_EQ(TRegistryHive::Serialize(again, TRegRoot::rrCurrentUser), written);
+}
+
+const TDepthCase kDepthCases[] = {
+    {"Shallow", 3, 0},
+    {"AtTheLimit", TRegistryHive::kMaxKeyDepth, 0},
+    {"OneBeyond", TRegistryHive::kMaxKeyDepth + 1, 2},
+    {"FarBeyond", 200000, 2}, // overflowed the stack once
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, RegistryHiveDepth, ::testing::ValuesIn(kDepthCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// So the program never writes a key that its next read would drop.
+TEST_F(RegistryTest, KeysBeyondTheDepthLimitCannotBeOpened) {
+    const QString top = '\\' + Key();
+    QString deepest = top;
+    for (qsizetype i = Key().split('\\').size(); i < TRegistryHive::kMaxKeyDepth; ++i)
+        deepest += QStringLiteral("\\k");
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(deepest, true));
+    EXPECT_FALSE(reg.OpenKey(QStringLiteral("k"), true));
+    EXPECT_FALSE(reg.OpenKey(deepest + QStringLiteral("\\k"), true));
+    EXPECT_TRUE(reg.KeyExists(deepest));
+    EXPECT_FALSE(reg.KeyExists(deepest + QStringLiteral("\\k")));
+    EXPECT_TRUE(reg.DeleteKey(top));
+    reg.CloseKey();
+}
+
 TEST(RegistryDamagedHive, KeepsReadableValuesBacksUpAndWarnsOnce) {
     const QString name = HiveFile(TRegRoot::rrClassesRoot);
     WriteFileAtomically(name, "REGEDIT4\n[HKEY_CLASSES_ROOT\\.jpg]\n@=\"Other.jpg\"\n"
