@@ -15,6 +15,8 @@
 #include "platform/RegistryHive.h"
 #include "slideshow/TransformerByName.h"
 
+#include "FuzzSupport.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
@@ -28,10 +30,6 @@ namespace {
 
 constexpr int kReaderCount = 4;
 
-// QCoreApplication keeps a reference to argc, so it gets one that outlives it.
-int g_argc = 1;
-char g_name[] = "fuzz_files";
-char* g_argv[] = {g_name, nullptr};
 std::unique_ptr<QTemporaryDir> g_dir;
 
 void Check(bool condition, const char* what) {
@@ -124,12 +122,7 @@ void FuzzMimeAppsList(const QByteArray& bytes) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // Lives until the process ends: destroying it from libFuzzer's exit handlers, after
-    // Qt's own globals have gone, crashes.
-    static QCoreApplication* const app =
-        std::make_unique<QCoreApplication>(g_argc, g_argv).release();
-    (void)app;
+    pictrel::fuzz::StartApplication();
     g_dir = std::make_unique<QTemporaryDir>();
     return 0;
 }

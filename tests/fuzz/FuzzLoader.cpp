@@ -7,6 +7,8 @@
 #include "loading/FreeImageSetup.h"
 #include "loading/VekImageLoaderPro.h"
 
+#include "FuzzSupport.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
@@ -21,22 +23,13 @@ namespace {
 const char* const kExtensions[] = {"jpg", "png",  "tif", "gif", "ico", "svg", "bmp", "psd",
                                    "tga", "webp", "pcx", "hdr", "exr", "dds", "dng"};
 
-// QCoreApplication keeps a reference to argc, so it gets one that outlives it.
-int g_argc = 1;
-char g_name[] = "fuzz_loader";
-char* g_argv[] = {g_name, nullptr};
 std::unique_ptr<QTemporaryDir> g_dir;
 std::unique_ptr<TVekImageLoaderPro> g_loader;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    // Lives until the process ends: destroying it from libFuzzer's exit handlers, after
-    // Qt's own globals have gone, crashes.
-    static QCoreApplication* const app =
-        std::make_unique<QCoreApplication>(g_argc, g_argv).release();
-    (void)app;
+    pictrel::fuzz::StartApplication();
     g_dir = std::make_unique<QTemporaryDir>();
     EnsureFreeImage();
     g_loader = std::make_unique<TVekImageLoaderPro>();
