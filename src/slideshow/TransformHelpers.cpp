@@ -26,7 +26,8 @@ const TColor32* SampleRow(const TBitmap32& picture, int offX, int offY, int y, i
     return buffer;
 }
 
-void ClearAndDrawRow(TBitmap32& output, int row, int x, int y, const TBitmap32& picture) {
+void ClearAndDrawRow(TBitmap32& output, int row, int x, int y, const TBitmap32& picture,
+                     int skipFrom, int skipTo) {
     TColor32* dst = output.ScanLine(row);
     const int width = output.Width();
     const TRect covered = Intersect(picture.BoundsRect().Offset(x, y), output.ClipRect());
@@ -34,9 +35,16 @@ void ClearAndDrawRow(TBitmap32& output, int row, int x, int y, const TBitmap32& 
         std::fill_n(dst, width, clBlack32);
         return;
     }
+    if (skipFrom >= skipTo || skipFrom < covered.Left || skipTo > covered.Right)
+        skipFrom = skipTo = covered.Right;
+    const TColor32* source = picture.ScanLine(row - y);
+    const auto copy = [&](int from, int to) {
+        if (to > from)
+            std::memcpy(dst + from, source + (from - x), std::size_t(to - from) * sizeof(TColor32));
+    };
     std::fill_n(dst, covered.Left, clBlack32);
-    std::memcpy(dst + covered.Left, picture.ScanLine(row - y) + (covered.Left - x),
-                std::size_t(covered.Width()) * sizeof(TColor32));
+    copy(covered.Left, skipFrom);
+    copy(skipTo, covered.Right);
     std::fill_n(dst + covered.Right, width - covered.Right, clBlack32);
 }
 

@@ -31,5 +31,7 @@ void ClearAndDraw(TBitmap32& output, int x, int y, const TBitmap32& picture);
 
 // One row of ClearAndDraw, for a picture drawn opaquely (DrawMode dmOpaque), so
 // that an effect can go on working on the row while it is in the cache. Does not
-// notify the output's change handler.
-void ClearAndDrawRow(TBitmap32& output, int row, int x, int y, const TBitmap32& picture);
+// notify the output's change handler. Output pixels [skipFrom, skipTo) are left as
+// they are when the picture covers them all (the caller writes them itself).
+void ClearAndDrawRow(TBitmap32& output, int row, int x, int y, const TBitmap32& picture,
+                     int skipFrom = 0, int skipTo = 0);

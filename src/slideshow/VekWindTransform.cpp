@@ -57,8 +57,10 @@ struct TRowMove {
     }
 
     // Output pixels [from, to), where all three candidates lie inside the row and the
-    // shifts differ: one pass choosing among the three.
-    void Single(int from, int to, const int order[3]) const {
+    // shifts differ: one pass choosing among the three. With `base` (the pixels under
+    // the row from `from` on) a pixel no candidate reaches gets the base's pixel, so
+    // the row need not have been drawn there first.
+    void Single(int from, int to, const int order[3], const TColor32* base) const {
         const int n = to - from;
         const int* r[3];
         const TColor32* moved[3];
@@ -70,20 +72,24 @@ struct TRowMove {
             number[k] = _mm_set1_epi32(order[k]);
         }
         TColor32* dst = Row + from;
+        const TColor32* under = base ? base : dst;
         int i = 0;
         for (; i + 4 <= n; i += 4) {
-            __m128i result = Load(dst + i);
+            __m128i result = Load(under + i);
             for (int k = 2; k >= 0; --k) // order[0] has the smallest shift: it wins
                 result =
                     Select(_mm_cmpeq_epi32(Load(r[k] + i), number[k]), Load(moved[k] + i), result);
             Store(dst + i, result);
         }
-        for (; i < n; ++i)
+        for (; i < n; ++i) {
+            TColor32 result = under[i];
             for (int k = 0; k < 3; ++k)
                 if (r[k][i] == order[k]) {
-                    dst[i] = moved[k][i];
+                    result = moved[k][i];
                     break;
                 }
+            dst[i] = result;
+        }
     }
 
     static __m128i Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
@@ -93,20 +99,39 @@ struct TRowMove {
     }
 };
 
-void MoveRow(const TRowMove& move, int clipLeft, int clipRight) {
-    int order[3] = {0, 1, 2}; // smallest shift first
+// The output pixels of a row where Single applies: all three shifts differ and all
+// three candidates lie inside the old row; empty (from == to) where it does not pay.
+struct TSingleSpan {
+    int Order[3] = {0, 1, 2}; // smallest shift first
+    int From = 0, To = 0;
+};
+
+TSingleSpan SingleSpanOf(const TRowMove& move, int clipLeft, int clipRight) {
+    TSingleSpan span;
+    int* order = span.Order;
     std::sort(order, order + 3, [&](int a, int b) { return move.Shift[a] < move.Shift[b]; });
     const int* shift = move.Shift;
     const bool distinct = shift[order[0]] < shift[order[1]] && shift[order[1]] < shift[order[2]];
     const int from = std::max(clipLeft, move.X0 + shift[order[2]]);
     const int to = std::min(clipRight, move.X0 + shift[order[0]] + move.Width);
-    if (!distinct || to - from < 4) {
+    if (distinct && to - from >= 4) {
+        span.From = from;
+        span.To = to;
+    }
+    return span;
+}
+
+// `base`: the pixels under the span from its first on, when the caller left the span
+// undrawn; null when the row has been drawn whole.
+void MoveRow(const TRowMove& move, int clipLeft, int clipRight, const TSingleSpan& span,
+             const TColor32* base) {
+    if (span.From == span.To) {
         move.Passes(clipLeft, clipRight);
         return;
     }
-    move.Passes(clipLeft, from);
-    move.Single(from, to, order);
-    move.Passes(to, clipRight);
+    move.Passes(clipLeft, span.From);
+    move.Single(span.From, span.To, span.Order, base);
+    move.Passes(span.To, clipRight);
 }
 
 } // namespace
@@ -173,14 +198,32 @@ void TVekWindTransform::DrawStep(TBitmap32& oldPicture, TBitmap32& newPicture, i
         for (; done < std::min(end, output.Height()); ++done)
             if (byRow) ClearAndDrawRow(output, done, n.X, n.Y, newPicture);
     };
+    // The new picture's part of the output, for rows drawn together with their move.
+    const TRect covered = Intersect(newPicture.BoundsRect().Offset(n.X, n.Y), output.ClipRect());
     for (int i = 0; i < oldPicture.Height(); ++i) {
         // A fresh number per pixel, drawn even for rows off the output.
         RandomFill(extra.data(), extra.size(), 3);
         const int y = o.Y + i;
         if (y < clip.Top || y >= clip.Bottom) continue;
-        baseRowsUpTo(y + 1);
-        MoveRow({output.ScanLine(y), oldPicture.ScanLine(i), extra.data(), width, o.X, shift},
-                clip.Left, clip.Right);
+        const TRowMove move{
+            output.ScanLine(y), oldPicture.ScanLine(i), extra.data(), width, o.X, shift};
+        const TSingleSpan span = SingleSpanOf(move, clip.Left, clip.Right);
+        baseRowsUpTo(y);
+        const TColor32* base = nullptr;
+        if (byRow && done == y) {
+            // Where the moved pixels are chosen in one pass, the new picture is read
+            // from its own row rather than first copied into the output.
+            const bool fused = span.From < span.To && y >= covered.Top && y < covered.Bottom &&
+                               span.From >= covered.Left && span.To <= covered.Right;
+            if (fused) {
+                ClearAndDrawRow(output, y, n.X, n.Y, newPicture, span.From, span.To);
+                base = newPicture.ScanLine(y - n.Y) + (span.From - n.X);
+            } else {
+                ClearAndDrawRow(output, y, n.X, n.Y, newPicture);
+            }
+            ++done;
+        }
+        MoveRow(move, clip.Left, clip.Right, span, base);
     }
     baseRowsUpTo(output.Height());
     output.Changed();
