@@ -170,15 +170,22 @@ bool IffWithinLimit(TFileBytes& file) {
 }
 
 // PICT: a 512-byte header of no meaning, the picture size, then the frame as top,
-// left, bottom and right.
+// left, bottom and right. The decoder then skips zero bytes up to the version
+// opcode without looking for the end of the file: a file that ends first would keep
+// it reading for ever.
 bool PictWithinLimit(TFileBytes& file) {
     const auto h = file.Bytes<10>(512);
-    if (!h) return true;
+    if (!h) return false;
     const auto coordinate = [&](int i) { return std::int16_t(Big16(h->data() + 2 + 2 * i)); };
     const std::int64_t width = std::int64_t(coordinate(3)) - coordinate(1);
     const std::int64_t height = std::int64_t(coordinate(2)) - coordinate(0);
-    if (width < 0 || height < 0) return true;
-    return WithinImageLimit(std::uint64_t(width), std::uint64_t(height));
+    if (width >= 0 && height >= 0 && !WithinImageLimit(std::uint64_t(width), std::uint64_t(height)))
+        return false;
+    for (std::uint64_t at = 522;; at += 64 * 1024) {
+        const std::string chunk = file.Text(at, 64 * 1024);
+        if (chunk.empty()) return false;
+        if (chunk.find_first_not_of('\0') != std::string::npos) return true;
+    }
 }
 
 // A JPEG 2000 code stream: SOC, then SIZ with the reference grid and image offset

@@ -20,8 +20,9 @@
 
 namespace {
 
-const char* const kExtensions[] = {"jpg", "png",  "tif", "gif", "ico", "svg", "bmp", "psd",
-                                   "tga", "webp", "pcx", "hdr", "exr", "dds", "dng"};
+const char* const kExtensions[] = {"jpg",  "png",  "tif", "gif", "ico", "svg", "bmp", "psd",
+                                   "tga",  "webp", "pcx", "hdr", "exr", "dds", "dng", "sgi",
+                                   "wbmp", "xbm",  "iff", "pct", "j2k", "jp2", "mng"};
 
 std::unique_ptr<QTemporaryDir> g_dir;
 std::unique_ptr<TVekImageLoaderPro> g_loader;

@@ -53,6 +53,16 @@ int main(int argc, char** argv) {
     WriteSeed(folder, "seed.psd", 7, rgb, FIF_PSD, 0);
     WriteSeed(folder, "seed.tga", 8, rgb, FIF_TARGA, 0);
     WriteSeed(folder, "seed.pcx", 10, rgb, FIF_PCX, 0);
+    {
+        // JPEG 2000 wants room for its resolution levels; WBMP is one bit a pixel.
+        FIBITMAP* big = FreeImage_Rescale(rgb, 64, 64, FILTER_BOX);
+        FIBITMAP* mono = FreeImage_Threshold(rgb, 100);
+        WriteSeed(folder, "seed.j2k", 20, big, FIF_J2K, 0);
+        WriteSeed(folder, "seed.jp2", 21, big, FIF_JP2, 0);
+        WriteSeed(folder, "seed.wbmp", 16, mono, FIF_WBMP, 0);
+        FreeImage_Unload(mono);
+        FreeImage_Unload(big);
+    }
     if (std::FILE* f = std::fopen((folder + "/seed.svg").c_str(), "wb")) {
         std::fputc(5, f);
         std::fputs("<svg xmlns='http://www.w3.org/2000/svg' width='8' height='6'>"

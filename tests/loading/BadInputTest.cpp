@@ -175,6 +175,11 @@ const BadCase kBadCases[] = {
          WriteFile(d + "/huge.wbmp", QByteArray("\x00\x00\x83\xFF\x7F\x83\xFF\x7F", 8));
          return d + "/huge.wbmp";
      }},
+    {"PictEndingBeforeItsVersion",
+     [](const QString& d) {
+         WriteFile(d + "/short.pct", QByteArray(600, '\0'));
+         return d + "/short.pct";
+     }},
     {"WbmpWithEndlessExtensionHeaders",
      [](const QString& d) {
          WriteFile(d + "/ext.wbmp", QByteArray("\x00\x80\x80", 3));

@@ -52,10 +52,12 @@ QByteArray Iff(std::uint32_t w, std::uint32_t h) {
     return "FORM" + Big32(std::uint32_t(body.size())) + body;
 }
 
-QByteArray Pict(int top, int left, int bottom, int right) {
+// Header, size and frame, some zero bytes, then the version opcode unless `zerosOnly`.
+QByteArray Pict(int top, int left, int bottom, int right, int zeros = 3, bool zerosOnly = false) {
     return QByteArray(512, '\0') + Big16(0) + Big16(std::uint32_t(top) & 0xFFFF) +
            Big16(std::uint32_t(left) & 0xFFFF) + Big16(std::uint32_t(bottom) & 0xFFFF) +
-           Big16(std::uint32_t(right) & 0xFFFF) + QByteArray(32, '\0');
+           Big16(std::uint32_t(right) & 0xFFFF) + QByteArray(zeros, '\0') +
+           (zerosOnly ? QByteArray() : QByteArray("\x11\x01\xFF", 3));
 }
 
 QByteArray Siz(std::uint32_t x, std::uint32_t y, std::uint32_t xo, std::uint32_t yo,
@@ -147,6 +149,10 @@ const THeaderCase kHeaderCases[] = {
     {"PictSmall", FIF_PICT, [] { return Pict(0, 0, 480, 640); }, true},
     {"PictHuge", FIF_PICT, [] { return Pict(-32768, -32768, 32767, 32767); }, false},
     {"PictInvertedFrame", FIF_PICT, [] { return Pict(100, 100, 0, 0); }, true},
+    // The decoder would wait for a non-zero byte for ever.
+    {"PictEndingBeforeItsVersion", FIF_PICT, [] { return Pict(0, 0, 8, 8, 300, true); }, false},
+    {"PictVersionAfterManyZeros", FIF_PICT, [] { return Pict(0, 0, 8, 8, 200000); }, true},
+    {"PictShorterThanItsHeader", FIF_PICT, [] { return QByteArray(291, '\x01'); }, false},
     {"J2kSmall", FIF_J2K, [] { return Siz(640, 480, 0, 0, 3); }, true},
     {"J2kHuge", FIF_J2K, [] { return Siz(100000, 100000, 0, 0, 3); }, false},
     {"J2kOffsetShrinksIt", FIF_J2K, [] { return Siz(100000, 100000, 99000, 99000, 3); }, true},
