@@ -2,6 +2,7 @@
 
 #include "app/MimeAppsList.h"
 #include "app/SettingsLayout.h"
+#include "platform/AtomicFile.h"
 #include "platform/Registry.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <QFile>
 #include <QMimeDatabase>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <set>
@@ -51,17 +51,6 @@ QString DataHome() {
     QString data = qEnvironmentVariable("XDG_DATA_HOME");
     if (data.isEmpty() || !QDir::isAbsolutePath(data)) data = QDir::homePath() + "/.local/share";
     return data;
-}
-
-bool WriteAtomically(const QString& fileName, const QByteArray& text) {
-    QDir().mkpath(QFileInfo(fileName).absolutePath());
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(text) != text.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
 }
 
 // One argument of a desktop entry's Exec key, quoted where the format asks for it.
@@ -119,7 +108,7 @@ void WriteMimePackage() {
     QFile existing(fileName);
     if (existing.open(QIODevice::ReadOnly) && existing.readAll() == xml) return;
     existing.close();
-    if (!WriteAtomically(fileName, xml)) return;
+    if (!WriteFileAtomically(fileName, xml)) return;
     // Lets the desktop know the type; without the tool the file waits for the next update.
     const QString tool = QStandardPaths::findExecutable(QStringLiteral("update-mime-database"));
     if (!tool.isEmpty()) {
@@ -373,16 +362,16 @@ void NotifyAssociationsChanged() {
     QString mimeList;
     for (const QString& type : imageTypes) mimeList += type + ';';
     if (viewerProgram.isEmpty()) viewerProgram = QCoreApplication::applicationFilePath();
-    if (!WriteAtomically(
+    if (!WriteFileAtomically(
             applications + kViewerDesktopId,
             entry(viewerProgram, QStringLiteral("view"), QStringLiteral("Pictrel"), mimeList)))
         throw ERegistryError("cannot write " + (applications + kViewerDesktopId).toStdString());
     if (slideshow) {
         WriteMimePackage();
-        if (!WriteAtomically(applications + kSlideshowDesktopId,
-                             entry(slideshowProgram, QStringLiteral("slideshow"),
-                                   QStringLiteral("Pictrel Slideshow"),
-                                   QString::fromLatin1(kSlideshowMimeType) + ';')))
+        if (!WriteFileAtomically(applications + kSlideshowDesktopId,
+                                 entry(slideshowProgram, QStringLiteral("slideshow"),
+                                       QStringLiteral("Pictrel Slideshow"),
+                                       QString::fromLatin1(kSlideshowMimeType) + ';')))
             throw ERegistryError("cannot write " +
                                  (applications + kSlideshowDesktopId).toStdString());
     } else {

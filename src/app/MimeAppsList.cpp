@@ -1,9 +1,10 @@
 #include "app/MimeAppsList.h"
 
+#include "platform/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 QString TMimeAppsList::DefaultFileName() {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -23,15 +24,7 @@ bool TMimeAppsList::Load(const QString& fileName) {
 }
 
 bool TMimeAppsList::Save() const {
-    QDir().mkpath(QFileInfo(m_fileName).absolutePath());
-    QSaveFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    const QByteArray text = (m_lines.join('\n') + '\n').toUtf8();
-    if (file.write(text) != text.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteFileAtomically(m_fileName, (m_lines.join('\n') + '\n').toUtf8());
 }
 
 qsizetype TMimeAppsList::SectionStart() const {

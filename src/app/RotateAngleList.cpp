@@ -1,7 +1,8 @@
 #include "app/RotateAngleList.h"
 
+#include "platform/AtomicFile.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 namespace {
 
@@ -40,13 +41,7 @@ bool TRotateAngleList::SaveToFile(const QString& fileName) const {
     QByteArray text;
     for (const TEntry& entry : m_entries)
         text += entry.Name.toUtf8() + '=' + entry.Value.toUtf8() + "\r\n";
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(text) != text.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteFileAtomically(fileName, text);
 }
 
 int TRotateAngleList::Angle(const QString& name) const {

@@ -3,11 +3,10 @@
 #include "app/FileHelpers.h"
 #include "app/FolderListing.h"
 #include "authoring/SlideshowArchive.h"
+#include "platform/AtomicFile.h"
 #include "slideshow/TransformerByName.h"
 #include "slideshow/VekBlendTransform.h"
 #include "slideshow/VekRandomTransform.h"
-
-#include <QSaveFile>
 
 #include <map>
 #include <optional>
@@ -70,12 +69,9 @@ std::optional<bool> ToBool(const QString& text) {
 }
 
 void WriteScratchFile(const QString& path, const QByteArray& data) {
-    QSaveFile file(path);
-    // Unbuffered, so that a failed write is seen by commit (a failed flush is not).
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
-        file.write(data) != data.size() || !file.commit())
-        throw std::runtime_error(
-            QStringLiteral("Can't write %1: %2").arg(path, file.errorString()).toStdString());
+    QString why;
+    if (!WriteFileAtomically(path, data, &why))
+        throw std::runtime_error(QStringLiteral("Can't write %1: %2").arg(path, why).toStdString());
 }
 
 // Removes a scratch folder however the work in it ends.

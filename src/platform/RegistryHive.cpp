@@ -1,9 +1,10 @@
 #include "platform/RegistryHive.h"
 
+#include "platform/AtomicFile.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <fcntl.h>
 #include <map>
@@ -377,11 +378,8 @@ bool TRegistryHive::Flush(QString* error) {
     while (rc != 0 && errno == EINTR);
     // Another process may have saved since we read: start from its file.
     if (!m_everLoaded || CurrentFileId() != m_loaded) Reload();
-    QSaveFile file(m_fileName);
-    bool ok = file.open(QIODevice::WriteOnly);
-    if (ok) ok = file.write(Serialize(m_tree, m_root)) >= 0;
-    if (ok) ok = file.commit();
-    const QString why = file.errorString();
+    QString why;
+    const bool ok = WriteFileAtomically(m_fileName, Serialize(m_tree, m_root), &why);
     if (ok) {
         m_loaded = CurrentFileId();
         m_journal.clear();

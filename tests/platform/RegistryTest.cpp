@@ -1,12 +1,13 @@
 #include "platform/Registry.h"
 
+#include "platform/AtomicFile.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QSaveFile>
 #include <QThread>
 
 #include <cmath>
@@ -16,14 +17,6 @@ namespace {
 
 QString HiveFile(TRegRoot root) {
     return TRegistryHive::Folder() + '/' + TRegistryHive::RootName(root) + ".reg";
-}
-
-void WriteFileAtomically(const QString& name, const QByteArray& text) {
-    QDir().mkpath(QFileInfo(name).absolutePath());
-    QSaveFile file(name);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    ASSERT_TRUE(file.commit());
 }
 
 // Each test works below a key of its own, so tests of one process do not meet.
@@ -146,7 +139,7 @@ TEST_F(RegistryTest, ChangesByAnotherWriterAreSeen) {
     QByteArray text = file.readAll();
     file.close();
     text.replace("\"mine\"=dword:00000001", "\"mine\"=dword:00000002\n\"theirs\"=\"yes\"");
-    WriteFileAtomically(HiveFile(TRegRoot::rrLocalMachine), text);
+    ASSERT_TRUE(WriteFileAtomically(HiveFile(TRegRoot::rrLocalMachine), text));
     EXPECT_EQ(reg.ReadInteger("mine"), 2);
     EXPECT_EQ(reg.ReadString("theirs"), QString("yes"));
     // Our next change is replayed over theirs, not over our old copy.
@@ -265,8 +258,8 @@ TEST_F(RegistryTest, KeysBeyondTheDepthLimitCannotBeOpened) {
 
 TEST(RegistryDamagedHive, KeepsReadableValuesBacksUpAndWarnsOnce) {
     const QString name = HiveFile(TRegRoot::rrClassesRoot);
-    WriteFileAtomically(name, "REGEDIT4\n[HKEY_CLASSES_ROOT\\.jpg]\n@=\"Other.jpg\"\n"
-                              "\"broken\"=dword:\n\x01\x02 junk\n");
+    ASSERT_TRUE(WriteFileAtomically(name, "REGEDIT4\n[HKEY_CLASSES_ROOT\\.jpg]\n@=\"Other.jpg\"\n"
+                                          "\"broken\"=dword:\n\x01\x02 junk\n"));
     ::testing::internal::CaptureStderr();
     TRegistry reg(TRegRoot::rrClassesRoot);
     ASSERT_TRUE(reg.OpenKey("\\.jpg", false));

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Replaces the file at `path` with `data` in one step: the bytes go to a temporary
+// file beside it, which is renamed over the old one only when all of them were
+// written, so a reader sees the old file or the new one, never a part. Missing
+// folders on the way are created. The writing is unbuffered, so that a failed write
+// is noticed (a failed flush of buffered data would still be committed). False on
+// failure, with the reason in `error` when given; the old file is then untouched.
+bool WriteFileAtomically(const QString& path, const QByteArray& data, QString* error = nullptr);
