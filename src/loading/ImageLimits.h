@@ -2,13 +2,26 @@
 
 #include <cstdint>
 
-// The largest picture the loader accepts: 2^28 pixels (for example 16384 x 16384),
-// whose 32-bit bitmap takes 1 GiB. Larger pictures are refused before any pixel is
-// decoded where the format tells its size up front, so a header that claims absurd
-// dimensions ends as an error instead of an allocation the machine cannot serve.
-inline constexpr std::uint64_t kMaxImagePixels = std::uint64_t(1) << 28;
+// How large a picture the loader accepts. A picture is refused, before any pixel is
+// decoded where the format tells its size up front, when
+// - a side is above kMaxImageSide or the pixel count above kMaxImagePixels: the
+//   decoders' row and size arithmetic stays far from overflow, and a header that claims
+//   absurd dimensions never reaches an allocation; or
+// - its bitmap plus the decoder's working memory, counted as kImageBytesPerPixel bytes a
+//   pixel, would take more than three quarters of the memory the system reports
+//   available (MemAvailable), so a large panorama loads on a machine that can hold it
+//   and a load never pushes the desktop into swapping.
+inline constexpr std::uint64_t kMaxImageSide = std::uint64_t(1) << 20;
+inline constexpr std::uint64_t kMaxImagePixels = std::uint64_t(1) << 31;
+// 4 bytes of our 32-bit bitmap, and 12 for the decoder: FreeImage's own copy of the
+// picture and its 32-bit conversion, or a 96-bit floating-point picture on its way to
+// tone mapping.
+inline constexpr std::uint64_t kImageBytesPerPixel = 16;
 
-[[nodiscard]] constexpr bool WithinImageLimit(std::uint64_t width, std::uint64_t height) {
-    return width <= kMaxImagePixels && height <= kMaxImagePixels &&
-           width * height <= kMaxImagePixels;
-}
+[[nodiscard]] bool WithinImageLimit(std::uint64_t width, std::uint64_t height);
+
+// The memory the system can give without swapping, in bytes (MemAvailable of
+// /proc/meminfo, looked up at most every quarter second).
+[[nodiscard]] std::uint64_t AvailableMemory();
+// Replaces the system's figure (tests); 0 returns to it.
+void SetAvailableMemoryForTesting(std::uint64_t bytes);

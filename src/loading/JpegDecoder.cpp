@@ -26,7 +26,6 @@ struct TJpegError {
     std::jmp_buf jump;
     // Written between setjmp and longjmp and read after it: volatile, so the value
     // read is the one in memory, not a stale register copy.
-    volatile bool truncated;
     volatile bool stopped;
     const std::atomic<bool>* stop;
 };
@@ -40,11 +39,9 @@ struct TJpegProgress {
     std::longjmp(reinterpret_cast<TJpegError*>(cinfo->err)->jump, 1);
 }
 
-void EmitMessage(j_common_ptr cinfo, int level) {
-    if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
-        reinterpret_cast<TJpegError*>(cinfo->err)->truncated = true;
-}
-
+// Warnings (damaged data, a file that ends early) are not errors: the decoder goes on
+// and fills what is missing, as FreeImage's load does.
+void EmitMessage(j_common_ptr, int) {}
 void OutputMessage(j_common_ptr) {}
 
 void ProgressMonitor(j_common_ptr cinfo) {
@@ -126,10 +123,6 @@ TJpegDecodeResult Decode(std::FILE* file, TBitmap32& target, const std::atomic<b
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
-    if (error.truncated) {
-        target.SetSize(0, 0);
-        return TJpegDecodeResult::Truncated;
-    }
     return TJpegDecodeResult::Decoded;
 }
 

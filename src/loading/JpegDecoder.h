@@ -8,16 +8,17 @@
 class TBitmap32;
 
 enum class TJpegDecodeResult : std::uint8_t {
-    Decoded,   // the picture is in the target
-    Refused,   // not decoded here (CMYK, unreadable header, decoder error): ask FreeImage
-    Truncated, // the data ends before the picture does
-    TooLarge,  // above the loader's size limit
-    Stopped    // the stop request arrived while decoding
+    Decoded,  // the picture is in the target
+    Refused,  // not decoded here (CMYK, unreadable header, decoder error): ask FreeImage
+    TooLarge, // above the loader's size limit
+    Stopped   // the stop request arrived while decoding
 };
 
 // Decodes a JPEG file straight into 32-bit pixels with libjpeg-turbo's BGRA output,
 // using the same decoder settings as FreeImage's default load (fast integer DCT,
-// plain upsampling), so the pixels equal FreeImage's load converted to 32 bits. The
+// plain upsampling), so the pixels equal FreeImage's load converted to 32 bits. A file
+// that ends early (a half-copied photo) gives what arrived, the rest filled as libjpeg
+// fills missing data, as FreeImage shows it. The
 // stop request is checked every few rows and while a progressive file is read, so an
 // abandoned load ends early. Stopped leaves the target's buffer (contents undefined) for
 // the next load to reuse; anything else but Decoded leaves the target empty.

@@ -12,25 +12,24 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
-class TThreadBitmapLoader;
-
 // Turns one image file into one 32-bit bitmap on a worker thread, without blocking the
 // window that owns it.
 //
-// `Open` starts a load: the RAW decoder is offered the file first, then FreeImage
-// (multi-page access for icon, TIFF and GIF files, a single-image load otherwise;
-// JPEG pixels are decoded straight into the bitmap), then the secondary picture-format
-// registry. Results are delivered on the GUI thread: `OnBitmapChange` and `OnSucces`,
-// or `OnError`; a stopped load delivers nothing. A request while a load runs stops
-// that load and waits; of several such requests only the newest is started.
+// `Open` starts a load (see RunImageLoad for the decoders and their order). Results
+// are delivered on the GUI thread: `OnBitmapChange` and `OnSucces`, or `OnError`; a
+// stopped load delivers nothing. A request while a load runs stops that load and
+// waits; of several such requests only the newest is started.
 //
-// The results (`Bitmap`, the lists, the kind, the handles) may be read only when
-// `Status` is not ilOpening, i.e. from the completion events onwards.
+// The worker never writes the loader: it fills a result of its own from a copy of the
+// request (file, page, settings, alpha combination) taken by `Open`. Whether a load runs
+// is the GUI thread's own knowledge (a worker whose completion has not run yet), and
+// the completion takes the result over into `Bitmap`, the lists, the kind and the
+// handles, then publishes `Status` last. So `Status` stays ilOpening until the
+// completion runs, and the results may be read from the completion events onwards.
 class TVekImageLoaderPro {
 public:
     using TImageLoaderStart =
@@ -46,7 +45,7 @@ public:
     TVekImageLoaderPro(const TVekImageLoaderPro&) = delete;
     TVekImageLoaderPro& operator=(const TVekImageLoaderPro&) = delete;
 
-    [[nodiscard]] TImageLoaderProStatus Status() const { return m_status.load(); }
+    [[nodiscard]] TImageLoaderProStatus Status() const { return m_status; }
 
     [[nodiscard]] TThreadPriority Priority() const { return m_priority; }
     // Also changes the running worker's priority.
@@ -66,7 +65,8 @@ public:
     // Starts loading `FileName` (page `PageIndex` of a multi-page file). Owners pass
     // FireStart = true; false is for the loader's own restart of a waiting request.
     void Open(const QString& FileName, bool FireStart = true, int PageIndex = 0);
-    // Asks a running load to stop; it ends in ilTerminated without an event.
+    // Asks a running load to stop; it ends in ilTerminated without an event, even when
+    // its worker had already finished the picture.
     void Cancel();
     // ReleaseSingleBitmap, then closes MultiBitmap.
     void ReleaseSource();
@@ -100,31 +100,23 @@ public:
     [[nodiscard]] TThreadedTimer& WorkTimer() { return m_workTimer; }
 
 private:
-    enum class TAttempt : std::uint8_t { NotOpened, Handled };
+    struct TLoadJob;
 
+    void StartWorker();
     void WorkTimerTimer();
-    void Execute(const TThreadBitmapLoader& worker);
-    TAttempt LoadMultiPage(const std::atomic<bool>& stop, const QByteArray& path,
-                           std::int64_t fileSize);
-    TAttempt LoadSingle(const std::atomic<bool>& stop, const QByteArray& path,
-                        std::int64_t fileSize);
-    TAttempt LoadJpeg(const std::atomic<bool>& stop, const QByteArray& path, std::int64_t fileSize);
-    void LoadSecondary(std::int64_t fileSize);
-    void Describe(FIBITMAP* dib, FREE_IMAGE_FORMAT detected, std::int64_t fileSize);
-    void Finish();
-    TAttempt FinishDecoded(const std::atomic<bool>& stop);
-    void WorkerFinished();
+    void WorkerFinished(std::uint64_t generation);
 
-    std::atomic<TImageLoaderProStatus> m_status{TImageLoaderProStatus::ilNone};
+    TImageLoaderProStatus m_status = TImageLoaderProStatus::ilNone;
     TThreadPriority m_priority = TThreadPriority::tpNormal;
     bool m_hasAlpha = false;
     bool m_combineAlpha = false;
 
     QString m_fileName;
     TBitmap32 m_bitmap;
-    // The worker decodes here; the pixels move into m_bitmap on the GUI thread, so
-    // m_bitmap's change notification never runs on the worker.
-    TBitmap32 m_workBitmap;
+    // Pixels of an earlier picture, handed to the next worker as its buffer: the next
+    // picture of a camera folder usually has the same size and then needs no fresh
+    // 100 MB allocation.
+    TBitmap32 m_spareBitmap;
     TVekImageSettings m_settings;
     TVekImageKind m_imageKind = TVekImageKind::ikNone;
     FREE_IMAGE_FORMAT m_imageFormat = FIF_UNKNOWN;
@@ -134,7 +126,11 @@ private:
     TFreeImageMultiPtr m_multiBitmap;
     TFreeImagePtr m_singleBitmap;
 
-    std::unique_ptr<TThreadBitmapLoader> m_worker;
+    // The running load, from Open until its completion has run; null when none runs.
+    std::unique_ptr<TLoadJob> m_job;
+    std::uint64_t m_generation = 0;
+    // A request that waits for the running load to give up (an empty name is a request too).
+    bool m_pending = false;
     QString PendingFileName;
     int PendingPageIndex = -1;
     int WorkCounter = 0;

@@ -5,6 +5,7 @@
 //
 // Built and run by scripts/fuzz-loader (clang); not part of the CMake build.
 #include "loading/FreeImageSetup.h"
+#include "loading/ImageLimits.h"
 #include "loading/VekImageLoaderPro.h"
 
 #include "FuzzSupport.h"
@@ -33,6 +34,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     pictrel::fuzz::StartApplication();
     g_dir = std::make_unique<QTemporaryDir>();
     EnsureFreeImage();
+    // The picture size limit follows the memory available; keep it within libFuzzer's
+    // 2 GB RSS budget: a large header is refused instead of ending the run out of memory.
+    SetAvailableMemoryForTesting(std::uint64_t(1) << 30);
     g_loader = std::make_unique<TVekImageLoaderPro>();
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "loading/FreeImageSetup.h"
 #include "loading/HeaderProbe.h"
+#include "loading/ImageLimits.h"
 
 #include <gtest/gtest.h>
 
@@ -98,8 +99,9 @@ struct THeaderCase {
 const THeaderCase kHeaderCases[] = {
     {"DdsSmall", FIF_DDS, [] { return Dds(64, 64); }, true},
     {"DdsHuge", FIF_DDS, [] { return Dds(0x03000000, 256); }, false},
-    {"DdsAtTheLimit", FIF_DDS, [] { return Dds(16384, 16384); }, true},
-    {"DdsJustAbove", FIF_DDS, [] { return Dds(16384, 16385); }, false},
+    // With 8 GiB available: 6 GiB at 16 bytes a pixel.
+    {"DdsAtTheLimit", FIF_DDS, [] { return Dds(16384, 24576); }, true},
+    {"DdsJustAbove", FIF_DDS, [] { return Dds(16384, 24577); }, false},
     // Picked by its extension, a file of other bytes would be read as a header.
     {"DdsWithoutSignature", FIF_DDS,
      [] {
@@ -166,7 +168,12 @@ const THeaderCase kHeaderCases[] = {
     {"OtherFormatsPass", FIF_PNG, [] { return QByteArray("whatever"); }, true},
 };
 
-class HeaderProbeTest : public ::testing::TestWithParam<THeaderCase> {};
+class HeaderProbeTest : public ::testing::TestWithParam<THeaderCase> {
+protected:
+    // The limit depends on the memory available; these cases assume 8 GiB.
+    void SetUp() override { SetAvailableMemoryForTesting(std::uint64_t(8) << 30); }
+    void TearDown() override { SetAvailableMemoryForTesting(0); }
+};
 
 TEST_P(HeaderProbeTest, ToldFromTheHeader) {
     QTemporaryDir dir;

@@ -90,6 +90,43 @@ INSTANTIATE_TEST_SUITE_P(
         JpegCase{"OnePixel", 90, false, 1, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct TruncatedCase {
+    const char* name;
+    int flags;
+    int percentKept;
+};
+
+class TruncatedJpegTest : public ::testing::TestWithParam<TruncatedCase> {};
+
+// A half-copied photo shows the part that arrived, the rest filled as FreeImage fills it.
+TEST_P(TruncatedJpegTest, ShowsWhatArrivedLikeFreeImage) {
+    QTemporaryDir dir;
+    const QString whole =
+        Save(MakePattern(301, 203).get(), FIF_JPEG, dir.path() + "/whole.jpg", GetParam().flags);
+    const QByteArray data = ReadFile(whole);
+    const QString file = dir.path() + "/cut.jpg";
+    WriteFile(file, data.left(data.size() * GetParam().percentKept / 100));
+    const TBitmap32 reference = FreeImageReference(file);
+    ASSERT_FALSE(reference.Empty()) << "FreeImage shows this file";
+    ASSERT_FALSE(SamePixels(reference, FreeImageReference(whole))) << "the cut lost pixels";
+
+    TVekImageLoaderPro loader;
+    TLoaderRecorder rec(loader);
+    ASSERT_TRUE(rec.OpenAndWait(file));
+    ASSERT_EQ(loader.Status(), ilSucces);
+    EXPECT_TRUE(SamePixels(loader.Bitmap(), reference));
+    EXPECT_EQ(loader.ImageKind(), TVekImageKind::ikJpeg);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jpeg, TruncatedJpegTest,
+    ::testing::Values(TruncatedCase{"BaselineHalf", 90, 50},
+                      TruncatedCase{"BaselineNearlyWhole", JPEG_SUBSAMPLING_444 | 90, 95},
+                      TruncatedCase{"BaselineFirstRows", 90, 10},
+                      TruncatedCase{"ProgressiveHalf", JPEG_PROGRESSIVE | 90, 50},
+                      TruncatedCase{"ProgressiveFirstScans", JPEG_PROGRESSIVE | 90, 20}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // FreeImage cannot write CMYK JPEGs, so libjpeg writes one.
 void WriteCmykJpeg(const QString& path, int w, int h) {
     std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "wb");

@@ -9,7 +9,12 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <memory>
+#include <random>
+#include <thread>
+
+#include <unistd.h>
 
 using namespace pictrel::test;
 using enum TImageLoaderProStatus;
@@ -369,6 +374,71 @@ TEST_F(LoaderTest, ANewLoadClearsTheListsAndTheBitmap) {
     EXPECT_TRUE(loader.InfoList().isEmpty());
     EXPECT_TRUE(loader.Bitmap().Empty());
     EXPECT_EQ(loader.SingleBitmap(), nullptr);
+}
+
+// Requests at random moments, many of them after a worker has ended but before its
+// completion has run: every delivery is the picture of its file, no request is
+// delivered twice or out of order, and the newest request is always delivered last.
+TEST_F(LoaderTest, RequestsAtRandomMomentsEndWithTheNewestDelivered) {
+    constexpr int kPictures = 60, kRequests = 3000;
+    QList<TBitmap32> pictures;
+    for (int i = 0; i < kPictures; ++i) {
+        const QString file = Save(MakePattern(8 + i % 12, 5 + i / 12).get(), FIF_PNG,
+                                  Path(QString("p%1.png").arg(i)));
+        pictures << FreeImageReference(file);
+    }
+    // Every request gets a name of its own (a hard link), so a delivery names its request.
+    std::mt19937 random(20261209);
+    QStringList names;
+    QList<int> pictureOf;
+    for (int i = 0; i < kRequests; ++i) {
+        pictureOf << int(random() % kPictures);
+        names << Path(QString("r%1.png").arg(i));
+        ASSERT_EQ(::link(QFile::encodeName(Path(QString("p%1.png").arg(pictureOf[i]))),
+                         QFile::encodeName(names[i])),
+                  0);
+    }
+
+    TVekImageLoaderPro loader;
+    int requested = 0, starts = 0, succes = 0;
+    QList<int> delivered; // request of every delivery
+    loader.OnStart = [&](TVekImageLoaderPro&, const QString&) { ++starts; };
+    loader.OnBitmapChange = [&](TVekImageLoaderPro& s, TBitmap32& bitmap) {
+        const int request = int(names.indexOf(s.FileName()));
+        ASSERT_GE(request, 0);
+        ASSERT_LT(request, requested);
+        EXPECT_TRUE(delivered.isEmpty() || request > delivered.last())
+            << "request " << request << " delivered after request " << delivered.last();
+        EXPECT_TRUE(SamePixels(bitmap, pictures[pictureOf[request]])) << request;
+        delivered << request;
+    };
+    loader.OnSucces = [&](TVekImageLoaderPro&) { ++succes; };
+    loader.OnError = [&](TVekImageLoaderPro& s) { ADD_FAILURE() << s.FileName().toStdString(); };
+
+    const auto settle = [&] {
+        ASSERT_TRUE(PumpUntil([&] { return loader.Status() != ilOpening; }, 20000));
+        PumpFor(5);
+        ASSERT_FALSE(delivered.isEmpty());
+        EXPECT_EQ(delivered.last(), requested - 1) << "the newest request was not delivered";
+        EXPECT_EQ(succes, delivered.size());
+    };
+    std::chrono::steady_clock::duration longest{};
+    const auto timed = [&](const auto& call) {
+        const auto t0 = std::chrono::steady_clock::now();
+        call();
+        longest = std::max(longest, std::chrono::steady_clock::now() - t0);
+    };
+    while (requested < kRequests) {
+        timed([&] { loader.Open(names[requested++]); });
+        const unsigned pause = random() % 4;
+        // Without handling events the worker may end and its completion stay queued.
+        if (pause & 1) std::this_thread::sleep_for(std::chrono::microseconds(random() % 1500));
+        if (pause & 2) timed([] { QCoreApplication::processEvents(); });
+        if (requested % 500 == 0) settle();
+    }
+    EXPECT_EQ(starts, kRequests);
+    // A sanity bound, not a timing target: the GUI thread never waits for a decode.
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(longest).count(), 250);
 }
 
 } // namespace

@@ -1,0 +1,251 @@
+#include "loading/ImageLoadJob.h"
+
+#include "loading/ImageConversion.h"
+#include "loading/ImageInformation.h"
+#include "loading/ImageLimits.h"
+#include "loading/ImageSizeProbe.h"
+#include "loading/JpegDecoder.h"
+#include "loading/PsdGuard.h"
+#include "loading/RawImageEntry.h"
+#include "loading/SecondaryFormatRegistry.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+
+using enum TImageLoaderProStatus;
+
+// A failed load; the run turns it into ilError.
+class ELoadFailed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::int64_t FileSizeOf(const QString& fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) return -1;
+    return file.size();
+}
+
+TVekImageKind KindOf(FREE_IMAGE_FORMAT format) {
+    switch (format) {
+    case FIF_GIF:
+        return TVekImageKind::ikGif;
+    case FIF_TIFF:
+        return TVekImageKind::ikTiff;
+    case FIF_ICO:
+        return TVekImageKind::ikIcon;
+    case FIF_PNG:
+        return TVekImageKind::ikPng;
+    case FIF_JPEG:
+        return TVekImageKind::ikJpeg;
+    case FIF_BMP:
+        return TVekImageKind::ikBmp;
+    default:
+        return TVekImageKind::ikOther;
+    }
+}
+
+enum class TAttempt : std::uint8_t { NotOpened, Handled };
+
+// One load, from the request into the result.
+class TImageLoadRun {
+public:
+    TImageLoadRun(const TImageLoadRequest& request, const std::atomic<bool>& stop,
+                  TImageLoadResult& result)
+        : m_request(request), m_stop(stop), m_result(result) {}
+
+    void Run();
+
+private:
+    TAttempt LoadMultiPage(const QByteArray& path, std::int64_t fileSize);
+    TAttempt LoadSingle(const QByteArray& path, std::int64_t fileSize);
+    TAttempt LoadJpeg(const QByteArray& path, std::int64_t fileSize);
+    void LoadSecondary(std::int64_t fileSize);
+    void Describe(FIBITMAP* dib, FREE_IMAGE_FORMAT detected, std::int64_t fileSize);
+    void Finish();
+    TAttempt FinishDecoded();
+    TAttempt Stopped();
+
+    const TImageLoadRequest& m_request;
+    const std::atomic<bool>& m_stop;
+    TImageLoadResult& m_result;
+};
+
+void TImageLoadRun::Run() {
+    if (m_stop.load()) {
+        m_result.Status = ilTerminated;
+        return;
+    }
+    m_result.HasAlpha = false;
+    m_result.Status = ilOpening;
+    m_result.ImageKind = TVekImageKind::ikNone;
+    m_result.PageIndex = m_request.PageIndex;
+    try {
+        const std::int64_t fileSize = FileSizeOf(m_request.FileName);
+        if (LoadRawImage(m_request.FileName, m_result.Bitmap, m_request.Settings) == kRawLoaded) {
+            m_result.ImageKind = TVekImageKind::ikRaw;
+            m_result.PageCount = 1;
+            AddBitmapInfo(fileSize, QStringLiteral("RAW Image format"), m_result.Bitmap,
+                          m_result.InfoList);
+            Finish();
+            return;
+        }
+        const QByteArray path = QFile::encodeName(m_request.FileName);
+        if (LoadMultiPage(path, fileSize) == TAttempt::Handled) return;
+        if (LoadSingle(path, fileSize) == TAttempt::Handled) return;
+        LoadSecondary(fileSize);
+    } catch (...) {
+        // Nothing leaves the worker: every failure is a status.
+        m_result.Bitmap.SetSize(0, 0);
+        m_result.MultiBitmap.reset();
+        m_result.SingleBitmap.reset();
+        m_result.Status = ilError;
+    }
+}
+
+// A stop point: what was opened is released and nothing is delivered.
+TAttempt TImageLoadRun::Stopped() {
+    m_result.MultiBitmap.reset();
+    m_result.SingleBitmap.reset();
+    m_result.Status = ilTerminated;
+    return TAttempt::Handled;
+}
+
+// The last stop point: a picture decoded for a request that was stopped meanwhile is
+// dropped instead of delivered.
+TAttempt TImageLoadRun::FinishDecoded() {
+    if (m_stop.load()) return Stopped();
+    Finish();
+    return TAttempt::Handled;
+}
+
+// Format, kind, transparency, metadata and information lines of a FreeImage bitmap.
+void TImageLoadRun::Describe(FIBITMAP* dib, FREE_IMAGE_FORMAT detected, std::int64_t fileSize) {
+    m_result.ImageFormat = detected;
+    m_result.ImageKind = KindOf(detected);
+    m_result.HasAlpha = FreeImage_IsTransparent(dib) != FALSE;
+    if (FreeImage_GetBPP(dib) > 32) m_result.ImageKind = TVekImageKind::ikHighBitDepth;
+    for (const FREE_IMAGE_MDMODEL model :
+         {FIMD_EXIF_MAIN, FIMD_EXIF_EXIF, FIMD_EXIF_GPS, FIMD_EXIF_MAKERNOTE, FIMD_EXIF_INTEROP})
+        CollectMetadata(dib, m_result.ExifList, model);
+    CollectMetadata(dib, m_result.IptcList, FIMD_IPTC);
+    CollectMetadata(dib, m_result.XmpList, FIMD_XMP);
+    CollectMetadata(dib, m_result.GeoTiffList, FIMD_GEOTIFF);
+    AddFreeImageInfo(fileSize, m_result.ImageFormat, dib, m_result.InfoList);
+}
+
+// Alpha combination and the opacity scan, so the first paint does not pay for it.
+void TImageLoadRun::Finish() {
+    if (m_request.CombineAlpha && m_result.HasAlpha)
+        CombineAlphaOver(m_result.Bitmap, m_request.Settings.BackgroundColor);
+    (void)m_result.Bitmap.IsOpaque();
+    m_result.Status = ilSucces;
+}
+
+TAttempt TImageLoadRun::LoadMultiPage(const QByteArray& path, std::int64_t fileSize) {
+    const FREE_IMAGE_FORMAT fif = FreeImage_GetFIFFromFilename(path.constData());
+    if (fif != FIF_ICO && fif != FIF_TIFF && fif != FIF_GIF) return TAttempt::NotOpened;
+    TFreeImageMultiPtr& handle = m_result.MultiBitmap;
+    handle.reset(FreeImage_OpenMultiBitmap(fif, path.constData(), FALSE, TRUE, FALSE, 0));
+    if (!handle) return TAttempt::NotOpened;
+    if (m_stop.load()) return Stopped();
+    // A file that only claims the format (no page, or a page that does not decode) goes
+    // on to the single-image attempt, which looks at its content.
+    const int pageCount = FreeImage_GetPageCount(handle.get());
+    if (pageCount <= 0) {
+        handle.reset();
+        return TAttempt::NotOpened;
+    }
+    const int pageIndex = std::clamp(m_request.PageIndex, 0, pageCount - 1);
+    if (!PageWithinLimit(fif, path, pageIndex)) throw ELoadFailed("picture above the size limit");
+    {
+        const TLockedPage page(handle.get(), pageIndex);
+        if (page.Get() == nullptr || !FreeImage_HasPixels(page.Get())) {
+            handle.reset();
+            return TAttempt::NotOpened;
+        }
+        m_result.PageCount = pageCount;
+        m_result.PageIndex = pageIndex;
+        FREE_IMAGE_FORMAT detected = FreeImage_GetFileType(path.constData(), 0);
+        if (detected == FIF_UNKNOWN) detected = fif;
+        Describe(page.Get(), detected, fileSize);
+        if (!ConvertTo32Bits(page.Get(), m_result.Bitmap, m_request.Settings.ToneMapGamma,
+                             m_request.Settings.ToneMapExposure))
+            throw ELoadFailed("page cannot be converted");
+    }
+    return FinishDecoded();
+}
+
+TAttempt TImageLoadRun::LoadSingle(const QByteArray& path, std::int64_t fileSize) {
+    const FREE_IMAGE_FORMAT detected = FreeImage_GetFileType(path.constData(), 0);
+    FREE_IMAGE_FORMAT fif = detected;
+    if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.constData());
+    if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) return TAttempt::NotOpened;
+    if (fif == FIF_JPEG) return LoadJpeg(path, fileSize);
+    if (!PictureWithinLimit(fif, path)) throw ELoadFailed("picture above the size limit");
+    if (fif == FIF_PSD && !PsdDataIsSound(path)) throw ELoadFailed("damaged Photoshop data");
+
+    TFreeImagePtr& dib = m_result.SingleBitmap;
+    dib.reset(FreeImage_Load(fif, path.constData(), 0));
+    if (!dib) return TAttempt::NotOpened;
+    if (m_stop.load()) return Stopped();
+    // Formats without a signature are found by their extension; name that format
+    // rather than none.
+    Describe(dib.get(), detected != FIF_UNKNOWN ? detected : fif, fileSize);
+    if (!ConvertTo32Bits(dib.get(), m_result.Bitmap, m_request.Settings.ToneMapGamma,
+                         m_request.Settings.ToneMapExposure))
+        throw ELoadFailed("picture cannot be converted");
+    return FinishDecoded();
+}
+
+// Header and metadata from FreeImage without pixels, the pixels from libjpeg-turbo
+// straight into the bitmap; what the fast decoder refuses goes through FreeImage.
+TAttempt TImageLoadRun::LoadJpeg(const QByteArray& path, std::int64_t fileSize) {
+    TFreeImagePtr& dib = m_result.SingleBitmap;
+    dib.reset(FreeImage_Load(FIF_JPEG, path.constData(), FIF_LOAD_NOPIXELS));
+    if (!dib) return TAttempt::NotOpened;
+    if (m_stop.load()) return Stopped();
+    Describe(dib.get(), FIF_JPEG, fileSize);
+    if (!WithinImageLimit(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get())))
+        throw ELoadFailed("picture above the size limit");
+
+    switch (DecodeJpegPixels(path, m_result.Bitmap, m_stop)) {
+    case TJpegDecodeResult::Decoded:
+        break;
+    case TJpegDecodeResult::Stopped:
+        return Stopped();
+    case TJpegDecodeResult::TooLarge:
+        throw ELoadFailed("picture above the size limit");
+    case TJpegDecodeResult::Refused: {
+        TFreeImagePtr full(FreeImage_Load(FIF_JPEG, path.constData(), 0));
+        if (!full) throw ELoadFailed("JPEG cannot be decoded");
+        dib = std::move(full);
+        m_result.HasAlpha = FreeImage_IsTransparent(dib.get()) != FALSE;
+        if (!ConvertTo32Bits(dib.get(), m_result.Bitmap, m_request.Settings.ToneMapGamma,
+                             m_request.Settings.ToneMapExposure))
+            throw ELoadFailed("picture cannot be converted");
+        break;
+    }
+    }
+    m_result.Bitmap.Changed();
+    return FinishDecoded();
+}
+
+void TImageLoadRun::LoadSecondary(std::int64_t fileSize) {
+    TSecondaryFormatRegistry::Instance().Load(m_request.FileName, m_result.Bitmap);
+    m_result.ImageKind = TVekImageKind::ikOther;
+    AddBitmapInfo(fileSize, QStringLiteral("Unknown Image format"), m_result.Bitmap,
+                  m_result.InfoList);
+    Finish();
+}
+
+} // namespace
+
+void RunImageLoad(const TImageLoadRequest& request, const std::atomic<bool>& stop,
+                  TImageLoadResult& result) {
+    TImageLoadRun(request, stop, result).Run();
+}

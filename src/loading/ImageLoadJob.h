@@ -1,0 +1,46 @@
+#pragma once
+
+#include "gfx/Bitmap32.h"
+#include "loading/FreeImagePtr.h"
+#include "loading/VekImageKind.h"
+#include "loading/VekImageSettings.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <optional>
+
+// What one load works from: a copy of the loader's inputs taken when the load was
+// requested, so the owner may change its settings while the worker reads these.
+struct TImageLoadRequest {
+    QString FileName;
+    int PageIndex = 0;
+    bool CombineAlpha = false;
+    TVekImageSettings Settings;
+};
+
+// What one load leaves behind; the worker alone writes it, and the loader takes it
+// over on the GUI thread once the worker has ended.
+struct TImageLoadResult {
+    TImageLoaderProStatus Status = TImageLoaderProStatus::ilNone;
+    bool HasAlpha = false;
+    TVekImageKind ImageKind = TVekImageKind::ikNone;
+    FREE_IMAGE_FORMAT ImageFormat = FIF_UNKNOWN;
+    int PageIndex = 0;
+    std::optional<int> PageCount; // set by multi-page and RAW loads only
+    QStringList ExifList, IptcList, XmpList, GeoTiffList, InfoList;
+    // On entry: a buffer the decoders may reuse when the new picture has its size.
+    TBitmap32 Bitmap;
+    TFreeImageMultiPtr MultiBitmap;
+    TFreeImagePtr SingleBitmap;
+};
+
+// Runs one load on the calling (worker) thread: the RAW decoder, then FreeImage
+// (multi-page access for icon, TIFF and GIF files, a single-image load otherwise; JPEG
+// pixels straight into the bitmap), then the secondary picture-format registry.
+// `stop` is looked at before anything is read, after the file is opened and after the
+// conversion; a stopped load ends in ilTerminated with its handles released. Nothing
+// is thrown: every failure ends in ilError.
+void RunImageLoad(const TImageLoadRequest& request, const std::atomic<bool>& stop,
+                  TImageLoadResult& result);
