@@ -1,6 +1,7 @@
 #include "gfx/Resampler.h"
 
 #include "gfx/BlendOps.h"
+#include "gfx/SplitWork.h"
 #include "gfx/Transform.h"
 
 #include <QImage>
@@ -10,7 +11,6 @@
 #include <cstring>
 #include <emmintrin.h>
 #include <memory>
-#include <thread>
 #include <vector>
 
 TResamplerKind MakeResampler(int kind) {
@@ -257,15 +257,7 @@ void VerticalPass(const TColor32* const* rows, const std::int16_t* w, int count,
 template <typename Body>
 void SplitRows(int count, double work, const Body& body) {
     constexpr double kMinWorkForThread = 150000;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    if (cores < 2 || count < 16 || work < kMinWorkForThread) {
-        body(0, count);
-        return;
-    }
-    const int half = count / 2;
-    std::thread other([&] { body(half, count); });
-    body(0, half);
-    other.join();
+    SplitWork(count, count >= 16 && work >= kMinWorkForThread, body);
 }
 
 // Writes n pixels as output row r.

@@ -1,6 +1,7 @@
 #include "loading/RawImage.h"
 
 #include "gfx/Bitmap32.h"
+#include "gfx/SplitWork.h"
 #include "loading/SmoothSpline.h"
 
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -19,14 +19,7 @@ constexpr int kLevels = 65536;
 // one: the per-pixel passes of a development are independent and memory-bound.
 template <typename Body>
 void ForPixels(std::size_t count, const Body& body) {
-    if (count < (1u << 16) || std::thread::hardware_concurrency() < 2) {
-        body(std::size_t(0), count);
-        return;
-    }
-    const std::size_t half = count / 2;
-    std::thread other([&] { body(half, count); });
-    body(std::size_t(0), half);
-    other.join();
+    SplitWork(count, count >= (1u << 16), body);
 }
 
 // round-half-to-even clamped to 0..65535; NaN counts as 0.
