@@ -92,6 +92,27 @@ QString ProgramOfCommand(const QString& command) {
     return end > 1 ? command.mid(1, end - 1) : QString();
 }
 
+// The desktop entries can name only one program for all our types, so every earlier
+// registration is moved over to the program that registers now: a program that was
+// moved or reinstalled elsewhere is never launched from its old place. Each key keeps
+// its own switch and icon index.
+void MoveRegistrationsTo(const QString& progIdPrefix, const QString& program) {
+    TRegistry reg(TRegRoot::rrClassesRoot);
+    const QString prefix = progIdPrefix + '.';
+    for (const QString& key : reg.GetKeyNames()) {
+        if (!key.startsWith(prefix, Qt::CaseInsensitive)) continue;
+        if (!reg.OpenKey('\\' + key + QStringLiteral("\\shell\\open\\command"), false)) continue;
+        const QString command = reg.ReadString({}).value_or(QString());
+        const QString old = ProgramOfCommand(command);
+        if (old.isEmpty() || old == program) continue;
+        reg.WriteString({}, '"' + program + command.mid(old.size() + 1));
+        if (!reg.OpenKey('\\' + key + QStringLiteral("\\DefaultIcon"), false)) continue;
+        const QString icon = reg.ReadString({}).value_or(QString());
+        if (icon.startsWith(old + ',')) reg.WriteString({}, program + icon.mid(old.size()));
+    }
+    reg.CloseKey(); // one save for all of them
+}
+
 void WriteMimePackage() {
     const QString dir = DataHome() + QStringLiteral("/mime");
     const QString fileName = dir + QStringLiteral("/packages/pictrel-slideshow.xml");
@@ -231,7 +252,8 @@ void RegisterExtension(const QString& ext, const QString& progIdPrefix,
         if (!mimeApps.Save())
             throw ERegistryError("cannot write " + TMimeAppsList::DefaultFileName().toStdString());
     }
-    NotifyAssociationsChanged();
+    MoveRegistrationsTo(progIdPrefix, program);
+    NotifyAssociationsChanged(program);
 }
 
 void RegisterExtensions(const QStringList& extensions, const QString& programPath) {
@@ -325,11 +347,11 @@ void UnregisterOwnType() {
     UnregisterExtension(kSlideshowExtension, kProgIdPrefix);
 }
 
-void NotifyAssociationsChanged() {
+void NotifyAssociationsChanged(const QString& programPath) {
     // The registered types, from our ProgIDs in the class root.
     std::set<QString> imageTypes;
     bool slideshow = false;
-    QString viewerProgram, slideshowProgram;
+    QString registered;
     TRegistry reg(TRegRoot::rrClassesRoot);
     const QString prefix = QString::fromLatin1(kProgIdPrefix) + '.';
     for (const QString& key : reg.GetKeyNames()) {
@@ -338,12 +360,11 @@ void NotifyAssociationsChanged() {
         TRegistry command(TRegRoot::rrClassesRoot);
         if (!command.OpenKey('\\' + key + QStringLiteral("\\shell\\open\\command"), false))
             continue;
-        const QString line = command.ReadString({}).value_or(QString());
+        if (registered.isEmpty())
+            registered = ProgramOfCommand(command.ReadString({}).value_or(QString()));
         if (ext.compare(QLatin1String(kSlideshowExtension), Qt::CaseInsensitive) == 0) {
             slideshow = true;
-            slideshowProgram = ProgramOfCommand(line);
         } else {
-            if (viewerProgram.isEmpty()) viewerProgram = ProgramOfCommand(line);
             const QString mimeType = MimeTypeOfExtension(ext);
             if (!mimeType.isEmpty()) imageTypes.insert(mimeType);
         }
@@ -361,15 +382,18 @@ void NotifyAssociationsChanged() {
     };
     QString mimeList;
     for (const QString& type : imageTypes) mimeList += type + ';';
-    if (viewerProgram.isEmpty()) viewerProgram = QCoreApplication::applicationFilePath();
+    // Registration moves every type to the registering program, so the keys agree.
+    QString program = programPath;
+    if (program.isEmpty()) program = registered;
+    if (program.isEmpty()) program = QCoreApplication::applicationFilePath();
     if (!WriteFileAtomically(
             applications + kViewerDesktopId,
-            entry(viewerProgram, QStringLiteral("view"), QStringLiteral("Pictrel"), mimeList)))
+            entry(program, QStringLiteral("view"), QStringLiteral("Pictrel"), mimeList)))
         throw ERegistryError("cannot write " + (applications + kViewerDesktopId).toStdString());
     if (slideshow) {
         WriteMimePackage();
         if (!WriteFileAtomically(applications + kSlideshowDesktopId,
-                                 entry(slideshowProgram, QStringLiteral("slideshow"),
+                                 entry(program, QStringLiteral("slideshow"),
                                        QStringLiteral("Pictrel Slideshow"),
                                        QString::fromLatin1(kSlideshowMimeType) + ';')))
             throw ERegistryError("cannot write " +

@@ -31,7 +31,9 @@ inline constexpr char kSlideshowDesktopId[] = "pictrel-slideshow.desktop";
 // empty when it knows none.
 [[nodiscard]] QString MimeTypeOfExtension(const QString& ext);
 
-// `programPath` empty: the running program.
+// `programPath` empty: the running program. Registering moves the open commands and
+// icons of the extensions registered before to that program too, so every type and
+// both desktop entries name the program that registered last.
 void RegisterExtension(const QString& ext, const QString& progIdPrefix,
                        const QString& descriptionPrefix, const QString& switchName,
                        const QString& programPath);
@@ -41,5 +43,7 @@ void UnregisterExtension(const QString& ext, const QString& progIdPrefix);
 void UnregisterExtensions(const QStringList& extensions);
 void UnregisterOwnType();
 
-// The notify step: rewrites the desktop entries from the registered types.
-void NotifyAssociationsChanged();
+// The notify step: rewrites the desktop entries from the registered types. They
+// launch `programPath`; when it is empty, the program the registered types name
+// (the running program when none is registered).
+void NotifyAssociationsChanged(const QString& programPath = {});

@@ -136,6 +136,51 @@ TEST(FileAssociations, OwnTypeOpensInTheSlideshow) {
     EXPECT_FALSE(QFile::exists(Applications() + "pictrel-slideshow.desktop"));
 }
 
+struct TMovedProgramCase {
+    const char* Name;
+    const char* Earlier; // registered first, from the old place
+    const char* Later;   // registered afterwards, from the new place
+};
+
+class MovedProgramTest : public ::testing::TestWithParam<TMovedProgramCase> {};
+
+// A program that was moved registers again: the desktop entries must launch it from
+// where it is now, never from where an older registration said it was.
+TEST_P(MovedProgramTest, EverythingNamesTheProgramThatRegisteredLast) {
+    const QString oldProgram = "/old/place/pictrel";
+    const QString newProgram = "/new/place/pictrel";
+    RegisterOwnType(oldProgram);
+    RegisterExtensions({GetParam().Earlier}, oldProgram);
+    RegisterExtensions({GetParam().Later}, newProgram);
+
+    const QByteArray viewer = FileText(Applications() + "pictrel.desktop");
+    EXPECT_TRUE(viewer.contains("Exec=/new/place/pictrel /view %f\n")) << viewer.data();
+    const QByteArray slideshow = FileText(Applications() + "pictrel-slideshow.desktop");
+    EXPECT_TRUE(slideshow.contains("Exec=/new/place/pictrel /slideshow %f\n")) << slideshow.data();
+    for (const QString ext : {GetParam().Earlier, GetParam().Later}) {
+        EXPECT_EQ(Read(TRegRoot::rrClassesRoot, "Pictrel." + ext + "\\shell\\open\\command"),
+                  "\"/new/place/pictrel\" /view \"%1\"");
+        EXPECT_EQ(Read(TRegRoot::rrClassesRoot, "Pictrel." + ext + "\\DefaultIcon"),
+                  IconValue(newProgram, ext));
+    }
+    EXPECT_EQ(Read(TRegRoot::rrClassesRoot, "Pictrel.VekSS\\shell\\open\\command"),
+              "\"/new/place/pictrel\" /slideshow \"%1\"");
+    EXPECT_EQ(Read(TRegRoot::rrClassesRoot, "Pictrel.VekSS\\DefaultIcon"), newProgram + ",0");
+
+    // Unregistering one type leaves the others with the program that registered them.
+    UnregisterExtensions({GetParam().Later});
+    EXPECT_TRUE(FileText(Applications() + "pictrel.desktop")
+                    .contains("Exec=/new/place/pictrel /view %f\n"));
+    UnregisterExtensions({GetParam().Earlier});
+    UnregisterOwnType();
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, MovedProgramTest,
+                         ::testing::Values(TMovedProgramCase{"OlderKeyFirst", "bmp", "jpg"},
+                                           TMovedProgramCase{"OlderKeyLast", "tif", "gif"},
+                                           TMovedProgramCase{"IconFileType", "ico", "png"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
 TEST(FileAssociations, UnusableExtensionsStopTheRun) {
     EXPECT_THROW(RegisterExtensions({"ok1", "a\\b", "ok2"}, kProgram), ERegistryError);
     EXPECT_TRUE(KeyExists(TRegRoot::rrClassesRoot, "Pictrel.ok1"));
