@@ -4,17 +4,24 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
-// Windows' MulDiv: a * b / c rounded half away from zero, in 64 bits.
-std::int32_t MulDiv(std::int64_t a, std::int64_t b, std::int64_t c) {
-    if (c == 0) return -1;
+// a * b / c rounded half away from zero, in 64 bits; nullopt when the result does
+// not fit 32 bits or c is 0.
+std::optional<std::int32_t> CheckedMulDiv(std::int64_t a, std::int64_t b, std::int64_t c) {
+    if (c == 0) return std::nullopt;
     const std::int64_t product = a * b;
     const bool negative = (product < 0) != (c < 0);
     const std::int64_t q = (std::llabs(product) + std::llabs(c) / 2) / std::llabs(c);
-    if (q > INT32_MAX) return -1; // overflow, as MulDiv reports it
+    if (q > INT32_MAX) return std::nullopt;
     return std::int32_t(negative ? -q : q);
+}
+
+// Windows' MulDiv, which reports overflow as -1.
+std::int32_t MulDiv(std::int64_t a, std::int64_t b, std::int64_t c) {
+    return CheckedMulDiv(a, b, c).value_or(-1);
 }
 
 bool NeedsQuotes(const QString& item) {
@@ -136,7 +143,11 @@ std::optional<TVekFont> TextToFont(const QString& text, int pixelsPerInch) {
     font.SetHeight(std::int32_t(*height));
     font.Orientation = std::int32_t(*orientation);
     font.Charset = std::uint8_t(*charset);
-    font.SetSize(std::int32_t(*size));
+    // A size whose height overflows is as malformed as one that is no number: MulDiv's
+    // -1 would turn it into a 1-pixel font.
+    const auto sizeHeight = CheckedMulDiv(*size, font.PixelsPerInch, 72);
+    if (!sizeHeight) return std::nullopt;
+    font.SetHeight(-*sizeHeight);
     const QString style = value(QStringLiteral("Style")).value_or(QString());
     font.Bold = style.contains(QStringLiteral("Bold"));
     font.Italic = style.contains(QStringLiteral("Italic"));

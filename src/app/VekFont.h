@@ -38,5 +38,6 @@ private:
 // Parses FontToText's text (items in any order, the first of a name counts; the
 // size is applied after the height, so it decides the final height). Returns
 // nullopt when "Family" or one of the five numeric items is missing or not a
-// number, or the character set is outside 0 ... 255: the caller keeps its font.
+// number, the character set is outside 0 ... 255, or the size gives a height
+// beyond 32 bits: the caller keeps its font.
 [[nodiscard]] std::optional<TVekFont> TextToFont(const QString& text, int pixelsPerInch = 96);

@@ -100,15 +100,42 @@ INSTANTIATE_TEST_SUITE_P(
         TBadText{"CharsetTooBig", "Family=A;Color=0;Height=-13;Orientation=0;Charset=256;Size=10"},
         TBadText{"HugeSize",
                  "Family=A;Color=0;Height=-13;Orientation=0;Charset=1;Size=99999999999"},
+        // In 32 bits, but the height at 96 pixels per inch is not.
+        TBadText{"LargestSize",
+                 "Family=A;Color=0;Height=-13;Orientation=0;Charset=1;Size=2147483647"},
+        TBadText{"SmallestSize",
+                 "Family=A;Color=0;Height=-13;Orientation=0;Charset=1;Size=-2147483648"},
+        TBadText{"FirstOverflowingSize",
+                 "Family=A;Color=0;Height=-13;Orientation=0;Charset=1;Size=1610612736"},
         TBadText{"UnclosedQuote", "\"Family=A;Color=0;Height=-13;Orientation=0;Charset=1;Size=10"},
         TBadText{"Nonsense", ";;;===\"\"\"  ;"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(TextToFont, ExtremeSizeDoesNotOverflow) {
-    const auto font =
-        TextToFont("Family=A;Color=0;Height=-13;Orientation=0;Charset=1;Size=2147483647");
-    ASSERT_TRUE(font.has_value()); // the height saturates as the system call reports overflow
-    EXPECT_EQ(font->Height(), 1);
+struct TSizeCase {
+    const char* Name;
+    const char* Size;
+    int PixelsPerInch;
+    std::int32_t Height;
+};
+
+class TextToFontSizeTest : public ::testing::TestWithParam<TSizeCase> {};
+
+// The largest sizes whose height still fits keep their exact height; only the ones
+// past it are refused (above).
+TEST_P(TextToFontSizeTest, HeightFollowsTheSize) {
+    const auto font = TextToFont(
+        QString("Family=A;Color=0;Height=-13;Orientation=0;Charset=1;Size=") + GetParam().Size,
+        GetParam().PixelsPerInch);
+    ASSERT_TRUE(font.has_value());
+    EXPECT_EQ(font->Height(), GetParam().Height);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, TextToFontSizeTest,
+    ::testing::Values(TSizeCase{"LargestThatFits", "1610612735", 96, -2147483647},
+                      TSizeCase{"SmallestThatFits", "-1610612735", 96, 2147483647},
+                      TSizeCase{"MinusOneIsNoOverflow", "-1", 72, 1},
+                      TSizeCase{"LargestAtLowResolution", "2147483647", 72, -2147483647}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
