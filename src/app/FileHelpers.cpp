@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <cerrno>
+#include <cstdint>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -55,10 +56,39 @@ std::mutex g_claimsMutex;
 std::map<QString, int> g_claims;
 std::atomic<int> g_scratchCounter{0};
 
+QByteArray ClaimFileOf(const QString& folder) {
+    return Native(folder + QStringLiteral(".lock"));
+}
+
+enum class TClaim : std::uint8_t { clTaken, clBusy, clStale, clNone };
+
+// Tries to claim the claim file `name`; `fd` is its locked descriptor when taken.
+// A claim file is unlinked by its holder while still locked, so a lock won on a
+// descriptor opened before that unlink guards nothing: such a claim is stale and the
+// caller tries the same name again.
+TClaim TryClaim(const QByteArray& name, int& fd) {
+    fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return TClaim::clNone;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd); // another instance works in this folder
+        return TClaim::clBusy;
+    }
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd, &held) != 0 || ::lstat(name.constData(), &named) != 0 ||
+        held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+        ::close(fd);
+        return TClaim::clStale;
+    }
+    return TClaim::clTaken;
+}
+
 void ReleaseClaim(const QString& folder) {
     std::lock_guard lock(g_claimsMutex);
     const auto it = g_claims.find(WithoutDelimiter(folder));
     if (it == g_claims.end()) return;
+    // Unlinked while still locked: whoever opened it meanwhile finds it stale.
+    ::unlink(ClaimFileOf(it->first).constData());
     ::close(it->second);
     g_claims.erase(it);
 }
@@ -125,12 +155,10 @@ QString NewScratchFolder() {
     const QString temp = TempFolder();
     for (;;) {
         const QString folder = temp + QString::number(++g_scratchCounter);
-        const int claim = ::open(Native(folder + QStringLiteral(".lock")).constData(),
-                                 O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (claim >= 0 && ::flock(claim, LOCK_EX | LOCK_NB) != 0) {
-            ::close(claim); // another instance works in this folder
-            continue;
-        }
+        int claim = -1;
+        TClaim result = TryClaim(ClaimFileOf(folder), claim);
+        while (result == TClaim::clStale) result = TryClaim(ClaimFileOf(folder), claim);
+        if (result == TClaim::clBusy) continue;
         // A leftover of an earlier run (or anything else squatting the name) goes first.
         struct stat st {};
         const QByteArray native = Native(folder);
@@ -141,7 +169,7 @@ QString NewScratchFolder() {
                 ::unlink(native.constData());
         }
         CreateFolder(folder);
-        if (claim >= 0) {
+        if (result == TClaim::clTaken) {
             std::lock_guard lock(g_claimsMutex);
             g_claims[folder] = claim;
         }

@@ -4,13 +4,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -72,9 +75,68 @@ TEST(Folders, ScratchFolderInUseByAnotherInstanceIsSkipped) {
     const QString mine = NewScratchFolder();
     EXPECT_EQ(mine, temp + QString::number(n + 2) + "/");
     EXPECT_TRUE(FileExists(busy + "/work.txt"));
-    ::close(claim);
     EXPECT_TRUE(DeleteTree(mine));
+    // The other instance's claim is its own to remove.
+    EXPECT_TRUE(FileExists(busy + ".lock"));
+    ::close(claim);
     EXPECT_TRUE(DeleteTree(busy));
+    ::unlink(QFile::encodeName(busy + ".lock").constData());
+}
+
+// Whether another instance could claim the folder's number now.
+bool ClaimIsHeld(const QString& folder) {
+    const int fd = ::open(QFile::encodeName(folder.chopped(1) + ".lock").constData(), O_RDWR);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+struct TReleaseCase {
+    const char* Name;
+    std::vector<int> Order; // indexes of the folders in the order they are deleted
+};
+
+class ScratchClaimTest : public ::testing::TestWithParam<TReleaseCase> {};
+
+// Claim files used to stay behind for ever, one per scratch number used.
+TEST_P(ScratchClaimTest, ClaimFilesGoWithTheirFolders) {
+    const QString temp = TempFolder();
+    const QStringList before = QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    QStringList folders;
+    for (std::size_t i = 0; i < GetParam().Order.size(); ++i) folders.append(NewScratchFolder());
+    for (const QString& folder : folders) {
+        EXPECT_TRUE(FileExists(folder.chopped(1) + ".lock")) << folder.toStdString();
+        EXPECT_TRUE(ClaimIsHeld(folder)) << folder.toStdString();
+    }
+    for (const int index : GetParam().Order) {
+        const QString folder = folders[index];
+        ASSERT_TRUE(DeleteTree(folder));
+        EXPECT_FALSE(QFileInfo::exists(folder.chopped(1) + ".lock")) << folder.toStdString();
+    }
+    EXPECT_EQ(QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, ScratchClaimTest,
+                         ::testing::Values(TReleaseCase{"One", {0}},
+                                           TReleaseCase{"InOrder", {0, 1, 2}},
+                                           TReleaseCase{"Reversed", {2, 1, 0}},
+                                           TReleaseCase{"Mixed", {1, 0, 2}}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(Folders, ClaimFileLeftByACrashIsTakenAndRemoved) {
+    const QString probe = NewScratchFolder();
+    ASSERT_TRUE(DeleteTree(probe));
+    const QString temp = TempFolder();
+    const int n = probe.mid(temp.size()).chopped(1).toInt();
+    // A run that ended without releasing its claim: the file stays, its lock is gone.
+    const QString next = temp + QString::number(n + 1);
+    ASSERT_TRUE(Touch(next + ".lock"));
+    const QString mine = NewScratchFolder();
+    ASSERT_EQ(mine, next + "/");
+    EXPECT_TRUE(ClaimIsHeld(mine));
+    EXPECT_TRUE(DeleteTree(mine));
+    EXPECT_FALSE(QFileInfo::exists(next + ".lock"));
 }
 
 TEST(DeleteTree, RemovesNestedContentButNeverFollowsLinks) {
