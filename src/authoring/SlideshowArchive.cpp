@@ -9,6 +9,10 @@
 #include <minizip/zip.h>
 #include <zlib.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -34,39 +38,50 @@ QString Reason(const QFileDevice& file, int error) {
 }
 
 // minizip reads and writes through Qt's file devices, so that the archive can be
-// written through QSaveFile and names need no conversion.
+// written through QSaveFile and names need no conversion. The stream remembers
+// where minizip last moved to (see LocalHeaderIsSound).
+struct TDeviceStream {
+    QFileDevice* Device;
+    qint64 LastSeek = -1;
+};
+
+QFileDevice& DeviceOf(voidpf stream) {
+    return *static_cast<TDeviceStream*>(stream)->Device;
+}
+
 voidpf ZCALLBACK OpenDevice(voidpf opaque, const void*, int) {
     return opaque;
 }
 uLong ZCALLBACK ReadDevice(voidpf, voidpf stream, void* buf, uLong size) {
-    const qint64 n = static_cast<QFileDevice*>(stream)->read(static_cast<char*>(buf), qint64(size));
+    const qint64 n = DeviceOf(stream).read(static_cast<char*>(buf), qint64(size));
     return n < 0 ? 0 : uLong(n);
 }
 uLong ZCALLBACK WriteDevice(voidpf, voidpf stream, const void* buf, uLong size) {
-    const qint64 n =
-        static_cast<QFileDevice*>(stream)->write(static_cast<const char*>(buf), qint64(size));
+    const qint64 n = DeviceOf(stream).write(static_cast<const char*>(buf), qint64(size));
     return n < 0 ? 0 : uLong(n);
 }
 ZPOS64_T ZCALLBACK TellDevice(voidpf, voidpf stream) {
-    return ZPOS64_T(static_cast<QFileDevice*>(stream)->pos());
+    return ZPOS64_T(DeviceOf(stream).pos());
 }
 long ZCALLBACK SeekDevice(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    auto* device = static_cast<QFileDevice*>(stream);
+    QFileDevice& device = DeviceOf(stream);
     qint64 position = qint64(offset);
     if (origin == ZLIB_FILEFUNC_SEEK_CUR)
-        position += device->pos();
+        position += device.pos();
     else if (origin == ZLIB_FILEFUNC_SEEK_END)
-        position += device->size();
-    return device->seek(position) ? 0 : -1;
+        position += device.size();
+    if (!device.seek(position)) return -1;
+    static_cast<TDeviceStream*>(stream)->LastSeek = position;
+    return 0;
 }
 int ZCALLBACK CloseDevice(voidpf, voidpf) {
     return 0; // the device's owner closes it
 }
 int ZCALLBACK DeviceError(voidpf, voidpf stream) {
-    return static_cast<QFileDevice*>(stream)->error() == QFileDevice::NoError ? 0 : 1;
+    return DeviceOf(stream).error() == QFileDevice::NoError ? 0 : 1;
 }
 
-zlib_filefunc64_def DeviceFunctions(QFileDevice* device) {
+zlib_filefunc64_def DeviceFunctions(TDeviceStream* stream) {
     zlib_filefunc64_def f{};
     f.zopen64_file = OpenDevice;
     f.zread_file = ReadDevice;
@@ -75,7 +90,7 @@ zlib_filefunc64_def DeviceFunctions(QFileDevice* device) {
     f.zseek64_file = SeekDevice;
     f.zclose_file = CloseDevice;
     f.zerror_file = DeviceError;
-    f.opaque = device;
+    f.opaque = stream;
     return f;
 }
 
@@ -111,7 +126,8 @@ QByteArray RawDeflate(const QByteArray& data) {
 // Closes a zip being written; without Finish() the archive is abandoned.
 class TZipWriter {
 public:
-    TZipWriter(QSaveFile& file, const QByteArray& name) : m_io(DeviceFunctions(&file)) {
+    TZipWriter(QSaveFile& file, const QByteArray& name)
+        : m_stream{&file}, m_io(DeviceFunctions(&m_stream)) {
         m_zip = zipOpen2_64(name.constData(), APPEND_STATUS_CREATE, nullptr, &m_io);
     }
     ~TZipWriter() {
@@ -125,6 +141,7 @@ public:
     }
 
 private:
+    TDeviceStream m_stream;
     zlib_filefunc64_def m_io;
     zipFile m_zip = nullptr;
 };
@@ -179,7 +196,8 @@ QString LastComponent(const QByteArray& storedName) {
 // Owns an open archive being read.
 class TZipReader {
 public:
-    TZipReader(QFile& file, const QByteArray& name) : m_io(DeviceFunctions(&file)) {
+    TZipReader(QFile& file, const QByteArray& name)
+        : m_stream{&file}, m_io(DeviceFunctions(&m_stream)) {
         m_zip = unzOpen2_64(name.constData(), &m_io);
     }
     ~TZipReader() {
@@ -188,11 +206,50 @@ public:
     TZipReader(const TZipReader&) = delete;
     TZipReader& operator=(const TZipReader&) = delete;
     [[nodiscard]] unzFile Handle() const { return m_zip; }
+    [[nodiscard]] TDeviceStream& Stream() { return m_stream; }
 
 private:
+    TDeviceStream m_stream;
     zlib_filefunc64_def m_io;
     unzFile m_zip = nullptr;
 };
+
+// The compression methods minizip opens at all (stored, deflated, bzip2).
+bool MinizipKnowsMethod(uLong method) {
+    return method == 0 || method == Z_DEFLATED || method == 12;
+}
+
+// Whether the local header of the current entry, which is not one of ours, is where
+// the central directory says. Its data is never read, so any method will do.
+bool LocalHeaderIsSound(TZipReader& zip, QFile& file, const unz_file_info64& info) {
+    zip.Stream().LastSeek = -1;
+    if (unzOpenCurrentFile2(zip.Handle(), nullptr, nullptr, 1) == UNZ_OK) {
+        unzCloseCurrentFile(zip.Handle());
+        return true;
+    }
+    if (MinizipKnowsMethod(info.compression_method)) return false;
+    // minizip refuses other methods (LZMA, ...) even raw, but only after going to the
+    // local header to compare it: that is where it last moved to.
+    const qint64 at = zip.Stream().LastSeek;
+    static const QByteArray signature("PK\x03\x04", 4);
+    return at >= 0 && file.seek(at) && file.read(signature.size()) == signature;
+}
+
+// Opens `path` for reading only when it is a regular file (links followed): a named
+// pipe would block the open until some writer comes, and a device may never end.
+bool OpenRegularFile(QFile& file, const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
 
 // Inflates the current entry; false when it is damaged or over the limit.
 bool ReadEntry(unzFile zip, const unz_file_info64& info, std::int64_t& total, QByteArray& data) {
@@ -242,8 +299,8 @@ void WriteSlideshowArchive(const QString& path, const QStringList& files) {
 TArchiveStatus ReadSlideshowArchive(const QString& path, const QStringList& names,
                                     std::map<QString, QByteArray>& content) {
     content.clear();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return TArchiveStatus::asUnreadable;
+    QFile file;
+    if (!OpenRegularFile(file, path)) return TArchiveStatus::asUnreadable;
 
     TZipReader zip(file, QFile::encodeName(path));
     if (zip.Handle() == nullptr) {
@@ -278,11 +335,8 @@ TArchiveStatus ReadSlideshowArchive(const QString& path, const QStringList& name
             if (last.compare(name, Qt::CaseInsensitive) == 0) known = name;
 
         if (known.isEmpty()) {
-            // Not ours: only the local header is checked (opened raw, nothing inflated).
-            int method = 0, level = 0;
-            if (unzOpenCurrentFile2(zip.Handle(), &method, &level, 1) != UNZ_OK)
-                return TArchiveStatus::asDamaged;
-            unzCloseCurrentFile(zip.Handle());
+            // Not ours: only the local header is checked, nothing is inflated.
+            if (!LocalHeaderIsSound(zip, file, info)) return TArchiveStatus::asDamaged;
         } else {
             QByteArray data;
             if (!ReadEntry(zip.Handle(), info, total, data)) return TArchiveStatus::asDamaged;

@@ -23,7 +23,7 @@ enum class TArchiveStatus : std::uint8_t {
     asRead,         // a readable archive (its known entries are in the content)
     asNotAnArchive, // no archive at all and no trace of one: it has no entries
     asDamaged,      // a damaged archive, or entries we refuse (see below)
-    asUnreadable    // the file could not be read
+    asUnreadable    // the file could not be read, or is no regular file
 };
 
 // Entries inflating to more than this are refused as damage, so a tiny file cannot
@@ -37,9 +37,12 @@ constexpr std::int64_t kMaxArchiveTotalSize = 4 * kMaxArchiveEntrySize;
 // of `names` (case ignored; the key is the spelling in `names`). A later
 // entry of the same name replaces an earlier one, so an entry in a folder can
 // override a top-level one; nothing is ever written to disk. Other entries are
-// only checked for a sound local header. The archive counts as damaged when its
-// central directory cannot be read while the file holds local headers, when an
-// entry's local header is not where the central directory says, or when a known
-// entry is encrypted, fails to inflate, fails its CRC or exceeds the size limits.
+// only checked for a sound local header, whatever their compression method (they
+// are never inflated). Only regular files are read (links followed): a named pipe
+// or a device is asUnreadable without waiting for it. The archive counts as damaged
+// when its central directory cannot be read while the file holds local headers,
+// when an entry's local header is not where the central directory says, or when a
+// known entry is encrypted, fails to inflate, fails its CRC or exceeds the size
+// limits.
 [[nodiscard]] TArchiveStatus ReadSlideshowArchive(const QString& path, const QStringList& names,
                                                   std::map<QString, QByteArray>& content);

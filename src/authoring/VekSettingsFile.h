@@ -19,7 +19,8 @@ public:
     TVekSettingsFile& operator=(const TVekSettingsFile&) = delete;
 
     // Reads a slideshow file. False, with nothing changed, when the file does not
-    // exist or cannot be read, or is a damaged archive. A file that is no archive
+    // exist, is no regular file (a named pipe, a device) or cannot be read, or is a
+    // damaged archive; entries other than the three are skipped unread. A file that is no archive
     // at all has no entries: it gives empty lists, Random and 5000 ms (true).
     // Missing entries fall back to empty lists, and a missing "Settings" entry to
     // Random and 5000 ms (the music options stay); unreadable values keep theirs.

@@ -1,5 +1,6 @@
 #include "LoadingTestSupport.h"
 
+#include "common/FilePermissionsApply.h"
 #include "common/TestSupport.h"
 #include "loading/VekImageLoaderPro.h"
 
@@ -60,15 +61,13 @@ const BadCase kBadCases[] = {
          WriteFile(d + "/z.svg", {});
          return d + "/z.svg";
      }},
-    {"TruncatedJpeg",
+    // A JPEG that ends early shows what arrived (see JpegFastPathTest); one that ends
+    // inside its headers has nothing to show.
+    {"JpegEndingInItsHeaders",
      [](const QString& d) {
          Save(MakePattern(200, 150).get(), FIF_JPEG, d + "/f.jpg", 90);
-         return Truncated(d + "/f.jpg", d + "/t.jpg");
-     }},
-    {"TruncatedProgressiveJpeg",
-     [](const QString& d) {
-         Save(MakePattern(200, 150).get(), FIF_JPEG, d + "/f.jpg", JPEG_PROGRESSIVE | 90);
-         return Truncated(d + "/f.jpg", d + "/t.jpg");
+         WriteFile(d + "/t.jpg", ReadFile(d + "/f.jpg").left(300));
+         return d + "/t.jpg";
      }},
     {"TruncatedPng",
      [](const QString& d) {
@@ -206,10 +205,13 @@ INSTANTIATE_TEST_SUITE_P(Loader, BadInputTest, ::testing::ValuesIn(kBadCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BadInput, UnreadableFileEndsInError) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads files without read permission";
     QTemporaryDir dir;
     const QString file = Save(MakePattern(8, 8).get(), FIF_PNG, dir.path() + "/locked.png");
     ASSERT_TRUE(QFile::setPermissions(file, QFileDevice::WriteOwner));
+    // Root would read it regardless; the worker inherits this thread's rights.
+    const TFilePermissionsApply permissions;
+    if (!permissions.Active())
+        GTEST_SKIP() << "cannot give up the capabilities that bypass file permissions";
     TVekImageLoaderPro loader;
     TLoaderRecorder rec(loader);
     ASSERT_TRUE(rec.OpenAndWait(file));
