@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include <QDir>
+
 namespace {
 
 // Lower-cases ASCII letters only, so no locale turns another letter into a switch.
@@ -28,7 +30,17 @@ bool TCommandLine::CreatesWindows(TStartRole role) {
     }
 }
 
-TCommandLine TCommandLine::Parse(const QStringList& args) {
+QString TCommandLine::AbsolutePath(const QString& path, const QString& folder) {
+    if (path.isEmpty() || QDir::isAbsolutePath(path) || !QDir::isAbsolutePath(folder)) return path;
+    QStringList parts;
+    for (const QString& part : QString(folder + '/' + path).split('/', Qt::SkipEmptyParts))
+        if (part != QLatin1String(".")) parts.append(part);
+    QString absolute = '/' + parts.join('/');
+    if (path.endsWith('/') && absolute.size() > 1) absolute += '/';
+    return absolute;
+}
+
+TCommandLine TCommandLine::Parse(const QStringList& args, const QString& workingFolder) {
     TCommandLine line;
     if (args.isEmpty()) {
         line.Role = TStartRole::srWizardNoArgs;
@@ -58,5 +70,7 @@ TCommandLine TCommandLine::Parse(const QStringList& args) {
     } else if (IsSwitch(first, "slideshow")) {
         line.Role = TStartRole::srSlideshow;
     }
+    if (CreatesWindows(line.Role))
+        line.FileArgument = AbsolutePath(line.FileArgument, workingFolder);
     return line;
 }

@@ -16,5 +16,5 @@ void TWizardForm::OpenInWizard(const QString& path) {
 
 void TWizardForm::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
-    if (event->isAccepted() && m_context.IsMainWindow(this)) QCoreApplication::quit();
+    m_context.WindowClosed(this, event->isAccepted());
 }

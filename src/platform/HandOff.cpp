@@ -14,6 +14,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -83,10 +86,51 @@ THandOffResult SendHandOffMessage(int timeoutMs) {
         const uint reply =
             answer.contains('\n') ? answer.left(answer.indexOf('\n')).trimmed().toUInt(&ok) : 0;
         result.Reply = ok ? reply : 0;
+        if (answer.contains('\n')) ++result.Answered;
         if (result.Reply == kHandOffAccepted) {
             result.Socket = candidate.Path;
             break;
         }
     }
     return result;
+}
+
+THandOffResult SendHandOffMessageRetrying(int retryMs, const std::function<bool()>& worthRetrying,
+                                          int timeoutMs) {
+    const QDeadlineTimer deadline(std::max(retryMs, 0));
+    int pauseMs = 10;
+    THandOffResult result = SendHandOffMessage(timeoutMs);
+    while (result.Answered == 0 && !deadline.hasExpired() && worthRetrying && worthRetrying()) {
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0) break;
+        ::usleep(useconds_t(std::min<qint64>(pauseMs, left)) * 1000);
+        pauseMs = std::min(pauseMs * 2, 100);
+        if (deadline.hasExpired()) break;
+        result = SendHandOffMessage(timeoutMs);
+    }
+    return result;
+}
+
+THandOffTurn::THandOffTurn(int waitMs) {
+    const QString folder = RuntimeFolder();
+    if (folder.isEmpty()) return;
+    m_fd = ::open(QFile::encodeName(folder + QStringLiteral("/pictrel.handoff")).constData(),
+                  O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_fd < 0) return;
+    // Polled rather than blocking, so a start that stopped inside its turn is
+    // waited for only so long; the kernel ends the turn of a start that dies.
+    const QDeadlineTimer deadline(std::max(waitMs, 0));
+    for (;;) {
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+            m_held = true;
+            return;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) return;
+        if (deadline.hasExpired()) return;
+        ::usleep(2000);
+    }
+}
+
+THandOffTurn::~THandOffTurn() {
+    if (m_fd >= 0) ::close(m_fd);
 }

@@ -21,6 +21,7 @@ constexpr int kClientTimeoutMs = 2000;
 THandOffServer::THandOffServer() = default;
 
 THandOffServer::~THandOffServer() {
+    m_waiting.clear();
     if (m_server) m_server->close(); // removes the socket file
 }
 
@@ -50,21 +51,46 @@ bool THandOffServer::Listen() {
                     return;
                 }
                 const QByteArray line = client->readLine(kMaxLine + 1).trimmed();
-                std::uint32_t reply = 0;
-                if (line == kHandOffMessage && OnMessage) {
-                    try {
-                        reply = OnMessage();
-                    } catch (const std::exception& e) {
-                        std::fprintf(stderr, "pictrel: hand-off failed: %s\n", e.what());
-                    } catch (...) {
-                        std::fprintf(stderr, "pictrel: hand-off failed\n");
-                    }
+                const bool handOff = line == kHandOffMessage;
+                // One message per client: nothing it sends later is read.
+                QObject::disconnect(client, &QLocalSocket::readyRead, client, nullptr);
+                if (handOff && m_hold) {
+                    m_waiting.emplace_back(client);
+                    return;
                 }
-                client->write(QByteArray::number(reply) + '\n');
-                client->flush();
-                client->disconnectFromServer();
+                Answer(client, handOff);
             });
         }
     });
     return true;
+}
+
+void THandOffServer::HoldReplies(bool hold) {
+    m_hold = hold;
+    // A handler may hold again, or run the event loop and add to the list.
+    while (!m_hold && !m_waiting.empty()) {
+        const QPointer<QLocalSocket> client = m_waiting.front();
+        m_waiting.erase(m_waiting.begin());
+        // A sender that gave up meanwhile asked again or ended: nobody to answer.
+        if (client && client->state() == QLocalSocket::ConnectedState) Answer(client, true);
+    }
+}
+
+void THandOffServer::Answer(QLocalSocket* socket, bool handOff) {
+    // The handler may run the event loop, where the client can go.
+    const QPointer<QLocalSocket> client(socket);
+    std::uint32_t reply = 0;
+    if (handOff && OnMessage) {
+        try {
+            reply = OnMessage();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "pictrel: hand-off failed: %s\n", e.what());
+        } catch (...) {
+            std::fprintf(stderr, "pictrel: hand-off failed\n");
+        }
+    }
+    if (!client) return;
+    client->write(QByteArray::number(reply) + '\n');
+    client->flush();
+    client->disconnectFromServer();
 }

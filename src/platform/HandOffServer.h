@@ -2,11 +2,15 @@
 
 #include <QString>
 
+#include <QPointer>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QLocalServer;
+class QLocalSocket;
 
 // This instance's end of the hand-off: listens on "pictrel-<pid>" in the runtime
 // folder and answers each hand-off message with what `OnMessage` returns (0 when
@@ -14,6 +18,10 @@ class QLocalServer;
 // (the GUI thread) and must not block. Other lines are answered with 0. Clients
 // that send nothing sensible are dropped after a short time; a client that goes
 // away before the reply is sent changes nothing here.
+//
+// Replies can be held: the start-up listens as early as it can but holds the
+// replies until its main window shows, so that a start arriving meanwhile waits
+// for the real answer instead of being told that no viewer is visible.
 class THandOffServer {
 public:
     THandOffServer();
@@ -26,8 +34,18 @@ public:
     bool Listen();
     [[nodiscard]] QString SocketPath() const;
 
+    // While held, hand-off messages wait unanswered (their clients stay connected
+    // until they give up); releasing answers the waiting ones in arrival order.
+    void HoldReplies(bool hold);
+    // Messages waiting for their reply.
+    [[nodiscard]] int WaitingCount() const { return int(m_waiting.size()); }
+
     std::function<std::uint32_t()> OnMessage;
 
 private:
+    void Answer(QLocalSocket* socket, bool handOff);
+
     std::unique_ptr<QLocalServer> m_server;
+    bool m_hold = false;
+    std::vector<QPointer<QLocalSocket>> m_waiting;
 };

@@ -49,19 +49,35 @@ private:
 TInstanceLock::TInstanceLock(const QString& name) {
     const QString folder = RuntimeFolder();
     if (folder.isEmpty()) return;
-    const QString base = folder + '/' + name.toLower();
-    const TProbeGuard guard(base + QStringLiteral(".guard"));
-    m_fd = OpenLockFile(base + QStringLiteral(".lock"));
+    m_base = folder + '/' + name.toLower();
+    const TProbeGuard guard(m_base + QStringLiteral(".guard"));
+    m_fd = OpenLockFile(m_base + QStringLiteral(".lock"));
     if (m_fd < 0) return;
     if (FlockRetry(m_fd, LOCK_EX | LOCK_NB) != 0) {
         m_existedBefore = errno == EWOULDBLOCK;
     }
+    TakeShared();
+}
+
+void TInstanceLock::TakeShared() {
     // Downgrade (or join the others). Another start may hold its exclusive probe
     // for a moment, so retry briefly rather than block behind a stopped process.
+    m_held = false;
     for (int attempt = 0; attempt < 50 && !m_held; ++attempt) {
         m_held = FlockRetry(m_fd, LOCK_SH | LOCK_NB) == 0;
         if (!m_held) ::usleep(2000);
     }
+}
+
+bool TInstanceLock::HeldByOthers() {
+    if (m_fd < 0) return false;
+    const TProbeGuard guard(m_base + QStringLiteral(".guard"));
+    // flock converts our shared lock by dropping it first, so the probe sees only
+    // the other holders; under the guard no start probes in between, and the
+    // shared lock is taken back at once.
+    const bool others = FlockRetry(m_fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    TakeShared();
+    return others;
 }
 
 TInstanceLock::~TInstanceLock() {

@@ -20,7 +20,15 @@ public:
     [[nodiscard]] bool ExistedBefore() const { return m_existedBefore; }
     [[nodiscard]] bool Held() const { return m_held; }
 
+    // True while another holder (another process, or another object of this one)
+    // holds the marker too. Probes under the same guard as construction and keeps
+    // this object's own hold; false when it cannot tell.
+    [[nodiscard]] bool HeldByOthers();
+
 private:
+    void TakeShared();
+
+    QString m_base; // lock file path without its extension
     int m_fd = -1;
     bool m_existedBefore = false;
     bool m_held = false;

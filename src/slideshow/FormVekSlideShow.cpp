@@ -15,5 +15,5 @@ void TSlideShowForm::OpenSlideshowFile(const QString& path) {
 
 void TSlideShowForm::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
-    if (event->isAccepted() && m_context.IsMainWindow(this)) QCoreApplication::quit();
+    m_context.WindowClosed(this, event->isAccepted());
 }

@@ -101,5 +101,5 @@ void TMainForm::paintEvent(QPaintEvent*) {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
-    if (event->isAccepted() && m_context.IsMainWindow(this)) QCoreApplication::quit();
+    m_context.WindowClosed(this, event->isAccepted());
 }

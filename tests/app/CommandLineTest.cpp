@@ -78,4 +78,62 @@ TEST(CommandLine, FileArgumentIsTheSecondArgumentAsGiven) {
     EXPECT_TRUE(TCommandLine::Parse({"/view"}).FileArgument.isEmpty());
 }
 
+struct TAbsoluteCase {
+    const char* Name;
+    QString Path;
+    QString Folder;
+    QString Expected;
+};
+
+class CommandLineAbsoluteTest : public ::testing::TestWithParam<TAbsoluteCase> {};
+
+TEST_P(CommandLineAbsoluteTest, AbsolutePath) {
+    EXPECT_EQ(TCommandLine::AbsolutePath(GetParam().Path, GetParam().Folder), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, CommandLineAbsoluteTest,
+    ::testing::Values(
+        TAbsoluteCase{"Plain", "x.jpg", "/home/u/pics", "/home/u/pics/x.jpg"},
+        TAbsoluteCase{"Below", "sub/x.jpg", "/home/u", "/home/u/sub/x.jpg"},
+        TAbsoluteCase{"DotsAndDoubledSeparators", ".//sub/./x.jpg", "/w/", "/w/sub/x.jpg"},
+        // Behind a symbolic link ".." is not the lexical parent: left to the system.
+        TAbsoluteCase{"ParentStays", "../x.jpg", "/w/link", "/w/link/../x.jpg"},
+        TAbsoluteCase{"TheFolderItself", ".", "/w", "/w"},
+        TAbsoluteCase{"TrailingSeparatorStays", "sub/", "/w", "/w/sub/"},
+        TAbsoluteCase{"FromTheRoot", "x.jpg", "/", "/x.jpg"},
+        TAbsoluteCase{"SpacesAndUmlauts", QString::fromUtf8("mit Leerzeichen/\xc3\xbc.jpg"), "/w",
+                      QString::fromUtf8("/w/mit Leerzeichen/\xc3\xbc.jpg")},
+        TAbsoluteCase{"AbsoluteAsGiven", "/a/./b.jpg", "/w", "/a/./b.jpg"},
+        TAbsoluteCase{"EmptyStaysEmpty", "", "/w", ""},
+        TAbsoluteCase{"NoFolder", "x.jpg", "", "x.jpg"},
+        TAbsoluteCase{"RelativeFolderIsNoBase", "x.jpg", "w", "x.jpg"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+struct TResolveCase {
+    const char* Name;
+    QStringList Args;
+    QString FileArgument;
+};
+
+class CommandLineResolveTest : public ::testing::TestWithParam<TResolveCase> {};
+
+TEST_P(CommandLineResolveTest, WindowRolesResolveTheirFile) {
+    EXPECT_EQ(TCommandLine::Parse(GetParam().Args, "/w").FileArgument, GetParam().FileArgument);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roles, CommandLineResolveTest,
+    ::testing::Values(TResolveCase{"View", {"/view", "x.jpg"}, "/w/x.jpg"},
+                      TResolveCase{"ViewAbsolute", {"/VIEW", "/p/x.jpg"}, "/p/x.jpg"},
+                      TResolveCase{"ViewWithoutFile", {"/view"}, ""},
+                      TResolveCase{"ViewEmptyFile", {"/view", ""}, ""},
+                      TResolveCase{"Wizard", {"/wizard", "show.VekSS"}, "/w/show.VekSS"},
+                      TResolveCase{"Slideshow", {"/slideshow", "s/show.VekSS"}, "/w/s/show.VekSS"},
+                      // Extensions and switches are no file names.
+                      TResolveCase{"Reg", {"/reg", "jpg"}, "jpg"},
+                      TResolveCase{"Unreg", {"/unreg", "/ownunreg"}, "/ownunreg"},
+                      TResolveCase{"NoRole", {"x.jpg", "y.jpg"}, "y.jpg"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
 } // namespace

@@ -1,6 +1,8 @@
 // Test entry point: every test process gets a QApplication on the offscreen
 // platform and its own temporary XDG folders and TMPDIR, so no test ever reads
 // or writes the real home.
+#include "common/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -29,6 +31,8 @@ int main(int argc, char** argv) {
     setenv("TMPDIR", makeDir("tmp").constData(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
-    QApplication app(argc, argv);
+    const std::unique_ptr<QApplication> app = pictrel::test::ApplicationFactory
+                                                  ? pictrel::test::ApplicationFactory(argc, argv)
+                                                  : std::make_unique<QApplication>(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -4,6 +4,8 @@
 
 namespace pictrel::test {
 
+TApplicationFactory ApplicationFactory = nullptr;
+
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!done()) {

@@ -1,11 +1,19 @@
 #pragma once
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
 #include <functional>
+#include <memory>
 
 namespace pictrel::test {
+
+// Makes the application object the test binary runs under: a plain QApplication
+// unless a test file of the binary sets this during static initialisation (for
+// tests that need the program's own application object).
+using TApplicationFactory = std::unique_ptr<QApplication> (*)(int& argc, char** argv);
+extern TApplicationFactory ApplicationFactory;
 
 // Runs the GUI event loop until `done` holds or `timeoutMs` has passed; returns `done()`.
 // Used to wait for deliveries to the GUI thread, never to measure time.

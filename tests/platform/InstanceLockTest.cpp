@@ -33,6 +33,21 @@ TEST(InstanceLock, SecondHolderSeesTheFirst) {
     EXPECT_TRUE(third.ExistedBefore());
 }
 
+TEST(InstanceLock, HeldByOthersSeesOnlyTheOtherHolders) {
+    auto first = std::make_unique<TInstanceLock>("LockOthers");
+    EXPECT_FALSE(first->HeldByOthers());
+    auto second = std::make_unique<TInstanceLock>("LockOthers");
+    EXPECT_TRUE(first->HeldByOthers());
+    EXPECT_TRUE(second->HeldByOthers());
+    first.reset();
+    EXPECT_FALSE(second->HeldByOthers());
+    // Asking keeps the asker's own hold.
+    EXPECT_TRUE(second->Held());
+    TInstanceLock third("LockOthers");
+    EXPECT_TRUE(third.ExistedBefore());
+    EXPECT_TRUE(third.HeldByOthers());
+}
+
 TEST(InstanceLock, GoneWhenEveryHolderIsGone) {
     { TInstanceLock lock("LockGone"); }
     TInstanceLock again("LockGone");

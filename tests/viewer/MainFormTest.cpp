@@ -45,17 +45,4 @@ TEST(MainFormHandOff, VisibleViewerAnswers13AndOpensFromItsTimer) {
     EXPECT_FALSE(form.OpenViewerTimer.Enabled());
 }
 
-TEST(MainFormClose, OnlyTheMainWindowEndsTheLoop) {
-    TAppContext context;
-    TMainForm main(context), other(context);
-    context.MainWindow = &other;
-    main.show();
-    bool quit = false;
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quit = true; });
-    main.close();
-    EXPECT_FALSE(main.isVisible());
-    pictrel::test::PumpFor(20);
-    EXPECT_FALSE(quit);
-}
-
 } // namespace

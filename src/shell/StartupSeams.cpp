@@ -1,4 +1,4 @@
-#include "app/StartupSeams.h"
+#include "shell/StartupSeams.h"
 
 #include "authoring/CurrentSlideshow.h"
 #include "loading/ImageFilter.h"

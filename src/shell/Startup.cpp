@@ -1,10 +1,8 @@
-#include "app/Startup.h"
+#include "shell/Startup.h"
 
 #include "app/AppContext.h"
-#include "app/CommandLine.h"
 #include "app/FileAssociations.h"
 #include "app/SettingsLayout.h"
-#include "app/StartupSeams.h"
 #include "authoring/FormVekWizard.h"
 #include "loading/FreeImageSetup.h"
 #include "platform/HandOff.h"
@@ -12,10 +10,12 @@
 #include "platform/InstanceLock.h"
 #include "platform/Registry.h"
 #include "settings/FormVekSettings.h"
+#include "shell/StartupSeams.h"
+#include "shell/VekApplication.h"
 #include "slideshow/FormVekSlideShow.h"
 #include "viewer/FormVekMain.h"
 
-#include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 
 #include <csignal>
@@ -59,7 +59,9 @@ int RunRegistration(const TCommandLine& line) {
     return 0;
 }
 
-int RunHandOff(const TCommandLine& line) {
+int RunHandOff(const TCommandLine& line, TInstanceLock& instanceLock) {
+    // Starts in the same instant take turns, so the viewer reads each one's own name.
+    const THandOffTurn turn;
     try {
         TRegistry reg;
         reg.OpenKey(layout::kProgramKey, true);
@@ -68,15 +70,30 @@ int RunHandOff(const TCommandLine& line) {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "pictrel: %s\n", e.what());
     }
-    SendHandOffMessage();
+    // The instance that holds the marker may still be building its windows.
+    const THandOffResult result = SendHandOffMessageRetrying(
+        kHandOffRetryMs, [&instanceLock] { return instanceLock.HeldByOthers(); });
+    if (result.Reply == kHandOffAccepted && qEnvironmentVariableIsSet("PICTREL_TRACE_OPEN"))
+        std::fprintf(stderr, "pictrel: handed over %s\n",
+                     line.FileArgument.toLocal8Bit().constData());
     return 0;
 }
 
 int RunWindows(int& argc, char** argv, const TCommandLine& line) {
-    QApplication app(argc, argv);
+    TVekApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 
     TAppContext context;
+    // Reachable before the windows exist, so a start in the same instant finds
+    // this instance; it gets its answer once the main window shows.
+    THandOffServer handOff;
+    handOff.HoldReplies(true);
+    handOff.OnMessage = [&context]() -> std::uint32_t {
+        return context.MainForm ? context.MainForm->HandOffMessage() : 0;
+    };
+    if (!handOff.Listen())
+        std::fprintf(stderr, "pictrel: no hand-off socket; later starts cannot hand files over\n");
+
     std::unique_ptr<TMainForm> mainForm;
     std::unique_ptr<TWizardForm> wizardForm;
     std::unique_ptr<TSlideShowForm> slideShowForm;
@@ -113,36 +130,39 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
         mainWindow = wizardForm.get();
         break;
     }
-    context.MainWindow = mainWindow;
+    context.SetMainWindow(mainWindow);
 
-    if (line.Role == TStartRole::srView && !line.FileArgument.isEmpty() &&
-        QFileInfo(line.FileArgument).lastModified().isValid()) {
-        mainForm->FileToOpen = line.FileArgument;
-        mainForm->OpenViewerTimer.SetEnabled(true);
+    if (line.Role == TStartRole::srView) {
+        const QString file = ViewerStartFile(line);
+        if (!file.isEmpty()) {
+            mainForm->FileToOpen = file;
+            mainForm->OpenViewerTimer.SetEnabled(true);
+        }
     } else if (line.Role == TStartRole::srWizard && !line.FileArgument.isEmpty()) {
         wizardForm->OpenInWizard(line.FileArgument);
     } else if (line.Role == TStartRole::srSlideshow && !line.FileArgument.isEmpty()) {
         slideShowForm->OpenSlideshowFile(line.FileArgument);
     }
 
-    THandOffServer handOff;
-    handOff.OnMessage = [&context]() -> std::uint32_t {
-        return context.MainForm ? context.MainForm->HandOffMessage() : 0;
-    };
-    if (!handOff.Listen())
-        std::fprintf(stderr, "pictrel: no hand-off socket; later starts open their own window\n");
-
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Pictrel"));
     mainWindow->show();
+    handOff.HoldReplies(false);
     const int code = QApplication::exec();
 
     // Nothing reaches the windows once they start to go.
     handOff.OnMessage = nullptr;
-    context = TAppContext();
+    context.Clear();
     return code;
 }
 
 } // namespace
+
+QString ViewerStartFile(const TCommandLine& line) {
+    if (line.Role != TStartRole::srView || line.FileArgument.isEmpty()) return {};
+    // A file, or a link to one; the viewer cannot show a folder, and reading a
+    // pipe or a device could block its loader.
+    return QFileInfo(line.FileArgument).isFile() ? line.FileArgument : QString();
+}
 
 int PictrelMain(int argc, char** argv) {
     // A hand-off peer that goes away mid-reply must not end this process.
@@ -150,8 +170,9 @@ int PictrelMain(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("Pictrel"));
     const TFreeImageSetup freeImage; // once for the process, before any loader runs
     TSharedSlideshowScope sharedSlideshow;
-    const TInstanceLock instanceLock;
-    const TCommandLine line = TCommandLine::Parse(ArgumentsOf(argc, argv));
+    TInstanceLock instanceLock;
+    // Relative names are resolved here: a viewer that takes one over works elsewhere.
+    const TCommandLine line = TCommandLine::Parse(ArgumentsOf(argc, argv), QDir::currentPath());
 
     switch (line.Role) {
     case TStartRole::srReg:
@@ -164,7 +185,7 @@ int PictrelMain(int argc, char** argv) {
     case TStartRole::srView:
         if (instanceLock.ExistedBefore()) {
             QCoreApplication app(argc, argv);
-            return RunHandOff(line);
+            return RunHandOff(line, instanceLock);
         }
         return RunWindows(argc, argv, line);
     case TStartRole::srWizardNoArgs:

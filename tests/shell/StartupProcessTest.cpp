@@ -1,10 +1,11 @@
 // Runs the real program: roles, registration switches, and the hand-off between
-// two processes on the offscreen platform. Every child inherits the test's
+// processes on the offscreen platform. Every child inherits the test's
 // private XDG folders.
 #include "app/FileAssociations.h"
 #include "app/SettingsLayout.h"
 #include "common/TestSupport.h"
 #include "platform/HandOff.h"
+#include "platform/HandOffServer.h"
 #include "platform/InstanceLock.h"
 #include "platform/Registry.h"
 #include "platform/RuntimeFolder.h"
@@ -16,22 +17,25 @@
 #include <QImage>
 #include <QProcess>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <memory>
 #include <sys/time.h>
+#include <vector>
 
 namespace {
 
 // A started program whose standard error is collected.
 class TProgram {
 public:
-    explicit TProgram(const QStringList& args) {
+    explicit TProgram(const QStringList& args, const QString& workingFolder = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("PICTREL_TRACE_OPEN", "1");
         m_process.setProcessEnvironment(env);
         m_process.setStandardOutputFile(QProcess::nullDevice());
+        if (!workingFolder.isEmpty()) m_process.setWorkingDirectory(workingFolder);
         m_process.start(PICTREL_EXE, args);
     }
     ~TProgram() {
@@ -50,9 +54,21 @@ public:
     }
     // Runs to the end; the exit code, or -1 when it did not end in time.
     int Finish(int ms = 20000) {
-        if (!m_process.waitForFinished(ms)) return -1;
+        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(ms)) return -1;
         Errors();
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -2;
+    }
+    // Finish, running this process's event loop meanwhile (for a receiver in it).
+    int FinishPumping(int ms = 20000) {
+        pictrel::test::PumpUntil([&] { return m_process.state() == QProcess::NotRunning; }, ms);
+        return Finish(0);
+    }
+    // The files the viewer was asked to open so far, in order.
+    QStringList Opened() {
+        QStringList files;
+        for (const QString& line : Errors().split('\n'))
+            if (line.startsWith("pictrel: open ")) files.append(line.mid(14));
+        return files;
     }
 
 private:
@@ -82,6 +98,17 @@ QString NewFileName() {
     return reg.ReadString(layout::kNewFileName).value_or("<absent>");
 }
 
+// Hands over whatever "New file name" holds, from this process, until a visible
+// viewer takes it: proof that the viewer is up and its start-up decisions made.
+bool AskUntilTaken() {
+    return pictrel::test::PumpUntil(
+        [] { return SendHandOffMessage(200).Reply == kHandOffAccepted; }, 20000);
+}
+
+int SocketCount() {
+    return int(QDir(RuntimeFolder()).entryList({"pictrel-*"}, QDir::System).size());
+}
+
 TEST(StartupProcess, SecondViewHandsItsFileToTheFirst) {
     const QString first = MakePicture(QDir::tempPath() + "/pics/first.png");
     const QString second =
@@ -97,18 +124,131 @@ TEST(StartupProcess, SecondViewHandsItsFileToTheFirst) {
     EXPECT_EQ(viewer.Process().state(), QProcess::Running);
 }
 
-TEST(StartupProcess, FirstViewWithMissingFileWritesNothing) {
+TEST(StartupProcess, RelativeNamesMeanTheFolderTheyWereTypedIn) {
+    const QString pics = QDir::tempPath() + "/pics";
+    const QString first = MakePicture(pics + "/a/first.png");
+    const QString second = MakePicture(pics + "/b/second.png");
+    MakePicture(pics + "/a/second.png"); // what the viewer's own folder would give
+    TProgram viewer({"/view", "first.png"}, pics + "/a");
+    ASSERT_TRUE(viewer.WaitForError("pictrel: open " + first)) << viewer.Errors().toStdString();
+
+    TProgram handOff({"/view", ".//second.png"}, pics + "/b");
+    EXPECT_EQ(handOff.Finish(), 0) << handOff.Errors().toStdString();
+    EXPECT_EQ(NewFileName(), second);
+    EXPECT_TRUE(viewer.WaitForError("pictrel: open " + second)) << viewer.Errors().toStdString();
+    EXPECT_EQ(viewer.Opened(), (QStringList{first, second}));
+}
+
+struct TEmptyStartCase {
+    const char* Name;
+    QString Argument; // below the temporary folder; empty: no file argument
+};
+
+class StartupEmptyViewerTest : public ::testing::TestWithParam<TEmptyStartCase> {};
+
+// The first instance opens nothing and writes nothing to the store.
+TEST_P(StartupEmptyViewerTest, OpensNothing) {
+    QDir().mkpath(QDir::tempPath() + "/pics/folder.png");
     {
         TRegistry reg;
         ASSERT_TRUE(reg.OpenKey(layout::kProgramKey, true));
         reg.DeleteValue(layout::kNewFileName);
         reg.CloseKey();
     }
-    TProgram viewer({"/view", QDir::tempPath() + "/no such file.jpg"});
+    QStringList args{"/view"};
+    if (!GetParam().Argument.isEmpty()) args.append(QDir::tempPath() + GetParam().Argument);
+    TProgram viewer(args);
     ASSERT_TRUE(WaitForSocket(viewer));
-    pictrel::test::PumpFor(100);
-    EXPECT_FALSE(viewer.Errors().contains("pictrel: open")) << viewer.Errors().toStdString();
     EXPECT_EQ(NewFileName(), "<absent>");
+    // Our own hand-off of the empty name shows when the viewer is up and what it opened.
+    ASSERT_TRUE(AskUntilTaken()) << viewer.Errors().toStdString();
+    ASSERT_TRUE(pictrel::test::PumpUntil([&] { return !viewer.Opened().isEmpty(); }));
+    pictrel::test::PumpFor(50);
+    for (const QString& opened : viewer.Opened()) EXPECT_EQ(opened, QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, StartupEmptyViewerTest,
+                         ::testing::Values(TEmptyStartCase{"NoFile", {}},
+                                           TEmptyStartCase{"MissingFile", "/no such file.jpg"},
+                                           TEmptyStartCase{"Folder", "/pics/folder.png"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// A start that finds the marker held but nobody listening yet keeps asking.
+TEST(StartupProcess, HandOffWaitsForAnInstanceThatIsStillStarting) {
+    TInstanceLock marker("Pictrel"); // the instance still building its windows
+    ASSERT_TRUE(marker.Held());
+    // A socket left by a process that is gone: the start removes it when it asks.
+    QProcess gone;
+    gone.start("/bin/true");
+    ASSERT_TRUE(gone.waitForStarted());
+    const qint64 gonePid = gone.processId();
+    ASSERT_TRUE(gone.waitForFinished());
+    const QString stale = HandOffSocketPath(gonePid);
+    {
+        QFile file(stale);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    const QString picture = MakePicture(QDir::tempPath() + "/pics/early.png");
+    TProgram handOff({"/view", picture});
+    // It has asked once and found nobody.
+    ASSERT_TRUE(pictrel::test::PumpUntil([&] { return !QFile::exists(stale); }, 15000))
+        << handOff.Errors().toStdString();
+    EXPECT_EQ(NewFileName(), picture);
+
+    int asked = 0;
+    THandOffServer receiver;
+    receiver.OnMessage = [&]() -> std::uint32_t {
+        ++asked;
+        return kHandOffAccepted;
+    };
+    ASSERT_TRUE(receiver.Listen());
+    EXPECT_EQ(handOff.FinishPumping(), 0);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(handOff.Errors().contains("pictrel: handed over " + picture))
+        << handOff.Errors().toStdString();
+}
+
+// A file manager opening several pictures starts one process per file at once.
+TEST(StartupProcess, SimultaneousStartsLeaveOneViewerShowingTheLastHandOff) {
+    constexpr int kStarts = 5;
+    QStringList files;
+    for (int i = 0; i < kStarts; ++i)
+        files.append(MakePicture(QDir::tempPath() + QString("/pics/many/%1.png").arg(i)));
+    std::vector<std::unique_ptr<TProgram>> starts;
+    for (const QString& file : files)
+        starts.push_back(std::make_unique<TProgram>(QStringList{"/view", file}));
+    const auto running = [&] {
+        return int(std::count_if(starts.begin(), starts.end(), [](const auto& p) {
+            return p->Process().state() != QProcess::NotRunning;
+        }));
+    };
+    ASSERT_TRUE(pictrel::test::PumpUntil([&] { return running() == 1; }, 40000))
+        << "still running: " << running();
+    pictrel::test::PumpFor(200);
+    ASSERT_EQ(running(), 1);
+    EXPECT_EQ(SocketCount(), 1);
+
+    TProgram* viewer = nullptr;
+    for (int i = 0; i < kStarts; ++i) {
+        TProgram& start = *starts[std::size_t(i)];
+        if (start.Process().state() != QProcess::NotRunning) {
+            viewer = &start;
+            continue;
+        }
+        // Every other start handed its file over and was answered.
+        EXPECT_EQ(start.Finish(), 0);
+        EXPECT_TRUE(start.Errors().contains("pictrel: handed over " + files[i]))
+            << start.Errors().toStdString();
+    }
+    ASSERT_NE(viewer, nullptr);
+    // Starts take turns, so the name left in the store is the last one handed over.
+    const QString last = NewFileName();
+    EXPECT_TRUE(files.contains(last)) << last.toStdString();
+    EXPECT_TRUE(pictrel::test::PumpUntil([&] {
+        return !viewer->Opened().isEmpty() && viewer->Opened().last() == last;
+    })) << viewer->Errors().toStdString();
+    pictrel::test::PumpFor(50);
+    EXPECT_EQ(viewer->Opened().last(), last);
 }
 
 TEST(StartupProcess, HiddenViewerOfTheWizardTakesNothing) {

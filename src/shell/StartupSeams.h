@@ -2,7 +2,8 @@
 
 #include <QStringList>
 
-// Start-up's links to parts of the program that sit above the app library.
+// What start-up needs of the loader and of the shared slideshow description,
+// apart from the role table.
 
 // The loader's comma-separated list of readable extensions, split: what "/unreg"
 // unregisters.

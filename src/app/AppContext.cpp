@@ -1,0 +1,15 @@
+#include "app/AppContext.h"
+
+#include <QCoreApplication>
+
+void TAppContext::WindowClosed(const QObject* window, bool accepted) const {
+    if (accepted && IsMainWindow(window)) QCoreApplication::quit();
+}
+
+void TAppContext::Clear() {
+    MainForm = nullptr;
+    WizardForm = nullptr;
+    SlideShowForm = nullptr;
+    SettingsForm = nullptr;
+    m_mainWindow = nullptr;
+}
