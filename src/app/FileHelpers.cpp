@@ -228,3 +228,27 @@ bool FileExists(const QString& path) {
     struct stat st {};
     return !path.isEmpty() && ::stat(Native(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
+
+qint64 FileSizeOf(const QString& path) {
+    const int fd = ::open(Native(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    const bool known = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    return known ? qint64(st.st_size) : -1;
+}
+
+QString FolderOf(const QString& path) {
+    return WithDelimiter(QFileInfo(path).absolutePath());
+}
+
+int StrToIntOr(const QString& text, int fallback) {
+    int start = 0;
+    if (!text.isEmpty() && (text[0] == '+' || text[0] == '-')) start = 1;
+    if (start >= text.size()) return fallback;
+    for (qsizetype i = start; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9') return fallback;
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok ? value : fallback;
+}

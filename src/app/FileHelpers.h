@@ -43,3 +43,14 @@ QString CreateFolder(const QString& path);
 
 // Whether `path` names an existing entry that is not a folder (links followed).
 [[nodiscard]] bool FileExists(const QString& path);
+
+// The size of a file in bytes; -1 when it cannot be opened for reading. A pipe or a
+// device is looked at without waiting for a writer.
+[[nodiscard]] qint64 FileSizeOf(const QString& path);
+
+// The absolute folder of `path`, with a trailing '/'.
+[[nodiscard]] QString FolderOf(const QString& path);
+
+// The decimal value of `text` (an optional sign, then digits, within 32 bits), or
+// `fallback` when it is no such number.
+[[nodiscard]] int StrToIntOr(const QString& text, int fallback);

@@ -1,5 +1,6 @@
 #include "loading/ImageLoadJob.h"
 
+#include "app/FileHelpers.h"
 #include "loading/ImageConversion.h"
 #include "loading/ImageInformation.h"
 #include "loading/ImageLimits.h"
@@ -10,6 +11,7 @@
 #include "loading/SecondaryFormatRegistry.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <stdexcept>
@@ -23,12 +25,6 @@ class ELoadFailed : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-std::int64_t FileSizeOf(const QString& fileName) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) return -1;
-    return file.size();
-}
 
 TVekImageKind KindOf(FREE_IMAGE_FORMAT format) {
     switch (format) {
@@ -85,6 +81,8 @@ void TImageLoadRun::Run() {
     m_result.ImageKind = TVekImageKind::ikNone;
     m_result.PageIndex = m_request.PageIndex;
     try {
+        // A pipe or a device would keep a decoder reading (or waiting) for ever.
+        if (!QFileInfo(m_request.FileName).isFile()) throw ELoadFailed("not a regular file");
         const std::int64_t fileSize = FileSizeOf(m_request.FileName);
         if (LoadRawImage(m_request.FileName, m_result.Bitmap, m_request.Settings) == kRawLoaded) {
             m_result.ImageKind = TVekImageKind::ikRaw;

@@ -229,4 +229,51 @@ TEST(Folders, ExistenceOfFilesAndFolders) {
     EXPECT_FALSE(FileExists(QString()));
 }
 
+struct TNumberCase {
+    const char* Name;
+    const char* Text;
+    int Expected; // with -7 as the fallback
+};
+
+class StrToIntOrTable : public ::testing::TestWithParam<TNumberCase> {};
+
+TEST_P(StrToIntOrTable, DecimalOrTheFallback) {
+    EXPECT_EQ(StrToIntOr(QString::fromUtf8(GetParam().Text), -7), GetParam().Expected);
+}
+
+const TNumberCase kNumberCases[] = {
+    {"Plain", "90", 90},
+    {"Negative", "-270", -270},
+    {"Plus", "+450", 450},
+    {"Largest", "2147483647", 2147483647},
+    {"TooLarge", "2147483648", -7},
+    {"Empty", "", -7},
+    {"SignOnly", "-", -7},
+    {"Blank", " 90", -7},
+    {"Fraction", "9.5", -7},
+    {"Hex", "0x10", -7},
+    {"ArabicDigits", "\u0669", -7},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, StrToIntOrTable, ::testing::ValuesIn(kNumberCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(Files, SizeAndFolderOfAFile) {
+    QTemporaryDir dir;
+    QFile f(dir.filePath("five"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write("12345"), 5);
+    f.close();
+    EXPECT_EQ(FileSizeOf(dir.filePath("five")), 5);
+    EXPECT_EQ(FileSizeOf(dir.filePath("none")), -1);
+    // A pipe without a writer answers at once instead of waiting for one.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("pipe")).constData(), 0600), 0);
+    EXPECT_EQ(FileSizeOf(dir.filePath("pipe")), 0);
+
+    EXPECT_EQ(FolderOf(dir.filePath("five")), QDir(dir.path()).absolutePath() + '/');
+    EXPECT_EQ(FolderOf("/a/b/c.jpg"), "/a/b/");
+    const QString relative = FolderOf("c.jpg");
+    EXPECT_EQ(relative, QDir::currentPath() + '/');
+}
+
 } // namespace

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace pictrel::test;
@@ -104,6 +105,16 @@ const BadCase kBadCases[] = {
      [](const QString& d) {
          QDir(d).mkdir("x.png");
          return d + "/x.png";
+     }},
+    {"PipeNamedJpeg",
+     [](const QString& d) {
+         EXPECT_EQ(::mkfifo(QFile::encodeName(d + "/p.jpg").constData(), 0600), 0);
+         return d + "/p.jpg";
+     }},
+    {"DeviceLinkNamedRaw",
+     [](const QString& d) {
+         EXPECT_TRUE(QFile::link("/dev/zero", d + "/zero.dng"));
+         return d + "/zero.dng";
      }},
     {"DeletedFile",
      [](const QString& d) {
