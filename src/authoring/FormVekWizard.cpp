@@ -3,7 +3,6 @@
 #include "app/AppContext.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 
 TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
     setWindowTitle(QStringLiteral("Pictrel slideshow wizard"));

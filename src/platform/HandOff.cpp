@@ -101,9 +101,7 @@ THandOffResult SendHandOffMessageRetrying(int retryMs, const std::function<bool(
     int pauseMs = 10;
     THandOffResult result = SendHandOffMessage(timeoutMs);
     while (result.Answered == 0 && !deadline.hasExpired() && worthRetrying && worthRetrying()) {
-        const qint64 left = deadline.remainingTime();
-        if (left <= 0) break;
-        ::usleep(useconds_t(std::min<qint64>(pauseMs, left)) * 1000);
+        ::usleep(useconds_t(std::min<qint64>(pauseMs, deadline.remainingTime())) * 1000);
         pauseMs = std::min(pauseMs * 2, 100);
         if (deadline.hasExpired()) break;
         result = SendHandOffMessage(timeoutMs);

@@ -21,7 +21,6 @@ constexpr int kClientTimeoutMs = 2000;
 THandOffServer::THandOffServer() = default;
 
 THandOffServer::~THandOffServer() {
-    m_waiting.clear();
     if (m_server) m_server->close(); // removes the socket file
 }
 

@@ -3,14 +3,15 @@
 #include "app/AppContext.h"
 #include "app/FileAssociations.h"
 #include "app/SettingsLayout.h"
+#include "authoring/CurrentSlideshow.h"
 #include "authoring/FormVekWizard.h"
 #include "loading/FreeImageSetup.h"
+#include "loading/ImageFilter.h"
 #include "platform/HandOff.h"
 #include "platform/HandOffServer.h"
 #include "platform/InstanceLock.h"
 #include "platform/Registry.h"
 #include "settings/FormVekSettings.h"
-#include "shell/StartupSeams.h"
 #include "shell/VekApplication.h"
 #include "slideshow/FormVekSlideShow.h"
 #include "viewer/FormVekMain.h"
@@ -24,6 +25,22 @@
 #include <memory>
 
 namespace {
+
+// The loader's comma-separated list of readable extensions, split: what "/unreg"
+// unregisters.
+QStringList LoaderExtensionList() {
+    return GetImageFilter(true, true, true, false).split(',', Qt::SkipEmptyParts);
+}
+
+// The shared slideshow description lives from before the first window to the end
+// of the run.
+class TSharedSlideshowScope {
+public:
+    TSharedSlideshowScope() { CreateCurrentSlideshow(); }
+    ~TSharedSlideshowScope() { FreeCurrentSlideshow(); }
+    TSharedSlideshowScope(const TSharedSlideshowScope&) = delete;
+    TSharedSlideshowScope& operator=(const TSharedSlideshowScope&) = delete;
+};
 
 QStringList ArgumentsOf(int argc, char** argv) {
     QStringList args;

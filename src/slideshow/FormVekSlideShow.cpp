@@ -3,7 +3,6 @@
 #include "app/AppContext.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 
 TSlideShowForm::TSlideShowForm(TAppContext& context) : m_context(context) {
     setWindowTitle(QStringLiteral("Pictrel"));

@@ -6,7 +6,6 @@
 #include "platform/Registry.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 #include <QPainter>

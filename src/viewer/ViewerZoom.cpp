@@ -58,13 +58,10 @@ bool TViewerZoom::Wheel(int delta, double fit) {
 TAffineTransformation TViewerZoom::FittedTransform(int pictureWidth, int pictureHeight,
                                                    int viewWidth, int viewHeight, int angle,
                                                    double fit) {
-    TAffineTransformation t;
-    t.Rotate(pictureWidth / 2, pictureHeight / 2, angle);
-    t.Scale(fit);
-    // Round half to even, as everywhere in the program.
-    t.Translate(std::nearbyint(viewWidth / 2.0 - fit * pictureWidth / 2),
-                std::nearbyint(viewHeight / 2.0 - fit * pictureHeight / 2));
-    return t;
+    // Centred: the offsets that put the scaled picture's centre on the view's.
+    return TurnedTransform(pictureWidth, pictureHeight, angle, fit,
+                           viewWidth / 2.0 - fit * pictureWidth / 2,
+                           viewHeight / 2.0 - fit * pictureHeight / 2);
 }
 
 TAffineTransformation TViewerZoom::TurnedTransform(int pictureWidth, int pictureHeight, int angle,
@@ -72,6 +69,7 @@ TAffineTransformation TViewerZoom::TurnedTransform(int pictureWidth, int picture
     TAffineTransformation t;
     t.Rotate(pictureWidth / 2, pictureHeight / 2, angle);
     t.Scale(scale);
+    // Round half to even, as everywhere in the program.
     t.Translate(std::nearbyint(offsetX), std::nearbyint(offsetY));
     return t;
 }
