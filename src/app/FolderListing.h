@@ -17,3 +17,7 @@
 // ExtensionMatches are kept. Entries are the absolute folder + name with
 // fullPaths, else the names alone.
 [[nodiscard]] QStringList ListFiles(const QString& folder, bool fullPaths, const QString& filter);
+
+// Sorts paths as a file manager shows them: case-insensitive, runs of digits by their
+// value ("IMG_2" before "IMG_10"), ties by the plain text so the order is total.
+void SortNatural(QStringList& paths);

@@ -92,7 +92,10 @@ void ExpandList(const QStringList& list, QStringList& target, bool expandFolders
             if (ExtensionMatches(entry, extensions)) target.append(entry);
         } else if (expandFolders && !extensions.isEmpty()) {
             // (An empty filter would make the listing keep every file.)
-            target.append(ListFiles(entry, true, extensions));
+            // Directory order is no order at all on most Linux file systems.
+            QStringList files = ListFiles(entry, true, extensions);
+            SortNatural(files);
+            target.append(files);
         }
     }
 }
@@ -154,6 +157,12 @@ void TVekSettingsFile::SaveToFile(const QString& path) const {
                   kTransformerKey + u'=' + (Transformer ? Transformer->Name : QString()),
                   kShuffleKey + u'=' + flag(Shuffle), kRepeatAllKey + u'=' + flag(RepeatAll)}));
     WriteSlideshowArchive(path, {images, music, settings});
+}
+
+QStringList ExpandFileList(const QStringList& list, bool expandFolders, const QString& extensions) {
+    QStringList result;
+    ExpandList(list, result, expandFolders, extensions);
+    return result;
 }
 
 void TVekSettingsFile::GetImageFiles(QStringList& target, bool expandFolders,

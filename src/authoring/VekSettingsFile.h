@@ -34,7 +34,8 @@ public:
     // Clears `target` and fills it with the picture files ImageList stands for:
     // files whose extension occurs in `imageExtensions` (the loader's comma-separated
     // list of readable extensions; existing or not), and with expandFolders the
-    // matching files directly inside folder entries (folders are skipped without).
+    // matching files directly inside folder entries, in a file manager's natural
+    // order (folders are skipped without).
     void GetImageFiles(QStringList& target, bool expandFolders,
                        const QString& imageExtensions) const;
     // The same for MusicList with the music extensions "mp3, wma, wav".
@@ -50,3 +51,7 @@ public:
 
 // The extension set music entries are matched against.
 inline constexpr char kMusicExtensions[] = "mp3, wma, wav";
+
+// The files `list` stands for (see TVekSettingsFile::GetImageFiles); safe on any thread.
+[[nodiscard]] QStringList ExpandFileList(const QStringList& list, bool expandFolders,
+                                         const QString& extensions);

@@ -135,7 +135,11 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     QWidget* mainWindow = nullptr;
     switch (line.Role) {
     case TStartRole::srView:
-        viewer(), wizard(), slideshow(), settings();
+        viewer();
+        // The first picture is what the user waits for: its decode starts before the
+        // other windows are made and runs while the window maps.
+        if (const QString file = ViewerStartFile(line); !file.isEmpty()) mainForm->OpenFile(file);
+        wizard(), slideshow(), settings();
         mainWindow = mainForm.get();
         break;
     case TStartRole::srSlideshow:
@@ -149,13 +153,7 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     }
     context.SetMainWindow(mainWindow);
 
-    if (line.Role == TStartRole::srView) {
-        const QString file = ViewerStartFile(line);
-        if (!file.isEmpty()) {
-            mainForm->FileToOpen = file;
-            mainForm->OpenViewerTimer.SetEnabled(true);
-        }
-    } else if (line.Role == TStartRole::srWizard && !line.FileArgument.isEmpty()) {
+    if (line.Role == TStartRole::srWizard && !line.FileArgument.isEmpty()) {
         wizardForm->OpenInWizard(line.FileArgument);
     } else if (line.Role == TStartRole::srSlideshow && !line.FileArgument.isEmpty()) {
         slideShowForm->OpenSlideshowFile(line.FileArgument);

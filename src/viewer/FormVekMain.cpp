@@ -1,33 +1,324 @@
 #include "viewer/FormVekMain.h"
 
 #include "app/AppContext.h"
+#include "app/FileHelpers.h"
 #include "app/SettingsLayout.h"
+#include "app/ViewerStoreValues.h"
+#include "authoring/CurrentSlideshow.h"
+#include "authoring/VekSettingsFile.h"
+#include "gfx/BitmapOps.h"
+#include "gfx/BitmapText.h"
+#include "gfx/ImgView32Widget.h"
 #include "gfx/Resampler.h"
+#include "loading/ImageFilter.h"
+#if __has_include("loading/ShellThumbnail.h")
+#include "loading/ShellThumbnail.h"
+#else
+inline bool ShellThumbnail(const QString&, TBitmap32&, int, TColor32, int) {
+    return false;
+}
+#endif
 #include "platform/Registry.h"
+#include "platform/VirtualKeys.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QImage>
-#include <QPainter>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+
+namespace {
+
+constexpr TColor32 kViewBackground = 0xFF808080;
+constexpr TColor32 kViewText = 0xFF000000;
+constexpr TColor32 kPictureFrame = 0xC8000000;
+constexpr TColor32 kCheckerLight = 0xFFFFFFFF;
+constexpr TColor32 kCheckerDark = 0xFFBFBFBF;
+constexpr int kCheckerCell = 10;
+// Files above 1.1 MiB get a thumbnail while they decode.
+constexpr qint64 kLargeFileSize = 1153433;
+constexpr int kProgressThumbnailSize = 100;
+constexpr std::uint16_t kDeleteKey = 46; // the virtual-key code of Delete
+constexpr std::uint16_t kPageUpKey = 33, kPageDownKey = 34;
+
+QString ProgramCaption(const QString& fileName) {
+    return QFileInfo(fileName).fileName() + QStringLiteral(" - Pictrel");
+}
+
+// The loader's extensions, worked out once (it asks every decoder what it reads).
+const QString& ImageExtensions() {
+    static const QString extensions = GetImageFilter(true, true, true, false);
+    return extensions;
+}
+
+// "Text|*.a;*.b|..." pairs as the file dialog wants them: "Text (*.a *.b);;...".
+QString DialogFilter() {
+    const QStringList parts = GetImageFilter(true, true, true, true).split(u'|');
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(u';', u' ');
+        filters.append(parts[i] + QStringLiteral(" (") + patterns + u')');
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+TShiftState ShiftOf(Qt::KeyboardModifiers m) {
+    TShiftState s = 0;
+    if (m & Qt::ShiftModifier) s |= ssShift;
+    if (m & Qt::ControlModifier) s |= ssCtrl;
+    if (m & Qt::AltModifier) s |= ssAlt;
+    return s;
+}
+
+} // namespace
+
+int NeighbourIndex(int index, int count, bool forward) {
+    if (count <= 0) return -1;
+    if (forward) return index < count - 1 && index >= -1 ? index + 1 : 0;
+    return index < 1 || index > count ? count - 1 : index - 1;
+}
 
 TMainForm::TMainForm(TAppContext& context) : m_context(context) {
+    FormCreate();
+}
+
+TMainForm::~TMainForm() {
+    m_guard.Revoke();
+    OpenViewerTimer.SetEnabled(false);
+    MessageTimer.SetEnabled(false);
+    CacheTimer.SetEnabled(false);
+    m_listPool.waitForDone();
+    try {
+        SaveViewerSettings();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pictrel: settings not saved: %s\n", e.what());
+    }
+    if (!RotateAngles.SaveToFile(DataFolder() + QStringLiteral("RotateAngles")))
+        std::fprintf(stderr, "pictrel: the rotation file could not be written\n");
+}
+
+void TMainForm::FormCreate() {
     setWindowTitle(QStringLiteral("Pictrel"));
+    setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus);
+    m_listPool.setMaxThreadCount(1);
+
+    ImgView32 = new TImgView32(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(ImgView32);
+    ImgView32->OnPaintStage = [this](TImgView32&, TBitmap32& buffer, int stage) {
+        ImgView32PaintStage(buffer, stage);
+    };
+    ImgView32->OnMouseDown = [this](TImgView32&, TMouseButton b, TShiftState s, int x, int y) {
+        ImgView32MouseDown(b, s, x, y);
+    };
+    ImgView32->OnMouseMove = [this](TImgView32&, TShiftState s, int x, int y) {
+        ImgView32MouseMove(s, x, y);
+    };
+    ImgView32->OnMouseUp = [this](TImgView32&, TMouseButton b, TShiftState s, int x, int y) {
+        ImgView32MouseUp(b, s, x, y);
+    };
+    ImgView32->OnResize = [this](TImgView32& view) { view.Invalidate(); };
+
+    VekImageLoaderPro.SetPriority(TThreadPriority::tpHighest);
+    VekImageLoaderPro.OnStart = [this](TVekImageLoaderPro&, const QString& name) {
+        VekImageLoaderProStart(name);
+    };
+    VekImageLoaderPro.OnSucces = [this](TVekImageLoaderPro&) { VekImageLoaderProSucces(); };
+    VekImageLoaderPro.OnError = [this](TVekImageLoaderPro&) { VekImageLoaderProError(); };
+    VekImageLoaderPro.OnWork = [](TVekImageLoaderPro&, int) {};
+    // RAW files are developed at half size in the viewer.
+    VekImageLoaderPro.Settings().HalfSize = true;
+    VekMultipageBitmap.OnBitmapChange = [this](TVekMultipageBitmap&, TBitmap32& bitmap) {
+        VekMultipageBitmapBitmapChange(bitmap);
+    };
+
     OpenViewerTimer.SetInterval(1);
     OpenViewerTimer.OnTimer = [this](TThreadedTimer&) { OpenViewerTimerTimer(); };
     MessageTimer.SetInterval(10);
     MessageTimer.OnTimer = [this](TThreadedTimer&) { MessageTimerTimer(); };
-    m_picture.DrawMode = TDrawMode::dmBlend;
-    resize(960, 640);
+    CacheTimer.SetInterval(500);
+    CacheTimer.OnTimer = [this](TThreadedTimer&) { CacheTimerTimer(); };
+
+    PagesPopupMenu = new QMenu(this);
+    m_viewFont = QFont(QStringLiteral("DejaVu Sans"));
+    m_viewFont.setPointSizeF(10);
+
+    CreateActions();
+    FileIndex = 0;
+    LoadViewerSettings();
+    RotateAngles.LoadFromFile(DataFolder() + QStringLiteral("RotateAngles"));
+    UpdateToolbar();
 }
 
-TMainForm::~TMainForm() {
-    OpenViewerTimer.SetEnabled(false);
-    MessageTimer.SetEnabled(false);
+void TMainForm::CreateActions() {
+    OpenAction = new QAction(QStringLiteral("Open"), this);
+    connect(OpenAction, &QAction::triggered, this, [this] {
+        const QString file = QFileDialog::getOpenFileName(
+            this, QStringLiteral("Open"),
+            ValidIndex(FileIndex) ? QFileInfo(FileList[FileIndex]).path() : QDir::homePath(),
+            DialogFilter());
+        if (!file.isEmpty()) OpenFile(file);
+    });
+    PreviousAction = new QAction(QStringLiteral("Previous image"), this);
+    connect(PreviousAction, &QAction::triggered, this, [this] { Step(false); });
+    NextAction = new QAction(QStringLiteral("Next image"), this);
+    connect(NextAction, &QAction::triggered, this, [this] { Step(true); });
+    ZoomInAction = new QAction(QStringLiteral("Zoom in"), this);
+    connect(ZoomInAction, &QAction::triggered, this, [this] { ZoomBy(1); });
+    ZoomOutAction = new QAction(QStringLiteral("Zoom out"), this);
+    connect(ZoomOutAction, &QAction::triggered, this, [this] { ZoomBy(-1); });
+    ZoomFitAction = new QAction(QStringLiteral("Fit width"), this);
+    connect(ZoomFitAction, &QAction::triggered, this, [this] {
+        Zoom.FitMode = true;
+        ImgView32->Invalidate();
+        UpdateActions();
+    });
+    ZoomRealAction = new QAction(QStringLiteral("Actual size"), this);
+    connect(ZoomRealAction, &QAction::triggered, this, [this] { SetZoom(1); });
+    RotateLeftAction = new QAction(QStringLiteral("Rotate left"), this);
+    connect(RotateLeftAction, &QAction::triggered, this, [this] { Rotate(1); });
+    RotateRightAction = new QAction(QStringLiteral("Rotate right"), this);
+    connect(RotateRightAction, &QAction::triggered, this, [this] { Rotate(-1); });
+    PrevPageAction = new QAction(QStringLiteral("Previous page"), this);
+    connect(PrevPageAction, &QAction::triggered, this, [this] {
+        if (VekMultipageBitmap.CurrentIndex() > 0) ShowPage(VekMultipageBitmap.CurrentIndex() - 1);
+    });
+    NextPageAction = new QAction(QStringLiteral("Next page"), this);
+    connect(NextPageAction, &QAction::triggered, this,
+            [this] { ShowPage(VekMultipageBitmap.CurrentIndex() + 1); });
+    DeleteAction = new QAction(QStringLiteral("Delete"), this);
+    connect(DeleteAction, &QAction::triggered, this, &TMainForm::DeleteShownFile);
+    ExitAction = new QAction(QStringLiteral("Exit"), this);
+    connect(ExitAction, &QAction::triggered, this, &QWidget::close);
+
+    DialogValues = TDialogStoreValues::Load();
+    ApplyShortcuts(DialogValues);
+}
+
+void TMainForm::ApplyShortcuts(const TDialogStoreValues& v) {
+    // Stored shortcuts are virtual-key values (a lone Shift key among them), so keys
+    // are matched here rather than by Qt's shortcut map.
+    m_shortcuts = {
+        {PreviousAction, {v.ShortcutLeft, v.ShortcutLeft2}},
+        {NextAction, {v.ShortcutRight, v.ShortcutRight2}},
+        {RotateLeftAction, {v.ShortcutRotateLeft}},
+        {RotateRightAction, {v.ShortcutRotateRight}},
+        {ZoomFitAction, {v.ShortcutFitToPage}},
+        {ZoomRealAction, {v.ShortcutActual}},
+        {ZoomInAction, {v.ShortcutZoomIn}},
+        {ZoomOutAction, {v.ShortcutZoomOut}},
+        {DeleteAction, {kDeleteKey}},
+        {OpenAction, {MakeShortcut('O', false, true, false)}},
+        {PrevPageAction, {kPageUpKey}},
+        {NextPageAction, {kPageDownKey}},
+    };
+    for (const TShortcut& s : m_shortcuts)
+        s.Action->setToolTip(s.Action->text() + QStringLiteral(" (") + ShortcutToText(s.Keys[0]) +
+                             u')');
+}
+
+void TMainForm::LoadViewerSettings() {
+    const QRect screen = QGuiApplication::primaryScreen()
+                             ? QGuiApplication::primaryScreen()->availableGeometry()
+                             : QRect(0, 0, 1024, 768);
+    const TViewerStoreValues v = TViewerStoreValues::Load(screen.width(), screen.height());
+    resize(std::max(v.Width, 100), std::max(v.Height, 100));
+    move(v.Left, v.Top);
+    if (v.WindowState == 2) setWindowState(Qt::WindowMaximized);
+    for (int i = 0; i < layout::kPanelCount; ++i)
+        ShowPanels[std::size_t(i)] = v.LayerVisible[std::size_t(i)];
+    SimpleLeft = v.SimpleLeft;
+    SimpleTop = v.SimpleTop;
+    SimpleWidth = v.SimpleWidth;
+    SimpleHeight = v.SimpleHeight;
+    SimpleBlend = v.SimpleBlend;
+}
+
+void TMainForm::SaveViewerSettings() {
+    const QRect screen = QGuiApplication::primaryScreen()
+                             ? QGuiApplication::primaryScreen()->availableGeometry()
+                             : QRect(0, 0, 1024, 768);
+    TViewerStoreValues v = TViewerStoreValues::Defaults(screen.width(), screen.height());
+    const QRect normal = isMaximized() ? normalGeometry() : geometry();
+    v.Left = normal.x();
+    v.Top = normal.y();
+    v.Width = normal.width();
+    v.Height = normal.height();
+    v.WindowState = isMaximized() ? 2 : 0;
+    v.SimpleLeft = SimpleLeft;
+    v.SimpleTop = SimpleTop;
+    v.SimpleWidth = SimpleWidth;
+    v.SimpleHeight = SimpleHeight;
+    v.SimpleBlend = SimpleBlend;
+    for (int i = 0; i < layout::kPanelCount; ++i)
+        v.LayerVisible[std::size_t(i)] = ShowPanels[std::size_t(i)];
+    v.Save();
+}
+
+// ---- opening ---------------------------------------------------------------------
+
+void TMainForm::OpenFile(const QString& path) {
+    m_openedFiles.append(path);
+    if (qEnvironmentVariableIsSet("PICTREL_TRACE_OPEN"))
+        std::fprintf(stderr, "pictrel: open %s\n", path.toLocal8Bit().constData());
+    if (path.isEmpty()) return;
+    const QString folder = FolderOf(path);
+    const QString fullName = folder + QFileInfo(path).fileName();
+
+    // The decode goes first; the folder is listed meanwhile.
+    ShowOnLoad = true;
+    VekImageLoaderPro.Open(fullName, true, 0);
+
+    if (TVekSettingsFile* slideshow = CurrentSlideshow()) slideshow->ImageList = {folder};
+    FileList.clear();
+    FileIndex = -1;
+    StartListing({folder}, [this](QStringList files) {
+        FileList = std::move(files);
+        FileIndex =
+            FileList.indexOf(m_shownFile.isEmpty() ? VekImageLoaderPro.FileName() : m_shownFile);
+    });
+}
+
+void TMainForm::StartListing(const QStringList& entries, std::function<void(QStringList)> then) {
+    const std::uint64_t generation = ++m_listGeneration;
+    m_listing = true;
+    m_neighbourWanted = false;
+    m_listPool.start(
+        [this, entries, generation, then = std::move(then), token = m_guard.GetToken()] {
+            QStringList files = ExpandFileList(entries, true, ImageExtensions());
+            PostToGuiThread(token, [this, generation, then, files = std::move(files)]() mutable {
+                if (generation != m_listGeneration) return;
+                m_listing = false;
+                then(std::move(files));
+                if (m_neighbourWanted) {
+                    m_neighbourWanted = false;
+                    if (!ShowOnLoad) LoadNeighbour();
+                }
+                UpdateToolbar();
+                ImgView32->Invalidate();
+            });
+        });
 }
 
 void TMainForm::OpenViewerTimerTimer() {
@@ -54,48 +345,464 @@ std::uint32_t TMainForm::HandOffMessage() {
     return 13;
 }
 
-void TMainForm::OpenFile(const QString& path) {
-    m_openedFiles.append(path);
-    if (qEnvironmentVariableIsSet("PICTREL_TRACE_OPEN"))
-        std::fprintf(stderr, "pictrel: open %s\n", path.toLocal8Bit().constData());
-    setWindowTitle(path.isEmpty() ? QStringLiteral("Pictrel")
-                                  : QDir::toNativeSeparators(path) + QStringLiteral(" - Pictrel"));
-    m_picture.SetSize(0, 0);
-    QImage image(path);
-    if (!image.isNull()) {
-        image = image.convertToFormat(QImage::Format_ARGB32);
-        m_picture.SetSize(image.width(), image.height());
-        for (int y = 0; y < image.height(); ++y)
-            std::memcpy(m_picture.ScanLine(y), image.constScanLine(y),
-                        std::size_t(image.width()) * 4);
-        MakeResampler(2, m_picture);
+// ---- the loader's events -----------------------------------------------------------
+
+void TMainForm::VekImageLoaderProStart(const QString& fileName) {
+    // A new load replaces whatever the loader held, a finished prefetch included.
+    PrefetchDone = false;
+    PrefetchFailed = false;
+    if (ShowOnLoad) {
+        LoadFailed = false;
+        ImageLoaded = false;
+        VekMultipageBitmap.Stop();
+        ProgressThumbnail.Delete();
+        if (FileSizeOf(fileName) > kLargeFileSize &&
+            ShellThumbnail(fileName, ProgressThumbnail, kProgressThumbnailSize, clBlack32,
+                           kProgressThumbnailSize))
+            TurnQuarter(ProgressThumbnail, RotateAngles.Angle(fileName));
     }
-    update();
 }
 
-void TMainForm::paintEvent(QPaintEvent*) {
-    const qreal dpr = devicePixelRatioF();
-    TBitmap32 buffer(int(width() * dpr), int(height() * dpr));
-    buffer.Clear(clBlack32);
-    if (!m_picture.Empty()) {
-        const double scale = std::min({1.0 * dpr, (buffer.Width() - 2.0) / m_picture.Width(),
-                                       (buffer.Height() - 2.0) / m_picture.Height()});
-        const double w = m_picture.Width() * scale, h = m_picture.Height() * scale;
-        const double x = std::round((buffer.Width() - w) / 2);
-        const double y = std::round((buffer.Height() - h) / 2);
-        buffer.StretchDraw({x, y, x + w, y + h}, m_picture);
+void TMainForm::VekImageLoaderProSucces() {
+    if (ShowOnLoad) {
+        LoadFailed = false;
+        ShowLoadedImage();
+        ShowOnLoad = false;
+        LoadNeighbour();
+        CacheTimer.SetEnabled(true);
     } else {
-        QImage view = buffer.ImageView();
-        QPainter p(&view);
-        p.setPen(Qt::white);
-        p.drawText(view.rect(), Qt::AlignCenter,
-                   m_openedFiles.isEmpty() ? QStringLiteral("No preview available")
-                                           : QStringLiteral("Can't open image"));
+        PrefetchDone = true;
+        PrefetchFailed = false;
     }
-    QImage frame = buffer.ImageView();
-    frame.setDevicePixelRatio(dpr);
-    QPainter painter(this);
-    painter.drawImage(0, 0, frame);
+}
+
+void TMainForm::VekImageLoaderProError() {
+    if (ShowOnLoad) {
+        LoadFailed = true;
+        ShowLoadError();
+        ShowOnLoad = false;
+        LoadNeighbour();
+    } else {
+        PrefetchFailed = true;
+    }
+}
+
+void TMainForm::ShowLoadedImage() {
+    ProgressThumbnail.Delete();
+    ShownHasAlpha = VekImageLoaderPro.HasAlpha();
+    m_shownFile = VekImageLoaderPro.FileName();
+    // A file the list does not hold has no place in it: stepping then starts at the
+    // list's ends, and turning it stores nothing under another file's name.
+    FileIndex = FileList.indexOf(m_shownFile);
+    Zoom.FitMode = true;
+    ImageLoaded = true;
+    LoadFailed = false;
+
+    ImgView32->BeginUpdate();
+    TBitmap32& picture = ImgView32->Bitmap;
+    if (m_previousIsShown) {
+        PreviousPicture.SwapPixels(picture);
+        m_previousIsShown = false;
+    }
+    // Moved, not copied; what the view held goes with the loader's empty bitmap.
+    picture.SwapPixels(VekImageLoaderPro.Bitmap());
+    VekImageLoaderPro.Bitmap().Delete();
+    MakeResampler(DialogValues.FilterKind, picture);
+    picture.DrawMode = TDrawMode::dmBlend;
+    picture.CombineMode = TCombineMode::cmBlend;
+    ImgView32->Model().SetOverSize(TViewerZoom::ScrollMargin(picture.Width(), picture.Height()));
+    SetCaption(m_shownFile);
+    Zoom.RotationAngle = RotateAngles.Angle(m_shownFile);
+    ImgView32->Invalidate();
+    ImgView32->EndUpdate();
+
+    const TVekImageKind kind = VekImageLoaderPro.ImageKind();
+    PagesToolbarVisible = (kind == TVekImageKind::ikTiff || kind == TVekImageKind::ikIcon) &&
+                          VekImageLoaderPro.PageCount() >= 2;
+    PagesPopupMenu->clear();
+    if (PagesToolbarVisible)
+        for (int i = 0; i < VekImageLoaderPro.PageCount(); ++i)
+            connect(PagesPopupMenu->addAction(QString::number(i + 1)), &QAction::triggered, this,
+                    [this, i] { ShowPage(i); });
+
+    VekMultipageBitmap.Stop();
+    VekMultipageBitmap.Clear();
+    VekMultipageBitmap.Assign(VekImageLoaderPro);
+    VekImageLoaderPro.ReleaseSource();
+    if (kind == TVekImageKind::ikGif) VekMultipageBitmap.Play();
+    UpdateToolbar();
+    UpdatePageButtons();
+}
+
+void TMainForm::ShowLoadError() {
+    ProgressThumbnail.Delete();
+    PagesToolbarVisible = false;
+    ShownHasAlpha = false;
+    m_shownFile = VekImageLoaderPro.FileName();
+    FileIndex = FileList.indexOf(m_shownFile);
+    ImageLoaded = false;
+    m_previousIsShown = false;
+    VekMultipageBitmap.Stop();
+    VekMultipageBitmap.Clear();
+    ImgView32->Bitmap.Delete();
+    SetCaption(m_shownFile);
+    LoadFailed = true;
+    ErrorText = QStringLiteral("Can't open image");
+    ImgView32->Invalidate();
+    UpdateToolbar();
+}
+
+void TMainForm::SetCaption(const QString& fileName) {
+    setWindowTitle(ProgramCaption(fileName));
+}
+
+void TMainForm::VekMultipageBitmapBitmapChange(TBitmap32& bitmap) {
+    TBitmap32& picture = ImgView32->Bitmap;
+    ImgView32->BeginUpdate();
+    picture.SwapPixels(bitmap);
+    picture.DrawMode = TDrawMode::dmBlend;
+    picture.CombineMode = TCombineMode::cmBlend;
+    MakeResampler(DialogValues.FilterKind, picture);
+    ImgView32->EndUpdate();
+    bitmap.Delete();
+}
+
+// ---- navigation ---------------------------------------------------------------------
+
+void TMainForm::LoadNeighbour() {
+    if (FileList.isEmpty()) {
+        m_neighbourWanted = m_listing;
+        return;
+    }
+    const int next = NeighbourIndex(FileIndex, int(FileList.size()), Forward);
+    if (next != FileIndex) VekImageLoaderPro.Open(FileList[next], true, 0);
+}
+
+void TMainForm::Step(bool forward) {
+    const bool ready = VekImageLoaderPro.Status() == TImageLoaderProStatus::ilSucces;
+    if (PrefetchDone && Forward == forward && ready) {
+        PreviousPicture.SwapPixels(ImgView32->Bitmap);
+        m_previousIsShown = false;
+        ShowLoadedImage();
+    } else if (PrefetchFailed && Forward == forward) {
+        ShowLoadError();
+    } else {
+        ShowOnLoad = true;
+        if (Forward == forward) {
+            m_previousIsShown = true;
+        } else if (!PreviousPicture.Empty()) {
+            // Back the way we came: the picture kept from there stands in at once, and
+            // the one we leave is kept in its place.
+            m_previousIsShown = false;
+            ImgView32->BeginUpdate();
+            ImgView32->Bitmap.SwapPixels(PreviousPicture);
+            ImgView32->EndUpdate();
+        }
+        VekImageLoaderPro.Cancel();
+        Forward = forward;
+        LoadNeighbour();
+        if (!FileList.isEmpty()) FileIndex += forward ? 1 : -1;
+        return;
+    }
+    ShowOnLoad = false;
+    Forward = forward;
+    LoadNeighbour();
+}
+
+void TMainForm::CacheTimerTimer() {
+    CacheTimer.SetEnabled(false);
+    PreviousPicture.Delete();
+    m_previousIsShown = false;
+}
+
+void TMainForm::DeleteShownFile() {
+    if (!ValidIndex(FileIndex)) return;
+    const QString path = FileList[FileIndex];
+    const QString question =
+        QStringLiteral("Are you sure you want to delete\n") + QDir::toNativeSeparators(path);
+    if (!(Confirm ? Confirm(question)
+                  : QMessageBox::question(this, QStringLiteral("Pictrel"), question,
+                                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes))
+        return;
+    QFile file(path);
+    if (!file.remove()) {
+        const QString message = QStringLiteral("Can't delete file\n") +
+                                QDir::toNativeSeparators(path) + u'\n' + file.errorString();
+        if (Warn)
+            Warn(message);
+        else
+            QMessageBox::warning(this, QStringLiteral("Pictrel"), message);
+        return;
+    }
+    FileList.removeAt(FileIndex);
+    if (FileIndex >= FileList.size()) FileIndex = 0;
+    if (FileList.isEmpty()) {
+        ImgView32->Bitmap.Delete();
+        VekMultipageBitmap.Clear();
+        ImageLoaded = false;
+        LoadFailed = false;
+        m_shownFile.clear();
+        PagesToolbarVisible = false;
+        setWindowTitle(QStringLiteral("Pictrel"));
+        ImgView32->Invalidate();
+        UpdateToolbar();
+    } else {
+        ShowOnLoad = true;
+        VekImageLoaderPro.Open(FileList[FileIndex], true, 0);
+    }
+}
+
+void TMainForm::DropFiles(const QStringList& names) {
+    if (names.isEmpty()) return;
+    raise();
+    activateWindow();
+    if (names.size() == 1 && !FolderExists(names[0])) {
+        if (ValidIndex(FileIndex) &&
+            FileList[FileIndex].compare(names[0], Qt::CaseInsensitive) == 0)
+            return;
+        OpenFile(names[0]);
+        return;
+    }
+    ImageLoaded = false;
+    LoadFailed = false;
+    m_shownFile.clear();
+    PagesToolbarVisible = false;
+    VekMultipageBitmap.Stop();
+    VekMultipageBitmap.Clear();
+    ImgView32->Bitmap.Delete();
+    VekImageLoaderPro.Cancel();
+    if (TVekSettingsFile* slideshow = CurrentSlideshow()) slideshow->ImageList = names;
+    FileList.clear();
+    FileIndex = -1;
+    StartListing(names, [this](QStringList files) {
+        FileList = std::move(files);
+        if (FileList.isEmpty()) return;
+        FileIndex = 0;
+        ShowOnLoad = true;
+        VekImageLoaderPro.Open(FileList[0], true, 0);
+    });
+    UpdateToolbar();
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (std::any_of(urls.begin(), urls.end(), [](const QUrl& u) { return u.isLocalFile(); }))
+        event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+    QStringList names;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) names.append(QFileInfo(url.toLocalFile()).absoluteFilePath());
+    event->acceptProposedAction();
+    DropFiles(names);
+}
+
+// ---- zoom, turn, pages ------------------------------------------------------------
+
+double TMainForm::FitScale() const {
+    const TBitmap32& picture = ImgView32->Bitmap;
+    if (picture.Empty()) return 1;
+    return TViewerZoom::FitScale(picture.Width(), picture.Height(), ImgView32->ViewWidth(),
+                                 ImgView32->ViewHeight(), Zoom.RotationAngle);
+}
+
+void TMainForm::SetZoom(double value) {
+    const bool wasFitted = Zoom.SetZoom(value);
+    TImageViewModel& model = ImgView32->Model();
+    model.SetScale(Zoom.ViewScale);
+    if (wasFitted) {
+        model.SetCentered(false);
+        model.SetCentered(true);
+    }
+    ImgView32->Invalidate();
+    UpdateActions();
+}
+
+void TMainForm::ZoomBy(int direction) {
+    if (!ImageLoaded) return;
+    const double fit = FitScale();
+    if (Zoom.FitMode) Zoom.ZoomScale = fit;
+    SetZoom(Zoom.ZoomScale + direction * TViewerZoom::kZoomStep);
+}
+
+void TMainForm::wheelEvent(QWheelEvent* event) {
+    event->accept();
+    if (!ImageLoaded || SimpleMode) return;
+    const int delta = event->angleDelta().y();
+    if (delta == 0) return;
+    const bool wasFitted = Zoom.Wheel(delta, FitScale());
+    TImageViewModel& model = ImgView32->Model();
+    model.SetScale(Zoom.ViewScale);
+    if (wasFitted) {
+        model.SetCentered(false);
+        model.SetCentered(true);
+    }
+    ImgView32->Invalidate();
+    UpdateActions();
+}
+
+void TMainForm::Rotate(int quarterTurns) {
+    if (!ImageLoaded) return;
+    if (quarterTurns > 0)
+        Zoom.RotateLeft();
+    else
+        Zoom.RotateRight();
+    if (ValidIndex(FileIndex)) RotateAngles.SetAngle(FileList[FileIndex], Zoom.RotationAngle);
+    ImgView32->Invalidate();
+}
+
+void TMainForm::ShowPage(int index) {
+    if (!PagesToolbarVisible || index < 0 || index >= VekMultipageBitmap.FrameCount()) return;
+    TBitmap32& picture = ImgView32->Bitmap;
+    ImgView32->BeginUpdate();
+    VekMultipageBitmap.DrawPage(index, &picture);
+    picture.DrawMode = TDrawMode::dmBlend;
+    picture.CombineMode = TCombineMode::cmBlend;
+    picture.Changed();
+    ImgView32->EndUpdate();
+    AfterPageChange();
+}
+
+void TMainForm::AfterPageChange() {
+    MakeResampler(DialogValues.FilterKind, ImgView32->Bitmap);
+    UpdatePageButtons();
+}
+
+void TMainForm::UpdatePageButtons() {
+    const int index = VekMultipageBitmap.CurrentIndex();
+    PageLabel = QString::number(index + 1);
+    PrevPageAction->setEnabled(PagesToolbarVisible && index > 0);
+    NextPageAction->setEnabled(PagesToolbarVisible && index < VekMultipageBitmap.FrameCount() - 1);
+}
+
+void TMainForm::ShowPagesMenu() {
+    if (!PagesToolbarVisible) return;
+    PagesPopupMenu->popup(mapToGlobal(QPoint(width() / 2 - 27, 26)));
+}
+
+// ---- actions ----------------------------------------------------------------------
+
+void TMainForm::UpdateActions() {
+    const bool several = FileList.size() > 1;
+    PreviousAction->setVisible(several);
+    NextAction->setVisible(several);
+    for (QAction* a :
+         {ZoomInAction, ZoomOutAction, ZoomRealAction, RotateLeftAction, RotateRightAction})
+        a->setEnabled(ImageLoaded);
+    ZoomFitAction->setEnabled(ImageLoaded && !Zoom.FitMode);
+    DeleteAction->setVisible(ImageLoaded);
+}
+
+void TMainForm::UpdateToolbar() {
+    UpdateActions();
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+    // Shortcuts first, as a menu's would be; what they leave goes to the layer that
+    // took the last click.
+    for (const TShortcut& s : m_shortcuts) {
+        for (std::uint16_t k : s.Keys) {
+            if (k == 0 || !ShortcutMatches(k, *event)) continue;
+            if (s.Action->isEnabled() && s.Action->isVisible()) s.Action->trigger();
+            return;
+        }
+    }
+    std::uint16_t key = ShortcutFromKeyEvent(*event) & 0xFF;
+    if (ImgView32->Layers.KeyDown(key, ShiftOf(event->modifiers()))) return;
+    QWidget::keyPressEvent(event);
+}
+
+void TMainForm::keyReleaseEvent(QKeyEvent* event) {
+    std::uint16_t key = ShortcutFromKeyEvent(*event) & 0xFF;
+    if (ImgView32->Layers.KeyUp(key, ShiftOf(event->modifiers()))) return;
+    QWidget::keyReleaseEvent(event);
+}
+
+// ---- painting ---------------------------------------------------------------------
+
+TAffineTransformation TMainForm::PictureTransform() const {
+    const TBitmap32& picture = ImgView32->Bitmap;
+    const int w = picture.Width(), h = picture.Height();
+    if (Zoom.FitMode || SimpleMode)
+        return TViewerZoom::FittedTransform(w, h, ImgView32->ViewWidth(), ImgView32->ViewHeight(),
+                                            Zoom.RotationAngle, FitScale());
+    if (Zoom.RotationAngle % 360 != 0) {
+        const TFloatRect r = ImgView32->Model().BitmapRect();
+        return TViewerZoom::TurnedTransform(w, h, Zoom.RotationAngle, Zoom.ViewScale,
+                                            std::round(r.Left), std::round(r.Top));
+    }
+    return ImgView32->ViewTransform();
+}
+
+void TMainForm::ImgView32PaintStage(TBitmap32& buffer, int stage) {
+    const TRect view = ImgView32->ViewRect();
+    if (stage == 0) {
+        buffer.FillRect(view, kViewBackground);
+        QFont font = m_viewFont;
+        font.setPointSizeF(m_viewFont.pointSizeF() * ImgView32->DeviceRatio());
+        const auto centred = [&](const QString& text, int line) {
+            const QSize size = TextExtent(font, text);
+            TextOut(buffer, (view.Width() - size.width()) / 2,
+                    (view.Height() - size.height()) / 2 + line * size.height(), text, font,
+                    kViewText);
+        };
+        if (!ImageLoaded && FileList.isEmpty() && !LoadFailed && !m_listing && !ShowOnLoad)
+            centred(QStringLiteral("No preview available"), 0);
+        if (LoadFailed) {
+            centred(ErrorText, 0);
+            const QString path = ValidIndex(FileIndex) ? FileList[FileIndex] : m_shownFile;
+            if (!path.isEmpty()) centred(QDir::toNativeSeparators(path), 1);
+        }
+        return;
+    }
+    const TBitmap32& picture = ImgView32->Bitmap;
+    if (picture.Empty()) return;
+    const TAffineTransformation t = PictureTransform();
+    const TRect dest = OutsideRect(t.TransformRect(ToFloatRect(picture.BoundsRect())));
+    if (!SimpleMode && ShownHasAlpha) {
+        if (DialogValues.UseBackgroundColor)
+            buffer.FillRectTS(dest, DialogValues.BackgroundColor);
+        else
+            CheckerFill(buffer, dest, kCheckerCell, kCheckerLight, kCheckerDark, kCheckerCell);
+    }
+    ImgView32->PaintPicture(buffer, t);
+    if (DialogValues.ShowFrame && !SimpleMode) buffer.FrameRectTS(dest, kPictureFrame);
+}
+
+// ---- the mouse ----------------------------------------------------------------------
+
+void TMainForm::ImgView32MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+    if (button == TMouseButton::mbLeft) DragStart = {x, y};
+    if (!ImageLoaded || button != TMouseButton::mbLeft || (shift & ssDouble)) return;
+    if (!Zoom.FitMode) {
+        m_panning = true;
+        ImgView32->setCursor(Qt::SizeAllCursor);
+    } else if ((shift & ssCtrl) && !SimpleMode && ValidIndex(FileIndex)) {
+        StartFileDrag();
+    }
+}
+
+void TMainForm::ImgView32MouseMove(TShiftState shift, int x, int y) {
+    if (!ImageLoaded || !(shift & ssLeft) || Zoom.FitMode || SimpleMode || !m_panning) return;
+    ImgView32->setCursor(Qt::SizeAllCursor);
+    ImgView32->Model().Scroll(DragStart.x() - x, DragStart.y() - y);
+    DragStart = {x, y};
+    ImgView32->Invalidate();
+}
+
+void TMainForm::ImgView32MouseUp(TMouseButton, TShiftState, int, int) {
+    m_panning = false;
+    if (!ImageLoaded) return;
+    ImgView32->unsetCursor();
+}
+
+void TMainForm::StartFileDrag() {
+    auto* drag = new QDrag(this);
+    auto* data = new QMimeData;
+    data->setUrls({QUrl::fromLocalFile(FileList[FileIndex])});
+    drag->setMimeData(data);
+    drag->exec(Qt::CopyAction);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -1,50 +1,191 @@
 #pragma once
 
+#include "app/DialogStoreValues.h"
+#include "app/RotateAngleList.h"
 #include "app/ThreadedTimer.h"
 #include "gfx/Bitmap32.h"
+#include "gfx/Layers.h"
+#include "loading/VekImageLoaderPro.h"
+#include "loading/VekMultipageBitmap.h"
+#include "viewer/ViewerZoom.h"
 
+#include <QPoint>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
+class QAction;
+class QMenu;
 class TAppContext;
+class TImgView32;
 
-// The viewer window. For now it shows the opened picture fitted into the window
-// with the linear resampler (read with Qt's own readers); the layered view and
-// the loader replace that.
+// The image viewer window: one picture in a layered view, decoded off the GUI thread
+// by the window's own loader, stepped through the images of its folder with one
+// picture prefetched ahead, zoomed, panned and turned.
 //
-// The hand-off: while visible, a hand-off message is answered with 13 and the
-// file named by "New file name" is opened from `OpenViewerTimer` (1 ms) after the
-// reply has gone; `MessageTimer` (10 ms) then brings the window to the front.
-// With PICTREL_TRACE_OPEN set, every OpenFile call prints "pictrel: open <path>"
-// on standard error.
+// Opening a file starts its decode at once; the folder is listed on a worker (in the
+// natural order a file manager shows) while the picture decodes, so a large folder
+// never holds the window up. The navigation list is empty until that listing arrives.
+//
+// The hand-off: while visible, a hand-off message is answered with 13 and the file
+// named by "New file name" is opened from `OpenViewerTimer` (1 ms) after the reply has
+// gone; `MessageTimer` (10 ms) then brings the window to the front. With
+// PICTREL_TRACE_OPEN set, every OpenFile call prints "pictrel: open <path>" on
+// standard error.
 class TMainForm : public QWidget {
 public:
     explicit TMainForm(TAppContext& context);
     ~TMainForm() override;
 
-    QString FileToOpen;
-    TThreadedTimer OpenViewerTimer;
+    // Components.
+    TImgView32* ImgView32 = nullptr;
+    TVekImageLoaderPro VekImageLoaderPro;
+    TVekMultipageBitmap VekMultipageBitmap;
     TThreadedTimer MessageTimer;
+    TThreadedTimer OpenViewerTimer;
+    TThreadedTimer CacheTimer;
+    QMenu* PagesPopupMenu = nullptr;
+
+    QAction* OpenAction = nullptr;
+    QAction* PreviousAction = nullptr;
+    QAction* NextAction = nullptr;
+    QAction* ZoomInAction = nullptr;
+    QAction* ZoomOutAction = nullptr;
+    QAction* ZoomFitAction = nullptr;
+    QAction* ZoomRealAction = nullptr;
+    QAction* RotateLeftAction = nullptr;
+    QAction* RotateRightAction = nullptr;
+    QAction* PrevPageAction = nullptr;
+    QAction* NextPageAction = nullptr;
+    QAction* DeleteAction = nullptr;
+    QAction* ExitAction = nullptr;
+
+    // State.
+    QStringList FileList;
+    int FileIndex = 0;
+    QString FileToOpen;
+    bool ImageLoaded = false;
+    bool LoadFailed = false;
+    QString ErrorText;
+    bool ShowOnLoad = false;
+    bool Forward = true;
+    bool PrefetchDone = false;
+    bool PrefetchFailed = false;
+    TBitmap32 PreviousPicture;
+    // FitMode, ZoomScale and RotationAngle.
+    TViewerZoom Zoom;
+    TRotateAngleList RotateAngles;
+    bool ShownHasAlpha = false;
+    bool CommentAvailable = false;
+    bool SimpleMode = false;
+    std::int32_t SimpleLeft = 0, SimpleTop = 0, SimpleWidth = 0, SimpleHeight = 0, SimpleBlend = 0;
+    QPoint DragStart;
+    // The user's wish to see each panel, in the store's panel order (comment,
+    // histogram, EXIF, IPTC, XMP, GeoTIFF, information).
+    std::array<bool, 7> ShowPanels{};
+    // What the settings dialog keeps: filter, background, frame, shortcuts.
+    TDialogStoreValues DialogValues;
+    // The pages toolbar: shown for TIFF and icon files of two or more pages.
+    bool PagesToolbarVisible = false;
+    QString PageLabel;
+    // A thumbnail of a large file, shown while it decodes.
+    TBitmap32 ProgressThumbnail;
 
     void OpenFile(const QString& path);
+    void ShowLoadedImage();
+    void ShowLoadError();
+    void UpdateToolbar();
+    void UpdatePageButtons();
+    void ApplyShortcuts(const TDialogStoreValues& values);
+    void LoadViewerSettings();
+    void SaveViewerSettings();
+    void LoadNeighbour();
+    void SetZoom(double value);
+    // Files dropped on the window (local paths).
+    void DropFiles(const QStringList& names);
+    // One step forward (Next image) or back (Previous image).
+    void Step(bool forward);
+    void DeleteShownFile();
+    void ShowPage(int index);
+    void ShowPagesMenu();
     // The reply to a hand-off message: 13 when taken, 0 while hidden.
     std::uint32_t HandOffMessage();
 
+    // The fit scale of the shown picture in the view as it is now.
+    [[nodiscard]] double FitScale() const;
+    // Whether the folder listing of the last open or drop is still running.
+    [[nodiscard]] bool Listing() const { return m_listing; }
     // Every file OpenFile was asked for, in order.
     [[nodiscard]] const QStringList& OpenedFiles() const { return m_openedFiles; }
 
+    // The Yes/No question before a deletion and the warning after a failed one;
+    // message boxes unless replaced.
+    std::function<bool(const QString& Question)> Confirm;
+    std::function<void(const QString& Message)> Warn;
+
 protected:
-    void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    struct TShortcut {
+        QAction* Action;
+        std::vector<std::uint16_t> Keys;
+    };
+
+    void FormCreate();
+    void CreateActions();
+    void UpdateActions();
     void OpenViewerTimerTimer();
     void MessageTimerTimer();
+    void CacheTimerTimer();
+    void VekImageLoaderProStart(const QString& fileName);
+    void VekImageLoaderProSucces();
+    void VekImageLoaderProError();
+    void VekMultipageBitmapBitmapChange(TBitmap32& bitmap);
+    void ImgView32PaintStage(TBitmap32& buffer, int stage);
+    void ImgView32MouseDown(TMouseButton button, TShiftState shift, int x, int y);
+    void ImgView32MouseMove(TShiftState shift, int x, int y);
+    void ImgView32MouseUp(TMouseButton button, TShiftState shift, int x, int y);
+    void Rotate(int quarterTurns);
+    void ZoomBy(int direction);
+    void AfterPageChange();
+    void StartFileDrag();
+    void SetCaption(const QString& fileName);
+    // Lists `entries` (files and folders) on the worker; `then` runs on the GUI thread
+    // with the result unless a newer listing was started meanwhile.
+    void StartListing(const QStringList& entries, std::function<void(QStringList)> then);
+    [[nodiscard]] bool ValidIndex(int index) const { return index >= 0 && index < FileList.size(); }
+    [[nodiscard]] TAffineTransformation PictureTransform() const;
 
     TAppContext& m_context;
-    TBitmap32 m_picture;
     QStringList m_openedFiles;
+    std::vector<TShortcut> m_shortcuts;
+    QFont m_viewFont;
+    // The file of the last displayed load, shown or failed.
+    QString m_shownFile;
+    // The shown picture becomes PreviousPicture when the displayed load running now
+    // succeeds (a step with nothing prefetched), so the step needs no copy.
+    bool m_previousIsShown = false;
+    bool m_listing = false;
+    // LoadNeighbour found no list yet; the prefetch starts once the listing is in.
+    bool m_neighbourWanted = false;
+    std::uint64_t m_listGeneration = 0;
+    bool m_panning = false;
+    QThreadPool m_listPool;
+    TDeliveryGuard m_guard;
 };
+
+// The neighbour of `index` in a list of `count` entries, wrapping at both ends; an
+// index out of range continues at the first (forward) or last (backward) entry.
+[[nodiscard]] int NeighbourIndex(int index, int count, bool forward);

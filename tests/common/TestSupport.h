@@ -4,8 +4,11 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include <QString>
+
 #include <functional>
 #include <memory>
+#include <ostream>
 
 namespace pictrel::test {
 
@@ -23,3 +26,8 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 void PumpFor(int ms);
 
 } // namespace pictrel::test
+
+// Readable failure messages for Qt strings (and lists of them).
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}

@@ -1,0 +1,221 @@
+#include "gfx/ImgView32Widget.h"
+
+#include "gfx/Resampler.h"
+
+#include <QImage>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <cmath>
+
+namespace {
+
+TMouseButton ButtonOf(Qt::MouseButton button) {
+    switch (button) {
+    case Qt::RightButton:
+        return TMouseButton::mbRight;
+    case Qt::MiddleButton:
+        return TMouseButton::mbMiddle;
+    default:
+        return TMouseButton::mbLeft;
+    }
+}
+
+TShiftState ShiftOf(const QMouseEvent& event) {
+    TShiftState s = 0;
+    const Qt::KeyboardModifiers m = event.modifiers();
+    if (m & Qt::ShiftModifier) s |= ssShift;
+    if (m & Qt::ControlModifier) s |= ssCtrl;
+    if (m & Qt::AltModifier) s |= ssAlt;
+    const Qt::MouseButtons b = event.buttons();
+    if (b & Qt::LeftButton) s |= ssLeft;
+    if (b & Qt::RightButton) s |= ssRight;
+    if (b & Qt::MiddleButton) s |= ssMiddle;
+    return s;
+}
+
+} // namespace
+
+TImgView32::TImgView32(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
+    Bitmap.OnChange = [this](TBitmap32&) { PictureChanged(); };
+    Layers.OnInvalidate = [this](const TRect& r) { Invalidate(r); };
+    Layers.OnSetCursor = [this](Qt::CursorShape shape) { setCursor(shape); };
+}
+
+TImgView32::~TImgView32() {
+    Bitmap.OnChange = nullptr;
+}
+
+double TImgView32::DeviceRatio() const {
+    return devicePixelRatioF();
+}
+
+QPoint TImgView32::DevicePoint(const QPointF& p) const {
+    const double r = DeviceRatio();
+    return {int(std::floor(p.x() * r)), int(std::floor(p.y() * r))};
+}
+
+QPoint TImgView32::ScreenPoint(int x, int y) const {
+    const double r = DeviceRatio();
+    return mapToGlobal(QPoint(int(x / r), int(y / r)));
+}
+
+void TImgView32::PictureChanged() {
+    ++m_generation;
+    m_cacheValid = false;
+    // A new frame of the same size (an animation, a page) keeps the scroll position.
+    if (Bitmap.Width() != m_pictureWidth || Bitmap.Height() != m_pictureHeight) {
+        m_pictureWidth = Bitmap.Width();
+        m_pictureHeight = Bitmap.Height();
+        m_model.SetPictureSize(m_pictureWidth, m_pictureHeight);
+    }
+    Invalidate();
+}
+
+void TImgView32::EndUpdate() {
+    if (m_updateCount > 0 && --m_updateCount == 0 && m_dirtyWhileUpdating) {
+        m_dirtyWhileUpdating = false;
+        update();
+    }
+}
+
+void TImgView32::Invalidate() {
+    if (m_updateCount > 0) {
+        m_dirtyWhileUpdating = true;
+        return;
+    }
+    update();
+}
+
+void TImgView32::Invalidate(const TRect& rect) {
+    const TRect r = Intersect(rect, ViewRect());
+    if (r.IsEmpty()) return;
+    if (m_updateCount > 0) {
+        m_dirtyWhileUpdating = true;
+        return;
+    }
+    // Device pixels to the widget's logical ones, rounded outward.
+    const double ratio = DeviceRatio();
+    const int left = int(std::floor(r.Left / ratio)), top = int(std::floor(r.Top / ratio));
+    update(left, top, int(std::ceil(r.Right / ratio)) - left,
+           int(std::ceil(r.Bottom / ratio)) - top);
+}
+
+void TImgView32::UpdateViewSize() {
+    const double ratio = DeviceRatio();
+    const int w = int(std::ceil(width() * ratio)), h = int(std::ceil(height() * ratio));
+    if (w == m_model.ViewWidth() && h == m_model.ViewHeight()) return;
+    m_model.SetViewSize(w, h);
+    Layers.SetViewport({0, 0, w, h});
+    m_cacheValid = false;
+}
+
+void TImgView32::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    UpdateViewSize();
+    Invalidate();
+    if (OnResize) OnResize(*this);
+}
+
+void TImgView32::PaintPicture(TBitmap32& buffer, const TAffineTransformation& t) {
+    if (Bitmap.Empty()) return;
+    const TRect area = Intersect(OutsideRect(t.TransformRect(ToFloatRect(Bitmap.BoundsRect()))),
+                                 buffer.BoundsRect());
+    if (area.IsEmpty()) return;
+    const TCacheKey key{m_generation, {t.A, t.B, t.C, t.D, t.E, t.F}, Bitmap.Resampler, area};
+    if (!m_cacheValid || !(key == m_cacheKey)) {
+        if (m_cache.Width() != area.Width() || m_cache.Height() != area.Height())
+            m_cache.SetSize(area.Width(), area.Height());
+        else
+            m_cache.Clear(0);
+        TAffineTransformation local = t;
+        local.Translate(-area.Left, -area.Top);
+        // The kept drawing holds the picture's own pixels; blending happens when it is
+        // put onto the buffer.
+        const TDrawMode mode = Bitmap.DrawMode;
+        const std::uint8_t master = Bitmap.MasterAlpha;
+        Bitmap.DrawMode = TDrawMode::dmOpaque;
+        DrawTransformedPart(m_cache, local, Bitmap, Bitmap.BoundsRect());
+        Bitmap.DrawMode = mode;
+        m_cache.DrawMode = TDrawMode::dmBlend;
+        m_cache.MasterAlpha = master;
+        m_cache.CombineMode = Bitmap.CombineMode;
+        m_cacheKey = key;
+        m_cacheValid = true;
+        ++m_cacheBuilds;
+    }
+    buffer.Draw(area.Left, area.Top, m_cache);
+}
+
+void TImgView32::paintEvent(QPaintEvent* event) {
+    UpdateViewSize();
+    const int w = ViewWidth(), h = ViewHeight();
+    if (w <= 0 || h <= 0) return;
+    if (m_buffer.Width() != w || m_buffer.Height() != h) m_buffer.SetSize(w, h);
+
+    const double ratio = DeviceRatio();
+    const QRect logical = event->rect();
+    const TRect dirty =
+        Intersect({int(std::floor(logical.left() * ratio)), int(std::floor(logical.top() * ratio)),
+                   int(std::ceil((logical.right() + 1) * ratio)),
+                   int(std::ceil((logical.bottom() + 1) * ratio))},
+                  m_buffer.BoundsRect());
+    if (dirty.IsEmpty()) return;
+
+    m_buffer.SetClipRect(dirty);
+    if (OnPaintStage) {
+        OnPaintStage(*this, m_buffer, 0);
+        m_buffer.SetClipRect(dirty);
+        OnPaintStage(*this, m_buffer, 1);
+    } else {
+        m_buffer.FillRect(dirty, 0xFF808080);
+        PaintPicture(m_buffer, ViewTransform());
+    }
+    m_buffer.SetClipRect(dirty);
+    Layers.Paint(m_buffer);
+    m_buffer.ResetClipRect();
+
+    // The buffer is opaque: shown as RGB32 over its own memory, no conversion.
+    const QImage frame(reinterpret_cast<const uchar*>(m_buffer.Bits()), w, h, w * 4,
+                       QImage::Format_RGB32);
+    QPainter painter(this);
+    painter.drawImage(QRectF(dirty.Left / ratio, dirty.Top / ratio, dirty.Width() / ratio,
+                             dirty.Height() / ratio),
+                      frame, QRectF(dirty.Left, dirty.Top, dirty.Width(), dirty.Height()));
+}
+
+void TImgView32::mousePressEvent(QMouseEvent* event) {
+    const QPoint p = DevicePoint(event->position());
+    const TMouseButton button = ButtonOf(event->button());
+    const TShiftState shift = ShiftOf(*event);
+    if (Layers.MouseDown(button, shift, p.x(), p.y())) return;
+    if (OnMouseDown) OnMouseDown(*this, button, shift, p.x(), p.y());
+}
+
+void TImgView32::mouseDoubleClickEvent(QMouseEvent* event) {
+    const QPoint p = DevicePoint(event->position());
+    const TMouseButton button = ButtonOf(event->button());
+    const TShiftState shift = ShiftOf(*event) | ssDouble;
+    if (Layers.MouseDown(button, shift, p.x(), p.y())) return;
+    if (OnMouseDown) OnMouseDown(*this, button, shift, p.x(), p.y());
+    if (button == TMouseButton::mbLeft && OnDblClick) OnDblClick(*this);
+}
+
+void TImgView32::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint p = DevicePoint(event->position());
+    const TShiftState shift = ShiftOf(*event);
+    if (Layers.MouseMove(shift, p.x(), p.y())) return;
+    if (OnMouseMove) OnMouseMove(*this, shift, p.x(), p.y());
+}
+
+void TImgView32::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint p = DevicePoint(event->position());
+    const TMouseButton button = ButtonOf(event->button());
+    const TShiftState shift = ShiftOf(*event);
+    if (Layers.MouseUp(button, shift, p.x(), p.y())) return;
+    if (OnMouseUp) OnMouseUp(*this, button, shift, p.x(), p.y());
+}

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "gfx/Geometry.h"
+
+#include <QChar>
+#include <Qt>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class TBitmap32;
+class TLayerCollection;
+
+enum class TMouseButton : std::uint8_t { mbLeft, mbRight, mbMiddle };
+// Keys and buttons held during an event; ssDouble marks the press of a double click.
+enum TShiftStateFlag : std::uint8_t {
+    ssShift = 1,
+    ssAlt = 2,
+    ssCtrl = 4,
+    ssLeft = 8,
+    ssRight = 16,
+    ssMiddle = 32,
+    ssDouble = 64
+};
+using TShiftState = std::uint8_t;
+
+// Something drawn over the view's picture that may take the pointer and the keyboard:
+// a panel, a toolbar, a progress box. A layer joins its collection when made and leaves
+// it when destroyed; whoever made it owns it.
+class TCustomLayer {
+public:
+    explicit TCustomLayer(TLayerCollection& collection);
+    virtual ~TCustomLayer();
+    TCustomLayer(const TCustomLayer&) = delete;
+    TCustomLayer& operator=(const TCustomLayer&) = delete;
+
+    [[nodiscard]] TLayerCollection& LayerCollection() const { return *m_collection; }
+    // Position in paint order, 0 painted first.
+    [[nodiscard]] int Index() const;
+    void SetIndex(int index);
+    [[nodiscard]] bool Visible() const { return m_visible; }
+    void SetVisible(bool value);
+    [[nodiscard]] bool MouseEvents() const { return m_mouseEvents; }
+    void SetMouseEvents(bool value) { m_mouseEvents = value; }
+    Qt::CursorShape Cursor = Qt::ArrowCursor;
+
+    // The view area the layer covers, repainted by Changed(): the whole viewport here;
+    // positioned layers return their rectangle.
+    [[nodiscard]] virtual TRect Area() const;
+    void Changed();
+    void Changed(const TRect& rect);
+
+    virtual bool HitTest(int x, int y);
+    virtual void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
+    virtual void MouseMove(TShiftState shift, int x, int y);
+    virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
+    virtual void KeyDown(std::uint16_t& key, TShiftState shift);
+    virtual void KeyUp(std::uint16_t& key, TShiftState shift);
+    virtual void KeyPress(QChar& key);
+    virtual void Paint(TBitmap32& buffer);
+
+    std::function<void(TCustomLayer&, TMouseButton, TShiftState, int, int)> OnMouseDown, OnMouseUp;
+    std::function<void(TCustomLayer&, TShiftState, int, int)> OnMouseMove;
+    std::function<void(TCustomLayer&, std::uint16_t&, TShiftState)> OnKeyDown, OnKeyUp;
+
+protected:
+    void SetScreenCursor(Qt::CursorShape shape);
+
+private:
+    friend class TLayerCollection;
+    TLayerCollection* m_collection;
+    bool m_visible = true;
+    bool m_mouseEvents = false;
+};
+
+// The layers of one view in paint order. It routes the pointer (a layer that took a
+// press keeps the pointer until the release; otherwise the top-most layer that wants
+// the point gets it) and the keyboard (to the layer that took the last press), and
+// passes repaint requests and cursor changes on to the view.
+class TLayerCollection {
+public:
+    TLayerCollection() = default;
+    // Layers still here are detached: their owners may destroy them later.
+    ~TLayerCollection();
+    TLayerCollection(const TLayerCollection&) = delete;
+    TLayerCollection& operator=(const TLayerCollection&) = delete;
+
+    [[nodiscard]] int Count() const { return int(m_items.size()); }
+    [[nodiscard]] TCustomLayer* Items(int index) const { return m_items.at(std::size_t(index)); }
+
+    std::function<void(const TRect&)> OnInvalidate;
+    std::function<void(Qt::CursorShape)> OnSetCursor;
+    void SetViewport(const TRect& viewport) { m_viewport = viewport; }
+    [[nodiscard]] TRect Viewport() const { return m_viewport; }
+
+    // The layer that took the event, or null: the view then handles it itself.
+    TCustomLayer* MouseDown(TMouseButton button, TShiftState shift, int x, int y);
+    TCustomLayer* MouseMove(TShiftState shift, int x, int y);
+    TCustomLayer* MouseUp(TMouseButton button, TShiftState shift, int x, int y);
+    [[nodiscard]] TCustomLayer* MouseListener() const { return m_mouseListener; }
+    [[nodiscard]] TCustomLayer* KeyboardLayer() const { return m_keyboardLayer; }
+    void SetKeyboardLayer(TCustomLayer* layer) { m_keyboardLayer = layer; }
+    // False when no layer has the keyboard.
+    bool KeyDown(std::uint16_t& key, TShiftState shift);
+    bool KeyUp(std::uint16_t& key, TShiftState shift);
+    bool KeyPress(QChar& key);
+
+    // Paints the visible layers in order; each finds the buffer's clip rectangle as
+    // the view set it.
+    void Paint(TBitmap32& buffer);
+
+private:
+    friend class TCustomLayer;
+    void Add(TCustomLayer* layer);
+    void Remove(TCustomLayer* layer);
+    void Invalidate(const TRect& rect) const;
+    [[nodiscard]] TCustomLayer* LayerAt(int x, int y) const;
+
+    std::vector<TCustomLayer*> m_items;
+    TRect m_viewport;
+    TCustomLayer* m_mouseListener = nullptr;
+    TCustomLayer* m_keyboardLayer = nullptr;
+};

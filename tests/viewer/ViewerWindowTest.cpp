@@ -1,0 +1,293 @@
+#include "app/AppContext.h"
+#include "app/FileHelpers.h"
+#include "common/TestSupport.h"
+#include "gfx/ImgView32Widget.h"
+#include "viewer/FormVekMain.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace {
+
+using pictrel::test::PumpUntil;
+
+constexpr QRgb kGrey = 0xFF808080;
+
+// A solid picture with an optional second colour on its right half.
+QString WritePicture(const QString& path, QRgb colour, int w = 64, int h = 48, QRgb right = 0) {
+    QImage image(w, h, QImage::Format_ARGB32);
+    image.fill(colour);
+    if (right != 0)
+        for (int y = 0; y < h; ++y)
+            for (int x = w / 2; x < w; ++x) image.setPixel(x, y, right);
+    EXPECT_TRUE(image.save(path, "PNG")) << path.toStdString();
+    return path;
+}
+
+class ViewerWindow : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        Restart();
+    }
+
+    void Restart() {
+        m_form.reset();
+        m_form = std::make_unique<TMainForm>(m_context);
+        m_form->Confirm = [this](const QString& q) {
+            m_questions.append(q);
+            return true;
+        };
+        m_form->Warn = [this](const QString& m) { m_warnings.append(m); };
+        m_form->resize(400, 300);
+        m_form->show();
+    }
+
+    QString Path(const QString& name) const { return m_dir.filePath(name); }
+
+    // Waits until `name` is shown (or failed) and the folder listing is in.
+    bool WaitShown(const QString& name) {
+        return PumpUntil([&] {
+            return (m_form->ImageLoaded || m_form->LoadFailed) && !m_form->ShowOnLoad &&
+                   !m_form->Listing() &&
+                   m_form->windowTitle() == name + QStringLiteral(" - Pictrel");
+        });
+    }
+
+    QImage Grab() const { return m_form->ImgView32->grab().toImage(); }
+    QRgb Centre() const {
+        const QImage image = Grab();
+        return image.pixel(image.width() / 2, image.height() / 2);
+    }
+
+    QTemporaryDir m_dir;
+    TAppContext m_context;
+    std::unique_ptr<TMainForm> m_form;
+    QStringList m_questions, m_warnings;
+};
+
+TEST_F(ViewerWindow, StartsEmptyWithItsPlaceholderText) {
+    PumpUntil([&] { return m_form->ImgView32->ViewWidth() > 0; });
+    const QImage image = Grab();
+    EXPECT_EQ(image.pixel(2, 2), kGrey);
+    // Dark text across the middle row, nothing but grey far above it.
+    int dark = 0;
+    for (int y = image.height() / 2 - 6; y < image.height() / 2 + 6; ++y)
+        for (int x = 0; x < image.width(); ++x) dark += qGray(image.pixel(x, y)) < 64;
+    EXPECT_GT(dark, 20);
+}
+
+TEST_F(ViewerWindow, StepsThroughTheFolderInNaturalOrderAndWraps) {
+    WritePicture(Path("img_10.png"), 0xFF0000FF);
+    WritePicture(Path("img_2.png"), 0xFF00FF00);
+    WritePicture(Path("IMG_1.png"), 0xFFFF0000);
+    WritePicture(Path("notes.txt"), 0xFF000000);
+    m_form->OpenFile(Path("img_2.png"));
+    ASSERT_TRUE(WaitShown("img_2.png"));
+    EXPECT_EQ(m_form->FileList,
+              QStringList({Path("IMG_1.png"), Path("img_2.png"), Path("img_10.png")}));
+    EXPECT_EQ(Centre(), 0xFF00FF00u);
+
+    struct {
+        bool forward;
+        const char* name;
+        QRgb colour;
+    } const steps[] = {{true, "img_10.png", 0xFF0000FF},
+                       {true, "IMG_1.png", 0xFFFF0000},
+                       {false, "img_10.png", 0xFF0000FF},
+                       {false, "img_2.png", 0xFF00FF00}};
+    for (const auto& s : steps) {
+        m_form->Step(s.forward);
+        ASSERT_TRUE(WaitShown(s.name)) << s.name;
+        EXPECT_EQ(Centre(), s.colour) << s.name;
+    }
+}
+
+TEST_F(ViewerWindow, QuickStepsShowOnlyTheLastRequestedFile) {
+    for (int i = 0; i < 5; ++i) WritePicture(Path(QString("p%1.png").arg(i)), 0xFF000000 + i * 40);
+    m_form->OpenFile(Path("p0.png"));
+    ASSERT_TRUE(WaitShown("p0.png"));
+    ASSERT_TRUE(PumpUntil([&] { return m_form->PrefetchDone; }));
+
+    QStringList shownByLoader;
+    auto succes = m_form->VekImageLoaderPro.OnSucces;
+    m_form->VekImageLoaderPro.OnSucces = [&](TVekImageLoaderPro& loader) {
+        if (m_form->ShowOnLoad) shownByLoader.append(QFileInfo(loader.FileName()).fileName());
+        succes(loader);
+    };
+    m_form->Step(true); // the prefetched p1, at once
+    EXPECT_EQ(m_form->windowTitle(), "p1.png - Pictrel");
+    m_form->Step(true);
+    m_form->Step(true);
+    ASSERT_TRUE(WaitShown("p3.png"));
+    EXPECT_EQ(shownByLoader, QStringList{"p3.png"});
+}
+
+TEST_F(ViewerWindow, UnlistedFileIsShownAndSteppingStartsAtTheListsEnds) {
+    WritePicture(Path("a.png"), 0xFFFF0000);
+    WritePicture(Path("b.png"), 0xFF00FF00);
+    WritePicture(Path("c.png"), 0xFF0000FF);
+    QFile::copy(Path("a.png"), Path("picture.unlisted"));
+    for (const auto& [forward, name] : {std::pair(true, "a.png"), std::pair(false, "c.png")}) {
+        m_form->OpenFile(Path("picture.unlisted"));
+        ASSERT_TRUE(WaitShown("picture.unlisted"));
+        EXPECT_TRUE(m_form->ImageLoaded);
+        EXPECT_EQ(m_form->FileIndex, -1);
+        m_form->Step(forward);
+        ASSERT_TRUE(WaitShown(name));
+    }
+}
+
+TEST_F(ViewerWindow, BadFileShowsTheErrorAndItsPathAndSteppingGoesOn) {
+    WritePicture(Path("a.png"), 0xFFFF0000);
+    QFile empty(Path("b.jpg"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    m_form->OpenFile(Path("b.jpg"));
+    ASSERT_TRUE(WaitShown("b.jpg"));
+    EXPECT_TRUE(m_form->LoadFailed);
+    EXPECT_FALSE(m_form->ImageLoaded);
+
+    const QImage image = Grab();
+    const auto darkInRows = [&](int top, int bottom) {
+        int dark = 0;
+        for (int y = top; y < bottom; ++y)
+            for (int x = 0; x < image.width(); ++x) dark += qGray(image.pixel(x, y)) < 64;
+        return dark;
+    };
+    const int mid = image.height() / 2;
+    EXPECT_GT(darkInRows(mid - 8, mid + 4), 20);  // "Can't open image"
+    EXPECT_GT(darkInRows(mid + 8, mid + 24), 20); // the path one line lower
+    EXPECT_EQ(darkInRows(0, mid - 30), 0);
+
+    m_form->Step(true);
+    ASSERT_TRUE(WaitShown("a.png"));
+    EXPECT_EQ(Centre(), 0xFFFF0000u);
+}
+
+TEST_F(ViewerWindow, DeletingTheLastEntryShowsTheFirstAndTheOnlyOneEmptiesTheView) {
+    WritePicture(Path("a.png"), 0xFFFF0000);
+    WritePicture(Path("b.png"), 0xFF00FF00);
+    m_form->OpenFile(Path("b.png"));
+    ASSERT_TRUE(WaitShown("b.png"));
+    m_form->DeleteShownFile();
+    EXPECT_FALSE(QFile::exists(Path("b.png")));
+    ASSERT_EQ(m_questions.size(), 1);
+    EXPECT_TRUE(m_questions[0].endsWith(Path("b.png")));
+    ASSERT_TRUE(WaitShown("a.png"));
+    EXPECT_EQ(m_form->FileList, QStringList{Path("a.png")});
+
+    m_form->DeleteShownFile();
+    EXPECT_TRUE(m_form->FileList.isEmpty());
+    EXPECT_FALSE(m_form->ImageLoaded);
+    EXPECT_TRUE(m_form->ImgView32->Bitmap.Empty());
+    const QImage image = Grab();
+    EXPECT_EQ(image.pixel(image.width() / 2, image.height() / 4), kGrey);
+}
+
+TEST_F(ViewerWindow, FailedDeletionWarnsAndKeepsTheEntry) {
+    WritePicture(Path("a.png"), 0xFFFF0000);
+    WritePicture(Path("b.png"), 0xFF00FF00);
+    m_form->OpenFile(Path("a.png"));
+    ASSERT_TRUE(WaitShown("a.png"));
+    ASSERT_TRUE(QFile::remove(Path("a.png"))); // gone behind the viewer's back
+    m_form->DeleteShownFile();
+    ASSERT_EQ(m_warnings.size(), 1);
+    EXPECT_TRUE(m_warnings[0].startsWith("Can't delete file"));
+    EXPECT_EQ(m_form->FileList.size(), 2);
+    EXPECT_EQ(m_form->windowTitle(), "a.png - Pictrel");
+}
+
+TEST_F(ViewerWindow, DroppedFilesAndFoldersBecomeTheList) {
+    QDir(m_dir.path()).mkdir("sub");
+    QDir(m_dir.path()).mkdir("nothing");
+    WritePicture(Path("a.png"), 0xFFFF0000);
+    WritePicture(Path("b.png"), 0xFF00FF00);
+    WritePicture(Path("c.png"), 0xFF0000FF);
+    WritePicture(Path("sub/s.png"), 0xFF00FFFF);
+
+    m_form->DropFiles({Path("c.png"), Path("a.png")});
+    ASSERT_TRUE(WaitShown("c.png"));
+    EXPECT_EQ(m_form->FileList, QStringList({Path("c.png"), Path("a.png")}));
+
+    m_form->DropFiles({Path("b.png")});
+    ASSERT_TRUE(WaitShown("b.png"));
+    EXPECT_EQ(m_form->FileList.size(), 3);
+
+    m_form->DropFiles({Path("sub")});
+    ASSERT_TRUE(WaitShown("s.png"));
+    EXPECT_EQ(m_form->FileList, QStringList{Path("sub/s.png")});
+
+    m_form->DropFiles({Path("nothing")});
+    ASSERT_TRUE(PumpUntil([&] { return !m_form->Listing(); }));
+    EXPECT_TRUE(m_form->FileList.isEmpty());
+    EXPECT_FALSE(m_form->ImageLoaded);
+    EXPECT_EQ(Centre() == 0xFF00FFFFu, false);
+}
+
+TEST_F(ViewerWindow, CheckerboardOnlyBehindATranslucentPicture) {
+    m_form->DialogValues.UseBackgroundColor = false;
+    m_form->DialogValues.ShowFrame = false;
+    WritePicture(Path("clear.png"), 0x00000000, 100, 80);
+    m_form->OpenFile(Path("clear.png"));
+    ASSERT_TRUE(WaitShown("clear.png"));
+    ASSERT_TRUE(m_form->ShownHasAlpha);
+    const QImage image = Grab();
+    const int cx = image.width() / 2, cy = image.height() / 2;
+    QSet<QRgb> inside;
+    for (int d = 0; d < 40; d += 3) inside.insert(image.pixel(cx - 40 + d, cy));
+    EXPECT_EQ(inside, (QSet<QRgb>{0xFFFFFFFF, 0xFFBFBFBF}));
+    EXPECT_EQ(image.pixel(cx - 60, cy), kGrey);
+    EXPECT_EQ(image.pixel(cx, cy + 50), kGrey);
+}
+
+TEST_F(ViewerWindow, RotationIsDrawnAndRememberedPerFileAcrossARestart) {
+    // Red left half, blue right half: a quarter turn to the left puts blue on top.
+    WritePicture(Path("a.png"), 0xFFFF0000, 64, 48, 0xFF0000FF);
+    WritePicture(Path("b.png"), 0xFF00FF00);
+    m_form->OpenFile(Path("a.png"));
+    ASSERT_TRUE(WaitShown("a.png"));
+    m_form->RotateLeftAction->trigger();
+    EXPECT_EQ(m_form->Zoom.RotationAngle, 90);
+    const auto pixelAt = [&](int dy) {
+        const QImage image = Grab();
+        return image.pixel(image.width() / 2, image.height() / 2 + dy);
+    };
+    EXPECT_EQ(pixelAt(-10), 0xFF0000FFu);
+    EXPECT_EQ(pixelAt(10), 0xFFFF0000u);
+
+    Restart();
+    m_form->OpenFile(Path("b.png"));
+    ASSERT_TRUE(WaitShown("b.png"));
+    EXPECT_EQ(m_form->Zoom.RotationAngle, 0);
+    m_form->OpenFile(Path("a.png"));
+    ASSERT_TRUE(WaitShown("a.png"));
+    EXPECT_EQ(m_form->Zoom.RotationAngle, 90);
+    EXPECT_EQ(pixelAt(-10), 0xFF0000FFu);
+    QFile stored(DataFolder() + "RotateAngles");
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(stored.readAll().contains((Path("a.png") + "=90").toUtf8()));
+}
+
+TEST(NeighbourIndexTest, WrapsAndContinuesFromOutOfRange) {
+    struct {
+        int index, count;
+        bool forward;
+        int expected;
+    } const cases[] = {{1, 3, true, 2},  {2, 3, true, 0},  {-1, 3, true, 0},
+                       {3, 3, true, 0},  {0, 3, false, 2}, {-1, 3, false, 2},
+                       {2, 3, false, 1}, {0, 1, true, 0},  {0, 0, true, -1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(NeighbourIndex(c.index, c.count, c.forward), c.expected)
+            << c.index << "/" << c.count << (c.forward ? " forward" : " backward");
+}
+
+} // namespace
