@@ -6,10 +6,13 @@
 
 #include <QImage>
 
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <utility>
+
+#include <sys/mman.h>
 
 namespace {
 
@@ -17,9 +20,39 @@ constexpr std::align_val_t kBitsAlignment{64};
 
 } // namespace
 
+// Blocks from this size on are mapped in huge pages: the first write to a fresh
+// 96 MB picture otherwise takes some 25,000 page faults, which cost more than
+// decoding the picture (300 ms against 40 ms for a 24-megapixel JPEG here).
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+constexpr std::size_t kMapFrom = std::size_t(4) << 20;
+
 void TBitmap32::FreeBits::operator()(TColor32* p) const noexcept {
-    ::operator delete[](p, kBitsAlignment);
+    if (Mapped != 0)
+        ::munmap(p, Mapped);
+    else
+        ::operator delete[](p, kBitsAlignment);
 }
+
+namespace {
+
+// Zero-filled memory for `bytes`, aligned to a huge page and marked for huge pages
+// (where the system leaves that choice to the program); null when it cannot be mapped.
+TColor32* MapBits(std::size_t bytes, std::size_t& mapped) {
+    const std::size_t length = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    void* raw = ::mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(raw);
+    const std::uintptr_t aligned = (start + kHugePage - 1) & ~std::uintptr_t(kHugePage - 1);
+    if (aligned > start) ::munmap(raw, aligned - start);
+    if (const std::size_t tail = kHugePage - (aligned - start); tail > 0)
+        ::munmap(reinterpret_cast<void*>(aligned + length), tail);
+    ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+    mapped = length;
+    return reinterpret_cast<TColor32*>(aligned);
+}
+
+} // namespace
 
 TBitmap32::TBitmap32(int width, int height) {
     SetSize(width, height);
@@ -90,6 +123,7 @@ void TBitmap32::SwapPixels(TBitmap32& other) noexcept {
 
 void TBitmap32::SetSize(int width, int height) {
     if (width <= 0 || height <= 0) width = height = 0;
+    bool fresh = false;
     if (width != m_width || height != m_height) {
         const std::size_t count = std::size_t(width) * std::size_t(height);
         if (count > std::numeric_limits<std::size_t>::max() / sizeof(TColor32) / 2)
@@ -97,13 +131,20 @@ void TBitmap32::SetSize(int width, int height) {
         m_bits.reset();
         m_width = m_height = 0;
         if (count > 0) {
-            m_bits.reset(
-                static_cast<TColor32*>(::operator new[](count * sizeof(TColor32), kBitsAlignment)));
+            const std::size_t bytes = count * sizeof(TColor32);
+            std::size_t mapped = 0;
+            TColor32* bits = bytes >= kMapFrom ? MapBits(bytes, mapped) : nullptr;
+            if (bits == nullptr)
+                bits = static_cast<TColor32*>(::operator new[](bytes, kBitsAlignment));
+            m_bits = std::unique_ptr<TColor32[], FreeBits>(bits, FreeBits{mapped});
             m_width = width;
             m_height = height;
+            // Freshly mapped memory is zero already; writing it would fault every page in.
+            if (mapped != 0) fresh = true;
         }
     }
-    if (m_bits) std::memset(m_bits.get(), 0, std::size_t(m_width) * m_height * sizeof(TColor32));
+    if (m_bits && !fresh)
+        std::memset(m_bits.get(), 0, std::size_t(m_width) * m_height * sizeof(TColor32));
     m_opacity = Opacity::Unknown;
     ResetClipRect();
     Changed();

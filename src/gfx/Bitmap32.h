@@ -156,7 +156,10 @@ private:
 
     void CopyProperties(const TBitmap32& other);
 
+    // Large pixel blocks are mapped straight from the system (see SetSize); Mapped is
+    // then their mapped length, 0 for the heap.
     struct FreeBits {
+        std::size_t Mapped; // value-initialised (0) with the pointer
         void operator()(TColor32* p) const noexcept;
     };
     std::unique_ptr<TColor32[], FreeBits> m_bits;

@@ -1,6 +1,7 @@
 #include "gfx/BitmapOps.h"
 
 #include "gfx/Bitmap32.h"
+#include "gfx/Resampler.h"
 
 #include <algorithm>
 
@@ -49,4 +50,28 @@ void CheckerFill(TBitmap32& bitmap, const TRect& rect, int cellWidth, TColor32 l
             row[x] = (x / cellWidth + band) % 2 == 0 ? dark : light;
     }
     bitmap.Changed();
+}
+
+void DrawPicture(TBitmap32& picture, const TAffineTransformation& t, const TRect& bounds,
+                 TDrawnPicture& out) {
+    out.Transform = t;
+    out.Area =
+        picture.Empty()
+            ? TRect()
+            : Intersect(OutsideRect(t.TransformRect(ToFloatRect(picture.BoundsRect()))), bounds);
+    if (out.Area.IsEmpty()) {
+        out.Bitmap.Delete();
+        return;
+    }
+    if (out.Bitmap.Width() != out.Area.Width() || out.Bitmap.Height() != out.Area.Height())
+        out.Bitmap.SetSize(out.Area.Width(), out.Area.Height());
+    else
+        out.Bitmap.Clear(0);
+    TAffineTransformation local = t;
+    local.Translate(-out.Area.Left, -out.Area.Top);
+    // Sampled as an opaque copy: blending happens when the drawing is put onto a view.
+    const TDrawMode mode = picture.DrawMode;
+    picture.DrawMode = TDrawMode::dmOpaque;
+    DrawTransformedPart(out.Bitmap, local, picture, picture.BoundsRect());
+    picture.DrawMode = mode;
 }

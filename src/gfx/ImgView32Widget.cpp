@@ -126,29 +126,27 @@ void TImgView32::PaintPicture(TBitmap32& buffer, const TAffineTransformation& t)
     const TRect area = Intersect(OutsideRect(t.TransformRect(ToFloatRect(Bitmap.BoundsRect()))),
                                  buffer.BoundsRect());
     if (area.IsEmpty()) return;
-    const TCacheKey key{m_generation, {t.A, t.B, t.C, t.D, t.E, t.F}, Bitmap.Resampler, area};
+    const TCacheKey key = KeyOf(t, area);
     if (!m_cacheValid || !(key == m_cacheKey)) {
-        if (m_cache.Width() != area.Width() || m_cache.Height() != area.Height())
-            m_cache.SetSize(area.Width(), area.Height());
-        else
-            m_cache.Clear(0);
-        TAffineTransformation local = t;
-        local.Translate(-area.Left, -area.Top);
-        // The kept drawing holds the picture's own pixels; blending happens when it is
-        // put onto the buffer.
-        const TDrawMode mode = Bitmap.DrawMode;
-        const std::uint8_t master = Bitmap.MasterAlpha;
-        Bitmap.DrawMode = TDrawMode::dmOpaque;
-        DrawTransformedPart(m_cache, local, Bitmap, Bitmap.BoundsRect());
-        Bitmap.DrawMode = mode;
-        m_cache.DrawMode = TDrawMode::dmBlend;
-        m_cache.MasterAlpha = master;
-        m_cache.CombineMode = Bitmap.CombineMode;
+        DrawPicture(Bitmap, t, buffer.BoundsRect(), m_cache);
         m_cacheKey = key;
         m_cacheValid = true;
         ++m_cacheBuilds;
     }
-    buffer.Draw(area.Left, area.Top, m_cache);
+    TBitmap32& drawn = m_cache.Bitmap;
+    drawn.DrawMode = TDrawMode::dmBlend;
+    drawn.MasterAlpha = Bitmap.MasterAlpha;
+    drawn.CombineMode = Bitmap.CombineMode;
+    buffer.Draw(area.Left, area.Top, drawn);
+}
+
+void TImgView32::AdoptDrawing(TDrawnPicture&& drawn) {
+    if (drawn.Bitmap.Empty() || drawn.Bitmap.Width() != drawn.Area.Width() ||
+        drawn.Bitmap.Height() != drawn.Area.Height())
+        return;
+    m_cache = std::move(drawn);
+    m_cacheKey = KeyOf(m_cache.Transform, m_cache.Area);
+    m_cacheValid = true;
 }
 
 void TImgView32::paintEvent(QPaintEvent* event) {

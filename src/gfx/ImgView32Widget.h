@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gfx/Bitmap32.h"
+#include "gfx/BitmapOps.h"
 #include "gfx/ImageViewModel.h"
 #include "gfx/Layers.h"
 #include "gfx/Transform.h"
@@ -53,6 +54,10 @@ public:
     void PaintPicture(TBitmap32& buffer, const TAffineTransformation& t);
     // The view's own transformation of the picture: its scale and scroll offsets.
     [[nodiscard]] TAffineTransformation ViewTransform() const { return m_model.ViewTransform(); }
+    // Takes a drawing of the current picture made elsewhere (on a loader's worker) as
+    // the kept one; PaintPicture uses it when its transformation and area are the ones
+    // it would draw with.
+    void AdoptDrawing(TDrawnPicture&& drawn);
     // Number of times the kept drawing was made anew (for tests and benchmarks).
     [[nodiscard]] int CacheBuilds() const { return m_cacheBuilds; }
 
@@ -82,6 +87,9 @@ private:
         TRect Area;
         bool operator==(const TCacheKey&) const = default;
     };
+    [[nodiscard]] TCacheKey KeyOf(const TAffineTransformation& t, const TRect& area) const {
+        return {m_generation, {t.A, t.B, t.C, t.D, t.E, t.F}, Bitmap.Resampler, area};
+    }
 
     void PictureChanged();
     void UpdateViewSize();
@@ -89,7 +97,7 @@ private:
 
     TImageViewModel m_model;
     TBitmap32 m_buffer;
-    TBitmap32 m_cache;
+    TDrawnPicture m_cache;
     TCacheKey m_cacheKey;
     bool m_cacheValid = false;
     std::uint64_t m_generation = 1;

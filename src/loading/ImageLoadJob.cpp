@@ -246,4 +246,10 @@ void TImageLoadRun::LoadSecondary(std::int64_t fileSize) {
 void RunImageLoad(const TImageLoadRequest& request, const std::atomic<bool>& stop,
                   TImageLoadResult& result) {
     TImageLoadRun(request, stop, result).Run();
+    if (result.Status != TImageLoaderProStatus::ilSucces || !request.Prepare || stop) return;
+    try {
+        request.Prepare(result.Bitmap, result.Drawn);
+    } catch (...) {
+        result.Drawn = TDrawnPicture();
+    }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gfx/Bitmap32.h"
+#include "gfx/BitmapOps.h"
 #include "loading/FreeImagePtr.h"
 #include "loading/VekImageKind.h"
 #include "loading/VekImageSettings.h"
@@ -9,6 +10,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 
 // What one load works from: a copy of the loader's inputs taken when the load was
@@ -18,6 +20,10 @@ struct TImageLoadRequest {
     int PageIndex = 0;
     bool CombineAlpha = false;
     TVekImageSettings Settings;
+    // Runs on the worker after a successful decode with the picture and the result's
+    // Drawn, typically to draw the picture as its window will first show it. Optional;
+    // what it throws is dropped with whatever it drew.
+    std::function<void(TBitmap32& Picture, TDrawnPicture& Drawn)> Prepare;
 };
 
 // What one load leaves behind; the worker alone writes it, and the loader takes it
@@ -34,6 +40,8 @@ struct TImageLoadResult {
     TBitmap32 Bitmap;
     TFreeImageMultiPtr MultiBitmap;
     TFreeImagePtr SingleBitmap;
+    // What the request's Prepare drew, if anything.
+    TDrawnPicture Drawn;
 };
 
 // Runs one load on the calling (worker) thread: the RAW decoder, then FreeImage

@@ -1,5 +1,6 @@
 #include "loading/VekImageLoaderPro.h"
 
+#include "loading/EarlyImageLoad.h"
 #include "loading/FreeImageSetup.h"
 #include "loading/ImageLoadJob.h"
 #include "loading/ThreadBitmapLoader.h"
@@ -87,6 +88,7 @@ void TVekImageLoaderPro::StartWorker() {
     job->Request.PageIndex = m_pageIndex;
     job->Request.CombineAlpha = m_combineAlpha;
     job->Request.Settings = m_settings;
+    if (PreparePicture) job->Request.Prepare = PreparePicture(m_fileName);
     job->Result.Bitmap = std::move(m_spareBitmap);
     m_job = std::move(job);
 
@@ -94,7 +96,11 @@ void TVekImageLoaderPro::StartWorker() {
     const TDeliveryGuard::Token token = m_guard.GetToken();
     const std::uint64_t generation = run.Generation;
     run.Thread.Start(
-        m_priority, [&run] { RunImageLoad(run.Request, run.Thread.TerminateFlag(), run.Result); },
+        m_priority,
+        [&run] {
+            if (!TEarlyImageLoad::Take(run.Request, run.Thread.TerminateFlag(), run.Result))
+                RunImageLoad(run.Request, run.Thread.TerminateFlag(), run.Result);
+        },
         [this, token, generation] {
             PostToGuiThread(token, [this, generation] { WorkerFinished(generation); });
         });
@@ -160,6 +166,7 @@ void TVekImageLoaderPro::WorkerFinished(std::uint64_t generation) {
         m_multiBitmap = std::move(result.MultiBitmap);
         m_singleBitmap = std::move(result.SingleBitmap);
         m_bitmap.SwapPixels(result.Bitmap);
+        m_drawn = std::move(result.Drawn);
     }
     job.reset(); // what was not taken over goes before the handlers run
     m_status = status;

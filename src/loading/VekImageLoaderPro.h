@@ -3,6 +3,7 @@
 #include "app/GuiThread.h"
 #include "app/ThreadedTimer.h"
 #include "gfx/Bitmap32.h"
+#include "gfx/BitmapOps.h"
 #include "loading/FreeImagePtr.h"
 #include "loading/VekImageKind.h"
 #include "loading/VekImageSettings.h"
@@ -56,6 +57,12 @@ public:
     [[nodiscard]] bool CombineAlpha() const { return m_combineAlpha; }
     void SetCombineAlpha(bool value) { m_combineAlpha = value; }
 
+    // Asked on the GUI thread as each load starts; the work it returns runs on the
+    // worker after a successful decode (see TImageLoadRequest::Prepare) and leaves its
+    // drawing in Drawn().
+    std::function<std::function<void(TBitmap32&, TDrawnPicture&)>(const QString& FileName)>
+        PreparePicture;
+
     TImageLoaderStart OnStart;
     TNotifyEvent OnSucces;
     TNotifyEvent OnError;
@@ -76,6 +83,8 @@ public:
     [[nodiscard]] const QString& FileName() const { return m_fileName; }
     [[nodiscard]] TBitmap32& Bitmap() { return m_bitmap; }
     [[nodiscard]] const TBitmap32& Bitmap() const { return m_bitmap; }
+    // The last successful load's prepared drawing (empty when none was made).
+    [[nodiscard]] TDrawnPicture& Drawn() { return m_drawn; }
     [[nodiscard]] TVekImageSettings& Settings() { return m_settings; }
     [[nodiscard]] const TVekImageSettings& Settings() const { return m_settings; }
     [[nodiscard]] TVekImageKind ImageKind() const { return m_imageKind; }
@@ -113,6 +122,7 @@ private:
 
     QString m_fileName;
     TBitmap32 m_bitmap;
+    TDrawnPicture m_drawn;
     // Pixels of an earlier picture, handed to the next worker as its buffer: the next
     // picture of a camera folder usually has the same size and then needs no fresh
     // 100 MB allocation.

@@ -34,4 +34,6 @@ public:
     TColor32 BackgroundColor;
     float ToneMapGamma;
     float ToneMapExposure;
+
+    bool operator==(const TVekImageSettings&) const = default;
 };

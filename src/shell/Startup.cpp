@@ -1,10 +1,15 @@
 #include "shell/Startup.h"
 
 #include "app/AppContext.h"
+#include "app/DialogStoreValues.h"
 #include "app/FileAssociations.h"
+#include "app/FileHelpers.h"
+#include "app/RotateAngleList.h"
 #include "app/SettingsLayout.h"
+#include "app/ViewerStoreValues.h"
 #include "authoring/CurrentSlideshow.h"
 #include "authoring/FormVekWizard.h"
+#include "loading/EarlyImageLoad.h"
 #include "loading/FreeImageSetup.h"
 #include "loading/ImageFilter.h"
 #include "platform/HandOff.h"
@@ -15,6 +20,7 @@
 #include "shell/VekApplication.h"
 #include "slideshow/FormVekSlideShow.h"
 #include "viewer/FormVekMain.h"
+#include "viewer/ViewerZoom.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -23,6 +29,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -97,6 +104,24 @@ int RunHandOff(const TCommandLine& line, TInstanceLock& instanceLock) {
 }
 
 int RunWindows(int& argc, char** argv, const TCommandLine& line) {
+    // The viewer's first picture decodes while the toolkit starts; the viewer's loader
+    // takes the result (the request is the one the viewer makes).
+    std::optional<TEarlyImageLoad> firstPicture;
+    if (const QString file = ViewerStartFile(line); !file.isEmpty()) {
+        TImageLoadRequest request;
+        request.FileName = FolderOf(file) + QFileInfo(file).fileName();
+        request.Settings.HalfSize = true;
+        // Drawn for the window's stored size too, so that the first paint only copies.
+        const TViewerStoreValues window = TViewerStoreValues::Load(0, 0);
+        if (window.WindowState != 2) {
+            TRotateAngleList angles;
+            angles.LoadFromFile(DataFolder() + QStringLiteral("RotateAngles"));
+            request.Prepare =
+                MakeFitPreparation(window.Width, window.Height, angles.Angle(request.FileName),
+                                   TDialogStoreValues::Load().FilterKind);
+        }
+        firstPicture.emplace(std::move(request));
+    }
     TVekApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -11,13 +11,7 @@
 #include "gfx/ImgView32Widget.h"
 #include "gfx/Resampler.h"
 #include "loading/ImageFilter.h"
-#if __has_include("loading/ShellThumbnail.h")
 #include "loading/ShellThumbnail.h"
-#else
-inline bool ShellThumbnail(const QString&, TBitmap32&, int, TColor32, int) {
-    return false;
-}
-#endif
 #include "platform/Registry.h"
 #include "platform/VirtualKeys.h"
 
@@ -149,6 +143,12 @@ void TMainForm::FormCreate() {
     VekImageLoaderPro.OnWork = [](TVekImageLoaderPro&, int) {};
     // RAW files are developed at half size in the viewer.
     VekImageLoaderPro.Settings().HalfSize = true;
+    // The next picture is drawn for the view on the worker, so showing it is a copy.
+    VekImageLoaderPro.PreparePicture = [this](const QString& file) {
+        return SimpleMode ? nullptr
+                          : MakeFitPreparation(ImgView32->ViewWidth(), ImgView32->ViewHeight(),
+                                               RotateAngles.Angle(file), DialogValues.FilterKind);
+    };
     VekMultipageBitmap.OnBitmapChange = [this](TVekMultipageBitmap&, TBitmap32& bitmap) {
         VekMultipageBitmapBitmapChange(bitmap);
     };
@@ -410,6 +410,7 @@ void TMainForm::ShowLoadedImage() {
     MakeResampler(DialogValues.FilterKind, picture);
     picture.DrawMode = TDrawMode::dmBlend;
     picture.CombineMode = TCombineMode::cmBlend;
+    ImgView32->AdoptDrawing(std::move(VekImageLoaderPro.Drawn()));
     ImgView32->Model().SetOverSize(TViewerZoom::ScrollMargin(picture.Width(), picture.Height()));
     SetCaption(m_shownFile);
     Zoom.RotationAngle = RotateAngles.Angle(m_shownFile);
@@ -501,7 +502,10 @@ void TMainForm::Step(bool forward) {
         VekImageLoaderPro.Cancel();
         Forward = forward;
         LoadNeighbour();
-        if (!FileList.isEmpty()) FileIndex += forward ? 1 : -1;
+        // The file asked for, wrapped like the step itself: counting on past the end of
+        // the list would ask for the first file again and again while a key is held.
+        if (!FileList.isEmpty())
+            FileIndex = NeighbourIndex(FileIndex, int(FileList.size()), forward);
         return;
     }
     ShowOnLoad = false;

@@ -1,5 +1,7 @@
 #include "viewer/ViewerZoom.h"
 
+#include "gfx/Resampler.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -76,4 +78,19 @@ TAffineTransformation TViewerZoom::TurnedTransform(int pictureWidth, int picture
 
 int TViewerZoom::ScrollMargin(int pictureWidth, int pictureHeight) {
     return std::abs(pictureWidth - pictureHeight) / 2 + 20;
+}
+
+std::function<void(TBitmap32&, TDrawnPicture&)> MakeFitPreparation(int viewWidth, int viewHeight,
+                                                                   int angle, int filterKind) {
+    if (viewWidth <= 0 || viewHeight <= 0) return nullptr;
+    return [=](TBitmap32& picture, TDrawnPicture& drawn) {
+        if (picture.Empty()) return;
+        MakeResampler(filterKind, picture);
+        const double fit =
+            TViewerZoom::FitScale(picture.Width(), picture.Height(), viewWidth, viewHeight, angle);
+        DrawPicture(picture,
+                    TViewerZoom::FittedTransform(picture.Width(), picture.Height(), viewWidth,
+                                                 viewHeight, angle, fit),
+                    {0, 0, viewWidth, viewHeight}, drawn);
+    };
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "gfx/BitmapOps.h"
 #include "gfx/Transform.h"
+
+#include <functional>
 
 // The zoom, fit and turn of the viewer's picture, without the window: the scale the
 // zoom commands and the mouse wheel give the view, and how a fitted or turned picture
@@ -64,3 +67,9 @@ public:
     // quarter-turned picture to its edges.
     [[nodiscard]] static int ScrollMargin(int pictureWidth, int pictureHeight);
 };
+
+// The work that draws a freshly decoded picture as the viewer first shows it: fitted
+// into a view of the given size (device pixels) with its turn and the filter kind, for
+// a loader's worker to run (see TImageLoadRequest::Prepare). Nothing for an empty view.
+[[nodiscard]] std::function<void(TBitmap32&, TDrawnPicture&)>
+MakeFitPreparation(int viewWidth, int viewHeight, int angle, int filterKind);

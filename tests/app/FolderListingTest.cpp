@@ -88,3 +88,13 @@ TEST(ListFiles, MissingFolderGivesNothing) {
 }
 
 } // namespace
+
+TEST(SortNatural, OrdersAsAFileManagerShowsNames) {
+    QStringList names = {"/p/img_10.jpg", "/p/IMG_2.jpg",  "/p/img_1.jpg", "/p/b.jpg",
+                         "/p/A.jpg",      "/p/img_02.jpg", "/p/img_2.jpg", "/p/ä.jpg",
+                         "/p/img_9x.jpg", "/p/img_9.jpg"};
+    SortNatural(names);
+    EXPECT_EQ(names, QStringList({"/p/A.jpg", "/p/b.jpg", "/p/img_1.jpg", "/p/IMG_2.jpg",
+                                  "/p/img_02.jpg", "/p/img_2.jpg", "/p/img_9.jpg", "/p/img_9x.jpg",
+                                  "/p/img_10.jpg", "/p/ä.jpg"}));
+}

@@ -4,6 +4,7 @@
 #include "gfx/ImgView32Widget.h"
 #include "viewer/FormVekMain.h"
 
+#include <FreeImage.h>
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QImage>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 
@@ -129,6 +131,19 @@ TEST_F(ViewerWindow, QuickStepsShowOnlyTheLastRequestedFile) {
     m_form->Step(true);
     ASSERT_TRUE(WaitShown("p3.png"));
     EXPECT_EQ(shownByLoader, QStringList{"p3.png"});
+}
+
+TEST_F(ViewerWindow, StepsFasterThanDecodingWrapAndEndOnTheFileReached) {
+    WritePicture(Path("a.png"), 0xFFFF0000);
+    WritePicture(Path("b.png"), 0xFF00FF00);
+    WritePicture(Path("c.png"), 0xFF0000FF);
+    m_form->OpenFile(Path("a.png"));
+    ASSERT_TRUE(WaitShown("a.png"));
+    for (int i = 0; i < 7; ++i) m_form->Step(true); // a key held: no decode ends meanwhile
+    ASSERT_TRUE(WaitShown("b.png"));
+    pictrel::test::PumpFor(100);
+    EXPECT_EQ(m_form->windowTitle(), "b.png - Pictrel");
+    EXPECT_EQ(Centre(), 0xFF00FF00u);
 }
 
 TEST_F(ViewerWindow, UnlistedFileIsShownAndSteppingStartsAtTheListsEnds) {
@@ -275,6 +290,53 @@ TEST_F(ViewerWindow, RotationIsDrawnAndRememberedPerFileAcrossARestart) {
     QFile stored(DataFolder() + "RotateAngles");
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     EXPECT_TRUE(stored.readAll().contains((Path("a.png") + "=90").toUtf8()));
+}
+
+TEST_F(ViewerWindow, PagesOfAThreePageTiff) {
+    const QByteArray name = QFile::encodeName(Path("pages.tif"));
+    FIMULTIBITMAP* multi = FreeImage_OpenMultiBitmap(FIF_TIFF, name.constData(), TRUE, FALSE);
+    ASSERT_NE(multi, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        FIBITMAP* page = FreeImage_Allocate(40 + i, 30, 24);
+        FreeImage_AppendPage(multi, page);
+        FreeImage_Unload(page);
+    }
+    FreeImage_CloseMultiBitmap(multi, 0);
+
+    m_form->OpenFile(Path("pages.tif"));
+    ASSERT_TRUE(WaitShown("pages.tif"));
+    ASSERT_TRUE(m_form->PagesToolbarVisible);
+    struct {
+        const char* label;
+        bool previous, next;
+        int width;
+    } const expected[] = {{"1", false, true, 40}, {"2", true, true, 41}, {"3", true, false, 42}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(m_form->PageLabel, e.label);
+        EXPECT_EQ(m_form->PrevPageAction->isEnabled(), e.previous) << e.label;
+        EXPECT_EQ(m_form->NextPageAction->isEnabled(), e.next) << e.label;
+        EXPECT_EQ(m_form->ImgView32->Bitmap.Width(), e.width) << e.label;
+        QTest::keyClick(m_form.get(), Qt::Key_PageDown);
+    }
+    EXPECT_EQ(m_form->PageLabel, "3");
+}
+
+TEST_F(ViewerWindow, ArrowKeysStepAndDeleteAsks) {
+    WritePicture(Path("a.png"), 0xFFFF0000);
+    WritePicture(Path("b.png"), 0xFF00FF00);
+    m_form->OpenFile(Path("a.png"));
+    ASSERT_TRUE(WaitShown("a.png"));
+    QTest::keyClick(m_form.get(), Qt::Key_Right);
+    ASSERT_TRUE(WaitShown("b.png"));
+    QTest::keyClick(m_form.get(), Qt::Key_Left);
+    ASSERT_TRUE(WaitShown("a.png"));
+    m_form->Confirm = [this](const QString& q) {
+        m_questions.append(q);
+        return false;
+    };
+    QTest::keyClick(m_form.get(), Qt::Key_Delete);
+    EXPECT_EQ(m_questions.size(), 1);
+    EXPECT_TRUE(QFile::exists(Path("a.png")));
 }
 
 TEST(NeighbourIndexTest, WrapsAndContinuesFromOutOfRange) {

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "loading/ImageLoadJob.h"
+
+#include <atomic>
+#include <future>
+
+// A load started as soon as the command line names the picture, before the toolkit
+// and the windows are up, so that decoding and the program's own start overlap.
+//
+// While one exists, a loader whose worker runs exactly the same request waits for it
+// and takes its result instead of decoding the file again. Only a success is taken:
+// formats whose decoders need the running application (the toolkit's image plugins)
+// are simply loaded again the ordinary way.
+class TEarlyImageLoad {
+public:
+    explicit TEarlyImageLoad(TImageLoadRequest request);
+    // Stops the load if nobody took it and waits for its thread. Make it before the
+    // loaders that may take it, so that they (and their workers) are gone first.
+    ~TEarlyImageLoad();
+    TEarlyImageLoad(const TEarlyImageLoad&) = delete;
+    TEarlyImageLoad& operator=(const TEarlyImageLoad&) = delete;
+
+    // Called on a loader's worker: true when the one early load of the process ran
+    // `request` and succeeded; its result then moves into `result`. A set `stop`
+    // passes on to the early load. Later calls find nothing.
+    [[nodiscard]] static bool Take(const TImageLoadRequest& request, const std::atomic<bool>& stop,
+                                   TImageLoadResult& result);
+
+private:
+    TImageLoadRequest m_request;
+    TImageLoadResult m_result;
+    std::atomic<bool> m_stop{false};
+    std::future<void> m_done;
+};

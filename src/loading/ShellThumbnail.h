@@ -1,0 +1,33 @@
+#pragma once
+
+#include "gfx/Bitmap32.h"
+#include "gfx/Color32.h"
+
+#include <QString>
+
+// A quick picture of a file, shown while the file itself decodes. Tried in order:
+// 1. the desktop's thumbnail cache ($XDG_CACHE_HOME/thumbnails/<size>/<md5 of the
+//    file's URI>.png), an entry counting only while its Thumb::MTime (and Thumb::Size,
+//    when given) still describe the file;
+// 2. the thumbnail embedded in a JPEG file (Exif or JFIF extension), read from the
+//    file's headers only: the picture itself is never decoded;
+// 3. the icon of the file's type in the desktop's icon theme (GUI thread only).
+// The picture found is fitted into width x height, keeping its aspect ratio, and
+// centred on a bitmap of exactly that size filled with `background` (opaque; for an
+// icon the background's colour at alpha 0, so the icon keeps its own transparency).
+// Only regular files are looked at. Any failure leaves `bitmap` as it was (false).
+bool ShellThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 background,
+                    int height);
+
+// The cache file name of a file: the MD5 (lower-case hex) of its file:// URI, + ".png".
+[[nodiscard]] QString ThumbnailCacheName(const QString& absolutePath);
+
+// The cache file that holds a valid thumbnail of `file` for a picture of `size`
+// pixels on its longer side: the smallest size class at least that large, else the
+// largest there is. Empty when none is valid.
+[[nodiscard]] QString FindCachedThumbnail(const QString& file, int size);
+
+// The thumbnail embedded in a JPEG file (the last usable one in its headers), at its
+// own size. False (thumbnail emptied) when there is none, or none whose stream is sound
+// and announces a thumbnail's size (at most 2048 pixels a side).
+[[nodiscard]] bool ReadEmbeddedThumbnail(const QString& file, TBitmap32& thumbnail);
