@@ -11,7 +11,10 @@ TEarlyImageLoad* g_early = nullptr; // until taken or destroyed
 } // namespace
 
 TEarlyImageLoad::TEarlyImageLoad(TImageLoadRequest request) : m_request(std::move(request)) {
-    m_done = std::async(std::launch::async, [this] { RunImageLoad(m_request, m_stop, m_result); });
+    m_done = std::async(std::launch::async, [this] {
+        RunImageLoad(m_request, m_stop, m_result);
+        m_finished = true;
+    });
     const std::lock_guard lock(g_mutex);
     g_early = this;
 }

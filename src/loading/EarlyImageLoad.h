@@ -21,6 +21,9 @@ public:
     TEarlyImageLoad(const TEarlyImageLoad&) = delete;
     TEarlyImageLoad& operator=(const TEarlyImageLoad&) = delete;
 
+    // Whether the load has ended (taken or not).
+    [[nodiscard]] bool Done() const { return m_finished; }
+
     // Called on a loader's worker: true when the one early load of the process ran
     // `request` and succeeded; its result then moves into `result`. A set `stop`
     // passes on to the early load. Later calls find nothing.
@@ -31,5 +34,6 @@ private:
     TImageLoadRequest m_request;
     TImageLoadResult m_result;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_finished{false};
     std::future<void> m_done;
 };

@@ -14,6 +14,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <memory>
 
@@ -337,6 +338,35 @@ TEST_F(ViewerWindow, ArrowKeysStepAndDeleteAsks) {
     QTest::keyClick(m_form.get(), Qt::Key_Delete);
     EXPECT_EQ(m_questions.size(), 1);
     EXPECT_TRUE(QFile::exists(Path("a.png")));
+}
+
+TEST_F(ViewerWindow, WheelZoomsThroughTheFitAndFitComesBack) {
+    WritePicture(Path("big.png"), 0xFF336699, 1600, 1200);
+    m_form->OpenFile(Path("big.png"));
+    ASSERT_TRUE(WaitShown("big.png"));
+    const double fit = m_form->FitScale();
+    ASSERT_LT(fit, 1);
+    EXPECT_FALSE(m_form->ZoomFitAction->isEnabled());
+    const QPointF centre(m_form->width() / 2.0, m_form->height() / 2.0);
+    QWheelEvent notch(centre, m_form->mapToGlobal(centre), {}, {0, 120}, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(m_form.get(), &notch);
+    EXPECT_FALSE(m_form->Zoom.FitMode);
+    EXPECT_NEAR(m_form->Zoom.ZoomScale, fit + 0.08, 1e-6);
+    EXPECT_FLOAT_EQ(m_form->ImgView32->Model().Scale(), float(fit + 0.08));
+    EXPECT_TRUE(m_form->ZoomFitAction->isEnabled());
+    m_form->ZoomFitAction->trigger();
+    EXPECT_TRUE(m_form->Zoom.FitMode);
+    EXPECT_EQ(Centre(), 0xFF336699u);
+}
+
+TEST_F(ViewerWindow, SizeAndPanelWishesComeBackAfterARestart) {
+    m_form->resize(520, 410);
+    m_form->ShowPanels = {true, false, true, false, true, false, true};
+    m_form.reset();
+    TMainForm again(m_context);
+    EXPECT_EQ(again.size(), QSize(520, 410));
+    EXPECT_EQ(again.ShowPanels, (std::array<bool, 7>{true, false, true, false, true, false, true}));
 }
 
 TEST(NeighbourIndexTest, WrapsAndContinuesFromOutOfRange) {
