@@ -612,9 +612,13 @@ double TMainForm::FitScale() const {
 }
 
 void TMainForm::SetZoom(double value) {
-    const bool wasFitted = Zoom.SetZoom(value);
+    ApplyZoom(Zoom.SetZoom(value));
+}
+
+void TMainForm::ApplyZoom(bool wasFitted) {
     TImageViewModel& model = ImgView32->Model();
     model.SetScale(Zoom.ViewScale);
+    // An explicit zoom out of the fitted picture starts from a centred one.
     if (wasFitted) {
         model.SetCentered(false);
         model.SetCentered(true);
@@ -625,25 +629,14 @@ void TMainForm::SetZoom(double value) {
 
 void TMainForm::ZoomBy(int direction) {
     if (!ImageLoaded) return;
-    const double fit = FitScale();
-    if (Zoom.FitMode) Zoom.ZoomScale = fit;
-    SetZoom(Zoom.ZoomScale + direction * TViewerZoom::kZoomStep);
+    ApplyZoom(direction > 0 ? Zoom.ZoomIn(FitScale()) : Zoom.ZoomOut(FitScale()));
 }
 
 void TMainForm::wheelEvent(QWheelEvent* event) {
     event->accept();
     if (!ImageLoaded || SimpleMode) return;
     const int delta = event->angleDelta().y();
-    if (delta == 0) return;
-    const bool wasFitted = Zoom.Wheel(delta, FitScale());
-    TImageViewModel& model = ImgView32->Model();
-    model.SetScale(Zoom.ViewScale);
-    if (wasFitted) {
-        model.SetCentered(false);
-        model.SetCentered(true);
-    }
-    ImgView32->Invalidate();
-    UpdateActions();
+    if (delta != 0) ApplyZoom(Zoom.Wheel(delta, FitScale()));
 }
 
 void TMainForm::Rotate(int quarterTurns) {

@@ -159,6 +159,8 @@ private:
     void ImgView32MouseUp(TMouseButton button, TShiftState shift, int x, int y);
     void Rotate(int quarterTurns);
     void ZoomBy(int direction);
+    // Gives the view the zoom's new scale (`wasFitted`: the zoom left fit mode).
+    void ApplyZoom(bool wasFitted);
     void AfterPageChange();
     void StartFileDrag();
     void SetCaption(const QString& fileName);
