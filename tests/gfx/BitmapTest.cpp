@@ -328,3 +328,24 @@ TEST(Bitmap, ImageViewTakesTextAndAntialiasedPolygons) {
 }
 
 } // namespace
+
+// Large pictures take their pixels straight from the system; they must behave like any
+// other: zeroed when made or resized, swapped and moved with their owner, freed once.
+TEST(BitmapLargeTest, MappedPixelsAreZeroedSwappedAndFreed) {
+    for (const auto& [w, h] : {std::pair(1024, 1024), std::pair(3001, 1999)}) {
+        TBitmap32 a(w, h);
+        EXPECT_EQ(a.Pixel(w - 1, h - 1), 0u);
+        a.Clear(0xFF112233);
+        a.SetSize(w, h); // same size: cleared in place
+        EXPECT_EQ(a.Pixel(w / 2, h / 2), 0u);
+        a.SetPixel(w - 1, h - 1, 0xFF445566);
+        TBitmap32 small(4, 4);
+        small.SwapPixels(a);
+        EXPECT_EQ(small.Pixel(w - 1, h - 1), 0xFF445566u);
+        EXPECT_EQ(a.Width(), 4);
+        TBitmap32 moved(std::move(small));
+        EXPECT_EQ(moved.Pixel(w - 1, h - 1), 0xFF445566u);
+        moved.SetSize(w + 1, h); // a fresh block, zeroed
+        EXPECT_EQ(moved.Pixel(w, h - 1), 0u);
+    }
+}
