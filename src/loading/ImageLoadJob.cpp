@@ -6,6 +6,7 @@
 #include "loading/ImageLimits.h"
 #include "loading/ImageSizeProbe.h"
 #include "loading/JpegDecoder.h"
+#include "loading/JpegGuard.h"
 #include "loading/PsdGuard.h"
 #include "loading/RawImageEntry.h"
 #include "loading/SecondaryFormatRegistry.h"
@@ -204,7 +205,8 @@ TAttempt TImageLoadRun::LoadSingle(const QByteArray& path, std::int64_t fileSize
 // straight into the bitmap; what the fast decoder refuses goes through FreeImage.
 TAttempt TImageLoadRun::LoadJpeg(const QByteArray& path, std::int64_t fileSize) {
     TFreeImagePtr& dib = m_result.SingleBitmap;
-    dib.reset(FreeImage_Load(FIF_JPEG, path.constData(), FIF_LOAD_NOPIXELS));
+    // FreeImage only sees metadata it can read safely.
+    dib = LoadJpegHeaderGuarded(path);
     if (!dib) return TAttempt::NotOpened;
     if (m_stop.load()) return Stopped();
     Describe(dib.get(), FIF_JPEG, fileSize);
@@ -219,7 +221,7 @@ TAttempt TImageLoadRun::LoadJpeg(const QByteArray& path, std::int64_t fileSize) 
     case TJpegDecodeResult::TooLarge:
         throw ELoadFailed("picture above the size limit");
     case TJpegDecodeResult::Refused: {
-        TFreeImagePtr full(FreeImage_Load(FIF_JPEG, path.constData(), 0));
+        TFreeImagePtr full = LoadJpegGuarded(path);
         if (!full) throw ELoadFailed("JPEG cannot be decoded");
         dib = std::move(full);
         m_result.HasAlpha = FreeImage_IsTransparent(dib.get()) != FALSE;

@@ -3,6 +3,7 @@
 #include "loading/FreeImagePtr.h"
 #include "loading/HeaderProbe.h"
 #include "loading/ImageLimits.h"
+#include "loading/JpegGuard.h"
 
 #include <cstdio>
 #include <memory>
@@ -62,6 +63,7 @@ bool GifWithinLimit(const QByteArray& path) {
 bool PictureWithinLimit(FREE_IMAGE_FORMAT fif, const QByteArray& path) {
     if (fif == FIF_GIF) return GifWithinLimit(path);
     if (!FreeImage_FIFSupportsNoPixels(fif)) return HeaderWithinLimit(fif, path);
+    if (fif == FIF_JPEG) return DibWithinLimit(LoadJpegHeaderGuarded(path).get());
     const TFreeImagePtr header(FreeImage_Load(fif, path.constData(), FIF_LOAD_NOPIXELS));
     return DibWithinLimit(header.get());
 }
