@@ -11,6 +11,9 @@ TEarlyImageLoad* g_early = nullptr; // until taken or destroyed
 } // namespace
 
 TEarlyImageLoad::TEarlyImageLoad(TImageLoadRequest request) : m_request(std::move(request)) {
+    // The toolkit's readers draw with the toolkit, which starts on the main thread
+    // meanwhile (drawing an SVG here crashed the start under X11).
+    m_request.UseSecondary = false;
     m_done = std::async(std::launch::async, [this] {
         RunImageLoad(m_request, m_stop, m_result);
         m_finished = true;

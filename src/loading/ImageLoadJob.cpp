@@ -96,6 +96,7 @@ void TImageLoadRun::Run() {
         const QByteArray path = QFile::encodeName(m_request.FileName);
         if (LoadMultiPage(path, fileSize) == TAttempt::Handled) return;
         if (LoadSingle(path, fileSize) == TAttempt::Handled) return;
+        if (!m_request.UseSecondary) throw ELoadFailed("left to the toolkit's readers");
         LoadSecondary(fileSize);
     } catch (...) {
         // Nothing leaves the worker: every failure is a status.

@@ -20,6 +20,9 @@ struct TImageLoadRequest {
     int PageIndex = 0;
     bool CombineAlpha = false;
     TVekImageSettings Settings;
+    // Whether the toolkit's own readers are the last resort. They need the running
+    // application, so a load started before it goes without them.
+    bool UseSecondary = true;
     // Runs on the worker after a successful decode with the picture and the result's
     // Drawn, typically to draw the picture as its window will first show it. Optional;
     // what it throws is dropped with whatever it drew.

@@ -85,6 +85,11 @@ TShiftState ShiftOf(Qt::KeyboardModifiers m) {
 
 } // namespace
 
+void TMainForm::Trace(const char* what, const QString& path) {
+    static const bool enabled = qEnvironmentVariableIsSet("PICTREL_TRACE_OPEN");
+    if (enabled) std::fprintf(stderr, "pictrel: %s %s\n", what, path.toLocal8Bit().constData());
+}
+
 int NeighbourIndex(int index, int count, bool forward) {
     if (count <= 0) return -1;
     if (forward) return index < count - 1 && index >= -1 ? index + 1 : 0;
@@ -280,8 +285,7 @@ void TMainForm::SaveViewerSettings() {
 
 void TMainForm::OpenFile(const QString& path) {
     m_openedFiles.append(path);
-    if (qEnvironmentVariableIsSet("PICTREL_TRACE_OPEN"))
-        std::fprintf(stderr, "pictrel: open %s\n", path.toLocal8Bit().constData());
+    Trace("open", path);
     if (path.isEmpty()) return;
     const QString folder = FolderOf(path);
     const QString fullName = folder + QFileInfo(path).fileName();
@@ -391,6 +395,7 @@ void TMainForm::ShowLoadedImage() {
     ProgressThumbnail.Delete();
     ShownHasAlpha = VekImageLoaderPro.HasAlpha();
     m_shownFile = VekImageLoaderPro.FileName();
+    Trace("shown", m_shownFile);
     // A file the list does not hold has no place in it: stepping then starts at the
     // list's ends, and turning it stores nothing under another file's name.
     FileIndex = FileList.indexOf(m_shownFile);
@@ -440,6 +445,7 @@ void TMainForm::ShowLoadError() {
     PagesToolbarVisible = false;
     ShownHasAlpha = false;
     m_shownFile = VekImageLoaderPro.FileName();
+    Trace("failed", m_shownFile);
     FileIndex = FileList.indexOf(m_shownFile);
     ImageLoaded = false;
     m_previousIsShown = false;

@@ -37,7 +37,8 @@ class TImgView32;
 // named by "New file name" is opened from `OpenViewerTimer` (1 ms) after the reply has
 // gone; `MessageTimer` (10 ms) then brings the window to the front. With
 // PICTREL_TRACE_OPEN set, every OpenFile call prints "pictrel: open <path>" on
-// standard error.
+// standard error, and every displayed load "pictrel: shown <path>" or
+// "pictrel: failed <path>".
 class TMainForm : public QWidget {
 public:
     explicit TMainForm(TAppContext& context);
@@ -164,6 +165,7 @@ private:
     void AfterPageChange();
     void StartFileDrag();
     void SetCaption(const QString& fileName);
+    static void Trace(const char* what, const QString& path);
     // Lists `entries` (files and folders) on the worker; `then` runs on the GUI thread
     // with the result unless a newer listing was started meanwhile.
     void StartListing(const QStringList& entries, std::function<void(QStringList)> then);

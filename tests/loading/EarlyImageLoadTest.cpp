@@ -74,4 +74,20 @@ TEST_F(EarlyImageLoadTest, OtherSettingsOrPageLoadTheFileThemselves) {
     EXPECT_EQ(loader.Status(), TImageLoaderProStatus::ilSucces);
 }
 
+// The toolkit's own readers (SVG here) draw with the toolkit, which is still starting
+// while an early load runs: such files are left to the loader.
+TEST_F(EarlyImageLoadTest, ToolkitFormatsAreLeftToTheLoader) {
+    QFile svg(m_dir.filePath("drawing.svg"));
+    ASSERT_TRUE(svg.open(QIODevice::WriteOnly));
+    svg.write("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"40\" height=\"30\">"
+              "<rect width=\"40\" height=\"30\" fill=\"#f0f\"/></svg>");
+    svg.close();
+    m_file = svg.fileName();
+    StartAndRemove(TImageLoadRequest{});
+    TVekImageLoaderPro loader;
+    TLoaderRecorder rec(loader);
+    ASSERT_TRUE(rec.OpenAndWait(m_file));
+    EXPECT_EQ(loader.Status(), TImageLoaderProStatus::ilError); // the early load had nothing
+}
+
 } // namespace

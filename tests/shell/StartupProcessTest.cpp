@@ -124,6 +124,23 @@ TEST(StartupProcess, SecondViewHandsItsFileToTheFirst) {
     EXPECT_EQ(viewer.Process().state(), QProcess::Running);
 }
 
+// The first picture starts decoding before the application exists; formats that need
+// the application's own readers must wait for it instead of bringing the start down.
+TEST(StartupProcess, FirstPictureOfEveryKindIsShown) {
+    const QString pics = QDir::tempPath() + "/first";
+    QDir().mkpath(pics);
+    QFile svg(pics + "/drawing.svg");
+    ASSERT_TRUE(svg.open(QIODevice::WriteOnly));
+    svg.write("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"40\" height=\"30\">"
+              "<rect width=\"40\" height=\"30\" fill=\"#f0f\"/></svg>");
+    svg.close();
+    for (const QString& file : {MakePicture(pics + "/photo.png"), svg.fileName()}) {
+        TProgram viewer({"/view", file});
+        EXPECT_TRUE(viewer.WaitForError("pictrel: shown " + file)) << viewer.Errors().toStdString();
+        EXPECT_EQ(viewer.Process().state(), QProcess::Running) << file.toStdString();
+    }
+}
+
 TEST(StartupProcess, RelativeNamesMeanTheFolderTheyWereTypedIn) {
     const QString pics = QDir::tempPath() + "/pics";
     const QString first = MakePicture(pics + "/a/first.png");
