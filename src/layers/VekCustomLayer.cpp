@@ -1,0 +1,279 @@
+#include "layers/VekCustomLayer.h"
+
+#include "app/SettingsLayout.h"
+#include "gfx/Bitmap32.h"
+#include "gfx/BitmapText.h"
+#include "platform/Registry.h"
+
+#include <QBrush>
+#include <QImage>
+#include <QPainter>
+#include <QPen>
+#include <QPolygonF>
+#include <QTransform>
+
+#include <algorithm>
+
+namespace {
+
+QPolygonF ToPolygonF(const TFixedPolygon& points) {
+    QPolygonF result;
+    result.reserve(qsizetype(points.size()));
+    for (const TFixedPoint& p : points)
+        result.append(QPointF(double(p.X) / kFixedOne, double(p.Y) / kFixedOne));
+    return result;
+}
+
+// The caption's gradient as a one-pixel-wide pattern, tiled over the strip.
+QImage GradientPattern(const TPanelFrame& frame, TColor32 colour) {
+    const std::vector<std::uint8_t> alphas = CaptionGradientAlphas(frame, AlphaOf(colour));
+    QImage pattern(1, int(alphas.size()), QImage::Format_ARGB32);
+    for (int row = 0; row < pattern.height(); ++row)
+        pattern.setPixel(0, row, WithAlpha(colour, alphas[std::size_t(row)]));
+    return pattern;
+}
+
+} // namespace
+
+TVekCustomControlLayer::TVekCustomControlLayer(TLayerCollection& collection)
+    : TCustomLayer(collection), DragPoint(-1, -1) {
+    SetMouseEvents(true);
+}
+
+void TVekCustomControlLayer::SetCaptionFont(const QFont& font) {
+    m_captionFont = font;
+    InvalidateCaptionStrip();
+}
+
+void TVekCustomControlLayer::SetCaptionFontColor(TColor32 colour) {
+    m_captionFontColor = colour;
+    InvalidateCaptionStrip();
+}
+
+int TVekCustomControlLayer::Left() const {
+    return RoundToInt(Location.Left);
+}
+
+int TVekCustomControlLayer::Top() const {
+    return RoundToInt(Location.Top);
+}
+
+int TVekCustomControlLayer::Width() const {
+    return RoundToInt(double(Location.Right - Location.Left));
+}
+
+int TVekCustomControlLayer::Height() const {
+    return RoundToInt(double(Location.Bottom - Location.Top));
+}
+
+void TVekCustomControlLayer::SetLeft(int x) {
+    const TRect old = Area();
+    const float w = Location.Right - Location.Left;
+    Location.Left = float(x);
+    Location.Right = float(x) + w;
+    InvalidateMove(old);
+}
+
+void TVekCustomControlLayer::SetTop(int y) {
+    const TRect old = Area();
+    const float h = Location.Bottom - Location.Top;
+    Location.Top = float(y);
+    Location.Bottom = float(y) + h;
+    InvalidateMove(old);
+}
+
+void TVekCustomControlLayer::SetWidth(int w) {
+    const TRect old = Area();
+    Location.Right = Location.Left + float(std::max(w, MinWidth));
+    if (Area() != old) Changed(Union(old, Area()));
+}
+
+void TVekCustomControlLayer::SetHeight(int h) {
+    const TRect old = Area();
+    Location.Bottom = Location.Top + float(std::max(h, MinHeight));
+    if (Area() != old) Changed(Union(old, Area()));
+}
+
+void TVekCustomControlLayer::SetCaption(const QString& text) {
+    if (text == Caption) return;
+    Caption = text;
+    if (ShowCaption) InvalidateCaptionStrip();
+}
+
+TPanelFrame TVekCustomControlLayer::Frame() const {
+    return {BorderWidth, CaptionHeight, ShowCaption, ShowBorder};
+}
+
+TRect TVekCustomControlLayer::ClientRect() const {
+    return ::ClientRect(Location, Frame());
+}
+
+THitZone TVekCustomControlLayer::HitZone(int x, int y) const {
+    return ::HitZone(Location, Frame(), x, y);
+}
+
+TRect TVekCustomControlLayer::Area() const {
+    return OutsideRect(Location);
+}
+
+bool TVekCustomControlLayer::HitTest(int x, int y) {
+    return MouseEvents() && Visible() && Area().Contains(x, y);
+}
+
+void TVekCustomControlLayer::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+    TCustomLayer::MouseDown(button, shift, x, y);
+    if ((shift & ssDouble) != 0 && CloseOnDoubleClick) {
+        // Hiding repaints the panel's area and releases the pointer.
+        SetVisible(false);
+        if (OnClose) OnClose(*this);
+        return;
+    }
+    if (ButtonDown) return;
+    DragZone = HitZone(x, y);
+    ButtonDown = DragZone != THitZone::hzNone;
+    const bool drags =
+        (Movable && DragZone == THitZone::hzCaption) || (Resizable && IsSizingZone(DragZone));
+    DragPoint = drags ? QPoint(x, y) : QPoint(-1, -1);
+}
+
+void TVekCustomControlLayer::MouseMove(TShiftState shift, int x, int y) {
+    TCustomLayer::MouseMove(shift, x, y);
+    if (!ButtonDown) {
+        Qt::CursorShape shape = Qt::ArrowCursor;
+        if (Resizable) {
+            switch (HitZone(x, y)) {
+            case THitZone::hzTopLeft:
+            case THitZone::hzBottomRight:
+                shape = Qt::SizeFDiagCursor;
+                break;
+            case THitZone::hzTop:
+            case THitZone::hzBottom:
+                shape = Qt::SizeVerCursor;
+                break;
+            case THitZone::hzTopRight:
+            case THitZone::hzBottomLeft:
+                shape = Qt::SizeBDiagCursor;
+                break;
+            case THitZone::hzRight:
+            case THitZone::hzLeft:
+                shape = Qt::SizeHorCursor;
+                break;
+            default:
+                break;
+            }
+        }
+        SetScreenCursor(shape);
+        return;
+    }
+    const TRect old = Area();
+    const std::optional<TPanelLocation> moved =
+        DragStep(Location, DragZone, {Movable, Resizable, MinWidth, MinHeight}, DragPoint.x(),
+                 DragPoint.y(), x, y);
+    if (!moved) return;
+    Location = *moved;
+    if (Area() != old) Changed(Union(old, Area()));
+    DragPoint = QPoint(x, y);
+}
+
+void TVekCustomControlLayer::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+    TCustomLayer::MouseUp(button, shift, x, y);
+    DragPoint = QPoint(-1, -1);
+    DragZone = THitZone::hzNone;
+    ButtonDown = false;
+    if (button == TMouseButton::mbRight && OnContextMenu) OnContextMenu(x, y);
+}
+
+void TVekCustomControlLayer::Paint(TBitmap32& buffer) {
+    const TRect clip = buffer.ClipRect();
+    if (!Visible() || Intersect(NearestRect(Location), clip).IsEmpty()) return;
+    PaintFrame(buffer, Location);
+    PaintContent(buffer, ClientArea(Location, Frame()));
+    buffer.SetClipRect(clip);
+}
+
+void TVekCustomControlLayer::PaintContent(TBitmap32&, const TPanelLocation&) {}
+
+void TVekCustomControlLayer::PaintFrame(TBitmap32& buffer, const TPanelLocation& r) {
+    const TRect savedClip = buffer.ClipRect();
+    buffer.SetClipRect(Intersect(savedClip, NearestRect(r)));
+    const TRect clip = buffer.ClipRect();
+    if (!clip.IsEmpty()) {
+        QImage view = buffer.ImageView();
+        QPainter painter(&view);
+        painter.setClipRect(clip.Left, clip.Top, clip.Width(), clip.Height());
+        painter.setRenderHint(QPainter::Antialiasing);
+
+        // Fills take the points as pixel edges, so the caption strip is exactly as
+        // many rows high as its gradient; the one-pixel outline runs through pixel
+        // centres, so it covers the body's last column and row.
+        const QPolygonF body = ToPolygonF(RoundCorners(BodyOutline(r), kFixedOne));
+        painter.setPen(Qt::NoPen);
+        if (AlphaOf(FillColor) != 0) {
+            painter.setBrush(QColor::fromRgba(FillColor));
+            painter.drawPolygon(body, Qt::WindingFill);
+        }
+        if (ShowBorder && AlphaOf(OutlineColor) != 0) {
+            painter.setBrush(Qt::NoBrush);
+            painter.setPen(QPen(QColor::fromRgba(OutlineColor), 1.0));
+            painter.drawPolygon(body.translated(0.5, 0.5));
+            painter.setPen(Qt::NoPen);
+        }
+
+        if (ShowCaption) {
+            const QImage pattern = GradientPattern(Frame(), CaptionColor);
+            if (!pattern.isNull()) {
+                QBrush gradient(pattern);
+                gradient.setTransform(QTransform::fromTranslate(0, CaptionTop(r)));
+                painter.setBrush(gradient);
+                painter.drawPolygon(ToPolygonF(RoundCorners(CaptionOutline(r, Frame()), kFixedOne)),
+                                    Qt::WindingFill);
+            }
+        }
+        painter.end();
+        buffer.Changed();
+
+        // The caption text is drawn even without the caption bar.
+        if (!Caption.isEmpty()) {
+            const int h = TextExtent(m_captionFont, Caption).height();
+            TextOut(buffer, RoundToInt(r.Left) + 5, RoundToInt(r.Top) + (CaptionHeight - h) / 2,
+                    Caption, m_captionFont, WithAlpha(m_captionFontColor, 230));
+        }
+    }
+    buffer.SetClipRect(savedClip);
+}
+
+void TVekCustomControlLayer::SaveSettings(TRegRoot root, const QString& keyPath) {
+    TRegistry reg(root);
+    if (!reg.OpenKey(keyPath, true)) return;
+    reg.WriteFloat(layout::kPanelLeft, Location.Left);
+    reg.WriteFloat(layout::kPanelRight, Location.Right);
+    reg.WriteFloat(layout::kPanelBottom, Location.Bottom);
+    reg.WriteFloat(layout::kPanelTop, Location.Top);
+    reg.CloseKey();
+}
+
+void TVekCustomControlLayer::LoadSettings(TRegRoot root, const QString& keyPath) {
+    TRegistry reg(root);
+    if (reg.OpenKey(keyPath, true)) {
+        const auto read = [&](const char* name, float& side) {
+            if (const std::optional<double> v = reg.ReadFloat(name)) side = float(*v);
+        };
+        read(layout::kPanelLeft, Location.Left);
+        read(layout::kPanelRight, Location.Right);
+        read(layout::kPanelBottom, Location.Bottom);
+        read(layout::kPanelTop, Location.Top);
+    }
+    Changed(Area());
+}
+
+void TVekCustomControlLayer::InvalidateCaptionStrip() {
+    TRect strip = Area();
+    strip.Bottom = strip.Top + 2 * BorderWidth + CaptionHeight;
+    Changed(strip);
+}
+
+void TVekCustomControlLayer::InvalidateMove(const TRect& old) {
+    if (Area() == old) return;
+    Changed(old);
+    Changed(Area());
+}
