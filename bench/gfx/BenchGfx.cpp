@@ -6,6 +6,7 @@
 //   Zoom250/*       the visible 1920 x 1080 window of a 1000 x 700 picture at 250 %
 //                   (QPainter's smooth-transform drawing of that window is the baseline)
 //   BlendEx         one 1920 x 1080 frame (memcpy of the frame is the baseline)
+#include "PhotoPattern.h"
 #include "gfx/Bitmap32.h"
 #include "gfx/BlendOps.h"
 #include "gfx/Transform.h"
@@ -22,18 +23,9 @@
 
 namespace {
 
-// A photo-like picture: smooth gradients with some fine detail.
 TBitmap32 MakePhoto(int w, int h) {
-    TBitmap32 b(w, h);
-    for (int y = 0; y < h; ++y) {
-        TColor32* row = b.ScanLine(y);
-        for (int x = 0; x < w; ++x) {
-            const int r = (x * 255 / w + ((x ^ y) & 15)) & 0xFF;
-            const int g = (y * 255 / h + ((x * 7 + y * 3) & 31)) & 0xFF;
-            const int bl = int(128 + 100 * std::sin(x * 0.01) * std::cos(y * 0.013)) & 0xFF;
-            row[x] = Color32(r, g, bl);
-        }
-    }
+    TBitmap32 b;
+    FillPhotoPattern(b, w, h);
     return b;
 }
 

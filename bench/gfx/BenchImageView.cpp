@@ -7,6 +7,7 @@
 //   Repaint/WheelNotch  a full repaint after one wheel notch changed the scale, so the
 //                       visible picture is resampled anew (baseline: Qt's smooth scaling
 //                       of the whole photo to the same size)
+#include "PhotoPattern.h"
 #include "gfx/ImgView32Widget.h"
 #include "gfx/Transform.h"
 
@@ -23,19 +24,6 @@ namespace {
 constexpr int kViewW = 1920, kViewH = 1080;
 constexpr int kPhotoW = 6000, kPhotoH = 4000;
 
-void FillPhoto(TBitmap32& b) {
-    b.SetSize(kPhotoW, kPhotoH);
-    for (int y = 0; y < kPhotoH; ++y) {
-        TColor32* row = b.ScanLine(y);
-        for (int x = 0; x < kPhotoW; ++x) {
-            const int r = (x * 255 / kPhotoW + ((x ^ y) & 15)) & 0xFF;
-            const int g = (y * 255 / kPhotoH + ((x * 7 + y * 3) & 31)) & 0xFF;
-            const int bl = int(128 + 100 * std::sin(x * 0.01) * std::cos(y * 0.013)) & 0xFF;
-            row[x] = Color32(r, g, bl);
-        }
-    }
-}
-
 struct TViewFixture {
     TImgView32 View;
     QImage Target{kViewW, kViewH, QImage::Format_RGB32};
@@ -43,7 +31,7 @@ struct TViewFixture {
 
     TViewFixture() {
         View.resize(kViewW, kViewH);
-        FillPhoto(View.Bitmap);
+        FillPhotoPattern(View.Bitmap, kPhotoW, kPhotoH);
         View.Bitmap.Resampler = TResamplerKind::Linear;
         View.Bitmap.DrawMode = TDrawMode::dmBlend;
         View.OnPaintStage = [this](TImgView32& view, TBitmap32& buffer, int stage) {
