@@ -1,7 +1,5 @@
 #include "gfx/ImgView32Widget.h"
 
-#include "gfx/Resampler.h"
-
 #include <QImage>
 #include <QMouseEvent>
 #include <QPaintEvent>

@@ -75,6 +75,12 @@ QString DialogFilter() {
     return filters.join(QStringLiteral(";;"));
 }
 
+// The screen's free area, which the stored defaults are measured against.
+QRect AvailableScreen() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
 TShiftState ShiftOf(Qt::KeyboardModifiers m) {
     TShiftState s = 0;
     if (m & Qt::ShiftModifier) s |= ssShift;
@@ -137,7 +143,6 @@ void TMainForm::FormCreate() {
     ImgView32->OnMouseUp = [this](TImgView32&, TMouseButton b, TShiftState s, int x, int y) {
         ImgView32MouseUp(b, s, x, y);
     };
-    ImgView32->OnResize = [this](TImgView32& view) { view.Invalidate(); };
 
     VekImageLoaderPro.SetPriority(TThreadPriority::tpHighest);
     VekImageLoaderPro.OnStart = [this](TVekImageLoaderPro&, const QString& name) {
@@ -244,9 +249,7 @@ void TMainForm::ApplyShortcuts(const TDialogStoreValues& v) {
 }
 
 void TMainForm::LoadViewerSettings() {
-    const QRect screen = QGuiApplication::primaryScreen()
-                             ? QGuiApplication::primaryScreen()->availableGeometry()
-                             : QRect(0, 0, 1024, 768);
+    const QRect screen = AvailableScreen();
     const TViewerStoreValues v = TViewerStoreValues::Load(screen.width(), screen.height());
     resize(std::max(v.Width, 100), std::max(v.Height, 100));
     move(v.Left, v.Top);
@@ -261,9 +264,7 @@ void TMainForm::LoadViewerSettings() {
 }
 
 void TMainForm::SaveViewerSettings() {
-    const QRect screen = QGuiApplication::primaryScreen()
-                             ? QGuiApplication::primaryScreen()->availableGeometry()
-                             : QRect(0, 0, 1024, 768);
+    const QRect screen = AvailableScreen();
     TViewerStoreValues v = TViewerStoreValues::Defaults(screen.width(), screen.height());
     const QRect normal = isMaximized() ? normalGeometry() : geometry();
     v.Left = normal.x();
