@@ -2,41 +2,26 @@
 
 #include "app/SettingsLayout.h"
 #include "gfx/Bitmap32.h"
-#include "gfx/BitmapText.h"
+#include "layers/LayerPaint.h"
 #include "platform/Registry.h"
-
-#include <QBrush>
-#include <QImage>
-#include <QPainter>
-#include <QPen>
-#include <QPolygonF>
-#include <QTransform>
 
 #include <algorithm>
 
 namespace {
 
-QPolygonF ToPolygonF(const TFixedPolygon& points) {
-    QPolygonF result;
-    result.reserve(qsizetype(points.size()));
-    for (const TFixedPoint& p : points)
-        result.append(QPointF(double(p.X) / kFixedOne, double(p.Y) / kFixedOne));
-    return result;
-}
-
 // The caption's gradient as a one-pixel-wide pattern, tiled over the strip.
-QImage GradientPattern(const TPanelFrame& frame, TColor32 colour) {
+TBitmap32 GradientPattern(const TPanelFrame& frame, TColor32 colour) {
     const std::vector<std::uint8_t> alphas = CaptionGradientAlphas(frame, AlphaOf(colour));
-    QImage pattern(1, int(alphas.size()), QImage::Format_ARGB32);
-    for (int row = 0; row < pattern.height(); ++row)
-        pattern.setPixel(0, row, WithAlpha(colour, alphas[std::size_t(row)]));
+    TBitmap32 pattern(1, int(alphas.size()));
+    for (int row = 0; row < pattern.Height(); ++row)
+        pattern.SetPixel(0, row, WithAlpha(colour, alphas[std::size_t(row)]));
     return pattern;
 }
 
 } // namespace
 
 TVekCustomControlLayer::TVekCustomControlLayer(TLayerCollection& collection)
-    : TCustomLayer(collection), DragPoint(-1, -1) {
+    : TCustomLayer(collection), DragPoint(-1, -1), m_captionFont(LayerFont(8)) {
     SetMouseEvents(true);
 }
 
@@ -196,47 +181,21 @@ void TVekCustomControlLayer::PaintContent(TBitmap32&, const TPanelLocation&) {}
 void TVekCustomControlLayer::PaintFrame(TBitmap32& buffer, const TPanelLocation& r) {
     const TRect savedClip = buffer.ClipRect();
     buffer.SetClipRect(Intersect(savedClip, NearestRect(r)));
-    const TRect clip = buffer.ClipRect();
-    if (!clip.IsEmpty()) {
-        QImage view = buffer.ImageView();
-        QPainter painter(&view);
-        painter.setClipRect(clip.Left, clip.Top, clip.Width(), clip.Height());
-        painter.setRenderHint(QPainter::Antialiasing);
-
+    if (!buffer.ClipRect().IsEmpty()) {
         // Fills take the points as pixel edges, so the caption strip is exactly as
         // many rows high as its gradient; the one-pixel outline runs through pixel
         // centres, so it covers the body's last column and row.
-        const QPolygonF body = ToPolygonF(RoundCorners(BodyOutline(r), kFixedOne));
-        painter.setPen(Qt::NoPen);
-        if (AlphaOf(FillColor) != 0) {
-            painter.setBrush(QColor::fromRgba(FillColor));
-            painter.drawPolygon(body, Qt::WindingFill);
-        }
-        if (ShowBorder && AlphaOf(OutlineColor) != 0) {
-            painter.setBrush(Qt::NoBrush);
-            painter.setPen(QPen(QColor::fromRgba(OutlineColor), 1.0));
-            painter.drawPolygon(body.translated(0.5, 0.5));
-            painter.setPen(Qt::NoPen);
-        }
-
-        if (ShowCaption) {
-            const QImage pattern = GradientPattern(Frame(), CaptionColor);
-            if (!pattern.isNull()) {
-                QBrush gradient(pattern);
-                gradient.setTransform(QTransform::fromTranslate(0, CaptionTop(r)));
-                painter.setBrush(gradient);
-                painter.drawPolygon(ToPolygonF(RoundCorners(CaptionOutline(r, Frame()), kFixedOne)),
-                                    Qt::WindingFill);
-            }
-        }
-        painter.end();
-        buffer.Changed();
-
+        const TFixedPolygon body = RoundCorners(BodyOutline(r), kFixedOne);
+        PolygonFS(buffer, body, FillColor);
+        if (ShowBorder) PolylineFS(buffer, body, OutlineColor);
+        if (ShowCaption)
+            PolygonPatternFS(buffer, RoundCorners(CaptionOutline(r, Frame()), kFixedOne),
+                             GradientPattern(Frame(), CaptionColor), 0, CaptionTop(r));
         // The caption text is drawn even without the caption bar.
         if (!Caption.isEmpty()) {
-            const int h = TextExtent(m_captionFont, Caption).height();
-            TextOut(buffer, RoundToInt(r.Left) + 5, RoundToInt(r.Top) + (CaptionHeight - h) / 2,
-                    Caption, m_captionFont, WithAlpha(m_captionFontColor, 230));
+            const int h = TextSize(m_captionFont, Caption).height();
+            RenderText(buffer, RoundToInt(r.Left) + 5, RoundToInt(r.Top) + (CaptionHeight - h) / 2,
+                       Caption, m_captionFont, WithAlpha(m_captionFontColor, 230), 2);
         }
     }
     buffer.SetClipRect(savedClip);
