@@ -30,8 +30,10 @@ run: samples
 	    scripts/screenshot $(RELEASE_DIR)/pictrel screenshots/pictrel.png /view "samples/$$first"; \
 	fi
 
+# The viewer on the first sample with the information panel, the histogram and the
+# toolbar turned on as a user would (private settings, under Xvfb).
 screenshot: samples
-	@scripts/screenshot $(RELEASE_DIR)/pictrel screenshots/pictrel.png /view "samples/$$(ls samples | head -n 1)"
+	@scripts/screenshot-panels $(RELEASE_DIR)/pictrel screenshots/pictrel.png "samples/$$(ls samples | head -n 1)"
 
 # Builds with AddressSanitizer and UndefinedBehaviorSanitizer, checks formatting,
 # runs every test on the offscreen platform.

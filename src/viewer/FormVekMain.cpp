@@ -3,6 +3,7 @@
 #include "app/AppContext.h"
 #include "app/FileHelpers.h"
 #include "app/SettingsLayout.h"
+#include "app/VekThreadedMethod.h"
 #include "app/ViewerStoreValues.h"
 #include "authoring/CurrentSlideshow.h"
 #include "authoring/VekSettingsFile.h"
@@ -10,6 +11,10 @@
 #include "gfx/BitmapText.h"
 #include "gfx/ImgView32Widget.h"
 #include "gfx/Resampler.h"
+#include "layers/VekAdditionalLayers.h"
+#include "layers/VekEditLayer.h"
+#include "layers/VekHistogramLayer.h"
+#include "layers/VekStringListLayer.h"
 #include "loading/ImageFilter.h"
 #include "loading/ShellThumbnail.h"
 #include "platform/Registry.h"
@@ -175,10 +180,15 @@ void TMainForm::FormCreate() {
     m_viewFont.setPointSizeF(10);
 
     CreateActions();
+    LoadIcons();
+    CreatePanelMenus();
     FileIndex = 0;
+    CreatePanels();
     LoadViewerSettings();
+    CreateToolbars();
     RotateAngles.LoadFromFile(DataFolder() + QStringLiteral("RotateAngles"));
     UpdateToolbar();
+    UpdatePanels();
 }
 
 void TMainForm::CreateActions() {
@@ -221,6 +231,11 @@ void TMainForm::CreateActions() {
     connect(DeleteAction, &QAction::triggered, this, &TMainForm::DeleteShownFile);
     ExitAction = new QAction(QStringLiteral("Exit"), this);
     connect(ExitAction, &QAction::triggered, this, &QWidget::close);
+    SlideShowAction = new QAction(QStringLiteral("Start slideshow"), this);
+    WizardSlideShowAction = new QAction(QStringLiteral("Start wizard"), this);
+    SettingsAction = new QAction(QStringLiteral("Pictrel settings"), this);
+    for (QAction* a : {SlideShowAction, WizardSlideShowAction, SettingsAction})
+        a->setEnabled(false);
 
     DialogValues = TDialogStoreValues::Load();
     ApplyShortcuts(DialogValues);
@@ -261,6 +276,7 @@ void TMainForm::LoadViewerSettings() {
     SimpleWidth = v.SimpleWidth;
     SimpleHeight = v.SimpleHeight;
     SimpleBlend = v.SimpleBlend;
+    LoadPanelSettings();
 }
 
 void TMainForm::SaveViewerSettings() {
@@ -280,6 +296,7 @@ void TMainForm::SaveViewerSettings() {
     for (int i = 0; i < layout::kPanelCount; ++i)
         v.LayerVisible[std::size_t(i)] = ShowPanels[std::size_t(i)];
     v.Save();
+    SavePanelSettings();
 }
 
 // ---- opening ---------------------------------------------------------------------
@@ -356,16 +373,22 @@ void TMainForm::VekImageLoaderProStart(const QString& fileName) {
     // A new load replaces whatever the loader held, a finished prefetch included.
     PrefetchDone = false;
     PrefetchFailed = false;
-    if (ShowOnLoad) {
-        LoadFailed = false;
-        ImageLoaded = false;
-        VekMultipageBitmap.Stop();
-        ProgressThumbnail.Delete();
-        if (FileSizeOf(fileName) > kLargeFileSize &&
-            ShellThumbnail(fileName, ProgressThumbnail, kProgressThumbnailSize, clBlack32,
-                           kProgressThumbnailSize))
-            TurnQuarter(ProgressThumbnail, RotateAngles.Angle(fileName));
+    if (!ShowOnLoad) return;
+    LoadFailed = false;
+    ImageLoaded = false;
+    VekMultipageBitmap.Stop();
+    ProgressPanel->SetText(QFileInfo(fileName).fileName());
+    ProgressPanel->SetPosition(0);
+    if (SimpleMode || FileSizeOf(fileName) <= kLargeFileSize) return;
+    TBitmap32 thumbnail;
+    if (ShellThumbnail(fileName, thumbnail, kProgressThumbnailSize, clBlack32,
+                       kProgressThumbnailSize)) {
+        TurnQuarter(thumbnail, RotateAngles.Angle(fileName));
+        ProgressPanel->SetThumbnail(thumbnail);
+    } else {
+        ProgressPanel->SetThumbnail(TBitmap32());
     }
+    ProgressPanel->Start();
 }
 
 void TMainForm::VekImageLoaderProSucces() {
@@ -393,7 +416,7 @@ void TMainForm::VekImageLoaderProError() {
 }
 
 void TMainForm::ShowLoadedImage() {
-    ProgressThumbnail.Delete();
+    ProgressPanel->Stop();
     ShownHasAlpha = VekImageLoaderPro.HasAlpha();
     m_shownFile = VekImageLoaderPro.FileName();
     Trace("shown", m_shownFile);
@@ -420,6 +443,15 @@ void TMainForm::ShowLoadedImage() {
     ImgView32->Model().SetOverSize(TViewerZoom::ScrollMargin(picture.Width(), picture.Height()));
     SetCaption(m_shownFile);
     Zoom.RotationAngle = RotateAngles.Angle(m_shownFile);
+    if (!SimpleMode) {
+        ExifPanel->SetLines(VekImageLoaderPro.ExifList());
+        IptcPanel->SetLines(VekImageLoaderPro.IptcList());
+        XmpPanel->SetLines(VekImageLoaderPro.XmpList());
+        GeoTiffPanel->SetLines(VekImageLoaderPro.GeoTiffList());
+        InfoPanel->SetLines(VekImageLoaderPro.InfoList());
+        m_histogramStale = true;
+    }
+    UpdatePanels();
     ImgView32->Invalidate();
     ImgView32->EndUpdate();
 
@@ -442,8 +474,8 @@ void TMainForm::ShowLoadedImage() {
 }
 
 void TMainForm::ShowLoadError() {
-    ProgressThumbnail.Delete();
     PagesToolbarVisible = false;
+    PagesToolbar->SetVisible(false);
     ShownHasAlpha = false;
     m_shownFile = VekImageLoaderPro.FileName();
     Trace("failed", m_shownFile);
@@ -454,9 +486,11 @@ void TMainForm::ShowLoadError() {
     VekMultipageBitmap.Clear();
     ImgView32->Bitmap.Delete();
     SetCaption(m_shownFile);
+    ClearPanels();
     LoadFailed = true;
     ErrorText = QStringLiteral("Can't open image");
     ImgView32->Invalidate();
+    ProgressPanel->Stop();
     UpdateToolbar();
 }
 
@@ -555,6 +589,7 @@ void TMainForm::DeleteShownFile() {
         m_shownFile.clear();
         PagesToolbarVisible = false;
         setWindowTitle(QStringLiteral("Pictrel"));
+        ClearPanels();
         ImgView32->Invalidate();
         UpdateToolbar();
     } else {
@@ -582,6 +617,7 @@ void TMainForm::DropFiles(const QStringList& names) {
     VekMultipageBitmap.Clear();
     ImgView32->Bitmap.Delete();
     VekImageLoaderPro.Cancel();
+    ClearPanels();
     if (TVekSettingsFile* slideshow = CurrentSlideshow()) slideshow->ImageList = names;
     FileList.clear();
     FileIndex = -1;
@@ -678,6 +714,10 @@ void TMainForm::UpdatePageButtons() {
     PageLabel = QString::number(index + 1);
     PrevPageAction->setEnabled(PagesToolbarVisible && index > 0);
     NextPageAction->setEnabled(PagesToolbarVisible && index < VekMultipageBitmap.FrameCount() - 1);
+    PageNumberLabel->SetCaption(PageLabel);
+    PagesToolbar->Items(0)->SetEnabled(PrevPageAction->isEnabled());
+    PagesToolbar->Items(2)->SetEnabled(NextPageAction->isEnabled());
+    PagesToolbar->SetVisible(PagesToolbarVisible && !SimpleMode);
 }
 
 void TMainForm::ShowPagesMenu() {
@@ -696,10 +736,46 @@ void TMainForm::UpdateActions() {
         a->setEnabled(ImageLoaded);
     ZoomFitAction->setEnabled(ImageLoaded && !Zoom.FitMode);
     DeleteAction->setVisible(ImageLoaded);
+    const std::pair<QAction*, layout::TPanel> shows[] = {
+        {ShowCommonInfoAction, layout::TPanel::pnInfo},
+        {ShowHistogramAction, layout::TPanel::pnHistogram},
+        {ShowExifAction, layout::TPanel::pnExif},
+        {ShowIPTCAction, layout::TPanel::pnIptc},
+        {ShowXMPAction, layout::TPanel::pnXmp},
+        {ShowGeoTiffAction, layout::TPanel::pnGeoTiff},
+        {ShowCommentAction, layout::TPanel::pnComment}};
+    for (const auto& [action, panel] : shows) {
+        action->setChecked(ShowPanels[std::size_t(panel)]);
+        bool visible = ImageLoaded;
+        if (panel == layout::TPanel::pnComment)
+            visible = visible && CommentAvailable;
+        else if (panel != layout::TPanel::pnHistogram)
+            visible =
+                visible && !static_cast<TVekMetaDataLayer*>(Panel(int(panel)))->Lines().isEmpty();
+        action->setVisible(visible);
+    }
 }
 
 void TMainForm::UpdateToolbar() {
     UpdateActions();
+    // Back, next, the separator after them and the slideshow button.
+    const bool several = FileList.size() > 1;
+    for (int i : {0, 1, 2, 9}) MainToolbar->Items(i)->SetVisible(several);
+    // Fit, actual size and the two turns.
+    for (int i : {3, 4, 6, 7}) MainToolbar->Items(i)->SetEnabled(ImageLoaded);
+    // The commands of windows still to come stay grey.
+    for (int i : {9, 10, 12}) MainToolbar->Items(i)->SetEnabled(false);
+    PagesToolbar->SetVisible(PagesToolbarVisible && !SimpleMode);
+}
+
+void TMainForm::ClearPanels() {
+    for (TVekMetaDataLayer* panel :
+         {ExifPanel.get(), IptcPanel.get(), XmpPanel.get(), GeoTiffPanel.get(), InfoPanel.get()})
+        panel->ClearLines();
+    CommentPanel->SetText(QString());
+    HistogramPanel->Analyze(nullptr);
+    m_histogramStale = true;
+    UpdatePanels();
 }
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {
@@ -795,7 +871,12 @@ void TMainForm::ImgView32MouseMove(TShiftState shift, int x, int y) {
     ImgView32->Invalidate();
 }
 
-void TMainForm::ImgView32MouseUp(TMouseButton, TShiftState, int, int) {
+void TMainForm::ImgView32MouseUp(TMouseButton button, TShiftState, int x, int y) {
+    if (button == TMouseButton::mbRight && !SimpleMode) {
+        UpdateActions();
+        PopupAt(ImageTBXPopupMenu, x, y);
+        return;
+    }
     m_panning = false;
     if (!ImageLoaded) return;
     ImgView32->unsetCursor();

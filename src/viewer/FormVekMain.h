@@ -15,15 +15,28 @@
 #include <QThreadPool>
 #include <QWidget>
 
+#include <QIcon>
+
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QAction;
 class QMenu;
 class TAppContext;
+class TColorLayer;
 class TImgView32;
+class TProgressbarLayer;
+class TTlItem;
+class TTlLabel;
+class TToolbarLayer;
+class TVekCustomControlLayer;
+class TVekEditLayer;
+class TVekHistogramLayer;
+class TVekMetaDataLayer;
+class TVekThreadedMethod;
 
 // The image viewer window: one picture in a layered view, decoded off the GUI thread
 // by the window's own loader, stepped through the images of its folder with one
@@ -52,6 +65,36 @@ public:
     TThreadedTimer OpenViewerTimer;
     TThreadedTimer CacheTimer;
     QMenu* PagesPopupMenu = nullptr;
+    // The picture's menu (right button over the picture) and one menu per panel.
+    QMenu* ImageTBXPopupMenu = nullptr;
+    QMenu* HistogramTBXPopupMenu = nullptr;
+    QMenu* CommentTBXPopupMenu = nullptr;
+    QMenu* ExifTBXPopupMenu = nullptr;
+    QMenu* IptcTBXPopupMenu = nullptr;
+    QMenu* XmpTBXPopupMenu = nullptr;
+    QMenu* GeoTiffTBXPopupMenu = nullptr;
+    QMenu* CommonInfoTBXPopupMenu = nullptr;
+    // Menu icons by their index in the icon name list, loaded on a worker at start-up
+    // (null icons until then); the histogram menu's four colour swatches.
+    std::vector<QIcon> TBXImageList;
+    std::array<QIcon, 4> ColorsTBXImageList;
+
+    // The layers over the picture, in the view's paint order. Declared after the
+    // components they call, so they go first.
+    std::unique_ptr<TVekEditLayer> CommentPanel;
+    std::unique_ptr<TVekHistogramLayer> HistogramPanel;
+    std::unique_ptr<TVekMetaDataLayer> ExifPanel;
+    std::unique_ptr<TVekMetaDataLayer> IptcPanel;
+    std::unique_ptr<TVekMetaDataLayer> XmpPanel;
+    std::unique_ptr<TVekMetaDataLayer> GeoTiffPanel;
+    std::unique_ptr<TVekMetaDataLayer> InfoPanel;
+    std::unique_ptr<TColorLayer> TintLayer;
+    std::unique_ptr<TProgressbarLayer> ProgressPanel;
+    std::unique_ptr<TToolbarLayer> MainToolbar;
+    std::unique_ptr<TToolbarLayer> PagesToolbar;
+    // The page number between the page toolbar's buttons.
+    TTlLabel* PageNumberLabel = nullptr;
+    std::unique_ptr<TVekThreadedMethod> LoadIconsVekThreadedMethod;
 
     QAction* OpenAction = nullptr;
     QAction* PreviousAction = nullptr;
@@ -66,6 +109,21 @@ public:
     QAction* NextPageAction = nullptr;
     QAction* DeleteAction = nullptr;
     QAction* ExitAction = nullptr;
+    // Their windows come later; until then these stay disabled.
+    QAction* SlideShowAction = nullptr;
+    QAction* WizardSlideShowAction = nullptr;
+    QAction* SettingsAction = nullptr;
+    QAction* ShowCommonInfoAction = nullptr;
+    QAction* ShowCommentAction = nullptr;
+    QAction* ShowHistogramAction = nullptr;
+    QAction* ShowExifAction = nullptr;
+    QAction* ShowIPTCAction = nullptr;
+    QAction* ShowXMPAction = nullptr;
+    QAction* ShowGeoTiffAction = nullptr;
+    QAction* ShowRedHistogramAction = nullptr;
+    QAction* ShowGreenHistogramAction = nullptr;
+    QAction* ShowBlueHistoramAction = nullptr;
+    QAction* ShowIntensityHistogramAction = nullptr;
 
     // State.
     QStringList FileList;
@@ -95,13 +153,18 @@ public:
     // The pages toolbar: shown for TIFF and icon files of two or more pages.
     bool PagesToolbarVisible = false;
     QString PageLabel;
-    // A thumbnail of a large file, shown while it decodes.
-    TBitmap32 ProgressThumbnail;
 
     void OpenFile(const QString& path);
     void ShowLoadedImage();
     void ShowLoadError();
     void UpdateToolbar();
+    void UpdatePanels();
+    // Every panel's OnClose: the user no longer wants to see it.
+    void PanelClosed(TVekCustomControlLayer& panel);
+    // The panel stored under `panel`'s name (comment ... information).
+    [[nodiscard]] TVekCustomControlLayer* Panel(int panel) const;
+    // Runs the update handlers of the menu actions (the state they show).
+    void UpdateActions();
     void UpdatePageButtons();
     void ApplyShortcuts(const TDialogStoreValues& values);
     void LoadViewerSettings();
@@ -131,6 +194,7 @@ public:
     std::function<void(const QString& Message)> Warn;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
@@ -146,7 +210,16 @@ private:
 
     void FormCreate();
     void CreateActions();
-    void UpdateActions();
+    void CreatePanels();
+    void CreatePanelMenus();
+    void CreateToolbars();
+    void LoadIcons();
+    // Empties every panel (no picture is shown) and hides them.
+    void ClearPanels();
+    void LoadPanelSettings();
+    void SavePanelSettings();
+    void ChangePanelFont(TVekMetaDataLayer& panel);
+    void PopupAt(QMenu* menu, int x, int y);
     void OpenViewerTimerTimer();
     void MessageTimerTimer();
     void CacheTimerTimer();
@@ -186,6 +259,8 @@ private:
     bool m_neighbourWanted = false;
     std::uint64_t m_listGeneration = 0;
     bool m_panning = false;
+    // The histogram panel has not counted the shown picture yet.
+    bool m_histogramStale = true;
     QThreadPool m_listPool;
     TDeliveryGuard m_guard;
 };
