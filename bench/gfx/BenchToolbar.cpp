@@ -153,19 +153,27 @@ void BM_FullRepaintBaseline(benchmark::State& state) {
 
 void BM_PanelDragStep(benchmark::State& state) {
     TToolbarFixture& f = Fixture();
+    f.Panel.Location = {255, 0, 465, 115};
     f.RenderAll();
-    f.Panel.MouseDown(TMouseButton::mbLeft, ssLeft, 300, 10);
-    int x = 300, step = 1;
+    // Pressed on the caption, then moved back and forth over 400 pixels.
+    const int x0 = 300, y0 = 10;
+    f.Panel.MouseDown(TMouseButton::mbLeft, ssLeft, x0, y0);
+    if (f.Panel.DragZone != THitZone::hzCaption)
+        state.SkipWithError("the press missed the caption");
+    int x = x0, step = 1;
+    double pixels = 0, moves = 0;
     for (auto _ : state) {
-        // Back and forth over 400 pixels.
-        if (x >= 700) step = -1;
-        if (x <= 300) step = 1;
+        if (x >= x0 + 400) step = -1;
+        if (x <= x0) step = 1;
         x += step;
-        f.Panel.MouseMove(ssLeft, x, 10 + (x & 7));
+        f.Panel.MouseMove(ssLeft, x, y0 + (x & 7));
+        pixels += f.Dirty.Width() * f.Dirty.Height();
+        ++moves;
         f.RenderDirty();
     }
-    f.Panel.MouseUp(TMouseButton::mbLeft, 0, x, 10);
+    f.Panel.MouseUp(TMouseButton::mbLeft, 0, x, y0);
     f.RenderDirty();
+    state.counters["repaint_px"] = moves ? pixels / moves : 0.0;
 }
 
 BENCHMARK(BM_PanelDragStep)->Name("Panel/DragStep")->Unit(benchmark::kMillisecond);

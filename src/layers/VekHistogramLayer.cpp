@@ -15,6 +15,10 @@
 #include <system_error>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // A bin of this value holds 1/3000 of the pixels: enough for a channel to count as
@@ -41,6 +45,26 @@ inline void Add(std::uint32_t (&bins)[chCount][256], TColor32 c) {
     ++bins[chGray][HistogramIntensity(r, g, b)];
 }
 
+#if defined(__SSE2__)
+// The intensities of eight pixels at once: the weighted sum plus 50 stays below
+// 2^15 in 16-bit lanes, and (s x 5243) >> 19 equals s / 100 for every s up to 25600.
+inline void Intensities8(const TColor32* pixels, std::uint16_t* out) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 4));
+    const __m128i mask = _mm_set1_epi32(0xFF);
+    const auto channel = [&](int shift) {
+        return _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(lo, shift), mask),
+                               _mm_and_si128(_mm_srli_epi32(hi, shift), mask));
+    };
+    const __m128i sum = _mm_add_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(channel(16), _mm_set1_epi16(30)),
+                      _mm_mullo_epi16(channel(8), _mm_set1_epi16(59))),
+        _mm_add_epi16(_mm_mullo_epi16(channel(0), _mm_set1_epi16(11)), _mm_set1_epi16(50)));
+    const __m128i quotient = _mm_srli_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(5243)), 3);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), quotient);
+}
+#endif
+
 // Counts rows [first, last) into `tally`; false when a stop was requested (looked
 // at before each row: a row takes microseconds, a check per pixel would cost more
 // than the count of that pixel).
@@ -51,6 +75,20 @@ bool CountRows(const THistogramPixels& pixels, int first, int last, const std::a
         if (stop.load(std::memory_order_relaxed)) return false;
         const TColor32* row = pixels.Bits() + std::size_t(y) * std::size_t(w);
         int x = 0;
+#if defined(__SSE2__)
+        for (; x + 7 < w; x += 8) {
+            std::uint16_t gray[8];
+            Intensities8(row + x, gray);
+            for (int i = 0; i < 8; ++i) {
+                std::uint32_t(&bins)[chCount][256] = tally.Bins[i & 1];
+                const TColor32 c = row[x + i];
+                ++bins[chRed][(c >> 16) & 0xFF];
+                ++bins[chGreen][(c >> 8) & 0xFF];
+                ++bins[chBlue][c & 0xFF];
+                ++bins[chGray][gray[i]];
+            }
+        }
+#endif
         for (; x + 1 < w; x += 2) {
             Add(tally.Bins[0], row[x]);
             Add(tally.Bins[1], row[x + 1]);
