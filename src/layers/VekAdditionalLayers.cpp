@@ -548,6 +548,10 @@ TRect TProgressbarLayer::PanelRect() const {
         width = thumbW * 2 + 28;
     else
         width = thumbW + tw + 28;
+    // The text starts 20 pixels after the thumbnail and the clock sits 28 pixels in
+    // from the right: a wide text (or one beside no thumbnail) would run under the
+    // clock, so the box keeps 8 pixels between them.
+    if (!m_text.isEmpty()) width = std::max(width, thumbW + 20 + tw + 8 + kClockSize + 2);
     const int height = thumbH >= th ? thumbH + 16 : th;
     const TRect v = TCustomLayer::Area();
     const int left = RoundInt(v.Left + (v.Right - v.Left) / 2.0 - width / 2.0);

@@ -544,7 +544,7 @@ struct TBoxCase {
     const char* Name;
     int ThumbW, ThumbH;
     const char* Text;
-    int ExtraWidth; // beyond what the thumbnail alone gives, -1: thumbnail + text + 28
+    int ExtraWidth; // beyond what the thumbnail alone gives, -1: text and clock side by side
 };
 
 class ProgressBoxTest : public ProgressFixture, public ::testing::WithParamInterface<TBoxCase> {};
@@ -555,11 +555,12 @@ TEST_P(ProgressBoxTest, Size) {
     progress.SetText(QString::fromUtf8(c.Text));
     const QFont font = LayerFont(11);
     const QSize opening = TextSize(font, QStringLiteral("Opening..."));
-    const int tw = TextSize(font, progress.Text()).width();
+    const int tw = std::max(opening.width(), TextSize(font, progress.Text()).width());
     int width = c.ThumbW + c.ExtraWidth;
     if (c.ExtraWidth < 0) {
         ASSERT_GE(tw, c.ThumbW) << "the text must be wider than the thumbnail";
-        width = c.ThumbW + tw + 28;
+        // 20 pixels before the text, 8 between it and the 26-pixel clock, 2 after.
+        width = c.ThumbW + 20 + tw + 8 + 26 + 2;
     }
     const int height = c.ThumbH >= 2 * opening.height() ? c.ThumbH + 16 : 2 * opening.height();
     const TRect box = progress.PanelRect();
@@ -575,7 +576,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TBoxCase{"ShortText", 120, 100, "a.jpg", 120 + 28},
                       TBoxCase{"LongText", 100, 80,
                                "a_rather_long_file_name_of_a_holiday_picture_0001.jpeg", -1},
-                      TBoxCase{"FlatThumbnail", 10, 10, "", 16}),
+                      TBoxCase{"FlatThumbnail", 10, 10, "", 16},
+                      TBoxCase{"NoThumbnail", 0, 0, "big.png", -1}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(ProgressFixture, ThumbnailEdgesFade) {
