@@ -780,8 +780,10 @@ void TMainForm::ClearPanels() {
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {
     // Shortcuts first, as a menu's would be; what they leave goes to the layer that
-    // took the last click.
+    // took the last click. While a comment is edited every key goes to the editor.
+    const bool editing = CommentPanel && CommentPanel->Editing();
     for (const TShortcut& s : m_shortcuts) {
+        if (editing) break;
         for (std::uint16_t k : s.Keys) {
             if (k == 0 || !ShortcutMatches(k, *event)) continue;
             if (s.Action->isEnabled() && s.Action->isVisible()) s.Action->trigger();
@@ -789,7 +791,11 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
         }
     }
     std::uint16_t key = ShortcutFromKeyEvent(*event) & 0xFF;
-    if (ImgView32->Layers.KeyDown(key, ShiftOf(event->modifiers()))) return;
+    if (ImgView32->Layers.KeyDown(key, ShiftOf(event->modifiers()))) {
+        // The characters the key typed follow, as the platform's text input gives them.
+        for (QChar c : event->text()) ImgView32->Layers.KeyPress(c);
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 

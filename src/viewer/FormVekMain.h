@@ -3,6 +3,7 @@
 #include "app/DialogStoreValues.h"
 #include "app/RotateAngleList.h"
 #include "app/ThreadedTimer.h"
+#include "app/VekFont.h"
 #include "gfx/Bitmap32.h"
 #include "gfx/Layers.h"
 #include "loading/VekImageLoaderPro.h"
@@ -21,6 +22,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -218,7 +221,8 @@ private:
     void ClearPanels();
     void LoadPanelSettings();
     void SavePanelSettings();
-    void ChangePanelFont(TVekMetaDataLayer& panel);
+    // The font dialog on `current`; none when it was cancelled.
+    std::optional<TVekFont> AskFont(const TVekFont& current);
     void PopupAt(QMenu* menu, int x, int y);
     void OpenViewerTimerTimer();
     void MessageTimerTimer();
@@ -261,6 +265,8 @@ private:
     bool m_panning = false;
     // The histogram panel has not counted the shown picture yet.
     bool m_histogramStale = true;
+    // The actions and their index in the icon name list, given their icons once loaded.
+    std::vector<std::pair<QAction*, int>> m_actionIcons;
     QThreadPool m_listPool;
     TDeliveryGuard m_guard;
 };

@@ -121,21 +121,8 @@ void TMainForm::LoadIcons() {
         TBXImageList.clear();
         for (const QImage& image : *images)
             TBXImageList.push_back(image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image)));
-        const std::pair<QAction*, int> icons[] = {{OpenAction, 0},
-                                                  {PreviousAction, 2},
-                                                  {NextAction, 3},
-                                                  {ZoomFitAction, 4},
-                                                  {ZoomRealAction, 5},
-                                                  {RotateLeftAction, 6},
-                                                  {RotateRightAction, 7},
-                                                  {SlideShowAction, 8},
-                                                  {SettingsAction, 9},
-                                                  {ExitAction, 10},
-                                                  {PrevPageAction, 12},
-                                                  {NextPageAction, 13},
-                                                  {WizardSlideShowAction, 36}};
-        for (const auto& [action, index] : icons)
-            if (action && index < int(TBXImageList.size())) action->setIcon(TBXImageList[index]);
+        for (const auto& [action, index] : m_actionIcons)
+            if (index < int(TBXImageList.size())) action->setIcon(TBXImageList[index]);
     };
     LoadIconsVekThreadedMethod->Execute();
 
@@ -238,6 +225,19 @@ void TMainForm::CreateToolbars() {
 }
 
 void TMainForm::CreatePanelMenus() {
+    m_actionIcons.insert(m_actionIcons.end(), {{OpenAction, 0},
+                                               {PreviousAction, 2},
+                                               {NextAction, 3},
+                                               {ZoomFitAction, 4},
+                                               {ZoomRealAction, 5},
+                                               {RotateLeftAction, 6},
+                                               {RotateRightAction, 7},
+                                               {SlideShowAction, 8},
+                                               {SettingsAction, 9},
+                                               {ExitAction, 10},
+                                               {PrevPageAction, 12},
+                                               {NextPageAction, 13},
+                                               {WizardSlideShowAction, 36}});
     const auto checkable = [this](const char* caption, std::function<void(bool)> toggled) {
         auto* action = new QAction(QString::fromLatin1(caption), this);
         action->setCheckable(true);
@@ -313,9 +313,30 @@ void TMainForm::CreatePanelMenus() {
         {"Paste", &TVekEditLayer::PasteFromClipboard},
         {"Delete", &TVekEditLayer::DeleteSelected},
         {"Select all", &TVekEditLayer::SelectAll}};
-    for (const auto& [caption, call] : edits)
-        connect(CommentTBXPopupMenu->addAction(QString::fromLatin1(caption)), &QAction::triggered,
-                this, [this, call = call] { ((*CommentPanel).*call)(); });
+    int icon = 16; // cut, copy, paste, delete; select all has none
+    std::vector<QAction*> editActions;
+    for (const auto& [caption, call] : edits) {
+        QAction* action = CommentTBXPopupMenu->addAction(QString::fromLatin1(caption));
+        connect(action, &QAction::triggered, this,
+                [this, call = call] { ((*CommentPanel).*call)(); });
+        if (icon <= 19) m_actionIcons.emplace_back(action, icon++);
+        editActions.push_back(action);
+    }
+    connect(CommentTBXPopupMenu, &QMenu::aboutToShow, this, [this, editActions] {
+        const bool selected = !CommentPanel->GetSelText().isEmpty();
+        editActions[0]->setEnabled(selected);
+        editActions[1]->setEnabled(selected);
+        editActions[2]->setEnabled(CommentPanel->CanPaste());
+        editActions[3]->setEnabled(selected);
+        editActions[4]->setEnabled(!CommentPanel->Text().isEmpty());
+    });
+    CommentTBXPopupMenu->addSeparator();
+    QAction* commentFont = CommentTBXPopupMenu->addAction(QStringLiteral("Change font"));
+    m_actionIcons.emplace_back(commentFont, 20);
+    connect(commentFont, &QAction::triggered, this, [this] {
+        if (const std::optional<TVekFont> font = AskFont(CommentPanel->TextFont()))
+            CommentPanel->SetTextFont(*font);
+    });
     CommentTBXPopupMenu->addSeparator();
     addClose(CommentTBXPopupMenu, layout::TPanel::pnComment);
 
@@ -343,17 +364,22 @@ void TMainForm::CreatePanelMenus() {
             connect(m.Menu, &QMenu::aboutToShow, this,
                     [comments, meta] { comments->setChecked(meta()->ShowTagComments()); });
         }
-        connect(m.Menu->addAction(QStringLiteral("Change font")), &QAction::triggered, this,
-                [this, meta] { ChangePanelFont(*meta()); });
+        QAction* font = m.Menu->addAction(QStringLiteral("Change font"));
+        m_actionIcons.emplace_back(font, 20);
+        connect(font, &QAction::triggered, this, [this, meta] {
+            if (const std::optional<TVekFont> chosen = AskFont(meta()->TextFont()))
+                meta()->SetTextFont(*chosen);
+        });
         m.Menu->addSeparator();
         addClose(m.Menu, panel);
     }
 }
 
-void TMainForm::ChangePanelFont(TVekMetaDataLayer& panel) {
+std::optional<TVekFont> TMainForm::AskFont(const TVekFont& current) {
     bool ok = false;
-    const QFont font = QFontDialog::getFont(&ok, ToQFont(panel.TextFont()), this);
-    if (ok) panel.SetTextFont(ToVekFont(font, FontColor(panel.TextFont())));
+    const QFont font = QFontDialog::getFont(&ok, ToQFont(current), this);
+    if (!ok) return std::nullopt;
+    return ToVekFont(font, FontColor(current));
 }
 
 void TMainForm::PopupAt(QMenu* menu, int x, int y) {

@@ -1,4 +1,5 @@
 #include "layers/VekAdditionalLayers.h"
+#include "layers/VekEditLayer.h"
 #include "layers/VekHistogramLayer.h"
 #include "layers/VekStringListLayer.h"
 #include "viewer/ViewerFixture.h"
@@ -120,6 +121,28 @@ TEST_F(ViewerPanels, RightClickOffersThePanelsOfThePicture) {
     m_form->ImageTBXPopupMenu->close();
     EXPECT_TRUE(m_form->ShowPanels[kHistogram]);
     EXPECT_TRUE(m_form->HistogramPanel->Visible());
+}
+
+TEST_F(ViewerPanels, MenuIconsArriveFromTheWorker) {
+    ASSERT_TRUE(PumpUntil([&] { return !m_form->ZoomFitAction->icon().isNull(); }));
+    EXPECT_FALSE(m_form->ExitAction->icon().isNull());
+    EXPECT_EQ(m_form->TBXImageList.size(), 37u);
+}
+
+TEST_F(ViewerPanels, TypingReachesTheCommentEditorAfterAClick) {
+    m_form->CommentAvailable = true;
+    m_form->ShowPanels[0] = true;
+    OpenRed();
+    TVekEditLayer& comment = *m_form->CommentPanel;
+    ASSERT_TRUE(comment.Visible());
+    const TRect c = comment.ClientRect();
+    QTest::mouseClick(m_form->ImgView32, Qt::LeftButton, {},
+                      QPoint((c.Left + c.Right) / 2, (c.Top + c.Bottom) / 2));
+    ASSERT_TRUE(comment.Editing());
+    QTest::keyClicks(m_form.get(), "ab");
+    QTest::keyClick(m_form.get(), Qt::Key_Backspace);
+    QTest::keyClicks(m_form.get(), "c");
+    EXPECT_EQ(comment.Text(), "ac");
 }
 
 TEST_F(ViewerPanels, ToolbarFollowsTheListAndThePicture) {
