@@ -39,6 +39,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -49,6 +50,7 @@ namespace {
 constexpr TColor32 kViewBackground = 0xFF808080;
 constexpr TColor32 kViewText = 0xFF000000;
 constexpr TColor32 kPictureFrame = 0xC8000000;
+constexpr TColor32 kSimpleFrame = 0x96000000;
 constexpr TColor32 kCheckerLight = 0xFFFFFFFF;
 constexpr TColor32 kCheckerDark = 0xFFBFBFBF;
 constexpr int kCheckerCell = 10;
@@ -234,6 +236,13 @@ void TMainForm::CreateActions() {
     SlideShowAction = new QAction(QStringLiteral("Start slideshow"), this);
     WizardSlideShowAction = new QAction(QStringLiteral("Start wizard"), this);
     SettingsAction = new QAction(QStringLiteral("Pictrel settings"), this);
+    SimpleModeAction = new QAction(QStringLiteral("Simple mode"), this);
+    connect(SimpleModeAction, &QAction::triggered, this, [this] {
+        if (SimpleMode)
+            LeaveSimpleMode();
+        else
+            EnterSimpleMode();
+    });
     for (QAction* a : {SlideShowAction, WizardSlideShowAction, SettingsAction})
         a->setEnabled(false);
 
@@ -257,6 +266,7 @@ void TMainForm::ApplyShortcuts(const TDialogStoreValues& v) {
         {OpenAction, {MakeShortcut('O', false, true, false)}},
         {PrevPageAction, {kPageUpKey}},
         {NextPageAction, {kPageDownKey}},
+        {SimpleModeAction, {v.ShortcutSimpleMode}},
     };
     for (const TShortcut& s : m_shortcuts)
         s.Action->setToolTip(s.Action->text() + QStringLiteral(" (") + ShortcutToText(s.Keys[0]) +
@@ -282,12 +292,17 @@ void TMainForm::LoadViewerSettings() {
 void TMainForm::SaveViewerSettings() {
     const QRect screen = AvailableScreen();
     TViewerStoreValues v = TViewerStoreValues::Defaults(screen.width(), screen.height());
-    const QRect normal = isMaximized() ? normalGeometry() : geometry();
+    if (SimpleMode) {
+        // Where the user dragged the frame; the normal window comes back as it was.
+        SimpleLeft = geometry().x();
+        SimpleTop = geometry().y();
+    }
+    const QRect normal = SimpleMode ? NormalBounds : isMaximized() ? normalGeometry() : geometry();
     v.Left = normal.x();
     v.Top = normal.y();
     v.Width = normal.width();
     v.Height = normal.height();
-    v.WindowState = isMaximized() ? 2 : 0;
+    v.WindowState = !SimpleMode && isMaximized() ? 2 : 0;
     v.SimpleLeft = SimpleLeft;
     v.SimpleTop = SimpleTop;
     v.SimpleWidth = SimpleWidth;
@@ -379,7 +394,20 @@ void TMainForm::VekImageLoaderProStart(const QString& fileName) {
     VekMultipageBitmap.Stop();
     ProgressPanel->SetText(QFileInfo(fileName).fileName());
     ProgressPanel->SetPosition(0);
-    if (SimpleMode || FileSizeOf(fileName) <= kLargeFileSize) return;
+    if (FileSizeOf(fileName) <= kLargeFileSize) return;
+    if (SimpleMode) {
+        // The frame shows the thumbnail at once in place of the picture.
+        TBitmap32 thumbnail;
+        if (!ShellThumbnail(fileName, thumbnail, SimpleWidth, clBlack32, SimpleHeight)) return;
+        TurnQuarter(thumbnail, RotateAngles.Angle(fileName));
+        ImgView32->BeginUpdate();
+        ImgView32->Bitmap.SwapPixels(thumbnail);
+        ImgView32->Bitmap.DrawMode = TDrawMode::dmBlend;
+        MakeResampler(DialogValues.FilterKind, ImgView32->Bitmap);
+        ImgView32->EndUpdate();
+        ImgView32->Invalidate();
+        return;
+    }
     TBitmap32 thumbnail;
     if (ShellThumbnail(fileName, thumbnail, kProgressThumbnailSize, clBlack32,
                        kProgressThumbnailSize)) {
@@ -443,14 +471,10 @@ void TMainForm::ShowLoadedImage() {
     ImgView32->Model().SetOverSize(TViewerZoom::ScrollMargin(picture.Width(), picture.Height()));
     SetCaption(m_shownFile);
     Zoom.RotationAngle = RotateAngles.Angle(m_shownFile);
-    if (!SimpleMode) {
-        ExifPanel->SetLines(VekImageLoaderPro.ExifList());
-        IptcPanel->SetLines(VekImageLoaderPro.IptcList());
-        XmpPanel->SetLines(VekImageLoaderPro.XmpList());
-        GeoTiffPanel->SetLines(VekImageLoaderPro.GeoTiffList());
-        InfoPanel->SetLines(VekImageLoaderPro.InfoList());
-        m_histogramStale = true;
-    }
+    m_shownLists = {VekImageLoaderPro.ExifList(), VekImageLoaderPro.IptcList(),
+                    VekImageLoaderPro.XmpList(), VekImageLoaderPro.GeoTiffList(),
+                    VekImageLoaderPro.InfoList()};
+    if (!SimpleMode) FillPanels();
     UpdatePanels();
     ImgView32->Invalidate();
     ImgView32->EndUpdate();
@@ -772,6 +796,7 @@ void TMainForm::ClearPanels() {
     for (TVekMetaDataLayer* panel :
          {ExifPanel.get(), IptcPanel.get(), XmpPanel.get(), GeoTiffPanel.get(), InfoPanel.get()})
         panel->ClearLines();
+    m_shownLists = {};
     CommentPanel->SetText(QString());
     HistogramPanel->Analyze(nullptr);
     m_histogramStale = true;
@@ -835,6 +860,7 @@ void TMainForm::ImgView32PaintStage(TBitmap32& buffer, int stage) {
         };
         if (!ImageLoaded && FileList.isEmpty() && !LoadFailed && !m_listing && !ShowOnLoad)
             centred(QStringLiteral("No preview available"), 0);
+        if (!ImageLoaded && SimpleMode) buffer.FrameRectTS(view, kSimpleFrame);
         if (LoadFailed) {
             centred(ErrorText, 0);
             const QString path = ValidIndex(FileIndex) ? FileList[FileIndex] : m_shownFile;
@@ -853,24 +879,46 @@ void TMainForm::ImgView32PaintStage(TBitmap32& buffer, int stage) {
             CheckerFill(buffer, dest, kCheckerCell, kCheckerLight, kCheckerDark, kCheckerCell);
     }
     ImgView32->PaintPicture(buffer, t);
-    if (DialogValues.ShowFrame && !SimpleMode) buffer.FrameRectTS(dest, kPictureFrame);
+    if (DialogValues.ShowFrame)
+        buffer.FrameRectTS(SimpleMode ? view : dest, SimpleMode ? kSimpleFrame : kPictureFrame);
 }
 
 // ---- the mouse ----------------------------------------------------------------------
 
 void TMainForm::ImgView32MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+    // A press beside the comment ends its editing.
+    if (CommentPanel) CommentPanel->SetEditing(false);
     if (button == TMouseButton::mbLeft) DragStart = {x, y};
+    if (SimpleMode && button == TMouseButton::mbLeft) {
+        if (shift & ssDouble) {
+            LeaveSimpleMode();
+            return;
+        }
+        // Where the compositor places windows itself, it moves the frame too.
+        if (QGuiApplication::platformName() == QLatin1String("wayland") && windowHandle())
+            windowHandle()->startSystemMove();
+        return;
+    }
     if (!ImageLoaded || button != TMouseButton::mbLeft || (shift & ssDouble)) return;
     if (!Zoom.FitMode) {
         m_panning = true;
         ImgView32->setCursor(Qt::SizeAllCursor);
-    } else if ((shift & ssCtrl) && !SimpleMode && ValidIndex(FileIndex)) {
+    } else if ((shift & ssCtrl) && ValidIndex(FileIndex)) {
         StartFileDrag();
     }
 }
 
 void TMainForm::ImgView32MouseMove(TShiftState shift, int x, int y) {
-    if (!ImageLoaded || !(shift & ssLeft) || Zoom.FitMode || SimpleMode || !m_panning) return;
+    if (SimpleMode) {
+        if (!(shift & ssLeft)) return;
+        // The press point stays under the pointer as the frame follows it.
+        const double ratio = ImgView32->DeviceRatio();
+        ImgView32->setCursor(Qt::SizeAllCursor);
+        setGeometry(geometry().translated(int((x - DragStart.x()) / ratio),
+                                          int((y - DragStart.y()) / ratio)));
+        return;
+    }
+    if (!ImageLoaded || !(shift & ssLeft) || Zoom.FitMode || !m_panning) return;
     ImgView32->setCursor(Qt::SizeAllCursor);
     ImgView32->Model().Scroll(DragStart.x() - x, DragStart.y() - y);
     DragStart = {x, y};
@@ -878,13 +926,12 @@ void TMainForm::ImgView32MouseMove(TShiftState shift, int x, int y) {
 }
 
 void TMainForm::ImgView32MouseUp(TMouseButton button, TShiftState, int x, int y) {
-    if (button == TMouseButton::mbRight && !SimpleMode) {
-        UpdateActions();
-        PopupAt(ImageTBXPopupMenu, x, y);
-        return;
-    }
     m_panning = false;
     if (!ImageLoaded) return;
+    if (button == TMouseButton::mbRight) {
+        UpdateActions();
+        PopupAt(SimpleMode ? SimpleModeTBXPopupMenu : ImageTBXPopupMenu, x, y);
+    }
     ImgView32->unsetCursor();
 }
 

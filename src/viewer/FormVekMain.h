@@ -11,6 +11,7 @@
 #include "viewer/ViewerZoom.h"
 
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
@@ -70,6 +71,7 @@ public:
     QMenu* PagesPopupMenu = nullptr;
     // The picture's menu (right button over the picture) and one menu per panel.
     QMenu* ImageTBXPopupMenu = nullptr;
+    QMenu* SimpleModeTBXPopupMenu = nullptr;
     QMenu* HistogramTBXPopupMenu = nullptr;
     QMenu* CommentTBXPopupMenu = nullptr;
     QMenu* ExifTBXPopupMenu = nullptr;
@@ -116,6 +118,8 @@ public:
     QAction* SlideShowAction = nullptr;
     QAction* WizardSlideShowAction = nullptr;
     QAction* SettingsAction = nullptr;
+    // "Simple mode" / "Normal mode".
+    QAction* SimpleModeAction = nullptr;
     QAction* ShowCommonInfoAction = nullptr;
     QAction* ShowCommentAction = nullptr;
     QAction* ShowHistogramAction = nullptr;
@@ -147,6 +151,9 @@ public:
     bool CommentAvailable = false;
     bool SimpleMode = false;
     std::int32_t SimpleLeft = 0, SimpleTop = 0, SimpleWidth = 0, SimpleHeight = 0, SimpleBlend = 0;
+    // The normal window's place and state when simple mode began.
+    QRect NormalBounds;
+    Qt::WindowStates SavedWindowState = Qt::WindowNoState;
     QPoint DragStart;
     // The user's wish to see each panel, in the store's panel order (comment,
     // histogram, EXIF, IPTC, XMP, GeoTIFF, information).
@@ -173,6 +180,13 @@ public:
     void LoadViewerSettings();
     void SaveViewerSettings();
     void LoadNeighbour();
+    // The small borderless translucent frame on top, and back; each does nothing
+    // when already there.
+    void EnterSimpleMode();
+    void LeaveSimpleMode();
+    // Applies SimpleWidth, SimpleHeight and SimpleBlend to the frame at once (in
+    // simple mode only).
+    void ApplySimpleGeometry();
     void SetZoom(double value);
     // Files dropped on the window (local paths).
     void DropFiles(const QStringList& names);
@@ -217,6 +231,9 @@ private:
     void CreatePanelMenus();
     void CreateToolbars();
     void LoadIcons();
+    // The shown file's metadata lines into the panels; the histogram counts anew.
+    void FillPanels();
+    [[nodiscard]] std::vector<QAction*> SimpleModeDisabledActions() const;
     // Empties every panel (no picture is shown) and hides them.
     void ClearPanels();
     void LoadPanelSettings();
@@ -265,6 +282,8 @@ private:
     bool m_panning = false;
     // The histogram panel has not counted the shown picture yet.
     bool m_histogramStale = true;
+    // The shown file's EXIF, IPTC, XMP, GeoTIFF and information lines.
+    std::array<QStringList, 5> m_shownLists;
     // The actions and their index in the icon name list, given their icons once loaded.
     std::vector<std::pair<QAction*, int>> m_actionIcons;
     QThreadPool m_listPool;

@@ -274,11 +274,17 @@ void TMainForm::CreatePanelMenus() {
     ImageTBXPopupMenu->addActions({ZoomFitAction, ZoomRealAction});
     ImageTBXPopupMenu->addSeparator();
     ImageTBXPopupMenu->addAction(DeleteAction);
-    ImageTBXPopupMenu->addSeparator();
-    ImageTBXPopupMenu->addAction(SettingsAction);
-    ImageTBXPopupMenu->addSeparator();
-    ImageTBXPopupMenu->addAction(ExitAction);
-    connect(ImageTBXPopupMenu, &QMenu::aboutToShow, this, &TMainForm::UpdateActions);
+    SimpleModeTBXPopupMenu = new QMenu(this);
+    SimpleModeTBXPopupMenu->addAction(DeleteAction);
+    for (QMenu* menu : {ImageTBXPopupMenu, SimpleModeTBXPopupMenu}) {
+        menu->addSeparator();
+        menu->addAction(SimpleModeAction);
+        menu->addSeparator();
+        menu->addAction(SettingsAction);
+        menu->addSeparator();
+        menu->addAction(ExitAction);
+        connect(menu, &QMenu::aboutToShow, this, &TMainForm::UpdateActions);
+    }
 
     HistogramTBXPopupMenu = new QMenu(this);
     ShowRedHistogramAction =
@@ -414,6 +420,13 @@ void TMainForm::UpdatePanels() {
         m_histogramStale = false;
         HistogramPanel->Analyze(&ImgView32->Bitmap);
     }
+}
+
+void TMainForm::FillPanels() {
+    TVekMetaDataLayer* panels[] = {ExifPanel.get(), IptcPanel.get(), XmpPanel.get(),
+                                   GeoTiffPanel.get(), InfoPanel.get()};
+    for (std::size_t i = 0; i < m_shownLists.size(); ++i) panels[i]->SetLines(m_shownLists[i]);
+    m_histogramStale = true;
 }
 
 void TMainForm::LoadPanelSettings() {
