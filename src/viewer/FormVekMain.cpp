@@ -236,6 +236,11 @@ void TMainForm::CreateActions() {
     SlideShowAction = new QAction(QStringLiteral("Start slideshow"), this);
     WizardSlideShowAction = new QAction(QStringLiteral("Start wizard"), this);
     SettingsAction = new QAction(QStringLiteral("Pictrel settings"), this);
+    PrintAction = new QAction(QStringLiteral("Print"), this);
+    PrintAction->setVisible(false);
+    connect(PrintAction, &QAction::triggered, this, &TMainForm::PrintActionExecute);
+    PropertiesAction = new QAction(QStringLiteral("Image properties"), this);
+    HelpAction = new QAction(QStringLiteral("Help"), this);
     SimpleModeAction = new QAction(QStringLiteral("Simple mode"), this);
     connect(SimpleModeAction, &QAction::triggered, this, [this] {
         if (SimpleMode)
@@ -595,12 +600,8 @@ void TMainForm::DeleteShownFile() {
         return;
     QFile file(path);
     if (!file.remove()) {
-        const QString message = QStringLiteral("Can't delete file\n") +
-                                QDir::toNativeSeparators(path) + u'\n' + file.errorString();
-        if (Warn)
-            Warn(message);
-        else
-            QMessageBox::warning(this, QStringLiteral("Pictrel"), message);
+        ShowWarning(QStringLiteral("Can't delete file\n") + QDir::toNativeSeparators(path) + u'\n' +
+                    file.errorString());
         return;
     }
     FileList.removeAt(FileIndex);
@@ -760,6 +761,7 @@ void TMainForm::UpdateActions() {
         a->setEnabled(ImageLoaded);
     ZoomFitAction->setEnabled(ImageLoaded && !Zoom.FitMode);
     DeleteAction->setVisible(ImageLoaded);
+    PrintAction->setVisible(ImageLoaded);
     const std::pair<QAction*, layout::TPanel> shows[] = {
         {ShowCommonInfoAction, layout::TPanel::pnInfo},
         {ShowHistogramAction, layout::TPanel::pnHistogram},

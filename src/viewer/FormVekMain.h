@@ -29,6 +29,7 @@
 
 class QAction;
 class QMenu;
+class QPrinter;
 class TAppContext;
 class TColorLayer;
 class TImgView32;
@@ -120,6 +121,10 @@ public:
     QAction* SettingsAction = nullptr;
     // "Simple mode" / "Normal mode".
     QAction* SimpleModeAction = nullptr;
+    QAction* PrintAction = nullptr;
+    // Do nothing when executed.
+    QAction* PropertiesAction = nullptr;
+    QAction* HelpAction = nullptr;
     QAction* ShowCommonInfoAction = nullptr;
     QAction* ShowCommentAction = nullptr;
     QAction* ShowHistogramAction = nullptr;
@@ -209,6 +214,11 @@ public:
     // message boxes unless replaced.
     std::function<bool(const QString& Question)> Confirm;
     std::function<void(const QString& Message)> Warn;
+    // The print dialog on `printer`: true to print. The system dialog unless replaced.
+    std::function<bool(QPrinter& printer)> PrintDialog;
+
+    // Prints the shown picture, turned as shown, fitted to the printable page.
+    bool PrintShownPicture(QPrinter& printer);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -241,6 +251,9 @@ private:
     // The font dialog on `current`; none when it was cancelled.
     std::optional<TVekFont> AskFont(const TVekFont& current);
     void PopupAt(QMenu* menu, int x, int y);
+    void PrintActionExecute();
+    // A message box titled "Pictrel" unless Warn replaces it.
+    void ShowWarning(const QString& message);
     void OpenViewerTimerTimer();
     void MessageTimerTimer();
     void CacheTimerTimer();

@@ -235,6 +235,9 @@ void TMainForm::CreatePanelMenus() {
                                                {SlideShowAction, 8},
                                                {SettingsAction, 9},
                                                {ExitAction, 10},
+                                               {PropertiesAction, 1},
+                                               {HelpAction, 11},
+                                               {PrintAction, 35},
                                                {PrevPageAction, 12},
                                                {NextPageAction, 13},
                                                {WizardSlideShowAction, 36}});
@@ -273,9 +276,9 @@ void TMainForm::CreatePanelMenus() {
     ImageTBXPopupMenu->addSeparator();
     ImageTBXPopupMenu->addActions({ZoomFitAction, ZoomRealAction});
     ImageTBXPopupMenu->addSeparator();
-    ImageTBXPopupMenu->addAction(DeleteAction);
+    ImageTBXPopupMenu->addActions({DeleteAction, PrintAction});
     SimpleModeTBXPopupMenu = new QMenu(this);
-    SimpleModeTBXPopupMenu->addAction(DeleteAction);
+    SimpleModeTBXPopupMenu->addActions({DeleteAction, PrintAction});
     for (QMenu* menu : {ImageTBXPopupMenu, SimpleModeTBXPopupMenu}) {
         menu->addSeparator();
         menu->addAction(SimpleModeAction);
