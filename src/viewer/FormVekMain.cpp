@@ -273,6 +273,17 @@ void TMainForm::ApplyShortcuts(const TDialogStoreValues& v) {
         {NextPageAction, {kPageDownKey}},
         {SimpleModeAction, {v.ShortcutSimpleMode}},
     };
+    // A key given to two actions runs the first of them; say so once.
+    std::vector<std::uint16_t> seen;
+    for (const TShortcut& s : m_shortcuts)
+        for (std::uint16_t k : s.Keys) {
+            if (k == 0) continue;
+            if (std::find(seen.begin(), seen.end(), k) != seen.end())
+                std::fprintf(stderr, "pictrel: the key %s is given to more than one command\n",
+                             ShortcutToText(k).toLocal8Bit().constData());
+            else
+                seen.push_back(k);
+        }
     for (const TShortcut& s : m_shortcuts)
         s.Action->setToolTip(s.Action->text() + QStringLiteral(" (") + ShortcutToText(s.Keys[0]) +
                              u')');
@@ -805,15 +816,43 @@ void TMainForm::ClearPanels() {
     UpdatePanels();
 }
 
+namespace {
+
+// A modifier key alone (left Shift turns left): it acts when released without another
+// key pressed meanwhile, so holding Shift for another shortcut does not turn.
+bool ModifierAlone(std::uint16_t shortcut) {
+    switch (shortcut) {
+    case vkShift:
+    case vkControl:
+    case vkMenu:
+    case vkLShift:
+    case vkRShift:
+    case vkLControl:
+    case vkRControl:
+    case vkLMenu:
+    case vkRMenu:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 void TMainForm::keyPressEvent(QKeyEvent* event) {
     // Shortcuts first, as a menu's would be; what they leave goes to the layer that
     // took the last click. While a comment is edited every key goes to the editor.
     const bool editing = CommentPanel && CommentPanel->Editing();
+    if (event->isAutoRepeat() && m_pendingModifier.Action) return;
+    m_pendingModifier = {};
     for (const TShortcut& s : m_shortcuts) {
         if (editing) break;
         for (std::uint16_t k : s.Keys) {
             if (k == 0 || !ShortcutMatches(k, *event)) continue;
-            if (s.Action->isEnabled() && s.Action->isVisible()) s.Action->trigger();
+            if (ModifierAlone(k))
+                m_pendingModifier = TPendingKey{s.Action, k};
+            else if (s.Action->isEnabled() && s.Action->isVisible())
+                s.Action->trigger();
             return;
         }
     }
@@ -827,6 +866,15 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
 }
 
 void TMainForm::keyReleaseEvent(QKeyEvent* event) {
+    const TPendingKey pending = m_pendingModifier;
+    if (pending.Action && !event->isAutoRepeat()) {
+        m_pendingModifier = {};
+        if (ShortcutMatches(pending.Key, *event)) {
+            if (pending.Action->isEnabled() && pending.Action->isVisible())
+                pending.Action->trigger();
+            return;
+        }
+    }
     std::uint16_t key = ShortcutFromKeyEvent(*event) & 0xFF;
     if (ImgView32->Layers.KeyUp(key, ShiftOf(event->modifiers()))) return;
     QWidget::keyReleaseEvent(event);

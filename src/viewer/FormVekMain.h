@@ -299,6 +299,12 @@ private:
     std::array<QStringList, 5> m_shownLists;
     // The actions and their index in the icon name list, given their icons once loaded.
     std::vector<std::pair<QAction*, int>> m_actionIcons;
+    // A modifier-alone shortcut whose key is down; it runs when the key comes up.
+    struct TPendingKey {
+        QAction* Action = nullptr;
+        std::uint16_t Key = 0;
+    };
+    TPendingKey m_pendingModifier;
     QThreadPool m_listPool;
     TDeliveryGuard m_guard;
 };
