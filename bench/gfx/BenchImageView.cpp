@@ -7,9 +7,7 @@
 //   Repaint/WheelNotch  a full repaint after one wheel notch changed the scale, so the
 //                       visible picture is resampled anew (baseline: Qt's smooth scaling
 //                       of the whole photo to the same size)
-#include "PhotoPattern.h"
-#include "gfx/ImgView32Widget.h"
-#include "gfx/Transform.h"
+#include "FittedPhotoView.h"
 
 #include <benchmark/benchmark.h>
 
@@ -21,33 +19,7 @@
 
 namespace {
 
-constexpr int kViewW = 1920, kViewH = 1080;
-constexpr int kPhotoW = 6000, kPhotoH = 4000;
-
-struct TViewFixture {
-    TImgView32 View;
-    QImage Target{kViewW, kViewH, QImage::Format_RGB32};
-    double Scale = (kViewH - 2.0) / kPhotoH;
-
-    TViewFixture() {
-        View.resize(kViewW, kViewH);
-        FillPhotoPattern(View.Bitmap, kPhotoW, kPhotoH);
-        View.Bitmap.Resampler = TResamplerKind::Linear;
-        View.Bitmap.DrawMode = TDrawMode::dmBlend;
-        View.OnPaintStage = [this](TImgView32& view, TBitmap32& buffer, int stage) {
-            if (stage == 0) {
-                buffer.FillRect(view.ViewRect(), 0xFF808080);
-                return;
-            }
-            TAffineTransformation t;
-            t.Scale(Scale);
-            t.Translate(std::round((kViewW - Scale * kPhotoW) / 2),
-                        std::round((kViewH - Scale * kPhotoH) / 2));
-            view.PaintPicture(buffer, t);
-        };
-    }
-    void Render() { View.render(&Target); }
-};
+using TViewFixture = TFittedPhotoView;
 
 TViewFixture& Fixture() {
     static TViewFixture fixture;

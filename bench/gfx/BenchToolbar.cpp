@@ -12,9 +12,7 @@
 //
 // A fade is ten such ticks 10 ms apart, so a tick must stay well under 10 ms; the
 // target is 2 ms.
-#include "PhotoPattern.h"
-#include "gfx/ImgView32Widget.h"
-#include "gfx/Transform.h"
+#include "FittedPhotoView.h"
 #include "layers/VekAdditionalLayers.h"
 #include "layers/VekStringListLayer.h"
 
@@ -30,33 +28,12 @@
 
 namespace {
 
-constexpr int kViewW = 1920, kViewH = 1080;
-constexpr int kPhotoW = 6000, kPhotoH = 4000;
-
-struct TToolbarFixture {
-    TImgView32 View;
-    QImage Target{kViewW, kViewH, QImage::Format_RGB32};
-    double Scale = (kViewH - 2.0) / kPhotoH;
+struct TToolbarFixture : TFittedPhotoView {
     TToolbarLayer Toolbar{View.Layers};
     TVekMetaDataLayer Panel{View.Layers};
     TRect Dirty;
 
     TToolbarFixture() {
-        View.resize(kViewW, kViewH);
-        FillPhotoPattern(View.Bitmap, kPhotoW, kPhotoH);
-        View.Bitmap.Resampler = TResamplerKind::Linear;
-        View.Bitmap.DrawMode = TDrawMode::dmBlend;
-        View.OnPaintStage = [this](TImgView32& view, TBitmap32& buffer, int stage) {
-            if (stage == 0) {
-                buffer.FillRect(view.ViewRect(), 0xFF808080);
-                return;
-            }
-            TAffineTransformation t;
-            t.Scale(Scale);
-            t.Translate(std::round((kViewW - Scale * kPhotoW) / 2),
-                        std::round((kViewH - Scale * kPhotoH) / 2));
-            view.PaintPicture(buffer, t);
-        };
         // The view's own handler still runs; the rectangles are gathered to repaint them.
         auto viewInvalidate = View.Layers.OnInvalidate;
         View.Layers.OnInvalidate = [this, viewInvalidate](const TRect& r) {
@@ -96,7 +73,7 @@ struct TToolbarFixture {
         }
     }
 
-    void RenderAll() { View.render(&Target); }
+    void RenderAll() { Render(); }
     void RenderDirty() {
         if (Dirty.IsEmpty()) return;
         const TRect r = Intersect(Dirty, View.ViewRect());

@@ -236,3 +236,17 @@ void TVekCustomControlLayer::InvalidateMove(const TRect& old) {
     Changed(old);
     Changed(Area());
 }
+
+void SaveTextFont(TRegRoot root, const QString& keyPath, const TVekFont& font) {
+    TRegistry reg(root);
+    if (!reg.OpenKey(keyPath, true)) return;
+    reg.WriteString(layout::kPanelTextFont, FontToText(font));
+    reg.CloseKey();
+}
+
+std::optional<TVekFont> LoadTextFont(TRegRoot root, const QString& keyPath) {
+    TRegistry reg(root);
+    if (!reg.OpenKey(keyPath, true)) return std::nullopt;
+    const std::optional<QString> text = reg.ReadString(layout::kPanelTextFont);
+    return text ? TextToFont(*text) : std::nullopt;
+}

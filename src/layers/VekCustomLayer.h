@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/VekFont.h"
 #include "gfx/Color32.h"
 #include "gfx/Layers.h"
 #include "layers/PanelGeometry.h"
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class TBitmap32;
 
@@ -90,3 +92,8 @@ private:
     QFont m_captionFont;
     TColor32 m_captionFontColor = clWhite32;
 };
+
+// A panel's "text font" value under `keyPath`: written in the store's font text; read
+// back as none when it is missing or unreadable.
+void SaveTextFont(TRegRoot root, const QString& keyPath, const TVekFont& font);
+[[nodiscard]] std::optional<TVekFont> LoadTextFont(TRegRoot root, const QString& keyPath);

@@ -3,6 +3,7 @@
 #include "app/SettingsLayout.h"
 #include "layers/LayerPaint.h"
 #include "platform/Registry.h"
+#include "platform/VirtualKeys.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -14,24 +15,6 @@
 #include <optional>
 
 namespace {
-
-// Virtual key codes the editor reacts to.
-enum : std::uint16_t {
-    vkBack = 8,
-    vkReturn = 13,
-    vkEscape = 27,
-    vkEnd = 35,
-    vkHome = 36,
-    vkLeft = 37,
-    vkUp = 38,
-    vkRight = 39,
-    vkDown = 40,
-    vkInsert = 45,
-    vkDelete = 46,
-    vkC = 67,
-    vkV = 86,
-    vkX = 88
-};
 
 constexpr TColor32 kCaretColour = 0xC8000000u;
 constexpr int kBandPadding = 10; // the band is this much taller than the font
@@ -479,19 +462,10 @@ void TVekEditLayer::KeyPress(QChar& key) {
 
 void TVekEditLayer::SaveSettings(TRegRoot root, const QString& keyPath) {
     TVekCustomControlLayer::SaveSettings(root, keyPath);
-    TRegistry reg(root);
-    if (!reg.OpenKey(keyPath, true)) return;
-    reg.WriteString(layout::kPanelTextFont, FontToText(m_textFont));
-    reg.CloseKey();
+    SaveTextFont(root, keyPath, m_textFont);
 }
 
 void TVekEditLayer::LoadSettings(TRegRoot root, const QString& keyPath) {
-    {
-        TRegistry reg(root);
-        if (reg.OpenKey(keyPath, true)) {
-            if (const std::optional<QString> text = reg.ReadString(layout::kPanelTextFont))
-                if (const std::optional<TVekFont> font = TextToFont(*text)) SetTextFont(*font);
-        }
-    }
+    if (const std::optional<TVekFont> font = LoadTextFont(root, keyPath)) SetTextFont(*font);
     TVekCustomControlLayer::LoadSettings(root, keyPath);
 }

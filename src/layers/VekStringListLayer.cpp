@@ -150,20 +150,11 @@ void TVekStringListLayer::ClampScroll(int visibleHeight, std::int32_t before) {
 
 void TVekStringListLayer::SaveSettings(TRegRoot root, const QString& keyPath) {
     TVekCustomControlLayer::SaveSettings(root, keyPath);
-    TRegistry reg(root);
-    if (!reg.OpenKey(keyPath, true)) return;
-    reg.WriteString(layout::kPanelTextFont, FontToText(m_textFont));
-    reg.CloseKey();
+    SaveTextFont(root, keyPath, m_textFont);
 }
 
 void TVekStringListLayer::LoadSettings(TRegRoot root, const QString& keyPath) {
-    {
-        TRegistry reg(root);
-        if (reg.OpenKey(keyPath, true)) {
-            if (const std::optional<QString> text = reg.ReadString(layout::kPanelTextFont))
-                if (const std::optional<TVekFont> font = TextToFont(*text)) SetTextFont(*font);
-        }
-    }
+    if (const std::optional<TVekFont> font = LoadTextFont(root, keyPath)) SetTextFont(*font);
     TVekCustomControlLayer::LoadSettings(root, keyPath);
 }
 

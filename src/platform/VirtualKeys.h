@@ -16,9 +16,10 @@ inline constexpr std::uint16_t scAlt = 0x8000;
 // Virtual-key codes the program names.
 inline constexpr std::uint8_t vkBack = 8, vkTab = 9, vkReturn = 13, vkShift = 16, vkControl = 17,
                               vkMenu = 18, vkEscape = 27, vkSpace = 32, vkLeft = 37, vkUp = 38,
-                              vkRight = 39, vkDown = 40, vkExecute = 43, vkAdd = 107,
-                              vkSubtract = 109, vkLShift = 160, vkRShift = 161, vkLControl = 162,
-                              vkRControl = 163, vkLMenu = 164, vkRMenu = 165;
+                              vkRight = 39, vkDown = 40, vkExecute = 43, vkEnd = 35, vkHome = 36,
+                              vkInsert = 45, vkDelete = 46, vkC = 67, vkV = 86, vkX = 88,
+                              vkAdd = 107, vkSubtract = 109, vkLShift = 160, vkRShift = 161,
+                              vkLControl = 162, vkRControl = 163, vkLMenu = 164, vkRMenu = 165;
 
 // The virtual-key code of a key as Qt reports it; 0 when it has none. The native
 // key symbol and scan code tell the left and right modifier keys apart (X11 and

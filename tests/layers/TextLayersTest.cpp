@@ -3,6 +3,7 @@
 
 #include "gfx/Bitmap32.h"
 #include "platform/Registry.h"
+#include "platform/VirtualKeys.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -164,17 +165,6 @@ TEST_F(StringListFixture, UnreadableFontKeepsTheCurrentOne) {
 
 // ---- Comment editor ---------------------------------------------------------------
 
-enum : std::uint16_t {
-    kBack = 8,
-    kReturn = 13,
-    kEscape = 27,
-    kEnd = 35,
-    kHome = 36,
-    kLeft = 37,
-    kRight = 39,
-    kDelete = 46
-};
-
 struct TKey {
     std::uint16_t Key; // 0: type Char
     TShiftState Shift;
@@ -218,28 +208,29 @@ INSTANTIATE_TEST_SUITE_P(
     Keys, EditKeysTest,
     ::testing::Values(
         TEditCase{"Type", {{0, 0, '!'}}, "hello!", 6, ""},
-        TEditCase{"Backspace", {{kBack, 0, 0}}, "hell", 4, ""},
-        TEditCase{"DeleteAtEndDoesNothing", {{kDelete, 0, 0}}, "hello", 5, ""},
-        TEditCase{"HomeThenDelete", {{kHome, 0, 0}, {kDelete, 0, 0}}, "ello", 0, ""},
-        TEditCase{"ShiftLeftSelects", {{kLeft, ssShift, 0}, {kLeft, ssShift, 0}}, "hello", 3, "lo"},
+        TEditCase{"Backspace", {{vkBack, 0, 0}}, "hell", 4, ""},
+        TEditCase{"DeleteAtEndDoesNothing", {{vkDelete, 0, 0}}, "hello", 5, ""},
+        TEditCase{"HomeThenDelete", {{vkHome, 0, 0}, {vkDelete, 0, 0}}, "ello", 0, ""},
+        TEditCase{
+            "ShiftLeftSelects", {{vkLeft, ssShift, 0}, {vkLeft, ssShift, 0}}, "hello", 3, "lo"},
         TEditCase{"TypingReplacesSelection",
-                  {{kLeft, ssShift, 0}, {kLeft, ssShift, 0}, {0, 0, 'p'}},
+                  {{vkLeft, ssShift, 0}, {vkLeft, ssShift, 0}, {0, 0, 'p'}},
                   "help",
                   4,
                   ""},
-        TEditCase{"ShiftHomeSelectsAll", {{kHome, ssShift, 0}}, "hello", 0, "hello"},
-        TEditCase{"LeftAtStartStays", {{kHome, 0, 0}, {kLeft, 0, 0}}, "hello", 0, ""},
-        TEditCase{"RightAtEndStays", {{kEnd, 0, 0}, {kRight, 0, 0}}, "hello", 5, ""},
+        TEditCase{"ShiftHomeSelectsAll", {{vkHome, ssShift, 0}}, "hello", 0, "hello"},
+        TEditCase{"LeftAtStartStays", {{vkHome, 0, 0}, {vkLeft, 0, 0}}, "hello", 0, ""},
+        TEditCase{"RightAtEndStays", {{vkEnd, 0, 0}, {vkRight, 0, 0}}, "hello", 5, ""},
         TEditCase{
-            "EscapeRestores", {{kBack, 0, 0}, {kBack, 0, 0}, {kEscape, 0, 0}}, "hello", 3, ""},
-        TEditCase{"ReturnKeeps", {{kBack, 0, 0}, {kReturn, 0, 0}, {0, 0, 'x'}}, "hell", 4, ""}),
+            "EscapeRestores", {{vkBack, 0, 0}, {vkBack, 0, 0}, {vkEscape, 0, 0}}, "hello", 3, ""},
+        TEditCase{"ReturnKeeps", {{vkBack, 0, 0}, {vkReturn, 0, 0}, {0, 0, 'x'}}, "hell", 4, ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(EditLayerTest, NotEditingIgnoresKeys) {
     TLayerCollection collection;
     TVekEditLayer edit(collection);
     edit.SetText(QStringLiteral("abc"));
-    std::uint16_t key = kBack;
+    std::uint16_t key = vkBack;
     edit.KeyDown(key, 0);
     QChar c('x');
     edit.KeyPress(c);

@@ -1,0 +1,41 @@
+#pragma once
+
+// The image view as the viewer shows a large photo: 1920 x 1080, a 6000 x 4000 photo
+// fitted with the linear filter on a grey background.
+
+#include "PhotoPattern.h"
+#include "gfx/ImgView32Widget.h"
+#include "gfx/Transform.h"
+
+#include <QImage>
+
+#include <cmath>
+
+inline constexpr int kViewW = 1920, kViewH = 1080;
+inline constexpr int kPhotoW = 6000, kPhotoH = 4000;
+
+struct TFittedPhotoView {
+    TImgView32 View;
+    QImage Target{kViewW, kViewH, QImage::Format_RGB32};
+    double Scale = (kViewH - 2.0) / kPhotoH;
+
+    TFittedPhotoView() {
+        View.resize(kViewW, kViewH);
+        FillPhotoPattern(View.Bitmap, kPhotoW, kPhotoH);
+        View.Bitmap.Resampler = TResamplerKind::Linear;
+        View.Bitmap.DrawMode = TDrawMode::dmBlend;
+        View.OnPaintStage = [this](TImgView32& view, TBitmap32& buffer, int stage) {
+            if (stage == 0) {
+                buffer.FillRect(view.ViewRect(), 0xFF808080);
+                return;
+            }
+            TAffineTransformation t;
+            t.Scale(Scale);
+            t.Translate(std::round((kViewW - Scale * kPhotoW) / 2),
+                        std::round((kViewH - Scale * kPhotoH) / 2));
+            view.PaintPicture(buffer, t);
+        };
+    }
+    // A full repaint into Target.
+    void Render() { View.render(&Target); }
+};
