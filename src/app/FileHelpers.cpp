@@ -36,12 +36,6 @@ QString WithoutDelimiter(QString path) {
     return path;
 }
 
-QString ProgramFolder() {
-    if (QCoreApplication::instance() != nullptr)
-        return WithDelimiter(QCoreApplication::applicationDirPath());
-    return WithDelimiter(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath());
-}
-
 // A folder we may keep private files in: a real folder (not a link), ours, closed to others.
 bool IsPrivateFolder(const QByteArray& path) {
     struct stat st {};
@@ -130,6 +124,12 @@ bool EmptyFolderAt(int dirFd) {
 }
 
 } // namespace
+
+QString ProgramFolder() {
+    if (QCoreApplication::instance() != nullptr)
+        return WithDelimiter(QCoreApplication::applicationDirPath());
+    return WithDelimiter(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath());
+}
 
 QString DataFolder() {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);

@@ -5,6 +5,9 @@
 
 // Folders and small file-system helpers. Folder paths come back with a trailing '/'.
 
+// The folder of the running program file, with a trailing '/'.
+[[nodiscard]] QString ProgramFolder();
+
 // The program's data folder, $XDG_DATA_HOME/Pictrel/ (created if missing); the
 // folder of the program file when the data location cannot be named.
 [[nodiscard]] QString DataFolder();
