@@ -119,6 +119,7 @@ TMainForm::~TMainForm() {
     MessageTimer.SetEnabled(false);
     CacheTimer.SetEnabled(false);
     m_listPool.waitForDone();
+    m_shellPool.waitForDone();
     try {
         SaveViewerSettings();
     } catch (const std::exception& e) {
@@ -133,6 +134,7 @@ void TMainForm::FormCreate() {
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
     m_listPool.setMaxThreadCount(1);
+    m_shellPool.setMaxThreadCount(1);
 
     ImgView32 = new TImgView32(this);
     auto* layout = new QVBoxLayout(this);
@@ -239,6 +241,19 @@ void TMainForm::CreateActions() {
     PrintAction = new QAction(QStringLiteral("Print"), this);
     PrintAction->setVisible(false);
     connect(PrintAction, &QAction::triggered, this, &TMainForm::PrintActionExecute);
+    const auto wallpaper = [this](const char* caption, TWallpaperStyle style) {
+        auto* action = new QAction(QString::fromLatin1(caption), this);
+        connect(action, &QAction::triggered, this, [this, style] { SetWallpaperExecute(style); });
+        return action;
+    };
+    OptimalWallpaperAction = wallpaper("optimal", TWallpaperStyle::wsOptimal);
+    TileWallpaperAction = wallpaper("tile", TWallpaperStyle::wsTile);
+    CenterWallpaperAction = wallpaper("center", TWallpaperStyle::wsCenter);
+    StretchWallpaperAction = wallpaper("stretch", TWallpaperStyle::wsStretch);
+    WallpaperAction = new QAction(QStringLiteral("Set as wallpaper"), this);
+    connect(WallpaperAction, &QAction::triggered, OptimalWallpaperAction, &QAction::trigger);
+    OpenEditAction = new QAction(QStringLiteral("Edit"), this);
+    connect(OpenEditAction, &QAction::triggered, this, &TMainForm::OpenEditActionExecute);
     PropertiesAction = new QAction(QStringLiteral("Image properties"), this);
     HelpAction = new QAction(QStringLiteral("Help"), this);
     SimpleModeAction = new QAction(QStringLiteral("Simple mode"), this);
@@ -773,6 +788,11 @@ void TMainForm::UpdateActions() {
     ZoomFitAction->setEnabled(ImageLoaded && !Zoom.FitMode);
     DeleteAction->setVisible(ImageLoaded);
     PrintAction->setVisible(ImageLoaded);
+    WallpaperAction->setVisible(ImageLoaded);
+    OpenEditAction->setVisible(ImageLoaded);
+    for (QAction* a : {OptimalWallpaperAction, TileWallpaperAction, CenterWallpaperAction,
+                       StretchWallpaperAction})
+        a->setEnabled(ImageLoaded && !m_settingWallpaper);
     const std::pair<QAction*, layout::TPanel> shows[] = {
         {ShowCommonInfoAction, layout::TPanel::pnInfo},
         {ShowHistogramAction, layout::TPanel::pnHistogram},

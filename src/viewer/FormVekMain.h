@@ -8,6 +8,7 @@
 #include "gfx/Layers.h"
 #include "loading/VekImageLoaderPro.h"
 #include "loading/VekMultipageBitmap.h"
+#include "loading/Wallpaper.h"
 #include "viewer/ViewerZoom.h"
 
 #include <QPoint>
@@ -122,6 +123,14 @@ public:
     // "Simple mode" / "Normal mode".
     QAction* SimpleModeAction = nullptr;
     QAction* PrintAction = nullptr;
+    // "Set as wallpaper" runs the optimal one; the submenu offers all four.
+    QAction* WallpaperAction = nullptr;
+    QAction* OptimalWallpaperAction = nullptr;
+    QAction* TileWallpaperAction = nullptr;
+    QAction* CenterWallpaperAction = nullptr;
+    QAction* StretchWallpaperAction = nullptr;
+    QMenu* WallpaperTBXSubmenu = nullptr;
+    QAction* OpenEditAction = nullptr;
     // Do nothing when executed.
     QAction* PropertiesAction = nullptr;
     QAction* HelpAction = nullptr;
@@ -217,6 +226,13 @@ public:
     // The print dialog on `printer`: true to print. The system dialog unless replaced.
     std::function<bool(QPrinter& printer)> PrintDialog;
 
+    // Sets the desktop wallpaper on a worker thread: true when the desktop took it.
+    // SetWallpaper unless replaced.
+    std::function<bool(const TBitmap32& picture, TWallpaperStyle style, int screenW, int screenH)>
+        WallpaperSetter;
+    // Whether a wallpaper is being set now.
+    [[nodiscard]] bool SettingWallpaper() const { return m_settingWallpaper; }
+
     // Prints the shown picture, turned as shown, fitted to the printable page.
     bool PrintShownPicture(QPrinter& printer);
 
@@ -252,6 +268,9 @@ private:
     std::optional<TVekFont> AskFont(const TVekFont& current);
     void PopupAt(QMenu* menu, int x, int y);
     void PrintActionExecute();
+    void OpenEditActionExecute();
+    // The shown picture, turned as shown, as the desktop wallpaper in `style`.
+    void SetWallpaperExecute(TWallpaperStyle style);
     // A message box titled "Pictrel" unless Warn replaces it.
     void ShowWarning(const QString& message);
     void OpenViewerTimerTimer();
@@ -306,6 +325,9 @@ private:
     };
     TPendingKey m_pendingModifier;
     QThreadPool m_listPool;
+    // Desktop commands that may take seconds (the wallpaper setters).
+    QThreadPool m_shellPool;
+    bool m_settingWallpaper = false;
     TDeliveryGuard m_guard;
 };
 

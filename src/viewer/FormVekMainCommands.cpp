@@ -1,5 +1,7 @@
 // The viewer's commands on the shown file: print, edit, wallpaper.
 
+#include "app/DesktopEntries.h"
+#include "app/GuiThread.h"
 #include "gfx/ImgView32Widget.h"
 #include "viewer/FormVekMain.h"
 #include "viewer/PrintLayout.h"
@@ -10,6 +12,11 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QScreen>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
 
 bool TMainForm::PrintShownPicture(QPrinter& printer) {
     const TBitmap32& picture = ImgView32->Bitmap;
@@ -36,6 +43,50 @@ void TMainForm::PrintActionExecute() {
     // The file may have gone since it was shown: there is nothing to print then.
     if (!QFileInfo::exists(file) || !PrintShownPicture(printer))
         ShowWarning(QStringLiteral("Can't print file"));
+}
+
+void TMainForm::OpenEditActionExecute() {
+    if (!ValidIndex(FileIndex)) return;
+    const int result = EditFile(FileList[FileIndex]);
+    if (result == kShellNoAssociation)
+        ShowWarning(QStringLiteral("No association with this file type"));
+    else if (result <= 32)
+        ShowWarning(QStringLiteral("Can't edit file"));
+}
+
+void TMainForm::SetWallpaperExecute(TWallpaperStyle style) {
+    const TBitmap32& shown = ImgView32->Bitmap;
+    if (shown.Empty() || m_settingWallpaper) return;
+    // The optimal layout fills the screen the window is on, in device pixels.
+    const QScreen* place = screen();
+    const QSize size = place != nullptr
+                           ? (QSizeF(place->size()) * place->devicePixelRatio()).toSize()
+                           : QSize(1920, 1080);
+    // The worker gets its own copy: the view may move on to the next picture meanwhile.
+    auto picture = std::make_shared<TBitmap32>();
+    picture->Assign(shown);
+    auto setter = WallpaperSetter;
+    if (!setter)
+        setter = [](const TBitmap32& p, TWallpaperStyle s, int w, int h) {
+            return SetWallpaper(p, s, w, h);
+        };
+    m_settingWallpaper = true;
+    UpdateActions();
+    const int angle = Zoom.RotationAngle;
+    m_shellPool.start([this, picture, angle, style, size, setter = std::move(setter),
+                       token = m_guard.GetToken()] {
+        bool done = false;
+        try {
+            done = setter(TurnedCopy(*picture, angle), style, size.width(), size.height());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "pictrel: wallpaper: %s\n", e.what());
+        }
+        PostToGuiThread(token, [this, done] {
+            m_settingWallpaper = false;
+            UpdateActions();
+            if (!done) ShowWarning(QStringLiteral("Can't set the wallpaper on this desktop"));
+        });
+    });
 }
 
 void TMainForm::ShowWarning(const QString& message) {

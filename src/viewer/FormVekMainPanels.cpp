@@ -11,6 +11,7 @@
 #include "layers/VekEditLayer.h"
 #include "layers/VekHistogramLayer.h"
 #include "layers/VekStringListLayer.h"
+#include "loading/ShellHelpers.h"
 #include "viewer/FormVekMain.h"
 
 #include <QAction>
@@ -62,10 +63,6 @@ constexpr const char* kIconNames[] = {"OpenImage",
                                       "Print",
                                       "SlideShowWizard"};
 constexpr int kIconCount = int(std::size(kIconNames));
-
-// The histogram menu's swatches: red, green, blue, grey.
-constexpr TColor32 kSwatchColors[4] = {0xFFFF0000, 0xFF007F00, 0xFF0000FF, 0xFF7F7F7F};
-constexpr int kSwatchSize = 14;
 
 // The tint's colour: the button face at alpha 0x7D.
 constexpr std::uint8_t kTintAlpha = 0x7D;
@@ -126,11 +123,9 @@ void TMainForm::LoadIcons() {
     };
     LoadIconsVekThreadedMethod->Execute();
 
-    for (int i = 0; i < 4; ++i) {
-        QPixmap swatch(kSwatchSize, kSwatchSize);
-        swatch.fill(QColor::fromRgba(kSwatchColors[i]));
-        ColorsTBXImageList[std::size_t(i)] = QIcon(swatch);
-    }
+    std::vector<TBitmap32> swatches = ColourSwatches();
+    for (std::size_t i = 0; i < swatches.size() && i < ColorsTBXImageList.size(); ++i)
+        ColorsTBXImageList[i] = QIcon(QPixmap::fromImage(swatches[i].ImageView().copy()));
 }
 
 void TMainForm::CreatePanels() {
@@ -238,6 +233,8 @@ void TMainForm::CreatePanelMenus() {
                                                {PropertiesAction, 1},
                                                {HelpAction, 11},
                                                {PrintAction, 35},
+                                               {WallpaperAction, 33},
+                                               {OpenEditAction, 34},
                                                {PrevPageAction, 12},
                                                {NextPageAction, 13},
                                                {WizardSlideShowAction, 36}});
@@ -273,13 +270,22 @@ void TMainForm::CreatePanelMenus() {
     ImageTBXPopupMenu->addActions({ShowCommonInfoAction, ShowCommentAction, ShowHistogramAction,
                                    ShowExifAction, ShowIPTCAction, ShowXMPAction,
                                    ShowGeoTiffAction});
+    WallpaperTBXSubmenu = new QMenu(QStringLiteral("Set as wallpaper"), this);
+    WallpaperTBXSubmenu->addAction(OptimalWallpaperAction);
+    WallpaperTBXSubmenu->addSeparator();
+    WallpaperTBXSubmenu->addActions(
+        {TileWallpaperAction, CenterWallpaperAction, StretchWallpaperAction});
+    connect(WallpaperTBXSubmenu, &QMenu::aboutToShow, this, &TMainForm::UpdateActions);
+    m_actionIcons.emplace_back(WallpaperTBXSubmenu->menuAction(), 33);
+    ImageTBXPopupMenu->addSeparator();
+    ImageTBXPopupMenu->addMenu(WallpaperTBXSubmenu);
     ImageTBXPopupMenu->addSeparator();
     ImageTBXPopupMenu->addActions({ZoomFitAction, ZoomRealAction});
-    ImageTBXPopupMenu->addSeparator();
-    ImageTBXPopupMenu->addActions({DeleteAction, PrintAction});
     SimpleModeTBXPopupMenu = new QMenu(this);
-    SimpleModeTBXPopupMenu->addActions({DeleteAction, PrintAction});
+    SimpleModeTBXPopupMenu->addMenu(WallpaperTBXSubmenu);
     for (QMenu* menu : {ImageTBXPopupMenu, SimpleModeTBXPopupMenu}) {
+        menu->addSeparator();
+        menu->addActions({OpenEditAction, DeleteAction, PrintAction});
         menu->addSeparator();
         menu->addAction(SimpleModeAction);
         menu->addSeparator();
