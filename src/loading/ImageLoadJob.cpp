@@ -1,6 +1,7 @@
 #include "loading/ImageLoadJob.h"
 
 #include "app/FileHelpers.h"
+#include "gfx/Orientation.h"
 #include "loading/ImageConversion.h"
 #include "loading/ImageInformation.h"
 #include "loading/ImageLimits.h"
@@ -8,13 +9,14 @@
 #include "loading/JpegDecoder.h"
 #include "loading/JpegGuard.h"
 #include "loading/PsdGuard.h"
-#include "loading/RawImageEntry.h"
+#include "loading/RawImage.h"
 #include "loading/SecondaryFormatRegistry.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <new>
 #include <stdexcept>
 
 namespace {
@@ -66,10 +68,14 @@ private:
     void Finish();
     TAttempt FinishDecoded();
     TAttempt Stopped();
+    bool LoadRaw(std::int64_t fileSize);
+    void TakeOrientation(int orientation);
 
     const TImageLoadRequest& m_request;
     const std::atomic<bool>& m_stop;
     TImageLoadResult& m_result;
+    // How the decoded pixels are turned before they are delivered.
+    int m_orientation = kExifOrientationNone;
 };
 
 void TImageLoadRun::Run() {
@@ -85,14 +91,7 @@ void TImageLoadRun::Run() {
         // A pipe or a device would keep a decoder reading (or waiting) for ever.
         if (!QFileInfo(m_request.FileName).isFile()) throw ELoadFailed("not a regular file");
         const std::int64_t fileSize = FileSizeOf(m_request.FileName);
-        if (LoadRawImage(m_request.FileName, m_result.Bitmap, m_request.Settings) == kRawLoaded) {
-            m_result.ImageKind = TVekImageKind::ikRaw;
-            m_result.PageCount = 1;
-            AddBitmapInfo(fileSize, QStringLiteral("RAW Image format"), m_result.Bitmap,
-                          m_result.InfoList);
-            Finish();
-            return;
-        }
+        if (LoadRaw(fileSize)) return;
         const QByteArray path = QFile::encodeName(m_request.FileName);
         if (LoadMultiPage(path, fileSize) == TAttempt::Handled) return;
         if (LoadSingle(path, fileSize) == TAttempt::Handled) return;
@@ -138,8 +137,33 @@ void TImageLoadRun::Describe(FIBITMAP* dib, FREE_IMAGE_FORMAT detected, std::int
     AddFreeImageInfo(fileSize, m_result.ImageFormat, dib, m_result.InfoList);
 }
 
-// Alpha combination and the opacity scan, so the first paint does not pay for it.
+// The RAW decoder, developed with the request's settings. The decoder delivers the
+// sensor's layout and only reports the camera's orientation.
+bool TImageLoadRun::LoadRaw(std::int64_t fileSize) {
+    TRawImage raw;
+    raw.ApplySettings(m_request.Settings);
+    if (raw.LoadFromFile(m_request.FileName) != TRawImage::kLoaded) return false;
+    raw.RenderTo(m_result.Bitmap);
+    m_result.ImageKind = TVekImageKind::ikRaw;
+    m_result.PageCount = 1;
+    AddBitmapInfo(fileSize, QStringLiteral("RAW Image format"), m_result.Bitmap, m_result.InfoList);
+    TakeOrientation(ExifOrientationOfRawFlip(raw.Flip()));
+    Finish();
+    return true;
+}
+
+void TImageLoadRun::TakeOrientation(int orientation) {
+    m_orientation = m_request.Settings.ExifOrientation ? orientation : kExifOrientationNone;
+}
+
+// Orientation, alpha combination and the opacity scan, so the first paint does not pay
+// for them.
 void TImageLoadRun::Finish() {
+    try {
+        ApplyExifOrientation(m_result.Bitmap, m_orientation);
+    } catch (const std::bad_alloc&) {
+        // No room for the turned copy: the picture is shown as stored rather than not at all.
+    }
     if (m_request.CombineAlpha && m_result.HasAlpha)
         CombineAlphaOver(m_result.Bitmap, m_request.Settings.BackgroundColor);
     (void)m_result.Bitmap.IsOpaque();
@@ -196,6 +220,9 @@ TAttempt TImageLoadRun::LoadSingle(const QByteArray& path, std::int64_t fileSize
     // Formats without a signature are found by their extension; name that format
     // rather than none.
     Describe(dib.get(), detected != FIF_UNKNOWN ? detected : fif, fileSize);
+    // libtiff turns some TIFF layouts itself, and FreeImage's own RAW reader lets the
+    // RAW decoder turn the picture.
+    if (fif != FIF_TIFF && fif != FIF_RAW) TakeOrientation(ExifOrientationTag(dib.get()));
     if (!ConvertTo32Bits(dib.get(), m_result.Bitmap, m_request.Settings.ToneMapGamma,
                          m_request.Settings.ToneMapExposure))
         throw ELoadFailed("picture cannot be converted");
@@ -211,11 +238,15 @@ TAttempt TImageLoadRun::LoadJpeg(const QByteArray& path, std::int64_t fileSize) 
     if (!dib) return TAttempt::NotOpened;
     if (m_stop.load()) return Stopped();
     Describe(dib.get(), FIF_JPEG, fileSize);
+    // Read from the guarded header load: a damaged Exif block was taken out before.
+    TakeOrientation(ExifOrientationTag(dib.get()));
     if (!WithinImageLimit(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get())))
         throw ELoadFailed("picture above the size limit");
 
-    switch (DecodeJpegPixels(path, m_result.Bitmap, m_stop)) {
+    switch (DecodeJpegPixels(path, m_result.Bitmap, m_stop, m_orientation)) {
     case TJpegDecodeResult::Decoded:
+        // Turned on the way in.
+        m_orientation = kExifOrientationNone;
         break;
     case TJpegDecodeResult::Stopped:
         return Stopped();
@@ -245,6 +276,29 @@ void TImageLoadRun::LoadSecondary(std::int64_t fileSize) {
 }
 
 } // namespace
+
+int ExifOrientationTag(FIBITMAP* dib) {
+    if (dib == nullptr) return kExifOrientationNone;
+    FITAG* tag = nullptr;
+    if (!FreeImage_GetMetadata(FIMD_EXIF_MAIN, dib, "Orientation", &tag) || tag == nullptr)
+        return kExifOrientationNone;
+    const void* value = FreeImage_GetTagValue(tag);
+    if (value == nullptr || FreeImage_GetTagCount(tag) != 1) return kExifOrientationNone;
+    int orientation = kExifOrientationNone;
+    const FREE_IMAGE_MDTYPE type = FreeImage_GetTagType(tag);
+    const DWORD length = FreeImage_GetTagLength(tag);
+    if (type == FIDT_SHORT && length >= sizeof(WORD))
+        orientation = *static_cast<const WORD*>(value);
+    else if (type == FIDT_LONG && length >= sizeof(DWORD))
+        orientation = int(std::min<DWORD>(*static_cast<const DWORD*>(value), 0xFFFF));
+    return IsExifOrientation(orientation) ? orientation : kExifOrientationNone;
+}
+
+int ExifOrientationOfRawFlip(int flip) {
+    // Indexed by the decoder's value: what the same turn is called in EXIF.
+    constexpr int kCodes[8] = {1, 2, 4, 3, 5, 8, 6, 7};
+    return flip >= 0 && flip < 8 ? kCodes[flip] : kExifOrientationNone;
+}
 
 void RunImageLoad(const TImageLoadRequest& request, const std::atomic<bool>& stop,
                   TImageLoadResult& result) {

@@ -50,8 +50,23 @@ struct TImageLoadResult {
 // Runs one load on the calling (worker) thread: the RAW decoder, then FreeImage
 // (multi-page access for icon, TIFF and GIF files, a single-image load otherwise; JPEG
 // pixels straight into the bitmap), then the secondary picture-format registry.
+// With Settings.ExifOrientation the picture is turned upright by the orientation its
+// camera recorded, before Prepare sees it: the EXIF tag of single-image loads (TIFF
+// files excepted, which libtiff partly turns itself and whose other pages the
+// multi-page holder shows as stored) and the RAW decoder's orientation code. The
+// information lines keep the file's own width and height.
 // `stop` is looked at before anything is read, after the file is opened and after the
 // conversion; a stopped load ends in ilTerminated with its handles released. Nothing
 // is thrown: every failure ends in ilError.
 void RunImageLoad(const TImageLoadRequest& request, const std::atomic<bool>& stop,
                   TImageLoadResult& result);
+
+// The orientation code (1..8) recorded in the main EXIF directory of a FreeImage
+// bitmap; 1 (as stored) when there is none or the tag is not a single SHORT or LONG
+// of 1..8.
+[[nodiscard]] int ExifOrientationTag(FIBITMAP* dib);
+
+// The orientation code of the RAW decoder's orientation value (bit 4 exchanges rows and
+// columns, then bit 2 mirrors top to bottom and bit 1 left to right); 1 for values
+// outside 0..7.
+[[nodiscard]] int ExifOrientationOfRawFlip(int flip);

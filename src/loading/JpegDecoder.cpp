@@ -1,6 +1,7 @@
 #include "loading/JpegDecoder.h"
 
 #include "gfx/Bitmap32.h"
+#include "gfx/Orientation.h"
 #include "loading/ImageConversion.h"
 #include "loading/ImageLimits.h"
 
@@ -56,8 +57,10 @@ void ProgressMonitor(j_common_ptr cinfo) {
 }
 
 // Only trivially destructible objects live in this frame, so leaving it by longjmp
-// skips no destructor.
-TJpegDecodeResult Decode(std::FILE* file, TBitmap32& target, const std::atomic<bool>& stop) {
+// skips no destructor. A turned picture is decoded a few rows at a time into `strip`
+// and put into the target from there.
+TJpegDecodeResult Decode(std::FILE* file, TBitmap32& target, TBitmap32& strip, int orientation,
+                         const std::atomic<bool>& stop) {
     jpeg_decompress_struct cinfo;
     TJpegError error{};
     TJpegProgress progress{};
@@ -95,9 +98,14 @@ TJpegDecodeResult Decode(std::FILE* file, TBitmap32& target, const std::atomic<b
     jpeg_start_decompress(&cinfo);
     if (cinfo.output_components != 4) ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
 
+    const int width = int(cinfo.output_width);
+    const int height = int(cinfo.output_height);
+    const bool turned = IsExifOrientation(orientation) && orientation != kExifOrientationNone;
+    const bool swaps = ExifOrientationSwapsSides(orientation);
     bool allocated = false;
     try {
-        PrepareTarget(target, int(cinfo.output_width), int(cinfo.output_height));
+        PrepareTarget(target, swaps ? height : width, swaps ? width : height);
+        if (turned) PrepareTarget(strip, width, int(kRowsPerStep));
         allocated = true;
     } catch (const std::bad_alloc&) {
         allocated = false;
@@ -106,8 +114,7 @@ TJpegDecodeResult Decode(std::FILE* file, TBitmap32& target, const std::atomic<b
         jpeg_destroy_decompress(&cinfo);
         return TJpegDecodeResult::TooLarge;
     }
-    TColor32* const bits = target.Bits();
-    const std::size_t width = cinfo.output_width;
+    TColor32* const bits = turned ? strip.Bits() : target.Bits();
     JSAMPROW rows[kRowsPerStep];
     while (cinfo.output_scanline < cinfo.output_height) {
         if (stop.load(std::memory_order_relaxed)) {
@@ -118,8 +125,20 @@ TJpegDecodeResult Decode(std::FILE* file, TBitmap32& target, const std::atomic<b
         JDIMENSION count = cinfo.output_height - first;
         if (count > kRowsPerStep) count = kRowsPerStep;
         for (JDIMENSION i = 0; i < count; ++i)
-            rows[i] = reinterpret_cast<JSAMPROW>(bits + (first + i) * width);
-        if (jpeg_read_scanlines(&cinfo, rows, count) == 0) break;
+            rows[i] = reinterpret_cast<JSAMPROW>(bits + std::size_t(turned ? i : first + i) *
+                                                            std::size_t(width));
+        // The decoder hands out a row group at a time; a strip is filled before it is put
+        // into the target, so that each turned row gets whole cache lines.
+        JDIMENSION filled = 0;
+        while (filled < count) {
+            const JDIMENSION got = jpeg_read_scanlines(&cinfo, rows + filled, count - filled);
+            if (got == 0) break;
+            filled += got;
+        }
+        if (turned && filled > 0)
+            PutOrientedRows(strip.Bits(), int(first), int(filled), width, height, orientation,
+                            target);
+        if (filled < count) break;
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
@@ -133,8 +152,9 @@ struct TCloseFile {
 } // namespace
 
 TJpegDecodeResult DecodeJpegPixels(const QByteArray& encodedPath, TBitmap32& target,
-                                   const std::atomic<bool>& stop) {
+                                   const std::atomic<bool>& stop, int orientation) {
     const std::unique_ptr<std::FILE, TCloseFile> file(std::fopen(encodedPath.constData(), "rb"));
     if (!file) return TJpegDecodeResult::Refused;
-    return Decode(file.get(), target, stop);
+    TBitmap32 strip;
+    return Decode(file.get(), target, strip, orientation, stop);
 }

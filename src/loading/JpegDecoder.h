@@ -22,5 +22,9 @@ enum class TJpegDecodeResult : std::uint8_t {
 // stop request is checked every few rows and while a progressive file is read, so an
 // abandoned load ends early. Stopped leaves the target's buffer (contents undefined) for
 // the next load to reuse; anything else but Decoded leaves the target empty.
+// With an orientation code (2..8, see gfx/Orientation.h) the rows are turned upright on
+// their way into the target, a few at a time, so no second full-size buffer is needed
+// and the target has the turned size; other codes write the picture as stored.
 [[nodiscard]] TJpegDecodeResult DecodeJpegPixels(const QByteArray& encodedPath, TBitmap32& target,
-                                                 const std::atomic<bool>& stop);
+                                                 const std::atomic<bool>& stop,
+                                                 int orientation = 1);

@@ -1,10 +1,12 @@
 #include "loading/ShellThumbnail.h"
 
 #include "gfx/Geometry.h"
+#include "gfx/Orientation.h"
 #include "loading/FreeImagePtr.h"
 #include "loading/FreeImageSetup.h"
 #include "loading/ImageConversion.h"
 #include "loading/ImageLimits.h"
+#include "loading/ImageLoadJob.h"
 #include "loading/JpegGuard.h"
 
 #include <QCoreApplication>
@@ -227,8 +229,20 @@ bool ReadEmbeddedThumbnail(const QString& file, TBitmap32& thumbnail) {
     return false;
 }
 
+int ReadJpegOrientation(const QString& file) {
+    try {
+        EnsureFreeImage();
+        // The guarded header load, as the loader makes it: FreeImage never sees a
+        // damaged Exif block, and the picture is not decoded.
+        const TFreeImagePtr dib = LoadJpegHeaderGuarded(QFile::encodeName(file));
+        return ExifOrientationTag(dib.get());
+    } catch (const std::bad_alloc&) {
+        return kExifOrientationNone;
+    }
+}
+
 bool ShellThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 background,
-                    int height) {
+                    int height, bool exifOrientation) {
     if (width <= 0 || height <= 0 || !WithinImageLimit(width, height)) return false;
     try {
         // Folders, pipes, devices and missing files have no thumbnail.
@@ -243,6 +257,9 @@ bool ShellThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 
                 if (!ThemeIcon(file, std::min({width, height, kMaxIconSide}), picture))
                     return false;
                 icon = true;
+            } else if (exifOrientation) {
+                // Cache entries come upright from their makers; an embedded one does not.
+                ApplyExifOrientation(picture, ReadJpegOrientation(file));
             }
         }
         TBitmap32 result(width, height);

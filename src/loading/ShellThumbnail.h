@@ -10,14 +10,16 @@
 //    file's URI>.png), an entry counting only while its Thumb::MTime (and Thumb::Size,
 //    when given) still describe the file;
 // 2. the thumbnail embedded in a JPEG file (Exif or JFIF extension), read from the
-//    file's headers only: the picture itself is never decoded;
+//    file's headers only: the picture itself is never decoded. It is stored as the
+//    picture is, so with `exifOrientation` it is turned by the picture's orientation
+//    tag as the loader turns the picture;
 // 3. the icon of the file's type in the desktop's icon theme (GUI thread only).
 // The picture found is fitted into width x height, keeping its aspect ratio, and
 // centred on a bitmap of exactly that size filled with `background` (opaque; for an
 // icon the background's colour at alpha 0, so the icon keeps its own transparency).
 // Only regular files are looked at. Any failure leaves `bitmap` as it was (false).
 bool ShellThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 background,
-                    int height);
+                    int height, bool exifOrientation = true);
 
 // The cache file name of a file: the MD5 (lower-case hex) of its file:// URI, + ".png".
 [[nodiscard]] QString ThumbnailCacheName(const QString& absolutePath);
@@ -31,3 +33,7 @@ bool ShellThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 
 // own size. False (thumbnail emptied) when there is none, or none whose stream is sound
 // and announces a thumbnail's size (at most 2048 pixels a side).
 [[nodiscard]] bool ReadEmbeddedThumbnail(const QString& file, TBitmap32& thumbnail);
+
+// The orientation code (1..8) in the Exif block of a JPEG file, read from its headers
+// the way the loader reads it; 1 when there is none or it cannot be read.
+[[nodiscard]] int ReadJpegOrientation(const QString& file);

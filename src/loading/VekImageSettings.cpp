@@ -14,4 +14,5 @@ void TVekImageSettings::Reset() {
     BackgroundColor = 0xFFFFFFFFu;
     ToneMapGamma = 2.2f;
     ToneMapExposure = 0.0f;
+    ExifOrientation = true;
 }

@@ -13,7 +13,8 @@ struct TCurvePoint {
 };
 
 // The per-loader settings: RAW development values, the background used when alpha is
-// combined, and the parameters of the tone mapping of high-bit-depth pictures.
+// combined, the parameters of the tone mapping of high-bit-depth pictures, and whether
+// pictures are turned as the camera recorded them.
 class TVekImageSettings {
 public:
     TVekImageSettings() { Reset(); }
@@ -34,6 +35,9 @@ public:
     TColor32 BackgroundColor;
     float ToneMapGamma;
     float ToneMapExposure;
+    // Turn and mirror a picture by the orientation its camera recorded (EXIF), so that
+    // it arrives upright; the user's own quarter turns come on top of that.
+    bool ExifOrientation = true;
 
     bool operator==(const TVekImageSettings&) const = default;
 };
