@@ -335,6 +335,36 @@ QStringList ApplicationFolders() {
     return folders;
 }
 
+QStringList MimeAppsFiles() {
+    QStringList desktops;
+    for (const QString& name :
+         qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts))
+        desktops << name.toLower() + QStringLiteral("-mimeapps.list");
+    desktops << QStringLiteral("mimeapps.list");
+    QStringList folders =
+        SearchFolders("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config"),
+                      "XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg"));
+    folders << ApplicationFolders();
+    QStringList files;
+    for (QString folder : folders) {
+        while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
+        for (const QString& name : desktops) files << folder + u'/' + name;
+    }
+    return files;
+}
+
+QString DefaultApplicationId(const QString& mimeType) {
+    if (mimeType.isEmpty()) return {};
+    for (const QString& file : MimeAppsFiles()) {
+        if (!QFileInfo(file).isFile()) continue;
+        TMimeAppsList list;
+        if (!list.Load(file)) continue;
+        const QString id = TMimeAppsList::FirstId(list.Default(mimeType));
+        if (!id.isEmpty()) return id;
+    }
+    return {};
+}
+
 std::vector<TDesktopEntry> InstalledDesktopEntries() {
     std::vector<TDesktopEntry> entries;
     QSet<QString> seen;

@@ -58,6 +58,16 @@ struct TDesktopEntry {
 // paths in the variables are ignored, as the base-directory rules require.
 [[nodiscard]] QStringList ApplicationFolders();
 
+// The mimeapps.list files that choose default applications, most important first:
+// for each folder of $XDG_CONFIG_HOME and $XDG_CONFIG_DIRS the files named after
+// each desktop of $XDG_CURRENT_DESKTOP ("gnome-mimeapps.list") then mimeapps.list,
+// then the same in each folder of ApplicationFolders().
+[[nodiscard]] QStringList MimeAppsFiles();
+
+// The desktop file id the desktop opens `mimeType` with by its mimeapps.list files:
+// the first id of the first default entry found; empty when no file names one.
+[[nodiscard]] QString DefaultApplicationId(const QString& mimeType);
+
 // Every readable entry of ApplicationFolders(), with its desktop file id (the path
 // below the folder, '/' turned into '-'). An id found in an earlier folder hides
 // the same id in later ones. Ordered by folder, then by id.

@@ -59,11 +59,13 @@ TDialogStoreValues TDialogStoreValues::Load() {
     for (const TShortcutValue& s : kShortcutValues) ReadShortcut(reg, s.Name, v.*s.Field);
     if (const auto stored = reg.ReadInteger(kFilterName))
         v.FilterKind = FilterKindFromStored(*stored);
-    if (const auto color = reg.ReadInteger(kBackgroundColor))
+    if (const auto color = reg.ReadInteger(kBackgroundColor); color && (*color >> 24) != 0)
         v.BackgroundColor = std::uint32_t(*color);
     v.UseBackgroundColor = reg.ReadBool(kUseBackgroundColor).value_or(v.UseBackgroundColor);
     v.ShowFrame = reg.ReadBool(kShowFrame).value_or(v.ShowFrame);
     v.BigIcons = reg.ReadBool(kBigIcons).value_or(v.BigIcons);
+    v.ExifOrientation = reg.ReadBool(kExifOrientation).value_or(v.ExifOrientation);
+    v.DeleteToTrash = reg.ReadBool(kDeleteToTrash).value_or(v.DeleteToTrash);
     return v;
 }
 
@@ -77,5 +79,7 @@ void TDialogStoreValues::Save() const {
     reg.WriteBool(kUseBackgroundColor, UseBackgroundColor);
     reg.WriteBool(kShowFrame, ShowFrame);
     reg.WriteBool(kBigIcons, BigIcons);
+    reg.WriteBool(kExifOrientation, ExifOrientation);
+    reg.WriteBool(kDeleteToTrash, DeleteToTrash);
     reg.CloseKey();
 }

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
-// The settings dialog's stored values. A shortcut value outside 0 ... 0xFFFF and a
-// "filter name" outside 0 ... 2 read as absent, so their defaults apply.
+// The settings dialog's stored values. A shortcut value outside 0 ... 0xFFFF, a
+// "filter name" outside 0 ... 2 and a fully transparent background colour read as
+// absent, so their defaults apply.
 struct TDialogStoreValues {
     std::uint16_t ShortcutLeft = layout::kDefaultShortcutLeft;
     std::uint16_t ShortcutRight = layout::kDefaultShortcutRight;
@@ -25,11 +26,15 @@ struct TDialogStoreValues {
     bool UseBackgroundColor = layout::kDefaultUseBackgroundColor;
     bool ShowFrame = layout::kDefaultShowFrame;
     bool BigIcons = layout::kDefaultBigIcons;
+    bool ExifOrientation = layout::kDefaultExifOrientation;
+    bool DeleteToTrash = layout::kDefaultDeleteToTrash;
 
     // Stored "filter name" 0, 1, 2 <-> filter kinds 0, 2, 4 (kinds 1 and 3 store
     // as their lower neighbour).
     [[nodiscard]] static int FilterKindFromStored(int stored);
     [[nodiscard]] static int StoredFromFilterKind(int kind);
+
+    bool operator==(const TDialogStoreValues&) const = default;
 
     [[nodiscard]] static TDialogStoreValues Load();
     void Save() const; // throws ERegistryError when the store cannot be saved

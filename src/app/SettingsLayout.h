@@ -97,6 +97,12 @@ inline constexpr char kShowFrame[] = "Show frame";
 inline constexpr bool kDefaultShowFrame = true;
 inline constexpr char kBigIcons[] = "big icons";
 inline constexpr bool kDefaultBigIcons = true;
+// Two options of our own: pictures turned by their EXIF orientation, and Delete
+// moving files to the trash instead of removing them.
+inline constexpr char kExifOrientation[] = "Exif orientation";
+inline constexpr bool kDefaultExifOrientation = true;
+inline constexpr char kDeleteToTrash[] = "Delete to trash";
+inline constexpr bool kDefaultDeleteToTrash = false;
 
 // Slideshow (Settings key).
 inline constexpr char kSlideshowDelay[] = "Slideshow delay";

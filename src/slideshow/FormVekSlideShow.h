@@ -11,6 +11,7 @@ class TAppContext;
 class TSlideShowForm : public QWidget {
 public:
     explicit TSlideShowForm(TAppContext& context);
+    ~TSlideShowForm() override;
 
     void OpenSlideshowFile(const QString& path);
     [[nodiscard]] const QStringList& PreparedFiles() const { return m_preparedFiles; }

@@ -9,8 +9,12 @@
 
 namespace {
 
-// Each test process has a private, empty store.
+// Each test process has a private store; the other tests' values go first.
 TEST(StoreValues, EmptyStoreGivesTheDefaults) {
+    {
+        TRegistry reg;
+        reg.DeleteKey("\\software\\Brommel\\Pictrel\\Settings");
+    }
     const TViewerStoreValues viewer = TViewerStoreValues::Load(1920, 1080);
     EXPECT_EQ(viewer.Left, 10);
     EXPECT_EQ(viewer.Top, 10);
@@ -43,6 +47,8 @@ TEST(StoreValues, EmptyStoreGivesTheDefaults) {
     EXPECT_FALSE(dialog.UseBackgroundColor);
     EXPECT_TRUE(dialog.ShowFrame);
     EXPECT_TRUE(dialog.BigIcons);
+    EXPECT_TRUE(dialog.ExifOrientation);
+    EXPECT_FALSE(dialog.DeleteToTrash);
 
     const TSlideshowStoreValues slideshow = TSlideshowStoreValues::Load();
     EXPECT_EQ(slideshow.Delay, 5000);
@@ -87,6 +93,8 @@ TEST(StoreValues, OddStoredValuesFallBackToDefaults) {
     reg.WriteInteger("Shortcut left", -5);
     reg.WriteInteger("Shortcut right", 0x6050);
     reg.WriteInteger("Background color", -1);
+    reg.WriteInteger("Shortcut zoom in", 0x1FFFF);
+    reg.WriteString("Exif orientation", "no");
     reg.CloseKey();
     const TViewerStoreValues viewer = TViewerStoreValues::Load(800, 600);
     EXPECT_EQ(viewer.WindowState, 0);
@@ -96,6 +104,14 @@ TEST(StoreValues, OddStoredValuesFallBackToDefaults) {
     EXPECT_EQ(dialog.ShortcutLeft, 37);
     EXPECT_EQ(dialog.ShortcutRight, 0x6050);
     EXPECT_EQ(dialog.BackgroundColor, 0xFFFFFFFFu);
+    EXPECT_EQ(dialog.ShortcutZoomIn, 107);
+    EXPECT_TRUE(dialog.ExifOrientation);
+
+    // A colour nobody could see is not a background.
+    ASSERT_TRUE(reg.OpenKey("software\\Brommel\\Pictrel\\Settings", false));
+    reg.WriteInteger("Background color", 0x00123456);
+    reg.CloseKey();
+    EXPECT_EQ(TDialogStoreValues::Load().BackgroundColor, 0xFF000000u);
 }
 
 struct TFilterCase {
