@@ -111,14 +111,15 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
         TImageLoadRequest request;
         request.FileName = FolderOf(file) + QFileInfo(file).fileName();
         request.Settings.HalfSize = true;
+        const TDialogStoreValues dialog = TDialogStoreValues::Load();
+        request.Settings.ExifOrientation = dialog.ExifOrientation;
         // Drawn for the window's stored size too, so that the first paint only copies.
         const TViewerStoreValues window = TViewerStoreValues::Load(0, 0);
         if (window.WindowState != 2) {
             TRotateAngleList angles;
             angles.LoadFromFile(DataFolder() + QStringLiteral("RotateAngles"));
-            request.Prepare =
-                MakeFitPreparation(window.Width, window.Height, angles.Angle(request.FileName),
-                                   TDialogStoreValues::Load().FilterKind);
+            request.Prepare = MakeFitPreparation(window.Width, window.Height,
+                                                 angles.Angle(request.FileName), dialog.FilterKind);
         }
         firstPicture.emplace(std::move(request));
     }
@@ -165,6 +166,7 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
         // other windows are made and runs while the window maps.
         if (const QString file = ViewerStartFile(line); !file.isEmpty()) mainForm->OpenFile(file);
         wizard(), slideshow(), settings();
+        mainForm->AttachSettingsForm();
         mainWindow = mainForm.get();
         break;
     case TStartRole::srSlideshow:

@@ -19,6 +19,7 @@
 #include "loading/ShellThumbnail.h"
 #include "platform/Registry.h"
 #include "platform/VirtualKeys.h"
+#include "settings/FormVekSettings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -114,6 +115,7 @@ TMainForm::TMainForm(TAppContext& context) : m_context(context) {
 }
 
 TMainForm::~TMainForm() {
+    if (m_context.SettingsForm != nullptr) m_context.SettingsForm->OnShortcutsLoaded = nullptr;
     m_guard.Revoke();
     OpenViewerTimer.SetEnabled(false);
     MessageTimer.SetEnabled(false);
@@ -263,11 +265,15 @@ void TMainForm::CreateActions() {
         else
             EnterSimpleMode();
     });
-    for (QAction* a : {SlideShowAction, WizardSlideShowAction, SettingsAction})
-        a->setEnabled(false);
+    for (QAction* a : {SlideShowAction, WizardSlideShowAction}) a->setEnabled(false);
+    connect(SettingsAction, &QAction::triggered, this, &TMainForm::SettingsActionExecute);
 
+    // The stored shortcuts apply from the start, whether or not the settings dialog
+    // exists yet; it hands over its values once it does.
     DialogValues = TDialogStoreValues::Load();
+    VekImageLoaderPro.Settings().ExifOrientation = DialogValues.ExifOrientation;
     ApplyShortcuts(DialogValues);
+    AttachSettingsForm();
 }
 
 void TMainForm::ApplyShortcuts(const TDialogStoreValues& v) {
@@ -618,16 +624,20 @@ void TMainForm::CacheTimerTimer() {
 void TMainForm::DeleteShownFile() {
     if (!ValidIndex(FileIndex)) return;
     const QString path = FileList[FileIndex];
+    const bool toTrash = DialogValues.DeleteToTrash;
     const QString question =
-        QStringLiteral("Are you sure you want to delete\n") + QDir::toNativeSeparators(path);
+        (toTrash ? QStringLiteral("Are you sure you want to move to the trash\n")
+                 : QStringLiteral("Are you sure you want to delete\n")) +
+        QDir::toNativeSeparators(path);
     if (!(Confirm ? Confirm(question)
                   : QMessageBox::question(this, QStringLiteral("Pictrel"), question,
                                           QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes))
         return;
     QFile file(path);
-    if (!file.remove()) {
-        ShowWarning(QStringLiteral("Can't delete file\n") + QDir::toNativeSeparators(path) + u'\n' +
-                    file.errorString());
+    if (!(toTrash ? file.moveToTrash() : file.remove())) {
+        ShowWarning((toTrash ? QStringLiteral("Can't move file to the trash\n")
+                             : QStringLiteral("Can't delete file\n")) +
+                    QDir::toNativeSeparators(path) + u'\n' + file.errorString());
         return;
     }
     FileList.removeAt(FileIndex);

@@ -30,6 +30,7 @@
 
 class QAction;
 class QMenu;
+class TSettingsForm;
 class QPrinter;
 class TAppContext;
 class TColorLayer;
@@ -232,6 +233,14 @@ public:
         WallpaperSetter;
     // Whether a wallpaper is being set now.
     [[nodiscard]] bool SettingWallpaper() const { return m_settingWallpaper; }
+
+    // Takes the settings dialog of the run (the context's) as the source of its
+    // shortcuts and options; without one the Settings command stays disabled.
+    void AttachSettingsForm();
+    // Shows the settings dialog modally and applies what it returns. The dialog's
+    // exec() unless replaced (tests close it themselves and return its result).
+    std::function<int(TSettingsForm& form)> ExecSettings;
+    void SettingsActionExecute();
 
     // Prints the shown picture, turned as shown, fitted to the printable page.
     bool PrintShownPicture(QPrinter& printer);

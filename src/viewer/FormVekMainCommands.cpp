@@ -2,6 +2,7 @@
 
 #include "app/DesktopEntries.h"
 #include "app/GuiThread.h"
+#include "gfx/BitmapOps.h"
 #include "gfx/ImgView32Widget.h"
 #include "viewer/FormVekMain.h"
 #include "viewer/PrintLayout.h"
@@ -77,7 +78,9 @@ void TMainForm::SetWallpaperExecute(TWallpaperStyle style) {
                        token = m_guard.GetToken()] {
         bool done = false;
         try {
-            done = setter(TurnedCopy(*picture, angle), style, size.width(), size.height());
+            TBitmap32 turned;
+            TurnQuarter(*picture, turned, angle);
+            done = setter(turned, style, size.width(), size.height());
         } catch (const std::exception& e) {
             std::fprintf(stderr, "pictrel: wallpaper: %s\n", e.what());
         }

@@ -5,39 +5,15 @@
 
 #include <cmath>
 
+namespace {
+
+// The number of quarter turns, 0 ... 3.
 int QuarterTurns(int angle) {
     const int quarters = int(std::lround(angle / 90.0)) % 4;
     return quarters < 0 ? quarters + 4 : quarters;
 }
 
-TBitmap32 TurnedCopy(const TBitmap32& picture, int angle) {
-    const int turns = QuarterTurns(angle);
-    TBitmap32 result;
-    if (turns == 0) {
-        result.Assign(picture);
-        return result;
-    }
-    const int w = picture.Width();
-    const int h = picture.Height();
-    if (turns == 2)
-        result.SetSize(w, h);
-    else
-        result.SetSize(h, w);
-    if (result.Empty()) return result;
-    for (int y = 0; y < h; ++y) {
-        const TColor32* row = picture.ScanLine(y);
-        for (int x = 0; x < w; ++x) {
-            // Counter-clockwise: the top row becomes the left column, read upwards.
-            if (turns == 1)
-                result.ScanLine(w - 1 - x)[y] = row[x];
-            else if (turns == 2)
-                result.ScanLine(h - 1 - y)[w - 1 - x] = row[x];
-            else
-                result.ScanLine(x)[h - 1 - y] = row[x];
-        }
-    }
-    return result;
-}
+} // namespace
 
 QRectF PrintRect(QSizeF picture, int angle, const QRectF& page) {
     if (picture.isEmpty() || page.isEmpty()) return {};

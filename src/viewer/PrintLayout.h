@@ -1,20 +1,10 @@
 #pragma once
 
-#include "gfx/Bitmap32.h"
-
 #include <QImage>
 #include <QRectF>
 #include <QSizeF>
 
 class QPainter;
-
-// The number of counter-clockwise quarter turns in `angle` degrees, 0 ... 3 (other
-// values are taken to the nearest quarter).
-[[nodiscard]] int QuarterTurns(int angle);
-
-// A copy of `picture` turned counter-clockwise by `angle` degrees as QuarterTurns
-// counts them: what the view shows of it.
-[[nodiscard]] TBitmap32 TurnedCopy(const TBitmap32& picture, int angle);
 
 // Where a picture of `picture` size, turned by `angle` degrees (quarter turns;
 // other values are taken to the nearest quarter), lands on a page: the largest

@@ -1,7 +1,6 @@
 // The picture menus, "Set as wallpaper" and "Edit" in the viewer.
 
 #include "app/DesktopEntries.h"
-#include "viewer/PrintLayout.h"
 #include "viewer/ViewerFixture.h"
 
 #include <QAction>
@@ -205,31 +204,6 @@ TEST_F(ViewerEdit, ReportsEachOutcome) {
         else
             EXPECT_TRUE(m_launched.isEmpty());
     }
-}
-
-// A 3 x 2 picture of distinct pixels, turned by each quarter.
-TEST(TurnedCopy, FollowsTheScreensTurns) {
-    TBitmap32 picture;
-    picture.SetSize(3, 2);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x) picture.ScanLine(y)[x] = TColor32(y * 3 + x);
-    struct {
-        int Angle;
-        int Width;
-        std::vector<TColor32> Rows;
-    } const cases[] = {
-        {0, 3, {0, 1, 2, 3, 4, 5}},   {90, 2, {2, 5, 1, 4, 0, 3}},  {180, 3, {5, 4, 3, 2, 1, 0}},
-        {270, 2, {3, 0, 4, 1, 5, 2}}, {-90, 2, {3, 0, 4, 1, 5, 2}}, {450, 2, {2, 5, 1, 4, 0, 3}},
-    };
-    for (const auto& c : cases) {
-        const TBitmap32 turned = TurnedCopy(picture, c.Angle);
-        ASSERT_EQ(turned.Width(), c.Width) << c.Angle;
-        std::vector<TColor32> pixels;
-        for (int y = 0; y < turned.Height(); ++y)
-            for (int x = 0; x < turned.Width(); ++x) pixels.push_back(turned.ScanLine(y)[x]);
-        EXPECT_EQ(pixels, c.Rows) << c.Angle;
-    }
-    EXPECT_TRUE(TurnedCopy(TBitmap32(), 90).Empty());
 }
 
 } // namespace
