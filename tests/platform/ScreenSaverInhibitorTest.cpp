@@ -1,0 +1,151 @@
+#include "platform/ScreenSaverInhibitor.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// An inhibition service as a desktop offers it: cookies out, cookies back. It can hold
+// its answers back to play a slow desktop.
+class TFakeInhibitService : public QDBusVirtualObject {
+public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.member() == QLatin1String("Inhibit")) {
+            const std::uint32_t cookie = ++m_next;
+            Inhibits.push_back(cookie);
+            const QDBusMessage reply = message.createReply(QVariant::fromValue(cookie));
+            if (HoldAnswers)
+                m_held.push_back(reply);
+            else
+                connection.send(reply);
+            return true;
+        }
+        if (message.member() == QLatin1String("UnInhibit")) {
+            UnInhibits.push_back(message.arguments().value(0).toUInt());
+            connection.send(message.createReply());
+            return true;
+        }
+        return false;
+    }
+    void Answer(const QDBusConnection& connection) {
+        for (const QDBusMessage& m : m_held) connection.send(m);
+        m_held.clear();
+    }
+
+    std::vector<std::uint32_t> Inhibits;
+    std::vector<std::uint32_t> UnInhibits;
+    bool HoldAnswers = false;
+
+private:
+    std::uint32_t m_next = 40;
+    std::vector<QDBusMessage> m_held;
+};
+
+class ScreenSaverInhibitor : public testing::Test {
+protected:
+    void SetUp() override {
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemon.isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
+        m_bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--print-address"),
+                             QStringLiteral("--nofork")});
+        if (!m_bus.waitForStarted(10000) || !m_bus.waitForReadyRead(10000))
+            GTEST_SKIP() << "a private session bus could not be started";
+        const QString address = QString::fromUtf8(m_bus.readLine()).trimmed();
+        m_service = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(address, QStringLiteral("fake-desktop")));
+        m_client = std::make_unique<QDBusConnection>(
+            QDBusConnection::connectToBus(address, QStringLiteral("pictrel")));
+        if (!m_service->isConnected() || !m_client->isConnected())
+            GTEST_SKIP() << "no connection to the private bus at " << address.toStdString();
+    }
+    void TearDown() override {
+        m_service.reset();
+        m_client.reset();
+        QDBusConnection::disconnectFromBus(QStringLiteral("fake-desktop"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("pictrel"));
+        m_bus.kill();
+        m_bus.waitForFinished(5000);
+    }
+    void Offer(TFakeInhibitService& fake, const char* service, const char* path) {
+        ASSERT_TRUE(m_service->registerService(QString::fromLatin1(service)));
+        ASSERT_TRUE(m_service->registerVirtualObject(QString::fromLatin1(path), &fake));
+    }
+    void OfferScreenSaver() {
+        Offer(m_screenSaver, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver");
+    }
+
+    QProcess m_bus;
+    std::unique_ptr<QDBusConnection> m_service, m_client;
+    TFakeInhibitService m_screenSaver, m_power;
+};
+
+TEST_F(ScreenSaverInhibitor, ReleaseGivesBackExactlyTheCookieTaken) {
+    OfferScreenSaver();
+    TScreenSaverInhibitor inhibitor(*m_client);
+    ASSERT_TRUE(inhibitor.Inhibit("Pictrel", "Playing a slideshow"));
+    EXPECT_TRUE(inhibitor.Inhibit("Pictrel", "Playing a slideshow")) << "a second call";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return inhibitor.Held() == 1; }, 10000));
+    EXPECT_EQ(m_screenSaver.Inhibits.size(), 1U) << "asked once";
+    inhibitor.Release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
+    EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
+    inhibitor.Release();
+    EXPECT_EQ(inhibitor.Held(), 0);
+    EXPECT_EQ(m_screenSaver.UnInhibits.size(), 1U) << "released once";
+}
+
+TEST_F(ScreenSaverInhibitor, BothServicesAreInhibitedAndTheDestructorReleases) {
+    OfferScreenSaver();
+    Offer(m_power, "org.freedesktop.PowerManagement", "/org/freedesktop/PowerManagement/Inhibit");
+    {
+        TScreenSaverInhibitor inhibitor(*m_client);
+        inhibitor.Inhibit("Pictrel", "Playing a slideshow");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return inhibitor.Held() == 2; }, 10000));
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !m_screenSaver.UnInhibits.empty() && !m_power.UnInhibits.empty(); }, 10000));
+    EXPECT_EQ(m_power.UnInhibits, m_power.Inhibits);
+}
+
+TEST_F(ScreenSaverInhibitor, AnAnswerAfterTheReleaseIsGivenBackAtOnce) {
+    OfferScreenSaver();
+    m_screenSaver.HoldAnswers = true;
+    TScreenSaverInhibitor inhibitor(*m_client);
+    inhibitor.Inhibit("Pictrel", "Playing a slideshow");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.Inhibits.empty(); }, 10000));
+    inhibitor.Release();
+    EXPECT_FALSE(inhibitor.Active());
+    m_screenSaver.Answer(*m_service);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
+    EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
+    EXPECT_EQ(inhibitor.Held(), 0);
+}
+
+TEST_F(ScreenSaverInhibitor, WithoutAServiceNothingIsHeld) {
+    TScreenSaverInhibitor inhibitor(*m_client);
+    EXPECT_TRUE(inhibitor.Inhibit("Pictrel", "Playing a slideshow"));
+    // The bus answers that nobody owns the names.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !inhibitor.Waiting(); }, 10000));
+    EXPECT_EQ(inhibitor.Held(), 0);
+    inhibitor.Release();
+    EXPECT_FALSE(inhibitor.Active());
+}
+
+TEST(ScreenSaverInhibitorNoBus, ADisconnectedBusIsNoError) {
+    TScreenSaverInhibitor inhibitor(QDBusConnection(QStringLiteral("nowhere")));
+    EXPECT_FALSE(inhibitor.Inhibit("Pictrel", "Playing a slideshow"));
+    EXPECT_FALSE(inhibitor.Active());
+    inhibitor.Release();
+}
+
+} // namespace
