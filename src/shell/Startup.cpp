@@ -167,6 +167,7 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
         if (const QString file = ViewerStartFile(line); !file.isEmpty()) mainForm->OpenFile(file);
         wizard(), slideshow(), settings();
         mainForm->AttachSettingsForm();
+        mainForm->AttachSlideShowForm();
         mainWindow = mainForm.get();
         break;
     case TStartRole::srSlideshow:
@@ -183,7 +184,18 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     if (line.Role == TStartRole::srWizard && !line.FileArgument.isEmpty()) {
         wizardForm->OpenInWizard(line.FileArgument);
     } else if (line.Role == TStartRole::srSlideshow && !line.FileArgument.isEmpty()) {
-        slideShowForm->OpenSlideshowFile(line.FileArgument);
+        try {
+            slideShowForm->OpenSlideshowFile(line.FileArgument);
+        } catch (const std::exception& e) {
+            // A damaged slideshow file: said so, and the run ends without a window.
+            const QString message = QString::fromUtf8(e.what());
+            std::fprintf(stderr, "pictrel: %s\n", e.what());
+            // Under the offscreen platform (scripts, tests) nobody could close a box.
+            if (QGuiApplication::platformName() != QLatin1String("offscreen") && app.ReportError)
+                app.ReportError(message);
+            context.Clear();
+            return 1;
+        }
     }
 
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Pictrel"));

@@ -2,18 +2,127 @@
 
 #include "app/AppContext.h"
 #include "authoring/CurrentSlideshow.h"
+#include "gfx/PaintBox32Widget.h"
+#include "layers/ResourceLoader.h"
+#include "loading/ImageFilter.h"
+#include "platform/VirtualKeys.h"
+#include "slideshow/CustomVekTransformer.h"
 
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QPixmap>
+#include <QScreen>
+#include <QThreadPool>
+#include <QToolBar>
+#include <QWheelEvent>
+#include <QWindow>
 
+#include <cmath>
 #include <cstdio>
 #include <exception>
 
+namespace {
+
+constexpr int kPanelWidth = 127;
+constexpr int kPanelHeight = 22;
+constexpr int kEffectIntervalMs = 26;
+constexpr int kMouseHideMs = 1000;
+// The pointer must move this far (left or up, or now any way) before the toolbar shows.
+constexpr int kPointerSlack = 2;
+
+// The loader's extensions, worked out once (it asks every decoder what it reads).
+const QString& ImageExtensions() {
+    static const QString extensions = GetImageFilter(true, true, true, false);
+    return extensions;
+}
+
+// Icon indexes in the viewer's list: play, pause, previous, next, exit.
+constexpr int kPlayIcon = 14, kPauseIcon = 15, kPreviousIcon = 2, kNextIcon = 3, kExitIcon = 10;
+
+} // namespace
+
 TSlideShowForm::TSlideShowForm(TAppContext& context) : m_context(context) {
     setWindowTitle(QStringLiteral("Pictrel"));
-    if (TVekSettingsFile* slideshow = CurrentSlideshow()) ReadStoredSlideshowValues(*slideshow);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setAutoFillBackground(true);
+    QPalette grey = palette();
+    grey.setColor(QPalette::Window, QColor(128, 128, 128));
+    setPalette(grey);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSize(8);
+    setFont(font);
+
+    PaintBox32 = new TPaintBox32(this);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(PaintBox32);
+    PaintBox32->OnClick = [this] { ShowNext(); };
+    PaintBox32->OnMouseMove = [this](int x, int y) { PaintBox32MouseMove(x, y); };
+    PaintBox32->OnMouseLeave = [this] { MouseHideThreadedTimer.SetEnabled(false); };
+    CreateToolbar();
+
+    VekImageLoaderPro.SetPriority(TThreadPriority::tpHigher);
+    // No alpha channel: translucent pictures are laid on black, as the screen is.
+    VekImageLoaderPro.SetCombineAlpha(true);
+    VekImageLoaderPro.Settings().BackgroundColor = clBlack32;
+    VekImageLoaderPro.OnStart = [this](TVekImageLoaderPro&, const QString&) {
+        Model.LoadStarted();
+    };
+    VekImageLoaderPro.OnBitmapChange = [this](TVekImageLoaderPro&, TBitmap32&) {
+        VekImageLoaderProBitmapChange();
+    };
+    VekImageLoaderPro.OnSucces = [](TVekImageLoaderPro& loader) { loader.ReleaseSingleBitmap(); };
+    VekImageLoaderPro.OnError = [this](TVekImageLoaderPro&) { VekImageLoaderProError(); };
+    VekImageLoaderPro.OnWork = [](TVekImageLoaderPro&, int) {};
+    // The picture is fitted on the worker, right after its decode.
+    VekImageLoaderPro.PreparePicture = [this](const QString& file) {
+        const QSize box = BoxSize();
+        const int angle = RotationOf ? RotationOf(file) : 0;
+        const int filter = Values().FilterKind;
+        return std::function<void(TBitmap32&, TDrawnPicture&)>(
+            [box, angle, filter](TBitmap32& picture, TDrawnPicture& drawn) {
+                FitPicture(picture, drawn.Bitmap, box.height(), box.width(), angle, filter);
+                // The full-size picture is not needed once fitted.
+                picture.Delete();
+            });
+    };
+    VekMultipageBitmap.OnBitmapChange = [this](TVekMultipageBitmap&, TBitmap32& frame) {
+        VekMultipageBitmapBitmapChange(frame);
+    };
+
+    DelayThreadedTimer.SetAllowZero(true);
+    DelayThreadedTimer.SetThreadPriority(TThreadPriority::tpLower);
+    DelayThreadedTimer.OnTimer = [this](TThreadedTimer&) { DelayThreadedTimerTimer(); };
+    EffectThreadedTimer.SetAllowZero(true);
+    EffectThreadedTimer.SetInterval(kEffectIntervalMs);
+    EffectThreadedTimer.OnTimer = [this](TThreadedTimer&) { EffectThreadedTimerTimer(); };
+    MouseHideThreadedTimer.SetInterval(kMouseHideMs);
+    MouseHideThreadedTimer.OnTimer = [this](TThreadedTimer&) { MouseHideThreadedTimerTimer(); };
+    VekAudioPlayer.OnEndPlay = [this](TVekAudioPlayer&) { VekAudioPlayerEndPlay(); };
+    VekAudioPlayer.OnError = [this](TVekAudioPlayer&, const QString& error) {
+        std::fprintf(stderr, "pictrel: %s\n", error.toLocal8Bit().constData());
+    };
+    OpenTimer.setSingleShot(true);
+    OpenTimer.setInterval(100);
+    connect(&OpenTimer, &QTimer::timeout, this, &TSlideShowForm::OpenTimerTimer);
+
+    if (TVekSettingsFile* slideshow = CurrentSlideshow()) {
+        ReadStoredSlideshowValues(*slideshow);
+        DelayThreadedTimer.SetInterval(slideshow->Delay);
+    }
 }
 
 TSlideShowForm::~TSlideShowForm() {
+    m_guard.Revoke();
+    OpenTimer.stop();
+    Model.Stop();
+    MouseHideThreadedTimer.SetEnabled(false);
+    VekImageLoaderPro.Cancel();
     // Whatever the wizard, a slideshow file or the settings last chose is kept.
     if (const TVekSettingsFile* slideshow = CurrentSlideshow()) {
         try {
@@ -24,8 +133,386 @@ TSlideShowForm::~TSlideShowForm() {
     }
 }
 
+// ---- toolbar --------------------------------------------------------------------
+
+void TSlideShowForm::CreateToolbar() {
+    TBXAlignmentPanel = new QWidget(this);
+    TBXAlignmentPanel->setFixedSize(kPanelWidth, kPanelHeight);
+    auto* layout = new QHBoxLayout(TBXAlignmentPanel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    Toolbar = new QToolBar(TBXAlignmentPanel);
+    Toolbar->setIconSize(QSize(16, 16));
+    Toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    layout->addWidget(Toolbar);
+    const auto item = [this](const char* hint) {
+        QAction* a = Toolbar->addAction(QString());
+        a->setToolTip(QString::fromLatin1(hint));
+        a->setText(QString::fromLatin1(hint));
+        return a;
+    };
+    PlayTBXItem = item("Play");
+    PauseTBXItem = item("Pause");
+    auto* group = new QActionGroup(this);
+    for (QAction* a : {PlayTBXItem, PauseTBXItem}) {
+        a->setCheckable(true);
+        group->addAction(a);
+        connect(a, &QAction::triggered, this, [this] { PlayTBXItemClick(); });
+    }
+    PlayTBXItem->setChecked(true);
+    Toolbar->addSeparator();
+    PrevTBXItem = item("Previous image");
+    NextTBXItem = item("Next image");
+    Toolbar->addSeparator();
+    ExitTBXItem = item("Exit from slide show");
+    // A step waits while the loader is still opening the last one asked for.
+    connect(PrevTBXItem, &QAction::triggered, this, [this] {
+        if (VekImageLoaderPro.Status() != TImageLoaderProStatus::ilOpening) ShowPrevious();
+    });
+    connect(NextTBXItem, &QAction::triggered, this, [this] {
+        if (VekImageLoaderPro.Status() != TImageLoaderProStatus::ilOpening) ShowNext();
+    });
+    connect(ExitTBXItem, &QAction::triggered, this, [this] { close(); });
+}
+
+void TSlideShowForm::ApplyIcons() {
+    const std::vector<QIcon>* list = Icons ? Icons() : nullptr;
+    const std::pair<QAction*, int> icons[] = {{PlayTBXItem, kPlayIcon},
+                                              {PauseTBXItem, kPauseIcon},
+                                              {PrevTBXItem, kPreviousIcon},
+                                              {NextTBXItem, kNextIcon},
+                                              {ExitTBXItem, kExitIcon}};
+    static const char* const kNames[] = {"zPlay", "zPause", "zPrevious", "zNext", "zExit"};
+    int i = 0;
+    for (const auto& [action, index] : icons) {
+        QIcon icon;
+        if (list != nullptr && index < int(list->size())) icon = (*list)[std::size_t(index)];
+        if (icon.isNull()) {
+            // The viewer's list is not there (yet): the same pictures from the resources.
+            TBitmap32 bitmap;
+            if (LoadPngResource(bitmap, QString::fromLatin1(kNames[i])))
+                icon = QIcon(QPixmap::fromImage(bitmap.ImageView().copy()));
+        }
+        if (!icon.isNull()) action->setIcon(icon);
+        ++i;
+    }
+    // The style's buttons may be larger than the panel planned for: the panel takes the
+    // toolbar's own size, so the exit button is never pushed into an overflow menu.
+    const QSize wanted = Toolbar->sizeHint();
+    TBXAlignmentPanel->setFixedSize(std::max(kPanelWidth, wanted.width()),
+                                    std::max(kPanelHeight, wanted.height()));
+}
+
+void TSlideShowForm::PlaceToolbar() {
+    TBXAlignmentPanel->move(width() - TBXAlignmentPanel->width(), 0);
+    TBXAlignmentPanel->raise();
+}
+
+void TSlideShowForm::ShowPointerAndToolbar(bool show) {
+    PaintBox32->setCursor(show ? Qt::ArrowCursor : Qt::BlankCursor);
+    TBXAlignmentPanel->setVisible(show);
+    if (show) PlaceToolbar();
+}
+
+void TSlideShowForm::PlayTBXItemClick() {
+    Model.SetPlaying(PlayTBXItem->isChecked());
+}
+
+// ---- starting ---------------------------------------------------------------------
+
 void TSlideShowForm::OpenSlideshowFile(const QString& path) {
-    m_preparedFiles.append(path);
+    TVekSettingsFile* slideshow = CurrentSlideshow();
+    if (slideshow == nullptr) return;
+    if (QFileInfo(path).suffix().compare(QStringLiteral("VekSS"), Qt::CaseInsensitive) == 0) {
+        if (!slideshow->LoadFromFile(path))
+            throw std::runtime_error("Can't open slideshow file\n" + path.toStdString());
+        DelayThreadedTimer.SetInterval(slideshow->Delay);
+    } else {
+        slideshow->ImageList = {path};
+    }
+}
+
+void TSlideShowForm::StartFromViewer(int index, TVekMultipageBitmap& pages) {
+    StartedFromWizard = false;
+    Model.ImageIndex = std::max(0, index);
+    Model.Step = 0;
+    Model.Preloading = false;
+    VekMultipageBitmap.Assign(pages);
+    // The viewer's picture comes again from the worker, fitted there; until then the
+    // screen stays black.
+    NextPicture.Delete();
+    PaintBox32->Buffer().Clear(clBlack32);
+    show();
+}
+
+void TSlideShowForm::StartFromWizard() {
+    StartedFromWizard = true;
+    Model.Step = 0;
+    Model.Preloading = false;
+    Model.ImageIndex = 0;
+    show();
+}
+
+QSize TSlideShowForm::BoxSize() const {
+    const QSize own = PaintBox32->size();
+    if (m_shown && !own.isEmpty()) return own;
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().size() : QSize(1024, 768);
+}
+
+void TSlideShowForm::CoverScreen() {
+    QScreen* screen = nullptr;
+    if (const QWidget* viewer = reinterpret_cast<const QWidget*>(m_context.MainForm);
+        viewer != nullptr && viewer->isVisible())
+        screen = viewer->screen();
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    setGeometry(screen->geometry());
+    if (windowHandle() != nullptr) windowHandle()->setScreen(screen);
+}
+
+void TSlideShowForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_shown) return;
+    m_shown = true;
+    CoverScreen();
+    setWindowState(windowState() | Qt::WindowFullScreen);
+    PaintBox32->setGeometry(rect());
+    PaintBox32->FitBuffer();
+    ApplyIcons();
+    PlaceToolbar();
+    m_keys = Values();
+    // The screen stays on while the pictures show.
+    m_screenSaver.Inhibit(QStringLiteral("Pictrel"), QStringLiteral("Playing a slideshow"));
+    // Over the viewer that started it, with the keys.
+    raise();
+    activateWindow();
+    setFocus();
+    OpenTimer.start();
+}
+
+void TSlideShowForm::OpenTimerTimer() {
+    OpenTimer.stop();
+    const TVekSettingsFile* slideshow = CurrentSlideshow();
+    if (slideshow == nullptr) return;
+    slideshow->GetMusicFiles(Music, false);
+    // A folder of thousands of pictures is listed on a worker.
+    const QStringList entries = slideshow->ImageList;
+    const std::uint64_t generation = ++m_listGeneration;
+    m_listing = true;
+    QThreadPool::globalInstance()->start([this, entries, generation, token = m_guard.GetToken()] {
+        QStringList files = ExpandFileList(entries, true, ImageExtensions());
+        PostToGuiThread(token, [this, generation, files = std::move(files)]() mutable {
+            if (generation != m_listGeneration || !m_shown) return;
+            m_listing = false;
+            BeginShow(std::move(files));
+        });
+    });
+}
+
+void TSlideShowForm::BeginShow(QStringList images) {
+    Images = std::move(images);
+    const TVekSettingsFile* slideshow = CurrentSlideshow();
+    if (Images.isEmpty()) {
+        Model.ImageCount = 0;
+        MessageArrives("No images");
+    } else {
+        if (slideshow != nullptr) DelayThreadedTimer.SetInterval(slideshow->Delay);
+        CurrentPicture.Delete();
+        ShowPointerAndToolbar(true);
+        LastMousePos = {-1, -1};
+        PlayTBXItem->setChecked(true);
+        MouseHideThreadedTimer.SetEnabled(true);
+        Model.Begin(int(Images.size()), !NextPicture.Empty());
+    }
+    if (!Music.isEmpty() && slideshow != nullptr &&
+        MusicSequence.Start(int(Music.size()), slideshow->Shuffle))
+        PlayMusicTrack();
+}
+
+// ---- the sequence -------------------------------------------------------------------
+
+TCustomVekTransformer* TSlideShowForm::Effect() const {
+    const TVekSettingsFile* slideshow = CurrentSlideshow();
+    return slideshow != nullptr ? slideshow->Transformer.get() : nullptr;
+}
+
+void TSlideShowForm::LoadImage(int index) {
+    if (index < 0 || index >= Images.size()) return;
+    VekImageLoaderPro.Open(Images[index], true, 0);
+}
+
+void TSlideShowForm::SetDelayRunning(bool running) {
+    DelayThreadedTimer.SetEnabled(running);
+}
+
+void TSlideShowForm::SetEffectRunning(bool running) {
+    EffectThreadedTimer.SetEnabled(running);
+}
+
+void TSlideShowForm::DrawStep(int step) {
+    TBitmap32& output = PaintBox32->Buffer();
+    if (output.Empty()) return;
+    if (TCustomVekTransformer* effect = Effect())
+        effect->DrawStep(CurrentPicture, NextPicture, step, output);
+    PaintBox32->update();
+}
+
+void TSlideShowForm::CurrentFromNext() {
+    CurrentPicture.Assign(NextPicture);
+}
+
+void TSlideShowForm::StartAnimation() {
+    VekMultipageBitmap.Play();
+}
+
+void TSlideShowForm::StopAnimation() {
+    VekMultipageBitmap.Stop();
+}
+
+void TSlideShowForm::TakeOverPages() {
+    if (VekImageLoaderPro.MultiBitmap() != nullptr) VekMultipageBitmap.Assign(VekImageLoaderPro);
+}
+
+void TSlideShowForm::EffectThreadedTimerTimer() {
+    const TCustomVekTransformer* effect = Effect();
+    Model.EffectTick(effect != nullptr ? effect->StepCount : 0);
+}
+
+void TSlideShowForm::VekImageLoaderProBitmapChange() {
+    TBitmap32& fitted = VekImageLoaderPro.Drawn().Bitmap;
+    if (!fitted.Empty()) {
+        NextPicture = std::move(fitted);
+        fitted = TBitmap32();
+    } else {
+        // Nothing was prepared on the worker (a picture the toolkit's own plugins read):
+        // fitted here.
+        const QSize box = BoxSize();
+        FitPicture(VekImageLoaderPro.Bitmap(), NextPicture, box.height(), box.width(),
+                   RotationOf ? RotationOf(VekImageLoaderPro.FileName()) : 0, Values().FilterKind);
+    }
+    NextPicture.DrawMode = TDrawMode::dmOpaque;
+    VekImageLoaderPro.Bitmap().Delete();
+    Model.PictureArrived();
+}
+
+void TSlideShowForm::MessageArrives(const char* text) {
+    MakeMessagePicture(NextPicture, text);
+    Model.PictureArrived();
+}
+
+void TSlideShowForm::VekImageLoaderProError() {
+    MessageArrives("Can't open image");
+}
+
+void TSlideShowForm::VekMultipageBitmapBitmapChange(TBitmap32& frame) {
+    CurrentPicture = std::move(frame);
+    frame = TBitmap32();
+    CurrentPicture.DrawMode = TDrawMode::dmBlend;
+    DrawStep(0);
+}
+
+// ---- pointer, keys, wheel ----------------------------------------------------------
+
+void TSlideShowForm::PaintBox32MouseMove(int x, int y) {
+    // A real movement, in any direction: a jitter of a pixel or two does not count.
+    if (std::abs(LastMousePos.x() - x) > kPointerSlack ||
+        std::abs(LastMousePos.y() - y) > kPointerSlack) {
+        MouseHideThreadedTimer.SetEnabled(false);
+        MouseHideThreadedTimer.SetEnabled(true);
+        ShowPointerAndToolbar(true);
+    }
+    LastMousePos = {x, y};
+}
+
+void TSlideShowForm::MouseHideThreadedTimerTimer() {
+    MouseHideThreadedTimer.SetEnabled(false);
+    ShowPointerAndToolbar(false);
+}
+
+TDialogStoreValues TSlideShowForm::Values() const {
+    return DialogValues ? DialogValues() : TDialogStoreValues::Load();
+}
+
+void TSlideShowForm::keyPressEvent(QKeyEvent* event) {
+    if (ShortcutMatches(m_keys.ShortcutSlideshowExit, *event)) {
+        close();
+    } else if (ShortcutMatches(m_keys.ShortcutRight, *event)) {
+        ShowNext();
+    } else if (ShortcutMatches(m_keys.ShortcutLeft, *event)) {
+        ShowPrevious();
+    } else if (ShortcutMatches(m_keys.ShortcutPlayPause, *event)) {
+        (PlayTBXItem->isChecked() ? PauseTBXItem : PlayTBXItem)->trigger();
+    } else {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void TSlideShowForm::wheelEvent(QWheelEvent* event) {
+    const int notches = int(std::lround(event->angleDelta().y() / 120.0));
+    VekAudioPlayer.SetVolume(VekAudioPlayer.GetVolume() + notches);
+    event->accept();
+}
+
+// ---- music --------------------------------------------------------------------------
+
+void TSlideShowForm::PlayMusicTrack() {
+    // A track that cannot be opened is passed over (its error was reported); after a
+    // whole order of such tracks the music ends.
+    while (MusicSequence.Current() >= 0) {
+        VekAudioPlayer.Open(Music[MusicSequence.Current()]);
+        if (VekAudioPlayer.Opened()) {
+            VekAudioPlayer.Play();
+            return;
+        }
+        const TVekSettingsFile* slideshow = CurrentSlideshow();
+        if (!MusicSequence.Advance(slideshow != nullptr && slideshow->RepeatAll, false)) return;
+    }
+}
+
+void TSlideShowForm::VekAudioPlayerEndPlay() {
+    if (Music.isEmpty()) return;
+    const TVekSettingsFile* slideshow = CurrentSlideshow();
+    const bool played = VekAudioPlayer.Length() > 0;
+    if (MusicSequence.Advance(slideshow != nullptr && slideshow->RepeatAll, played))
+        PlayMusicTrack();
+}
+
+// ---- closing ------------------------------------------------------------------------
+
+void TSlideShowForm::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (m_shown && !event->spontaneous()) FormHide();
+}
+
+void TSlideShowForm::FormHide() {
+    m_shown = false;
+    m_listing = false;
+    ++m_listGeneration;
+    OpenTimer.stop();
+    m_screenSaver.Release();
+    Model.Stop();
+    MouseHideThreadedTimer.SetEnabled(false);
+    VekImageLoaderPro.Cancel();
+    VekMultipageBitmap.Stop();
+    VekAudioPlayer.Close();
+    if (StartedFromWizard) {
+        // The wizard's show was what this run was for: closing its main window ends it.
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != this && m_context.IsMainWindow(w)) {
+                w->close();
+                break;
+            }
+        return;
+    }
+    // A run that is only this show ends with it.
+    if (m_context.IsMainWindow(this)) return;
+    const int shown = Model.ShownIndex();
+    CurrentPicture.Delete();
+    NextPicture.Delete();
+    VekMultipageBitmap.Clear();
+    if (shown >= 0 && shown < Images.size() && ReturnToViewer) ReturnToViewer(Images[shown], shown);
 }
 
 void TSlideShowForm::closeEvent(QCloseEvent* event) {

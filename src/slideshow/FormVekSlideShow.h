@@ -1,25 +1,141 @@
 #pragma once
 
+#include "app/DialogStoreValues.h"
+#include "app/GuiThread.h"
+#include "app/ThreadedTimer.h"
+#include "gfx/Bitmap32.h"
+#include "loading/VekImageLoaderPro.h"
+#include "loading/VekMultipageBitmap.h"
+#include "platform/ScreenSaverInhibitor.h"
+#include "slideshow/SlideShowModel.h"
+#include "slideshow/VekAudioPlayer.h"
+
+#include <QIcon>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
-class TAppContext;
+#include <functional>
+#include <vector>
 
-// The full-screen slideshow window; created hidden at start-up. For now it only
-// records the slideshow files it is asked to prepare.
-class TSlideShowForm : public QWidget {
+class QAction;
+class QToolBar;
+class TAppContext;
+class TPaintBox32;
+class TCustomVekTransformer;
+
+// The full-screen slideshow: the pictures of the shared slideshow description one
+// after another, each fitted to the screen, with the chosen transition between them
+// and the music playing along. The next picture is decoded and fitted on the loader's
+// worker while the current one shows; the window only copies and draws the steps.
+// A small toolbar in the top-right corner and the pointer hide after a second
+// without movement.
+class TSlideShowForm : public QWidget, private TSlideShowModel::TPort {
 public:
     explicit TSlideShowForm(TAppContext& context);
     ~TSlideShowForm() override;
 
+    // Components.
+    TPaintBox32* PaintBox32 = nullptr;
+    QWidget* TBXAlignmentPanel = nullptr;
+    QToolBar* Toolbar = nullptr;
+    QAction* PlayTBXItem = nullptr;
+    QAction* PauseTBXItem = nullptr;
+    QAction* PrevTBXItem = nullptr;
+    QAction* NextTBXItem = nullptr;
+    QAction* ExitTBXItem = nullptr;
+    TVekImageLoaderPro VekImageLoaderPro;
+    TVekMultipageBitmap VekMultipageBitmap;
+    TThreadedTimer DelayThreadedTimer;
+    TThreadedTimer EffectThreadedTimer;
+    TThreadedTimer MouseHideThreadedTimer;
+    TVekAudioPlayer VekAudioPlayer;
+    QTimer OpenTimer;
+
+    // State.
+    TBitmap32 CurrentPicture;
+    TBitmap32 NextPicture;
+    QStringList Images;
+    QStringList Music;
+    TSlideShowModel Model{*this};
+    TMusicSequence MusicSequence;
+    QPoint LastMousePos{-1, -1};
+    bool StartedFromWizard = false;
+
+    // What the viewer lends the window (set by the viewer when it exists): the turn the
+    // user gave a file, the icons of its toolbar, its settings-dialog values, and taking
+    // the picture back when the show ends.
+    std::function<int(const QString& fileName)> RotationOf;
+    std::function<const std::vector<QIcon>*()> Icons;
+    std::function<TDialogStoreValues()> DialogValues;
+    std::function<void(const QString& fileName, int index)> ReturnToViewer;
+
+    // Prepares a slideshow file (".VekSS") or a single picture or folder; called before
+    // the window shows.
     void OpenSlideshowFile(const QString& path);
-    [[nodiscard]] const QStringList& PreparedFiles() const { return m_preparedFiles; }
+    // Starting by the viewer: its picture at `index` of the list (already the viewer's
+    // folder) comes first; `pages` hands the viewer's multi-page holder over.
+    void StartFromViewer(int index, TVekMultipageBitmap& pages);
+    // Starting by the wizard: the first picture comes first, and leaving the show ends
+    // the program.
+    void StartFromWizard();
+
+    // Handlers (public so that tests can drive them without waiting).
+    void OpenTimerTimer();
+    void DelayThreadedTimerTimer() { Model.DelayTick(); }
+    void EffectThreadedTimerTimer();
+    void MouseHideThreadedTimerTimer();
+    void PaintBox32MouseMove(int x, int y);
+    void ShowNext() { Model.ShowNext(); }
+    void ShowPrevious() { Model.ShowPrevious(); }
+    void PlayTBXItemClick();
+    void VekAudioPlayerEndPlay();
+    // Whether the image list is still being read (the show begins after it).
+    [[nodiscard]] bool Listing() const { return m_listing; }
+    // The screen size pictures are fitted to.
+    [[nodiscard]] QSize BoxSize() const;
 
 protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
+    // TSlideShowModel::TPort
+    void LoadImage(int index) override;
+    void SetDelayRunning(bool running) override;
+    void SetEffectRunning(bool running) override;
+    void DrawStep(int step) override;
+    void CurrentFromNext() override;
+    void StartAnimation() override;
+    void StopAnimation() override;
+    void TakeOverPages() override;
+
+    void CreateToolbar();
+    void ApplyIcons();
+    void PlaceToolbar();
+    void ShowPointerAndToolbar(bool show);
+    void FormHide();
+    void BeginShow(QStringList images);
+    void PlayMusicTrack();
+    void VekImageLoaderProBitmapChange();
+    void VekImageLoaderProError();
+    void VekMultipageBitmapBitmapChange(TBitmap32& frame);
+    // The picture arrival with a message picture in place of a decoded one.
+    void MessageArrives(const char* text);
+    [[nodiscard]] TCustomVekTransformer* Effect() const;
+    [[nodiscard]] TDialogStoreValues Values() const;
+    // Places the window over the screen the viewer is on, or the primary one.
+    void CoverScreen();
+
     TAppContext& m_context;
-    QStringList m_preparedFiles;
+    TScreenSaverInhibitor m_screenSaver;
+    TDialogStoreValues m_keys;
+    bool m_listing = false;
+    bool m_shown = false;
+    std::uint64_t m_listGeneration = 0;
+    TDeliveryGuard m_guard;
 };

@@ -265,8 +265,9 @@ void TMainForm::CreateActions() {
         else
             EnterSimpleMode();
     });
-    for (QAction* a : {SlideShowAction, WizardSlideShowAction}) a->setEnabled(false);
+    WizardSlideShowAction->setEnabled(false);
     connect(SettingsAction, &QAction::triggered, this, &TMainForm::SettingsActionExecute);
+    connect(SlideShowAction, &QAction::triggered, this, &TMainForm::SlideShowActionExecute);
 
     // The stored shortcuts apply from the start, whether or not the settings dialog
     // exists yet; it hands over its values once it does.
@@ -274,6 +275,7 @@ void TMainForm::CreateActions() {
     VekImageLoaderPro.Settings().ExifOrientation = DialogValues.ExifOrientation;
     ApplyShortcuts(DialogValues);
     AttachSettingsForm();
+    AttachSlideShowForm();
 }
 
 void TMainForm::ApplyShortcuts(const TDialogStoreValues& v) {
@@ -790,6 +792,7 @@ void TMainForm::ShowPagesMenu() {
 
 void TMainForm::UpdateActions() {
     const bool several = FileList.size() > 1;
+    SlideShowAction->setEnabled(m_context.SlideShowForm != nullptr && !FileList.isEmpty());
     PreviousAction->setVisible(several);
     NextAction->setVisible(several);
     for (QAction* a :
@@ -827,11 +830,14 @@ void TMainForm::UpdateToolbar() {
     UpdateActions();
     // Back, next, the separator after them and the slideshow button.
     const bool several = FileList.size() > 1;
+    SlideShowAction->setEnabled(m_context.SlideShowForm != nullptr && !FileList.isEmpty());
     for (int i : {0, 1, 2, 9}) MainToolbar->Items(i)->SetVisible(several);
     // Fit, actual size and the two turns.
     for (int i : {3, 4, 6, 7}) MainToolbar->Items(i)->SetEnabled(ImageLoaded);
-    // The commands of windows still to come stay grey.
-    for (int i : {9, 10, 12}) MainToolbar->Items(i)->SetEnabled(false);
+    // The buttons of the other windows follow their commands.
+    MainToolbar->Items(9)->SetEnabled(SlideShowAction->isEnabled());
+    MainToolbar->Items(10)->SetEnabled(WizardSlideShowAction->isEnabled());
+    MainToolbar->Items(12)->SetEnabled(SettingsAction->isEnabled());
     PagesToolbar->SetVisible(PagesToolbarVisible && !SimpleMode);
 }
 

@@ -242,6 +242,12 @@ public:
     std::function<int(TSettingsForm& form)> ExecSettings;
     void SettingsActionExecute();
 
+    // Lends the slideshow window of the run (the context's) the turns, icons and
+    // settings it uses, and takes the picture back when its show ends.
+    void AttachSlideShowForm();
+    // The slideshow from the shown picture of the folder, full-screen.
+    void SlideShowActionExecute();
+
     // Prints the shown picture, turned as shown, fitted to the printable page.
     bool PrintShownPicture(QPrinter& printer);
 

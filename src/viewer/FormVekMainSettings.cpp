@@ -22,6 +22,7 @@
 void TMainForm::AttachSettingsForm() {
     TSettingsForm* form = m_context.SettingsForm;
     SettingsAction->setEnabled(form != nullptr);
+    if (MainToolbar) UpdateToolbar();
     if (form == nullptr) return;
     form->OnShortcutsLoaded = [this, form] {
         // Cancel forgets what the dialog captured: the stored values apply again.

@@ -2,6 +2,7 @@
 
 #include "app/SettingsLayout.h"
 #include "authoring/CurrentSlideshow.h"
+#include "layers/VekAdditionalLayers.h"
 #include "platform/Registry.h"
 #include "settings/FilterListWidget.h"
 #include "settings/FormVekSettings.h"
@@ -129,6 +130,20 @@ TEST_F(ViewerSettings, DeleteMovesToTheTrashWhenChosen) {
     // The trash of the test's private data folder holds it now.
     const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files/a.png";
     EXPECT_TRUE(QFile::exists(trash)) << trash.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// The toolbar's buttons of the other windows follow their commands: the gear opens the
+// settings of this run; the slideshow and wizard wait for their windows.
+TEST_F(ViewerSettings, TheToolbarButtonsOfOtherWindowsFollowTheirCommands) {
+    ASSERT_TRUE(m_form->SettingsAction->isEnabled());
+    EXPECT_TRUE(m_form->MainToolbar->Items(12)->Enabled()) << "settings";
+    EXPECT_FALSE(m_form->SlideShowAction->isEnabled()) << "no slideshow window in this run";
+    EXPECT_FALSE(m_form->MainToolbar->Items(9)->Enabled()) << "slideshow";
+    EXPECT_FALSE(m_form->MainToolbar->Items(10)->Enabled()) << "wizard";
 }
 
 } // namespace

@@ -1,0 +1,46 @@
+// The viewer's side of the slideshow: starting it from the shown picture and taking
+// the picture back when it ends.
+
+#include "app/AppContext.h"
+#include "gfx/ImgView32Widget.h"
+#include "slideshow/FormVekSlideShow.h"
+#include "viewer/FormVekMain.h"
+
+#include <QAction>
+
+void TMainForm::AttachSlideShowForm() {
+    TSlideShowForm* show = m_context.SlideShowForm;
+    SlideShowAction->setEnabled(show != nullptr && !FileList.isEmpty());
+    if (MainToolbar) UpdateToolbar();
+    if (show == nullptr) return;
+    show->RotationOf = [this](const QString& fileName) { return RotateAngles.Angle(fileName); };
+    show->Icons = [this] { return &TBXImageList; };
+    show->DialogValues = [this] { return DialogValues; };
+    show->ReturnToViewer = [this](const QString& fileName, int index) {
+        FileIndex = index;
+        ShowOnLoad = true;
+        VekImageLoaderPro.Open(fileName, true, 0);
+        if (isVisible()) {
+            raise();
+            activateWindow();
+        }
+    };
+}
+
+void TMainForm::SlideShowActionExecute() {
+    TSlideShowForm* show = m_context.SlideShowForm;
+    if (show == nullptr || FileList.isEmpty()) return;
+    // The show has the picture decoded and fitted for the screen on its own worker; the
+    // view lets go of its full-size copy meanwhile.
+    VekImageLoaderPro.Cancel();
+    VekMultipageBitmap.Stop();
+    const int index = ValidIndex(FileIndex) ? FileIndex : 0;
+    ImgView32->Bitmap.Delete();
+    ImageLoaded = false;
+    LoadFailed = false;
+    PagesToolbarVisible = false;
+    ClearPanels();
+    ImgView32->Invalidate();
+    UpdateToolbar();
+    show->StartFromViewer(index, VekMultipageBitmap);
+}

@@ -1,0 +1,159 @@
+// The slideshow window on the offscreen platform: what the screen shows after a start,
+// a step and a failed picture, and what it hands back when it closes.
+
+#include "app/AppContext.h"
+#include "authoring/CurrentSlideshow.h"
+#include "gfx/PaintBox32Widget.h"
+#include "slideshow/FormVekSlideShow.h"
+#include "slideshow/TransformerByName.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+constexpr QRgb kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF;
+
+void WritePicture(const QString& path, QRgb colour) {
+    QImage image(120, 90, QImage::Format_ARGB32);
+    image.fill(colour);
+    ASSERT_TRUE(image.save(path, "PNG"));
+}
+
+class SlideShowWindow : public testing::Test {
+protected:
+    void SetUp() override {
+        CreateCurrentSlideshow();
+        CurrentSlideshow()->ImageList = {m_dir.path()};
+        m_form = std::make_unique<TSlideShowForm>(m_context);
+        // No delay runs out during a test: every change is the test's own.
+        CurrentSlideshow()->Delay = 600000;
+        CurrentSlideshow()->Transformer = TransformerByName(QStringLiteral("No effect"));
+        m_context.SlideShowForm = m_form.get();
+        m_form->ReturnToViewer = [this](const QString& file, int index) {
+            m_returned = file;
+            m_returnedIndex = index;
+        };
+    }
+    void TearDown() override {
+        m_form.reset();
+        FreeCurrentSlideshow();
+    }
+    QString Path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+    // The colour at the centre of the screen as the window shows it.
+    QRgb Centre() const {
+        const QImage image = m_form->PaintBox32->grab().toImage();
+        return image.pixel(image.width() / 2, image.height() / 2);
+    }
+    bool WaitCentre(QRgb colour) {
+        return QTest::qWaitFor([&] { return Centre() == colour; }, 20000);
+    }
+    bool WaitPreloaded() {
+        return QTest::qWaitFor([&] { return m_form->Model.NextLoaded && m_form->Model.Preloading; },
+                               20000);
+    }
+    // Whether a white pixel (the message's text) is near the centre.
+    bool MessageShown() const {
+        const QImage image = m_form->PaintBox32->grab().toImage();
+        const int cx = image.width() / 2, cy = image.height() / 2;
+        for (int y = cy - 8; y <= cy + 8; ++y)
+            for (int x = cx - 60; x <= cx + 60; ++x)
+                if (image.pixel(x, y) == 0xFFFFFFFF) return true;
+        return false;
+    }
+
+    QTemporaryDir m_dir;
+    TAppContext m_context;
+    std::unique_ptr<TSlideShowForm> m_form;
+    QString m_returned;
+    int m_returnedIndex = -1;
+};
+
+TEST_F(SlideShowWindow, StartsFromTheViewersPictureStepsAndHandsThePictureBack) {
+    WritePicture(Path("a.png"), kRed);
+    WritePicture(Path("b.png"), kGreen);
+    WritePicture(Path("c.png"), kBlue);
+    TVekMultipageBitmap viewerPages;
+    m_form->StartFromViewer(1, viewerPages);
+    ASSERT_TRUE(WaitCentre(kGreen)) << "the viewer's picture comes first";
+    EXPECT_EQ(m_form->Images.size(), 3);
+    EXPECT_TRUE(m_form->TBXAlignmentPanel->isVisible());
+
+    // With the following picture preloaded, the key shows it.
+    ASSERT_TRUE(WaitPreloaded());
+    QTest::keyClick(m_form.get(), Qt::Key_Right);
+    ASSERT_TRUE(WaitCentre(kBlue));
+    ASSERT_TRUE(WaitPreloaded());
+    QTest::keyClick(m_form.get(), Qt::Key_Escape);
+    EXPECT_FALSE(m_form->isVisible());
+    EXPECT_EQ(m_returned, Path("c.png"));
+    EXPECT_EQ(m_returnedIndex, 2);
+    EXPECT_TRUE(m_form->CurrentPicture.Empty()) << "nothing is held once closed";
+}
+
+TEST_F(SlideShowWindow, AnUnreadablePictureShowsItsMessageAndTheShowGoesOn) {
+    WritePicture(Path("a.png"), kRed);
+    QFile empty(Path("b.png"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly)); // zero bytes
+    empty.close();
+    m_form->StartFromViewer(0, *std::make_unique<TVekMultipageBitmap>());
+    ASSERT_TRUE(WaitCentre(kRed));
+    ASSERT_TRUE(WaitPreloaded());
+    m_form->ShowNext();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return MessageShown(); }, 20000));
+    ASSERT_TRUE(WaitPreloaded());
+    m_form->ShowNext();
+    ASSERT_TRUE(WaitCentre(kRed)) << "wraps to the first picture";
+    m_form->close();
+}
+
+TEST_F(SlideShowWindow, AnEmptyListShowsNoImages) {
+    m_form->StartFromViewer(0, *std::make_unique<TVekMultipageBitmap>());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return MessageShown(); }, 20000));
+    EXPECT_TRUE(m_form->Images.isEmpty());
+    m_form->ShowNext();
+    m_form->close();
+    EXPECT_TRUE(m_returned.isEmpty()) << "nothing to hand back";
+}
+
+TEST_F(SlideShowWindow, LeavingAShowTheWizardStartedEndsTheRun) {
+    WritePicture(Path("a.png"), kRed);
+    QWidget wizard;
+    m_context.SetMainWindow(&wizard);
+    wizard.show();
+    m_form->StartFromWizard();
+    ASSERT_TRUE(WaitCentre(kRed));
+    m_form->close();
+    EXPECT_FALSE(wizard.isVisible()) << "the main window was closed";
+    EXPECT_TRUE(m_returned.isEmpty());
+
+    // A later show started by the viewer returns to it.
+    wizard.show();
+    m_form->StartFromViewer(0, *std::make_unique<TVekMultipageBitmap>());
+    EXPECT_FALSE(m_form->StartedFromWizard);
+    ASSERT_TRUE(WaitCentre(kRed));
+    m_form->close();
+    EXPECT_TRUE(wizard.isVisible());
+    EXPECT_EQ(m_returned, Path("a.png"));
+}
+
+TEST_F(SlideShowWindow, ADamagedSlideshowFileIsRefused) {
+    QFile file(Path("show.VekSS"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("PK\x03\x04 damaged beyond repair");
+    file.close();
+    const QStringList before = CurrentSlideshow()->ImageList;
+    EXPECT_THROW(m_form->OpenSlideshowFile(Path("show.VekSS")), std::runtime_error);
+    EXPECT_EQ(CurrentSlideshow()->ImageList, before);
+    m_form->OpenSlideshowFile(Path("a.png"));
+    EXPECT_EQ(CurrentSlideshow()->ImageList, QStringList{Path("a.png")});
+}
+
+} // namespace

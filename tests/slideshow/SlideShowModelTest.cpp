@@ -1,0 +1,277 @@
+#include "slideshow/SlideShowModel.h"
+#include "app/VekRandom.h"
+#include "gfx/Bitmap32.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Records what the model asks of its window, in order, as short words.
+class TRecordingPort : public TSlideShowModel::TPort {
+public:
+    std::vector<std::string> Calls;
+    bool DelayRunning = false;
+    bool EffectRunning = false;
+    std::vector<int> Loads;
+
+    void LoadImage(int index) override {
+        Loads.push_back(index);
+        Calls.push_back("load " + std::to_string(index));
+    }
+    void SetDelayRunning(bool running) override { DelayRunning = running; }
+    void SetEffectRunning(bool running) override { EffectRunning = running; }
+    void DrawStep(int step) override { Calls.push_back("draw " + std::to_string(step)); }
+    void CurrentFromNext() override { Calls.push_back("current"); }
+    void StartAnimation() override { Calls.push_back("animate"); }
+    void StopAnimation() override { Calls.push_back("still"); }
+    void TakeOverPages() override { Calls.push_back("pages"); }
+};
+
+class SlideShow : public testing::Test {
+protected:
+    // A show of `count` pictures whose first picture arrived and was shown at once,
+    // with the preload of the next one started.
+    void Shown(int count, int first = 0) {
+        model.ImageIndex = first;
+        model.Begin(count);
+        Arrive();
+        port.Calls.clear();
+        port.Loads.clear();
+    }
+    // The loader started a load and delivered it.
+    void Arrive() {
+        model.LoadStarted();
+        model.PictureArrived();
+    }
+    // Ticks the effect until the transition is over.
+    void RunTransition(int stepCount) {
+        for (int i = 0; i <= stepCount + 1 && port.EffectRunning; ++i) model.EffectTick(stepCount);
+    }
+
+    TRecordingPort port;
+    TSlideShowModel model{port};
+};
+
+TEST_F(SlideShow, APictureArrivingForAnImmediateShowIsShownAndTheNextPreloaded) {
+    model.ImageIndex = 2;
+    model.Begin(5);
+    EXPECT_EQ(port.Loads, std::vector<int>{2});
+    EXPECT_TRUE(port.EffectRunning) << "a transition from what the next picture holds runs";
+    port.Calls.clear();
+    Arrive();
+    const std::vector<std::string> expected = {"current", "draw 0", "still", "pages", "load 3"};
+    EXPECT_EQ(port.Calls, expected);
+    EXPECT_TRUE(port.DelayRunning);
+    EXPECT_FALSE(port.EffectRunning);
+    EXPECT_TRUE(model.Preloading);
+    EXPECT_EQ(model.ShownIndex(), 2);
+}
+
+// The delay and the preload race: whichever comes second starts the transition.
+TEST_F(SlideShow, TheTransitionStartsWhenBothTheDelayAndThePictureAreThere) {
+    struct Case {
+        bool delayFirst;
+    };
+    for (const Case c : {Case{true}, Case{false}}) {
+        TRecordingPort p;
+        TSlideShowModel m{p};
+        m.Begin(3);
+        m.LoadStarted();
+        m.PictureArrived(); // picture 0 shown, picture 1 preloading
+        m.LoadStarted();
+        if (c.delayFirst) {
+            m.DelayTick();
+            EXPECT_TRUE(m.DelayElapsed);
+            EXPECT_FALSE(p.EffectRunning) << "waits for the picture";
+            m.PictureArrived();
+        } else {
+            m.PictureArrived();
+            EXPECT_FALSE(p.EffectRunning) << "waits for the delay";
+            m.DelayTick();
+        }
+        EXPECT_TRUE(p.EffectRunning) << c.delayFirst;
+        EXPECT_FALSE(p.DelayRunning);
+        EXPECT_EQ(m.ImageIndex, 1) << "a preload does not move the index on arrival";
+    }
+}
+
+TEST_F(SlideShow, ATransitionDrawsEveryStepThenMovesOnAndPreloads) {
+    Shown(3);
+    model.LoadStarted();
+    model.PictureArrived();
+    model.DelayTick();
+    port.Calls.clear();
+    RunTransition(4);
+    const std::vector<std::string> expected = {"draw 0", "draw 1",  "draw 2",  "draw 3",
+                                               "draw 4", "animate", "current", "load 2"};
+    EXPECT_EQ(port.Calls, expected);
+    EXPECT_EQ(model.Step, 0);
+    EXPECT_FALSE(port.EffectRunning);
+    EXPECT_TRUE(port.DelayRunning);
+    EXPECT_EQ(model.ShownIndex(), 1);
+}
+
+TEST_F(SlideShow, PausingDuringATransitionLetsItEndWithoutANewDelay) {
+    Shown(3);
+    model.LoadStarted();
+    model.PictureArrived();
+    model.DelayTick();
+    model.EffectTick(4);
+    model.SetPlaying(false);
+    RunTransition(4);
+    EXPECT_FALSE(port.EffectRunning);
+    EXPECT_FALSE(port.DelayRunning);
+    model.SetPlaying(true);
+    EXPECT_TRUE(port.DelayRunning);
+}
+
+// ShowNext and ShowPrevious, with the preload done or still running, and at the ends.
+TEST_F(SlideShow, SteppingByHandMovesTheIndexAsTheLoadStateSays) {
+    struct Case {
+        const char* name;
+        int count;
+        int shown;
+        bool preloadDone;
+        bool next;
+        int load;
+    };
+    const Case cases[] = {
+        {"next, preload done", 5, 1, true, true, 2},
+        {"next, preload running skips one", 5, 1, false, true, 3},
+        {"next wraps", 5, 4, true, true, 0},
+        {"next, preload running, wraps", 5, 3, false, true, 0},
+        {"previous, preload done", 5, 2, true, false, 1},
+        {"previous, preload running", 5, 2, false, false, 2},
+        {"previous wraps", 5, 0, true, false, 4},
+        {"one picture", 1, 0, true, false, 0},
+    };
+    for (const Case& c : cases) {
+        TRecordingPort p;
+        TSlideShowModel m{p};
+        m.ImageIndex = c.shown;
+        m.Begin(c.count);
+        m.LoadStarted();
+        m.PictureArrived();
+        m.LoadStarted();
+        if (c.preloadDone) m.PictureArrived();
+        p.Loads.clear();
+        c.next ? m.ShowNext() : m.ShowPrevious();
+        ASSERT_EQ(p.Loads.size(), 1U) << c.name;
+        EXPECT_EQ(p.Loads[0], c.load) << c.name;
+        EXPECT_FALSE(m.Preloading) << c.name;
+        EXPECT_FALSE(p.DelayRunning) << c.name;
+        EXPECT_FALSE(p.EffectRunning) << c.name;
+        EXPECT_EQ(m.ShownIndex(), c.load) << c.name << ": the picture asked for";
+    }
+}
+
+TEST_F(SlideShow, OnePictureTransitionsToItself) {
+    Shown(1);
+    EXPECT_EQ(model.ImageIndex, 0) << "the same file is preloaded again";
+    model.LoadStarted();
+    model.PictureArrived();
+    model.DelayTick();
+    RunTransition(2);
+    EXPECT_EQ(port.Loads, std::vector<int>{0});
+    EXPECT_EQ(model.ShownIndex(), 0);
+}
+
+TEST_F(SlideShow, AnEmptyListIgnoresSteppingAndOnlyRedrawsItsMessage) {
+    model.ImageCount = 0;
+    model.PictureArrived(); // the "No images" picture
+    EXPECT_TRUE(port.Loads.empty());
+    EXPECT_TRUE(port.DelayRunning);
+    model.ShowNext();
+    model.ShowPrevious();
+    EXPECT_TRUE(port.Loads.empty());
+    model.DelayTick();
+    RunTransition(3);
+    EXPECT_TRUE(port.Loads.empty());
+    EXPECT_EQ(model.ShownIndex(), -1);
+}
+
+TEST_F(SlideShow, ThePictureOnScreenIsHandedBackWhilePreloading) {
+    Shown(4, 3);
+    model.LoadStarted(); // preload of picture 0 still running
+    EXPECT_EQ(model.ShownIndex(), 3);
+    model.PictureArrived();
+    EXPECT_EQ(model.ShownIndex(), 3);
+}
+
+TEST(MusicOrder, InOrderOrEachTrackOnceShuffled) {
+    EXPECT_EQ(BuildMusicOrder(4, false), (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_TRUE(BuildMusicOrder(0, true).empty());
+    RandSeed(7);
+    bool differs = false;
+    for (int round = 0; round < 20; ++round) {
+        std::vector<int> order = BuildMusicOrder(6, true);
+        if (order != std::vector<int>{0, 1, 2, 3, 4, 5}) differs = true;
+        std::sort(order.begin(), order.end());
+        EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    }
+    EXPECT_TRUE(differs);
+}
+
+TEST(MusicOrder, TheSequenceEndsOrStartsOverAndGivesUpOnSilentTracks) {
+    TMusicSequence music;
+    ASSERT_TRUE(music.Start(3, false));
+    EXPECT_EQ(music.Current(), 0);
+    EXPECT_TRUE(music.Advance(false));
+    EXPECT_TRUE(music.Advance(false));
+    EXPECT_EQ(music.Current(), 2);
+    EXPECT_FALSE(music.Advance(false)) << "repeat-all off: the music ends";
+    EXPECT_EQ(music.Current(), -1);
+
+    ASSERT_TRUE(music.Start(2, false));
+    EXPECT_TRUE(music.Advance(true));
+    EXPECT_TRUE(music.Advance(true)) << "repeat-all: a new order";
+    EXPECT_EQ(music.Position(), 0);
+
+    // Tracks that cannot be played: after a whole round of them the music ends.
+    ASSERT_TRUE(music.Start(3, false));
+    EXPECT_TRUE(music.Advance(true, false));
+    EXPECT_TRUE(music.Advance(true, true)) << "a played track resets the count";
+    EXPECT_TRUE(music.Advance(true, false));
+    EXPECT_TRUE(music.Advance(true, false));
+    EXPECT_FALSE(music.Advance(true, false));
+    EXPECT_FALSE(TMusicSequence().Start(0, false));
+}
+
+TEST(FitPicture, ShrinksToTheBoxKeepsSmallPicturesAndTurns) {
+    struct Case {
+        int w, h, boxW, boxH, angle;
+        int fitW, fitH;
+    };
+    const Case cases[] = {
+        {4000, 3000, 1920, 1080, 0, 1440, 1080}, {3000, 4000, 1920, 1080, 0, 810, 1080},
+        {4000, 3000, 1920, 1080, 90, 810, 1080}, {800, 600, 1920, 1080, 0, 800, 600},
+        {800, 600, 1920, 1080, 270, 600, 800},   {20000, 1, 1920, 1080, 0, 1920, 1},
+    };
+    for (const Case& c : cases) {
+        TBitmap32 source(c.w, c.h);
+        source.Clear(0xFF336699u);
+        TBitmap32 target;
+        FitPicture(source, target, c.boxH, c.boxW, c.angle, 2);
+        EXPECT_EQ(target.Width(), c.fitW) << c.w << "x" << c.h << " " << c.angle;
+        EXPECT_EQ(target.Height(), c.fitH) << c.w << "x" << c.h << " " << c.angle;
+        EXPECT_EQ(target.Pixel(target.Width() / 2, target.Height() / 2), 0xFF336699u);
+    }
+}
+
+TEST(FitPicture, MessagePicturesAreWhiteOnBlack) {
+    TBitmap32 message;
+    MakeMessagePicture(message, "Can't open image");
+    ASSERT_FALSE(message.Empty());
+    EXPECT_GT(message.Width(), message.Height());
+    bool white = false;
+    for (int y = 0; y < message.Height(); ++y)
+        for (int x = 0; x < message.Width(); ++x) white = white || message.Pixel(x, y) == clWhite32;
+    EXPECT_TRUE(white);
+    EXPECT_EQ(message.Pixel(message.Width() - 1, message.Height() - 1), clBlack32);
+}
+
+} // namespace
