@@ -79,6 +79,9 @@ void TSettingsForm::CreateControls() {
     Pages->addTab(CreateSimpleModePage(), QStringLiteral("Simple mode"));
     Pages->addTab(CreateAppearancePage(), QStringLiteral("Appearance"));
     Pages->addTab(CreateAboutPage(), QStringLiteral("About"));
+    // Every page's tab in sight: the dialog is as wide as its tabs need.
+    Pages->tabBar()->setUsesScrollButtons(false);
+    Pages->setElideMode(Qt::ElideNone);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
