@@ -23,11 +23,13 @@ constexpr int kCallTimeoutMs = 2000;
 
 } // namespace
 
-TScreenSaverInhibitor::TScreenSaverInhibitor()
-    : TScreenSaverInhibitor(QDBusConnection::sessionBus()) {}
+TScreenSaverInhibitor::TScreenSaverInhibitor() : TScreenSaverInhibitor(std::nullopt) {}
 
 TScreenSaverInhibitor::TScreenSaverInhibitor(const QDBusConnection& connection)
-    : m_connection(connection),
+    : TScreenSaverInhibitor(std::optional<QDBusConnection>(connection)) {}
+
+TScreenSaverInhibitor::TScreenSaverInhibitor(std::optional<QDBusConnection> connection)
+    : m_connection(std::move(connection)),
       m_screenSaver(std::make_unique<TService>(
           TService{QStringLiteral("org.freedesktop.ScreenSaver"),
                    QStringLiteral("/org/freedesktop/ScreenSaver"),
@@ -44,6 +46,11 @@ TScreenSaverInhibitor::~TScreenSaverInhibitor() {
     m_context.reset();
 }
 
+QDBusConnection& TScreenSaverInhibitor::Connection() {
+    if (!m_connection) m_connection = QDBusConnection::sessionBus();
+    return *m_connection;
+}
+
 int TScreenSaverInhibitor::Held() const {
     return int(m_screenSaver->Cookie.has_value()) + int(m_power->Cookie.has_value());
 }
@@ -53,7 +60,7 @@ bool TScreenSaverInhibitor::Waiting() const {
 }
 
 bool TScreenSaverInhibitor::Inhibit(const QString& application, const QString& reason) {
-    if (!m_connection.isConnected()) return false;
+    if (!Connection().isConnected()) return false;
     if (m_wanted) return true;
     m_wanted = true;
     Ask(*m_screenSaver, application, reason);
@@ -70,7 +77,7 @@ void TScreenSaverInhibitor::Ask(TService& service, const QString& application,
     service.Asking = true;
     const std::uint64_t generation = ++service.Generation;
     auto* watcher =
-        new QDBusPendingCallWatcher(m_connection.asyncCall(call, kCallTimeoutMs), m_context.get());
+        new QDBusPendingCallWatcher(Connection().asyncCall(call, kCallTimeoutMs), m_context.get());
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, m_context.get(),
                      [this, &service, generation](QDBusPendingCallWatcher* w) {
                          w->deleteLater();
@@ -92,12 +99,13 @@ void TScreenSaverInhibitor::GiveBack(TService& service) {
     call << *service.Cookie;
     service.Cookie.reset();
     // Nobody waits for the answer.
-    m_connection.send(call);
+    Connection().send(call);
 }
 
 void TScreenSaverInhibitor::Release() {
     m_wanted = false;
-    if (!m_connection.isConnected()) return;
+    // Nothing was asked on a bus never reached.
+    if (!m_connection || !m_connection->isConnected()) return;
     GiveBack(*m_screenSaver);
     GiveBack(*m_power);
 }

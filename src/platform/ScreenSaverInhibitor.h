@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 // Keeps the screen saver and the display's power saving away while a slideshow plays,
 // through the desktop's inhibition services on the session bus
@@ -37,11 +38,15 @@ public:
     [[nodiscard]] bool Waiting() const;
 
 private:
+    explicit TScreenSaverInhibitor(std::optional<QDBusConnection> connection);
     struct TService;
     void Ask(TService& service, const QString& application, const QString& reason);
     void GiveBack(TService& service);
 
-    QDBusConnection m_connection;
+    // The session bus is reached on the first Inhibit: a program that never plays a
+    // slideshow never connects.
+    [[nodiscard]] QDBusConnection& Connection();
+    std::optional<QDBusConnection> m_connection;
     std::unique_ptr<TService> m_screenSaver;
     std::unique_ptr<TService> m_power;
     // Answers arriving after the inhibitor went are dropped through this.

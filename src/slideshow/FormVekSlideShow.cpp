@@ -64,7 +64,6 @@ TSlideShowForm::TSlideShowForm(TAppContext& context) : m_context(context) {
     PaintBox32->OnClick = [this] { ShowNext(); };
     PaintBox32->OnMouseMove = [this](int x, int y) { PaintBox32MouseMove(x, y); };
     PaintBox32->OnMouseLeave = [this] { MouseHideThreadedTimer.SetEnabled(false); };
-    CreateToolbar();
 
     VekImageLoaderPro.SetPriority(TThreadPriority::tpHigher);
     // No alpha channel: translucent pictures are laid on black, as the screen is.
@@ -274,6 +273,9 @@ void TSlideShowForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (m_shown) return;
     m_shown = true;
+    // Made when first needed: the window exists from the program's start, and the
+    // viewer's first picture should not wait for a toolbar nobody sees yet.
+    if (Toolbar == nullptr) CreateToolbar();
     CoverScreen();
     setWindowState(windowState() | Qt::WindowFullScreen);
     PaintBox32->setGeometry(rect());
