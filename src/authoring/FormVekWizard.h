@@ -1,24 +1,106 @@
 #pragma once
 
+#include "app/GuiThread.h"
+#include "authoring/ImageTreeModel.h"
+
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
-class TAppContext;
+#include <functional>
 
-// The slideshow wizard; created hidden at start-up. For now it only records the
-// files it is asked to open.
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QSpinBox;
+class QStackedWidget;
+class QTreeView;
+class TAppContext;
+class TEffectPreview;
+class TVekSettingsFile;
+
+// The slideshow wizard: the pictures, the music and the settings of a slideshow on three
+// pages, loaded from and saved to slideshow files, and Finish to watch it. It edits the
+// shared slideshow description: its pages are filled from it when shown and written back
+// on saving and finishing.
 class TWizardForm : public QWidget {
 public:
     explicit TWizardForm(TAppContext& context);
+    ~TWizardForm() override;
 
+    // Components.
+    QStackedWidget* Pages = nullptr;
+    QTreeView* ImageFilesVirtualDrawTree = nullptr;
+    TImageTreeModel* ImageModel = nullptr;
+    QCheckBox* SortImageCheckBox = nullptr;
+    QListWidget* MusicFilesVirtualDrawTree = nullptr;
+    QCheckBox* SortMusicCheckBox = nullptr;
+    QCheckBox* ShuffleCheckBox = nullptr;
+    QCheckBox* RepeatAllCheckBox = nullptr;
+    QComboBox* EffectComboBox = nullptr;
+    TEffectPreview* EffectPreview = nullptr;
+    QSpinBox* TimerDelayLMDSpinEdit = nullptr;
+    QPushButton* BackButton = nullptr;
+    QPushButton* NextButton = nullptr;
+    QPushButton* FinishButton = nullptr;
+    QPushButton* CancelButton = nullptr;
+    // Set when the viewer opened the wizard: closing it shows the viewer again.
+    bool ReturnToViewer = false;
+
+    // The pages from the shared description, and back.
+    void FillPages();
+    void CollectPages(TVekSettingsFile& target) const;
+    // A slideshow file, or a picture or folder to start from.
     void OpenInWizard(const QString& path);
-    [[nodiscard]] const QStringList& OpenedFiles() const { return m_openedFiles; }
+    // Adds pictures or music (files or folders) as chosen or dropped; folders are listed
+    // on a worker, and the list grows when that is done.
+    void AddImages(const QStringList& paths, bool remember = true);
+    void AddMusic(const QStringList& paths, bool remember = true);
+    // Whether a folder is being listed.
+    [[nodiscard]] bool Listing() const { return m_listing > 0; }
+    // The steps of the commands, as the toolbars and keys call them.
+    void RemoveImages();
+    void RemoveMusic();
+    void MoveImages(bool up);
+    void MoveMusic(bool up);
+    void InvertImageSelection();
+    void InvertMusicSelection();
+    void GoToPage(int page);
+    void Finish();
+    // Loads a slideshow file (the pages show what it holds, or what was there when it
+    // could not be read); false when it could not.
+    bool LoadSlideshow(const QString& file);
+    // Saves the pages; ".VekSS" is added when the name does not end so. Throws
+    // std::runtime_error when writing fails (nothing half-written is left).
+    QString SaveSlideshow(const QString& file);
+
+    // The file dialogs, replaceable by tests: the chosen names, or none.
+    std::function<QStringList()> AskImages;
+    std::function<QStringList()> AskMusic;
+    std::function<QString()> AskLoadFile;
+    std::function<QString()> AskSaveFile;
+    // Shows a message to the user (a message box unless replaced).
+    std::function<void(const QString&)> Warn;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    QWidget* CreatePicturesPage();
+    QWidget* CreateMusicPage();
+    QWidget* CreateSettingsPage();
+    QWidget* PageFrame(const char* step, const char* text, QWidget* body);
+    void UpdateButtons();
+    void ListFolders(const QStringList& paths, bool pictures);
+    void SelectImageRefs(const std::vector<TImageTreeModel::TRef>& refs);
+    void AppendMusicFiles(const QStringList& files);
+
     TAppContext& m_context;
-    QStringList m_openedFiles;
+    int m_listing = 0;
+    TDeliveryGuard m_guard;
 };

@@ -70,8 +70,12 @@ TImageFileTree::AddEntries(const QStringList& given, const QStringList& expanded
     for (const QString& path : given)
         if (isFolder(path))
             if (const auto added = AddNode(path, true, true)) last = added;
+    // A file given itself is explicit once: when its folder is given too, the folder's
+    // listing holds it a second time, and marking both would save it twice (and once
+    // more after every load and save).
+    QStringList files = given;
     for (const QString& file : expanded)
-        if (const auto added = AddNode(file, false, given.contains(file))) last = added;
+        if (const auto added = AddNode(file, false, files.removeOne(file))) last = added;
     return last;
 }
 

@@ -39,7 +39,8 @@ public:
     std::optional<TRef> AddNode(const QString& path, bool isFolder, bool isExplicit);
     // The adding steps for `given` paths (as the user chose or dropped them) and the files
     // they stand for (`expanded`, folders listed): given folders become explicit folder
-    // nodes, then every file is added, explicit when it is itself among the given paths.
+    // nodes, then every file is added, explicit when it is itself among the given paths
+    // (once per time it is given).
     // `isFolder` tells which given paths are folders. The last node added, or nothing.
     std::optional<TRef> AddEntries(const QStringList& given, const QStringList& expanded,
                                    const std::function<bool(const QString&)>& isFolder);

@@ -266,6 +266,8 @@ void TMainForm::CreateActions() {
             EnterSimpleMode();
     });
     WizardSlideShowAction->setEnabled(false);
+    connect(WizardSlideShowAction, &QAction::triggered, this,
+            &TMainForm::WizardSlideShowActionExecute);
     connect(SettingsAction, &QAction::triggered, this, &TMainForm::SettingsActionExecute);
     connect(SlideShowAction, &QAction::triggered, this, &TMainForm::SlideShowActionExecute);
 

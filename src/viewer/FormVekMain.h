@@ -247,6 +247,8 @@ public:
     void AttachSlideShowForm();
     // The slideshow from the shown picture of the folder, full-screen.
     void SlideShowActionExecute();
+    // The slideshow wizard in place of the viewer, which shows again when it closes.
+    void WizardSlideShowActionExecute();
 
     // Prints the shown picture, turned as shown, fitted to the printable page.
     bool PrintShownPicture(QPrinter& printer);

@@ -2,6 +2,7 @@
 // the picture back when it ends.
 
 #include "app/AppContext.h"
+#include "authoring/FormVekWizard.h"
 #include "gfx/ImgView32Widget.h"
 #include "slideshow/FormVekSlideShow.h"
 #include "viewer/FormVekMain.h"
@@ -11,6 +12,7 @@
 void TMainForm::AttachSlideShowForm() {
     TSlideShowForm* show = m_context.SlideShowForm;
     SlideShowAction->setEnabled(show != nullptr && !FileList.isEmpty());
+    WizardSlideShowAction->setEnabled(m_context.WizardForm != nullptr);
     if (MainToolbar) UpdateToolbar();
     if (show == nullptr) return;
     show->RotationOf = [this](const QString& fileName) { return RotateAngles.Angle(fileName); };
@@ -43,4 +45,15 @@ void TMainForm::SlideShowActionExecute() {
     ImgView32->Invalidate();
     UpdateToolbar();
     show->StartFromViewer(index, VekMultipageBitmap);
+}
+
+void TMainForm::WizardSlideShowActionExecute() {
+    TWizardForm* wizard = m_context.WizardForm;
+    if (wizard == nullptr) return;
+    wizard->ReturnToViewer = true;
+    wizard->show();
+    wizard->GoToPage(0);
+    wizard->raise();
+    wizard->activateWindow();
+    hide();
 }

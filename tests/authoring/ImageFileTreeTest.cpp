@@ -110,3 +110,15 @@ TEST(ImageFileTree, SortingIsOrdinalAndKeepsNewNodesInPlace) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ImageFileTree, AFileGivenWithItsFolderIsSavedOnce) {
+    TImageFileTree tree;
+    // The folder's listing and the file itself, added in one go (as a loaded file is).
+    tree.AddEntries({"/p/", "/p/b.jpg"}, {"/p/a.jpg", "/p/b.jpg", "/p/b.jpg"},
+                    [](const QString& p) { return p.endsWith(u'/'); });
+    EXPECT_EQ(tree.ExplicitPaths(), (QStringList{"/p/", "/p/b.jpg"}));
+}
+
+} // namespace

@@ -1,0 +1,125 @@
+// The wizard window on the offscreen platform: its pages from the shared slideshow and
+// back, through saved files.
+
+#include "app/AppContext.h"
+#include "authoring/CurrentSlideshow.h"
+#include "authoring/FormVekWizard.h"
+#include "slideshow/TransformerByName.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QListWidget>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+class WizardWindow : public testing::Test {
+protected:
+    void SetUp() override {
+        CreateCurrentSlideshow();
+        m_form = std::make_unique<TWizardForm>(m_context);
+        m_form->Warn = [this](const QString& m) { m_warnings << m; };
+        QDir().mkpath(Path("pics"));
+        for (const char* name : {"pics/a.png", "pics/b.png", "c.png"}) {
+            QImage image(8, 8, QImage::Format_RGB32);
+            image.fill(Qt::red);
+            ASSERT_TRUE(image.save(Path(name)));
+        }
+        QFile music(Path("song.wav"));
+        ASSERT_TRUE(music.open(QIODevice::WriteOnly));
+    }
+    void TearDown() override {
+        m_form.reset();
+        FreeCurrentSlideshow();
+    }
+    QString Path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    bool WaitListed() {
+        return QTest::qWaitFor([&] { return !m_form->Listing(); }, 20000);
+    }
+
+    QTemporaryDir m_dir;
+    TAppContext m_context;
+    std::unique_ptr<TWizardForm> m_form;
+    QStringList m_warnings;
+};
+
+TEST_F(WizardWindow, PagesGoToAFileAndComeBackFromIt) {
+    TVekSettingsFile* slideshow = CurrentSlideshow();
+    slideshow->ImageList = {Path("pics"), Path("pics/b.png"), Path("c.png")};
+    slideshow->MusicList = {Path("song.wav")};
+    slideshow->Delay = 2500;
+    slideshow->Transformer = TransformerByName(QStringLiteral("Wind"));
+    slideshow->Shuffle = true;
+    m_form->FillPages();
+    ASSERT_TRUE(WaitListed());
+    EXPECT_EQ(m_form->TimerDelayLMDSpinEdit->value(), 2) << "2.5 s rounds to even";
+    EXPECT_EQ(m_form->EffectComboBox->currentIndex(), -1) << "Wind is not offered";
+    EXPECT_EQ(m_form->MusicFilesVirtualDrawTree->count(), 1);
+    // The folder, the file given again under it, and the file of a folder not given.
+    const QString explicitPaths =
+        QStringList{Path("pics") + "/", Path("pics/b.png"), Path("c.png")}.join(u'|');
+    EXPECT_EQ(m_form->ImageModel->Tree().ExplicitPaths().join(u'|'), explicitPaths);
+
+    const QString saved = m_form->SaveSlideshow(Path("show.vekss"));
+    EXPECT_EQ(saved, Path("show.vekss.VekSS")) << "the extension's case counts";
+    EXPECT_EQ(slideshow->Delay, 2000);
+    ASSERT_TRUE(slideshow->Transformer);
+    EXPECT_EQ(slideshow->Transformer->Name, "Random");
+
+    FreeCurrentSlideshow();
+    CreateCurrentSlideshow();
+    ASSERT_TRUE(m_form->LoadSlideshow(saved));
+    ASSERT_TRUE(WaitListed());
+    TVekSettingsFile collected;
+    m_form->CollectPages(collected);
+    EXPECT_EQ(collected.ImageList.join(u'|'), explicitPaths) << "the same after a round trip";
+    EXPECT_EQ(collected.MusicList, QStringList{Path("song.wav")});
+    EXPECT_TRUE(collected.Shuffle);
+    EXPECT_TRUE(m_warnings.isEmpty());
+}
+
+TEST_F(WizardWindow, ADamagedFileIsReportedAndTheListsStay) {
+    m_form->AddImages({Path("c.png")});
+    ASSERT_TRUE(WaitListed());
+    QFile damaged(Path("bad.VekSS"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("PK\x03\x04 not a whole archive");
+    damaged.close();
+    EXPECT_FALSE(m_form->LoadSlideshow(Path("bad.VekSS")));
+    ASSERT_TRUE(WaitListed());
+    EXPECT_EQ(m_warnings.size(), 1);
+    EXPECT_EQ(m_form->ImageModel->Tree().ExplicitPaths(), QStringList{Path("c.png")});
+}
+
+TEST_F(WizardWindow, MusicMovesUpAndDownAsASelectedBlock) {
+    QStringList songs;
+    for (const char* name : {"1.wav", "2.wav", "3.wav"}) {
+        QFile f(Path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        songs << Path(name);
+    }
+    m_form->AddMusic(songs);
+    ASSERT_TRUE(WaitListed());
+    QListWidget* list = m_form->MusicFilesVirtualDrawTree;
+    list->clearSelection();
+    list->item(1)->setSelected(true);
+    list->item(2)->setSelected(true);
+    m_form->MoveMusic(true);
+    TVekSettingsFile collected;
+    m_form->CollectPages(collected);
+    EXPECT_EQ(collected.MusicList, (QStringList{Path("2.wav"), Path("3.wav"), Path("1.wav")}));
+    m_form->InvertMusicSelection();
+    m_form->RemoveMusic();
+    m_form->CollectPages(collected);
+    EXPECT_EQ(collected.MusicList, (QStringList{Path("2.wav"), Path("3.wav")}));
+}
+
+} // namespace
