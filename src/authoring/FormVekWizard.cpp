@@ -23,9 +23,11 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QSlider>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QThreadPool>
+#include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -40,20 +42,6 @@ constexpr int kMaxDelaySeconds = 24 * 60 * 60;
 const QString& ImageExtensions() {
     static const QString extensions = GetImageFilter(true, true, true, false);
     return extensions;
-}
-
-// "Text|*.a;*.b|..." pairs as the file dialog wants them: "Text (*.a *.b);;...".
-QString DialogFilter(const QString& pairs) {
-    const QStringList parts = pairs.split(u'|');
-    QStringList filters;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(u';', u' ');
-        QString text = parts[i];
-        if (const qsizetype open = text.indexOf(u'('); open > 0) text = text.left(open).trimmed();
-        filters << QStringLiteral("%1 (%2)").arg(text, patterns);
-    }
-    return filters.join(QStringLiteral(";;"));
 }
 
 const char kMusicFilter[] = "All audio files (*.wma,*.mp3,*.wav)|*.wma;*.mp3;*.wav|Windows media "
@@ -99,19 +87,19 @@ TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
     connect(FinishButton, &QPushButton::clicked, this, &TWizardForm::Finish);
     connect(CancelButton, &QPushButton::clicked, this, &QWidget::close);
     connect(load, &QPushButton::clicked, this, [this] {
-        const QString file =
-            AskLoadFile
-                ? AskLoadFile()
-                : QFileDialog::getOpenFileName(this, QStringLiteral("Load slideshow"), QString(),
-                                               DialogFilter(QString::fromLatin1(kSlideshowFilter)));
+        const QString file = AskLoadFile
+                                 ? AskLoadFile()
+                                 : QFileDialog::getOpenFileName(
+                                       this, QStringLiteral("Load slideshow"), QString(),
+                                       FileDialogFilter(QString::fromLatin1(kSlideshowFilter)));
         if (!file.isEmpty()) LoadSlideshow(file);
     });
     connect(save, &QPushButton::clicked, this, [this] {
-        const QString file =
-            AskSaveFile
-                ? AskSaveFile()
-                : QFileDialog::getSaveFileName(this, QStringLiteral("Save slideshow"), QString(),
-                                               DialogFilter(QString::fromLatin1(kSlideshowFilter)));
+        const QString file = AskSaveFile
+                                 ? AskSaveFile()
+                                 : QFileDialog::getSaveFileName(
+                                       this, QStringLiteral("Save slideshow"), QString(),
+                                       FileDialogFilter(QString::fromLatin1(kSlideshowFilter)));
         if (file.isEmpty()) return;
         try {
             SaveSlideshow(file);
@@ -179,7 +167,7 @@ QWidget* TWizardForm::CreatePicturesPage() {
         AddImages(AskImages ? AskImages()
                             : QFileDialog::getOpenFileNames(
                                   this, QStringLiteral("Add images"), QString(),
-                                  DialogFilter(GetImageFilter(true, true, true, true))));
+                                  FileDialogFilter(GetImageFilter(true, true, true, true))));
     });
     connect(AddButton(tools, page, "Remove images"), &QPushButton::clicked, this,
             &TWizardForm::RemoveImages);
@@ -219,14 +207,22 @@ QWidget* TWizardForm::CreateMusicPage() {
     options->addWidget(RepeatAllCheckBox);
     options->addStretch();
     left->addLayout(options);
+    left->addWidget(CreateMusicPreview(page));
     layout->addLayout(left, 1);
+    connect(MusicFilesVirtualDrawTree, &QListWidget::currentItemChanged, this,
+            [this] { MusicFocusChanged(); });
+    connect(MusicFilesVirtualDrawTree, &QListWidget::itemDoubleClicked, this, [this] {
+        MusicFocusChanged();
+        VekAudioPlayer.Play();
+        UpdateMusicButtons();
+    });
 
     auto* tools = new QVBoxLayout;
     connect(AddButton(tools, page, "Add music"), &QPushButton::clicked, this, [this] {
         AddMusic(AskMusic ? AskMusic()
                           : QFileDialog::getOpenFileNames(
                                 this, QStringLiteral("Add music"), QString(),
-                                DialogFilter(QString::fromLatin1(kMusicFilter))));
+                                FileDialogFilter(QString::fromLatin1(kMusicFilter))));
     });
     connect(AddButton(tools, page, "Remove music"), &QPushButton::clicked, this,
             &TWizardForm::RemoveMusic);
@@ -246,6 +242,117 @@ QWidget* TWizardForm::CreateMusicPage() {
     tools->addStretch();
     layout->addLayout(tools);
     return page;
+}
+
+QWidget* TWizardForm::CreateMusicPreview(QWidget* page) {
+    auto* box = new QWidget(page);
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* controls = new QHBoxLayout;
+    const auto button = [box, controls](const char* caption) {
+        auto* b = new QToolButton(box);
+        b->setText(QString::fromLatin1(caption));
+        b->setToolTip(QString::fromLatin1(caption));
+        controls->addWidget(b);
+        return b;
+    };
+    PreviousMusicButton = button("Previous");
+    PlayMusicButton = button("Play");
+    PauseMusicButton = button("Pause");
+    StopMusicButton = button("Stop");
+    NextMusicButton = button("Next");
+    PlayMusicButton->setCheckable(true);
+    PauseMusicButton->setCheckable(true);
+    MusicTrackBar = new QSlider(Qt::Horizontal, box);
+    MusicTrackBar->setRange(0, 100);
+    controls->addWidget(MusicTrackBar, 1);
+    layout->addLayout(controls);
+    auto* labels = new QHBoxLayout;
+    labels->addWidget(new QLabel(QStringLiteral("File name:"), box));
+    FileNameLabel = new QLabel(box);
+    labels->addWidget(FileNameLabel, 1);
+    labels->addWidget(new QLabel(QStringLiteral("Length:"), box));
+    LengthLabel = new QLabel(box);
+    labels->addWidget(LengthLabel);
+    PositionLabel = new QLabel(box);
+    PositionLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    PositionLabel->setMinimumWidth(48);
+    labels->addWidget(PositionLabel);
+    layout->addLayout(labels);
+
+    connect(PlayMusicButton, &QToolButton::clicked, this, [this] {
+        VekAudioPlayer.Play();
+        UpdateMusicButtons();
+    });
+    connect(PauseMusicButton, &QToolButton::clicked, this, [this] {
+        VekAudioPlayer.Pause();
+        UpdateMusicButtons();
+    });
+    connect(StopMusicButton, &QToolButton::clicked, this, [this] {
+        VekAudioPlayer.Stop();
+        UpdateMusicButtons();
+    });
+    connect(NextMusicButton, &QToolButton::clicked, this, [this] { StepMusic(+1); });
+    connect(PreviousMusicButton, &QToolButton::clicked, this, [this] { StepMusic(-1); });
+    connect(MusicTrackBar, &QSlider::sliderReleased, this,
+            [this] { VekAudioPlayer.SetPositionPercent(MusicTrackBar->value()); });
+    VekAudioPlayer.OnPlay = [this](TVekAudioPlayer& player, int percent) {
+        if (!MusicTrackBar->isSliderDown()) MusicTrackBar->setValue(percent);
+        PositionLabel->setText(
+            player.FormatTime(int(std::lround(player.Length() / 100.0 * percent))));
+    };
+    VekAudioPlayer.OnError = [this](TVekAudioPlayer&, const QString& error) {
+        FileNameLabel->setText(error);
+    };
+    // A previewed track starts again until it is stopped.
+    VekAudioPlayer.OnEndPlay = [](TVekAudioPlayer& player) { player.Seek(0); };
+    UpdateMusicButtons();
+    return box;
+}
+
+void TWizardForm::MusicFocusChanged() {
+    const QListWidgetItem* item = MusicFilesVirtualDrawTree->currentItem();
+    const bool play = m_playOnFocus;
+    m_playOnFocus = false;
+    if (item == nullptr) {
+        VekAudioPlayer.Close();
+        FileNameLabel->clear();
+        LengthLabel->clear();
+        PositionLabel->clear();
+    } else {
+        FileNameLabel->clear();
+        VekAudioPlayer.Open(item->data(Qt::UserRole).toString());
+        if (VekAudioPlayer.Opened()) {
+            FileNameLabel->setText(VekAudioPlayer.Title());
+            LengthLabel->setText(VekAudioPlayer.FormatTime(VekAudioPlayer.Length()));
+            if (play) VekAudioPlayer.Play();
+        }
+    }
+    UpdateMusicButtons();
+}
+
+void TWizardForm::StepMusic(int by) {
+    const int count = MusicFilesVirtualDrawTree->count();
+    if (count == 0) return;
+    const int row = MusicFilesVirtualDrawTree->currentRow();
+    const int next = row < 0 ? 0 : row + by;
+    if (next < 0 || next >= count) return;
+    m_playOnFocus = true;
+    MusicFilesVirtualDrawTree->clearSelection();
+    MusicFilesVirtualDrawTree->setCurrentRow(next);
+}
+
+void TWizardForm::UpdateMusicButtons() {
+    const bool opened = VekAudioPlayer.Opened();
+    PlayMusicButton->setEnabled(opened);
+    StopMusicButton->setEnabled(opened);
+    PauseMusicButton->setEnabled(opened);
+    PlayMusicButton->setChecked(VekAudioPlayer.Playing());
+    PauseMusicButton->setChecked(VekAudioPlayer.Paused());
+    const int row = MusicFilesVirtualDrawTree->currentRow();
+    const int count = MusicFilesVirtualDrawTree->count();
+    NextMusicButton->setEnabled(count > 0 && row + 1 < count);
+    PreviousMusicButton->setEnabled(count > 0 && row != 0);
 }
 
 QWidget* TWizardForm::CreateSettingsPage() {
@@ -482,6 +589,11 @@ void TWizardForm::MoveMusic(bool up) {
 
 void TWizardForm::GoToPage(int page) {
     if (page < 0 || page >= Pages->count()) return;
+    // Any page change stops a track being previewed.
+    if (VekAudioPlayer.Playing()) {
+        VekAudioPlayer.Stop();
+        UpdateMusicButtons();
+    }
     Pages->setCurrentIndex(page);
     UpdateButtons();
 }
@@ -496,6 +608,8 @@ void TWizardForm::Finish() {
     TVekSettingsFile* slideshow = CurrentSlideshow();
     if (slideshow == nullptr) return;
     CollectPages(*slideshow);
+    VekAudioPlayer.Close();
+    UpdateMusicButtons();
     if (TSlideShowForm* show = m_context.SlideShowForm) {
         show->StartFromWizard();
         hide();

@@ -2,6 +2,7 @@
 
 #include "app/GuiThread.h"
 #include "authoring/ImageTreeModel.h"
+#include "slideshow/VekAudioPlayer.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,7 +15,9 @@ class QComboBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QSlider;
 class QSpinBox;
+class QToolButton;
 class QStackedWidget;
 class QTreeView;
 class TAppContext;
@@ -39,6 +42,17 @@ public:
     QCheckBox* SortMusicCheckBox = nullptr;
     QCheckBox* ShuffleCheckBox = nullptr;
     QCheckBox* RepeatAllCheckBox = nullptr;
+    // The music preview.
+    TVekAudioPlayer VekAudioPlayer;
+    QToolButton* PreviousMusicButton = nullptr;
+    QToolButton* PlayMusicButton = nullptr;
+    QToolButton* PauseMusicButton = nullptr;
+    QToolButton* StopMusicButton = nullptr;
+    QToolButton* NextMusicButton = nullptr;
+    QSlider* MusicTrackBar = nullptr;
+    QLabel* FileNameLabel = nullptr;
+    QLabel* LengthLabel = nullptr;
+    QLabel* PositionLabel = nullptr;
     QComboBox* EffectComboBox = nullptr;
     TEffectPreview* EffectPreview = nullptr;
     QSpinBox* TimerDelayLMDSpinEdit = nullptr;
@@ -68,6 +82,9 @@ public:
     void InvertImageSelection();
     void InvertMusicSelection();
     void GoToPage(int page);
+    // The music preview: the focused track opens; Next and Previous play the neighbour.
+    void MusicFocusChanged();
+    void StepMusic(int by);
     void Finish();
     // Loads a slideshow file (the pages show what it holds, or what was there when it
     // could not be read); false when it could not.
@@ -99,8 +116,12 @@ private:
     void ListFolders(const QStringList& paths, bool pictures);
     void SelectImageRefs(const std::vector<TImageTreeModel::TRef>& refs);
     void AppendMusicFiles(const QStringList& files);
+    QWidget* CreateMusicPreview(QWidget* page);
+    void UpdateMusicButtons();
 
     TAppContext& m_context;
     int m_listing = 0;
+    // The next focus change starts playing (Next and Previous).
+    bool m_playOnFocus = false;
     TDeliveryGuard m_guard;
 };

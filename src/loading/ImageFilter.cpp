@@ -79,3 +79,18 @@ QString GetImageFilter(bool UseFreeImage, bool UseSecondary, bool UseRaw, bool D
     for (const QString& entry : entries) filter += '|' + entry;
     return filter;
 }
+
+QString FileDialogFilter(const QString& pairs) {
+    const QStringList parts = pairs.split(u'|');
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(u';', u' ');
+        if (patterns.trimmed().isEmpty()) continue; // a text without patterns filters nothing
+        QString text = parts[i];
+        if (const qsizetype open = text.indexOf(u'('); open > 0 && text.endsWith(u')'))
+            text = text.left(open).trimmed();
+        filters << text + QStringLiteral(" (") + patterns + u')';
+    }
+    return filters.join(QStringLiteral(";;"));
+}

@@ -13,3 +13,7 @@
 // listed is left out.
 [[nodiscard]] QString GetImageFilter(bool UseFreeImage, bool UseSecondary, bool UseRaw,
                                      bool DialogFilter);
+
+// A "Text|*.a;*.b|..." filter as the toolkit's file dialogs take it: "Text (*.a *.b);;...".
+// A text that already ends in its patterns in brackets keeps only its words before them.
+[[nodiscard]] QString FileDialogFilter(const QString& pairs);

@@ -208,7 +208,9 @@ int TVekAudioPlayer::GetLength() const {
 }
 
 int TVekAudioPlayer::GetPosition() const {
-    return m_opened ? int(std::lround(Seconds("time-pos") * 1000)) : 0;
+    // The media library reports a little below 0 right after a seek to the start while
+    // the output's buffer refills.
+    return m_opened ? std::max(0, int(std::lround(Seconds("time-pos") * 1000))) : 0;
 }
 
 void TVekAudioPlayer::SetVolume(int percent) {

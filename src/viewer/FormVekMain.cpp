@@ -71,18 +71,6 @@ const QString& ImageExtensions() {
     return extensions;
 }
 
-// "Text|*.a;*.b|..." pairs as the file dialog wants them: "Text (*.a *.b);;...".
-QString DialogFilter() {
-    const QStringList parts = GetImageFilter(true, true, true, true).split(u'|');
-    QStringList filters;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(u';', u' ');
-        filters.append(parts[i] + QStringLiteral(" (") + patterns + u')');
-    }
-    return filters.join(QStringLiteral(";;"));
-}
-
 // The screen's free area, which the stored defaults are measured against.
 QRect AvailableScreen() {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -203,7 +191,7 @@ void TMainForm::CreateActions() {
         const QString file = QFileDialog::getOpenFileName(
             this, QStringLiteral("Open"),
             ValidIndex(FileIndex) ? QFileInfo(FileList[FileIndex]).path() : QDir::homePath(),
-            DialogFilter());
+            FileDialogFilter(GetImageFilter(true, true, true, true)));
         if (!file.isEmpty()) OpenFile(file);
     });
     PreviousAction = new QAction(QStringLiteral("Previous image"), this);

@@ -4,6 +4,7 @@
 #include "app/AppContext.h"
 #include "authoring/CurrentSlideshow.h"
 #include "authoring/FormVekWizard.h"
+#include "common/TestSupport.h"
 #include "slideshow/TransformerByName.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +13,12 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QListWidget>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include <memory>
 
@@ -120,6 +123,48 @@ TEST_F(WizardWindow, MusicMovesUpAndDownAsASelectedBlock) {
     m_form->RemoveMusic();
     m_form->CollectPages(collected);
     EXPECT_EQ(collected.MusicList, (QStringList{Path("2.wav"), Path("3.wav")}));
+}
+
+TEST_F(WizardWindow, APreviewedTrackRepeatsUntilStoppedAndNextPlaysTheNeighbour) {
+    qputenv("PICTREL_AUDIO_OUTPUT", "null");
+    ASSERT_TRUE(pictrel::test::WriteWav(Path("one.wav"), 0.3));
+    ASSERT_TRUE(pictrel::test::WriteWav(Path("two.wav"), 0.3));
+    QFile text(Path("three.mp3"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("no music here");
+    text.close();
+    m_form->AddMusic({Path("one.wav"), Path("two.wav"), Path("three.mp3")});
+    ASSERT_TRUE(WaitListed());
+    QListWidget* list = m_form->MusicFilesVirtualDrawTree;
+    list->setCurrentRow(0);
+    TVekAudioPlayer& player = m_form->VekAudioPlayer;
+    ASSERT_TRUE(player.Opened());
+    EXPECT_EQ(m_form->FileNameLabel->text(), "one.wav");
+    EXPECT_FALSE(player.Playing()) << "focus alone does not play";
+    m_form->PlayMusicButton->click();
+    EXPECT_TRUE(m_form->PlayMusicButton->isChecked());
+    // Past its end the track starts again: it is still playing after twice its length.
+    int ends = 0;
+    const auto endPlay = player.OnEndPlay;
+    player.OnEndPlay = [&](TVekAudioPlayer& p) {
+        ++ends;
+        endPlay(p);
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ends >= 2; }, 20000));
+    EXPECT_TRUE(player.Playing());
+    m_form->StopMusicButton->click();
+    EXPECT_FALSE(player.Playing());
+
+    m_form->NextMusicButton->click();
+    EXPECT_EQ(list->currentRow(), 1);
+    EXPECT_TRUE(player.Playing()) << "Next plays the neighbour";
+    m_form->NextMusicButton->click();
+    EXPECT_FALSE(player.Opened());
+    EXPECT_TRUE(m_form->FileNameLabel->text().contains("three.mp3"))
+        << "the reason shows where the name would";
+    EXPECT_FALSE(m_form->NextMusicButton->isEnabled()) << "the last track";
+    m_form->GoToPage(2);
+    EXPECT_FALSE(player.Playing());
 }
 
 } // namespace

@@ -25,6 +25,9 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 // Runs the GUI event loop for about `ms` milliseconds.
 void PumpFor(int ms);
 
+// Writes a mono 16-bit WAV of `seconds` of a 440 Hz tone; false when it cannot be written.
+bool WriteWav(const QString& path, double seconds);
+
 } // namespace pictrel::test
 
 // Readable failure messages for Qt strings (and lists of them).

@@ -90,3 +90,20 @@ TEST(ImageFilter, CameraRawComesLastWithThirtyExtensions) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(FileDialogFilter, PairsBecomeTheToolkitsFilterText) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"All files|*.*|", "All files (*.*)"},
+        {"Wav (*.wav)|*.wav|MPEG 3|*.mp3;*.MP3|", "Wav (*.wav);;MPEG 3 (*.mp3 *.MP3)"},
+        {"Odd (text) here|*.x|", "Odd (text) here (*.x)"},
+        {"", ""},
+        {"No patterns|", ""},
+    };
+    for (const auto& [pairs, filter] : cases)
+        EXPECT_EQ(FileDialogFilter(QString::fromLatin1(pairs)), QString::fromLatin1(filter))
+            << pairs;
+}
+
+} // namespace
