@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
@@ -71,6 +72,8 @@ protected:
     void TearDown() override {
         m_service.reset();
         m_client.reset();
+        // Watchers of finished calls go before the bus does.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QDBusConnection::disconnectFromBus(QStringLiteral("fake-desktop"));
         QDBusConnection::disconnectFromBus(QStringLiteral("pictrel"));
         m_bus.kill();
@@ -80,8 +83,8 @@ protected:
         ASSERT_TRUE(m_service->registerService(QString::fromLatin1(service)));
         ASSERT_TRUE(m_service->registerVirtualObject(QString::fromLatin1(path), &fake));
     }
-    void OfferScreenSaver() {
-        Offer(m_screenSaver, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver");
+    void OfferScreenSaver(const char* path = "/org/freedesktop/ScreenSaver") {
+        Offer(m_screenSaver, "org.freedesktop.ScreenSaver", path);
     }
 
     QProcess m_bus;
@@ -95,12 +98,13 @@ TEST_F(ScreenSaverInhibitor, ReleaseGivesBackExactlyTheCookieTaken) {
     ASSERT_TRUE(inhibitor.Inhibit("Pictrel", "Playing a slideshow"));
     EXPECT_TRUE(inhibitor.Inhibit("Pictrel", "Playing a slideshow")) << "a second call";
     ASSERT_TRUE(QTest::qWaitFor([&] { return inhibitor.Held() == 1; }, 10000));
+    EXPECT_TRUE(inhibitor.Active());
     EXPECT_EQ(m_screenSaver.Inhibits.size(), 1U) << "asked once";
     inhibitor.Release();
+    EXPECT_FALSE(inhibitor.Active());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
     EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
     inhibitor.Release();
-    EXPECT_EQ(inhibitor.Held(), 0);
     EXPECT_EQ(m_screenSaver.UnInhibits.size(), 1U) << "released once";
 }
 
@@ -114,7 +118,19 @@ TEST_F(ScreenSaverInhibitor, BothServicesAreInhibitedAndTheDestructorReleases) {
     }
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !m_screenSaver.UnInhibits.empty() && !m_power.UnInhibits.empty(); }, 10000));
+    EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
     EXPECT_EQ(m_power.UnInhibits, m_power.Inhibits);
+}
+
+TEST_F(ScreenSaverInhibitor, TheShortPathServesOlderDesktops) {
+    OfferScreenSaver("/ScreenSaver");
+    TScreenSaverInhibitor inhibitor(*m_client);
+    inhibitor.Inhibit("Pictrel", "Playing a slideshow");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !inhibitor.Waiting(); }, 10000));
+    EXPECT_TRUE(inhibitor.Active());
+    inhibitor.Release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
+    EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
 }
 
 TEST_F(ScreenSaverInhibitor, AnAnswerAfterTheReleaseIsGivenBackAtOnce) {
@@ -124,11 +140,41 @@ TEST_F(ScreenSaverInhibitor, AnAnswerAfterTheReleaseIsGivenBackAtOnce) {
     inhibitor.Inhibit("Pictrel", "Playing a slideshow");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.Inhibits.empty(); }, 10000));
     inhibitor.Release();
-    EXPECT_FALSE(inhibitor.Active());
     m_screenSaver.Answer(*m_service);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
     EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
-    EXPECT_EQ(inhibitor.Held(), 0);
+    EXPECT_FALSE(inhibitor.Active());
+    EXPECT_FALSE(inhibitor.Waiting());
+}
+
+TEST_F(ScreenSaverInhibitor, AnAnswerAfterTheInhibitorWentIsGivenBack) {
+    OfferScreenSaver();
+    m_screenSaver.HoldAnswers = true;
+    {
+        TScreenSaverInhibitor inhibitor(*m_client);
+        inhibitor.Inhibit("Pictrel", "Playing a slideshow");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.Inhibits.empty(); }, 10000));
+    }
+    m_screenSaver.Answer(*m_service);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
+    EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
+}
+
+TEST_F(ScreenSaverInhibitor, InhibitingAgainKeepsTheLateAnswer) {
+    OfferScreenSaver();
+    m_screenSaver.HoldAnswers = true;
+    TScreenSaverInhibitor inhibitor(*m_client);
+    inhibitor.Inhibit("Pictrel", "Playing a slideshow");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.Inhibits.empty(); }, 10000));
+    inhibitor.Release();
+    inhibitor.Inhibit("Pictrel", "Playing a slideshow");
+    m_screenSaver.Answer(*m_service);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return inhibitor.Active(); }, 10000));
+    EXPECT_EQ(m_screenSaver.Inhibits.size(), 1U) << "the answer on its way serves again";
+    EXPECT_TRUE(m_screenSaver.UnInhibits.empty());
+    inhibitor.Release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
+    EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
 }
 
 TEST_F(ScreenSaverInhibitor, WithoutAServiceNothingIsHeld) {
@@ -136,7 +182,7 @@ TEST_F(ScreenSaverInhibitor, WithoutAServiceNothingIsHeld) {
     EXPECT_TRUE(inhibitor.Inhibit("Pictrel", "Playing a slideshow"));
     // The bus answers that nobody owns the names.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !inhibitor.Waiting(); }, 10000));
-    EXPECT_EQ(inhibitor.Held(), 0);
+    EXPECT_FALSE(inhibitor.Active());
     inhibitor.Release();
     EXPECT_FALSE(inhibitor.Active());
 }
