@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "authoring/CurrentSlideshow.h"
+#include "authoring/WizardPreviewWidget.h"
 #include "loading/ImageFilter.h"
 #include "slideshow/EffectPreviewWidget.h"
 #include "slideshow/FormVekSlideShow.h"
@@ -179,6 +180,9 @@ QWidget* TWizardForm::CreatePicturesPage() {
             [this] { MoveImages(true); });
     connect(AddButton(tools, page, "Down"), &QPushButton::clicked, this,
             [this] { MoveImages(false); });
+    connect(ImageFilesVirtualDrawTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { ImageFocusChanged(); });
+    connect(ImageModel, &QAbstractItemModel::modelReset, this, [this] { ImageFocusChanged(); });
     SortImageCheckBox = new QCheckBox(QStringLiteral("Sort image files"), page);
     connect(SortImageCheckBox, &QCheckBox::toggled, this, [this](bool on) {
         ImageModel->SetSorted(on);
@@ -187,7 +191,39 @@ QWidget* TWizardForm::CreatePicturesPage() {
     tools->addWidget(SortImageCheckBox);
     tools->addStretch();
     layout->addLayout(tools);
+
+    auto* preview = new QVBoxLayout;
+    PreviewImgView32 = new TWizardPreview(page);
+    preview->addWidget(PreviewImgView32);
+    auto* turns = new QHBoxLayout;
+    connect(AddButton(turns, page, "Rotate left"), &QPushButton::clicked, this,
+            [this] { RotatePreview(90); });
+    connect(AddButton(turns, page, "Rotate right"), &QPushButton::clicked, this,
+            [this] { RotatePreview(-90); });
+    preview->addLayout(turns);
+    preview->addStretch();
+    layout->addLayout(preview);
     return page;
+}
+
+void TWizardForm::ImageFocusChanged() {
+    const TImageTreeModel::TRef ref = ImageModel->RefOf(ImageFilesVirtualDrawTree->currentIndex());
+    const TImageFileTree::TNode* node = ImageModel->Tree().Node(ref);
+    if (node == nullptr || ref.Child < 0) {
+        PreviewImgView32->ShowFile(QString());
+        return;
+    }
+    PreviewImgView32->ShowFile(node->Path);
+    PreviewImgView32->SetAngle(node->Angle);
+}
+
+void TWizardForm::RotatePreview(int by) {
+    const TImageTreeModel::TRef ref = ImageModel->RefOf(ImageFilesVirtualDrawTree->currentIndex());
+    const TImageFileTree::TNode* node = ImageModel->Tree().Node(ref);
+    if (node == nullptr || ref.Child < 0 || !PreviewImgView32->Available()) return;
+    const int angle = ((node->Angle + by) % 360 + 360) % 360;
+    ImageModel->SetAngle(ref, angle);
+    PreviewImgView32->SetAngle(angle);
 }
 
 QWidget* TWizardForm::CreateMusicPage() {
@@ -610,6 +646,7 @@ void TWizardForm::Finish() {
     CollectPages(*slideshow);
     VekAudioPlayer.Close();
     UpdateMusicButtons();
+    PreviewImgView32->ShowFile(QString());
     if (TSlideShowForm* show = m_context.SlideShowForm) {
         show->StartFromWizard();
         hide();

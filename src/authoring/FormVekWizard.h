@@ -22,6 +22,7 @@ class QStackedWidget;
 class QTreeView;
 class TAppContext;
 class TEffectPreview;
+class TWizardPreview;
 class TVekSettingsFile;
 
 // The slideshow wizard: the pictures, the music and the settings of a slideshow on three
@@ -38,6 +39,7 @@ public:
     QTreeView* ImageFilesVirtualDrawTree = nullptr;
     TImageTreeModel* ImageModel = nullptr;
     QCheckBox* SortImageCheckBox = nullptr;
+    TWizardPreview* PreviewImgView32 = nullptr;
     QListWidget* MusicFilesVirtualDrawTree = nullptr;
     QCheckBox* SortMusicCheckBox = nullptr;
     QCheckBox* ShuffleCheckBox = nullptr;
@@ -85,6 +87,9 @@ public:
     // The music preview: the focused track opens; Next and Previous play the neighbour.
     void MusicFocusChanged();
     void StepMusic(int by);
+    // The picture preview follows the focused node; the turns are the preview's own.
+    void ImageFocusChanged();
+    void RotatePreview(int by);
     void Finish();
     // Loads a slideshow file (the pages show what it holds, or what was there when it
     // could not be read); false when it could not.

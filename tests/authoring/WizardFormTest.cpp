@@ -4,6 +4,7 @@
 #include "app/AppContext.h"
 #include "authoring/CurrentSlideshow.h"
 #include "authoring/FormVekWizard.h"
+#include "authoring/WizardPreviewWidget.h"
 #include "common/TestSupport.h"
 #include "slideshow/TransformerByName.h"
 
@@ -19,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeView>
 
 #include <memory>
 
@@ -123,6 +125,36 @@ TEST_F(WizardWindow, MusicMovesUpAndDownAsASelectedBlock) {
     m_form->RemoveMusic();
     m_form->CollectPages(collected);
     EXPECT_EQ(collected.MusicList, (QStringList{Path("2.wav"), Path("3.wav")}));
+}
+
+TEST_F(WizardWindow, ThePreviewShowsTheFocusedPictureTurnedOnlyThere) {
+    QFile(Path("empty.png")).open(QIODevice::WriteOnly); // zero bytes
+    m_form->AddImages({Path("pics/a.png"), Path("empty.png")});
+    ASSERT_TRUE(WaitListed());
+    QTreeView* tree = m_form->ImageFilesVirtualDrawTree;
+    TWizardPreview* preview = m_form->PreviewImgView32;
+    const auto focus = [&](TImageTreeModel::TRef ref) {
+        tree->setCurrentIndex(m_form->ImageModel->IndexOf(ref));
+        return QTest::qWaitFor([&] { return !preview->Loading(); }, 20000);
+    };
+    ASSERT_TRUE(focus({0, 0}));
+    ASSERT_TRUE(preview->Available());
+    const QImage shown = preview->grab().toImage();
+    EXPECT_EQ(shown.pixel(shown.width() / 2 - 3, shown.height() / 2 - 3), qRgb(255, 0, 0));
+    m_form->RotatePreview(90);
+    EXPECT_EQ(m_form->ImageModel->Tree().Node({0, 0})->Angle, 90);
+    EXPECT_EQ(preview->Angle(), 90);
+    TVekSettingsFile collected;
+    m_form->CollectPages(collected);
+    EXPECT_EQ(collected.ImageList.join(u'|'), Path("pics/a.png") + "|" + Path("empty.png"))
+        << "the turn is not saved";
+
+    ASSERT_TRUE(focus({0, -1}));
+    EXPECT_FALSE(preview->Available()) << "a folder has no preview";
+    ASSERT_TRUE(focus({1, 0}));
+    EXPECT_EQ(preview->ErrorText(), "Can't open image");
+    ASSERT_TRUE(focus({0, 0}));
+    EXPECT_EQ(preview->Angle(), 90) << "the node keeps its turn";
 }
 
 TEST_F(WizardWindow, APreviewedTrackRepeatsUntilStoppedAndNextPlaysTheNeighbour) {
