@@ -9,12 +9,21 @@
 #include <algorithm>
 #include <clocale>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace {
 
 constexpr int kPollMs = 100;
-// How long Open waits for the media library to accept or refuse a file.
-constexpr int kOpenWaitMs = 3000;
+// How long Open waits for the media library to accept or refuse a file: long enough
+// for a slow disk, short enough that the GUI thread never seems to hang.
+constexpr int kOpenWaitMs = 2000;
+
+// Round half to even (the default floating-point rounding mode), as everywhere else in
+// the program.
+int Round(double value) {
+    return int(std::clamp(std::nearbyint(value), -2147483648.0, 2147483647.0));
+}
 
 } // namespace
 
@@ -32,11 +41,14 @@ TVekAudioPlayer::~TVekAudioPlayer() {
 bool TVekAudioPlayer::EnsureHandle() {
     if (m_mpv != nullptr) return true;
     // The media library parses numbers in the "C" locale only and refuses to start
-    // otherwise; the toolkit may have set the user's locale.
+    // otherwise; the toolkit sets the user's locale when the application starts.
     std::setlocale(LC_NUMERIC, "C");
     mpv_handle* mpv = mpv_create();
     if (mpv == nullptr) return false;
     const QByteArray output = qgetenv("PICTREL_AUDIO_OUTPUT");
+    // Sound only: no window, no terminal, no user configuration, keys or scripts. The
+    // track stays loaded at its end (paused there), so the poll sees the end and the
+    // position stays at the length.
     const std::pair<const char*, const char*> options[] = {
         {"config", "no"},
         {"terminal", "no"},
@@ -68,7 +80,12 @@ bool TVekAudioPlayer::EnsureHandle() {
 
 void TVekAudioPlayer::DrainEvents() {
     if (m_mpv == nullptr) return;
-    while (mpv_wait_event(m_mpv, 0)->event_id != MPV_EVENT_NONE) {
+    for (;;) {
+        const mpv_event* event = mpv_wait_event(m_mpv, 0);
+        if (event->event_id == MPV_EVENT_NONE) return;
+        if (event->event_id != MPV_EVENT_END_FILE || event->data == nullptr) continue;
+        const auto* end = static_cast<const mpv_event_end_file*>(event->data);
+        if (m_entryId != 0 && end->playlist_entry_id == m_entryId) m_unloaded = true;
     }
 }
 
@@ -94,14 +111,18 @@ double TVekAudioPlayer::Seconds(const char* property) const {
 
 bool TVekAudioPlayer::AtEnd() const {
     if (!m_opened) return false;
+    if (m_unloaded) return true;
     int eof = 0;
     if (mpv_get_property(m_mpv, "eof-reached", MPV_FORMAT_FLAG, &eof) >= 0 && eof != 0) return true;
-    return GetPosition() >= m_length;
+    // A length the library could not tell (0) is left to its end-of-file flag: the
+    // track would otherwise end before it began. An empty track has that flag at once.
+    return m_length > 0 && GetPosition() >= m_length;
 }
 
 void TVekAudioPlayer::Fail(const QString& reason) {
     if (m_mpv != nullptr) Command({"stop"});
-    if (OnError) OnError(*this, QStringLiteral("Can't play %1: %2").arg(m_title, reason));
+    m_entryId = 0;
+    if (OnError) OnError(*this, QStringLiteral("Can't open %1: %2").arg(m_title, reason));
 }
 
 void TVekAudioPlayer::Open(const QString& path) {
@@ -121,30 +142,35 @@ void TVekAudioPlayer::Open(const QString& path) {
         Fail(QStringLiteral("no audio player could be started"));
         return;
     }
+    m_entryId = 0;
+    m_unloaded = false;
     DrainEvents();
     SetPause(true);
     // An absolute path: never taken for a web address or an option.
     const QByteArray file = QFile::encodeName(info.absoluteFilePath());
     Command({"loadfile", file.constData(), "replace"});
 
+    // The library answers on its own thread: the track starts (and gets its entry),
+    // then is either loaded or ended with the reason. Events of a track closed before
+    // come first and are passed over.
     QElapsedTimer waited;
     waited.start();
-    bool started = false;
-    while (waited.elapsed() < kOpenWaitMs) {
-        const double left = double(kOpenWaitMs - waited.elapsed()) / 1000.0;
-        const mpv_event* event = mpv_wait_event(m_mpv, std::max(left, 0.0));
-        if (event->event_id == MPV_EVENT_NONE) continue;
-        if (event->event_id == MPV_EVENT_START_FILE) {
-            started = true;
-        } else if (started && event->event_id == MPV_EVENT_FILE_LOADED) {
+    std::int64_t entry = 0;
+    for (qint64 left = kOpenWaitMs; left > 0; left = kOpenWaitMs - waited.elapsed()) {
+        const mpv_event* event = mpv_wait_event(m_mpv, double(left) / 1000.0);
+        if (event->event_id == MPV_EVENT_START_FILE && event->data != nullptr) {
+            entry = static_cast<const mpv_event_start_file*>(event->data)->playlist_entry_id;
+        } else if (entry != 0 && event->event_id == MPV_EVENT_FILE_LOADED) {
+            m_entryId = entry;
             m_opened = true;
             m_length = GetLength();
             Seek(0);
             if (OnPlay) OnPlay(*this, 0);
             return;
-        } else if (started && event->event_id == MPV_EVENT_END_FILE) {
+        } else if (entry != 0 && event->event_id == MPV_EVENT_END_FILE && event->data != nullptr) {
             const auto* end = static_cast<const mpv_event_end_file*>(event->data);
-            Fail(end != nullptr && end->reason == MPV_END_FILE_REASON_ERROR
+            if (end->playlist_entry_id != entry) continue;
+            Fail(end->reason == MPV_END_FILE_REASON_ERROR
                      ? QString::fromUtf8(mpv_error_string(end->error))
                      : QStringLiteral("not a sound file"));
             return;
@@ -160,6 +186,7 @@ void TVekAudioPlayer::Close() {
     }
     m_opened = m_playing = m_paused = false;
     m_length = 0;
+    m_entryId = 0;
     PositionTimer.SetEnabled(false);
 }
 
@@ -192,6 +219,7 @@ void TVekAudioPlayer::Seek(int position) {
     if (!m_opened) return;
     const QByteArray seconds = QByteArray::number(std::max(0, position) / 1000.0, 'f', 3);
     Command({"seek", seconds.constData(), "absolute+exact"});
+    // Played on from elsewhere, the track may end once more.
     m_endReported = false;
     if (m_playing) Play();
 }
@@ -199,18 +227,18 @@ void TVekAudioPlayer::Seek(int position) {
 void TVekAudioPlayer::SetPositionPercent(int percent) {
     if (!m_opened) return;
     percent = std::clamp(percent, 0, 100);
-    Seek(int(std::lround(percent / 100.0 * m_length)));
+    Seek(Round(percent / 100.0 * m_length));
     if (OnPlay) OnPlay(*this, percent);
 }
 
 int TVekAudioPlayer::GetLength() const {
-    return m_opened ? int(std::lround(Seconds("duration") * 1000)) : 0;
+    return m_opened ? std::max(0, Round(Seconds("duration") * 1000)) : 0;
 }
 
 int TVekAudioPlayer::GetPosition() const {
     // The media library reports a little below 0 right after a seek to the start while
     // the output's buffer refills.
-    return m_opened ? std::max(0, int(std::lround(Seconds("time-pos") * 1000))) : 0;
+    return m_opened ? std::max(0, Round(Seconds("time-pos") * 1000)) : 0;
 }
 
 void TVekAudioPlayer::SetVolume(int percent) {
@@ -224,7 +252,7 @@ int TVekAudioPlayer::GetVolume() const {
     if (m_mpv == nullptr) return m_volume;
     double volume = m_volume;
     mpv_get_property(m_mpv, "volume", MPV_FORMAT_DOUBLE, &volume);
-    return std::clamp(int(std::lround(volume)), 0, 100);
+    return std::clamp(Round(volume), 0, 100);
 }
 
 QString TVekAudioPlayer::FormatTime(int ms) const {
@@ -245,15 +273,17 @@ void TVekAudioPlayer::PositionTimerTimer() {
         return;
     }
     if (OnPlay) {
-        const int percent =
-            m_length > 0 ? int(std::lround(double(GetPosition()) / m_length * 100)) : 0;
+        const int percent = m_length > 0 ? Round(double(GetPosition()) / m_length * 100) : 0;
         OnPlay(*this, std::clamp(percent, 0, 100));
+        // Its owner may have closed the player meanwhile.
+        if (!m_opened) return;
     }
     if (AtEnd()) {
         PositionTimer.SetEnabled(false);
         if (!m_endReported) {
             m_endReported = true;
-            // The owner may open the next track from here.
+            // The owner may open the next track from here: nothing below may touch the
+            // player.
             if (OnEndPlay) OnEndPlay(*this);
         }
         return;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 
 struct mpv_handle;
 
@@ -72,6 +73,8 @@ public:
 
 private:
     bool EnsureHandle();
+    // Reads the media library's pending events; notes when the open track was
+    // unloaded by the library itself (a read or output error while playing).
     void DrainEvents();
     void Command(std::initializer_list<const char*> args) const;
     void SetPause(bool pause) const;
@@ -87,6 +90,11 @@ private:
     bool m_opened = false;
     bool m_playing = false;
     bool m_paused = false;
+    // The media library's playlist entry of the open track (0: none), so that the
+    // late events of a track closed before are not taken for this one's.
+    std::int64_t m_entryId = 0;
+    // The library unloaded the open track by itself: it counts as ended.
+    bool m_unloaded = false;
     // The end of the track was reported; once per track until it plays again from
     // elsewhere.
     bool m_endReported = false;
