@@ -32,11 +32,13 @@ run: samples
 
 # The viewer on the first sample with the information panel, the histogram and the
 # toolbar turned on as a user would (private settings, under Xvfb), the six pages
-# of the settings dialog opened from its menu, and the samples as a slideshow.
+# of the settings dialog opened from its menu, the samples as a slideshow, and the
+# three pages of the wizard on the samples.
 screenshot: samples
 	@scripts/screenshot-panels $(RELEASE_DIR)/pictrel screenshots/pictrel.png "samples/$$(ls samples | head -n 1)"
 	@scripts/screenshot-settings $(RELEASE_DIR)/pictrel screenshots "samples/$$(ls samples | head -n 1)"
 	@scripts/screenshot-slideshow $(RELEASE_DIR)/pictrel screenshots/slideshow.png samples
+	@scripts/screenshot-wizard $(RELEASE_DIR)/pictrel screenshots samples
 
 # Builds with AddressSanitizer and UndefinedBehaviorSanitizer, checks formatting,
 # runs every test on the offscreen platform.

@@ -67,8 +67,8 @@ TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
     auto* load = new QPushButton(QStringLiteral("Load slide show"), this);
     load->setToolTip(QStringLiteral("Load slideshow"));
     auto* save = new QPushButton(QStringLiteral("Save slideshow"), this);
-    BackButton = new QPushButton(QStringLiteral("< Back"), this);
-    NextButton = new QPushButton(QStringLiteral("Next >"), this);
+    BackButton = new QPushButton(QStringLiteral("< &Back"), this);
+    NextButton = new QPushButton(QStringLiteral("&Next >"), this);
     FinishButton = new QPushButton(QStringLiteral("Finish"), this);
     CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
     auto* buttons = new QHBoxLayout;
