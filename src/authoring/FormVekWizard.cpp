@@ -40,11 +40,6 @@ namespace {
 
 constexpr int kMaxDelaySeconds = 24 * 60 * 60;
 
-const QString& ImageExtensions() {
-    static const QString extensions = GetImageFilter(true, true, true, false);
-    return extensions;
-}
-
 const char kMusicFilter[] = "All audio files (*.wma,*.mp3,*.wav)|*.wma;*.mp3;*.wav|Windows media "
                             "audio (*.wma)|*.wma|MPEG 3 (*.mp3)|*.mp3|Wav (*.wav)|*.wav|";
 const char kSlideshowFilter[] = "Vek slide show settings (*.VekSS)|*.VekSS|";

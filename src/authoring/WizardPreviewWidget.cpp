@@ -1,6 +1,6 @@
 #include "authoring/WizardPreviewWidget.h"
 
-#include "gfx/Resampler.h"
+#include "slideshow/SlideShowModel.h"
 
 #include <QFileInfo>
 #include <QPainter>
@@ -22,19 +22,9 @@ TWizardPreview::TWizardPreview(QWidget* parent) : QWidget(parent) {
     m_loader.PreparePicture = [](const QString&) {
         return std::function<void(TBitmap32&, TDrawnPicture&)>(
             [](TBitmap32& picture, TDrawnPicture& drawn) {
-                const int w = picture.Width(), h = picture.Height();
-                if (w <= 0 || h <= 0) return;
-                // Either side may come up after a quarter turn: fit the longer one.
-                const double scale =
-                    std::min(1.0, double(kSide - 2 - kShadow) / double(std::max(w, h)));
-                drawn.Bitmap.SetSize(std::max(1, int(std::lround(w * scale))),
-                                     std::max(1, int(std::lround(h * scale))));
-                drawn.Bitmap.Clear(0);
-                MakeResampler(2, picture);
-                const TDrawMode mode = picture.DrawMode;
-                picture.DrawMode = TDrawMode::dmOpaque;
-                drawn.Bitmap.Draw(drawn.Bitmap.BoundsRect(), picture.BoundsRect(), picture);
-                picture.DrawMode = mode;
+                // Either side may come up after a quarter turn: a square box fits both.
+                constexpr int box = kSide - 2 - kShadow;
+                FitPicture(picture, drawn.Bitmap, box, box, 0, 2);
                 picture.Delete();
             });
     };

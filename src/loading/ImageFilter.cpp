@@ -94,3 +94,8 @@ QString FileDialogFilter(const QString& pairs) {
     }
     return filters.join(QStringLiteral(";;"));
 }
+
+const QString& ImageExtensions() {
+    static const QString extensions = GetImageFilter(true, true, true, false);
+    return extensions;
+}

@@ -14,6 +14,10 @@
 [[nodiscard]] QString GetImageFilter(bool UseFreeImage, bool UseSecondary, bool UseRaw,
                                      bool DialogFilter);
 
+// The comma-separated extensions of every readable picture (all sources), worked out once:
+// it asks every decoder what it reads. Safe on any thread.
+[[nodiscard]] const QString& ImageExtensions();
+
 // A "Text|*.a;*.b|..." filter as the toolkit's file dialogs take it: "Text (*.a *.b);;...".
 // A text that already ends in its patterns in brackets keeps only its words before them.
 [[nodiscard]] QString FileDialogFilter(const QString& pairs);

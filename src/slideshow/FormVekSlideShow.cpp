@@ -35,12 +35,6 @@ constexpr int kMouseHideMs = 1000;
 // The pointer must move this far (left or up, or now any way) before the toolbar shows.
 constexpr int kPointerSlack = 2;
 
-// The loader's extensions, worked out once (it asks every decoder what it reads).
-const QString& ImageExtensions() {
-    static const QString extensions = GetImageFilter(true, true, true, false);
-    return extensions;
-}
-
 // Icon indexes in the viewer's list: play, pause, previous, next, exit.
 constexpr int kPlayIcon = 14, kPauseIcon = 15, kPreviousIcon = 2, kNextIcon = 3, kExitIcon = 10;
 

@@ -65,12 +65,6 @@ QString ProgramCaption(const QString& fileName) {
     return QFileInfo(fileName).fileName() + QStringLiteral(" - Pictrel");
 }
 
-// The loader's extensions, worked out once (it asks every decoder what it reads).
-const QString& ImageExtensions() {
-    static const QString extensions = GetImageFilter(true, true, true, false);
-    return extensions;
-}
-
 // The screen's free area, which the stored defaults are measured against.
 QRect AvailableScreen() {
     const QScreen* screen = QGuiApplication::primaryScreen();
