@@ -3,6 +3,7 @@
 #include "app/AppContext.h"
 #include "authoring/CurrentSlideshow.h"
 #include "authoring/WizardPreviewWidget.h"
+#include "layers/ResourceLoader.h"
 #include "loading/ImageFilter.h"
 #include "slideshow/EffectPreviewWidget.h"
 #include "slideshow/FormVekSlideShow.h"
@@ -22,12 +23,16 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QThreadPool>
+#include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -48,6 +53,101 @@ bool IsFolder(const QString& path) {
     return QFileInfo(path).isDir();
 }
 
+constexpr QRgb kHintColour = 0xC0C0C0;
+constexpr QRgb kEvenRowColour = 0xF6F6F6;
+constexpr int kFocusFrameAlpha = 0xC8;
+
+// A picture compiled into the program ("zAddImage", "zWizardLogo1") as an icon or pixmap.
+QPixmap ResourcePixmap(const char* name) {
+    TBitmap32 bitmap;
+    if (!LoadPngResource(bitmap, QString::fromLatin1(name))) return {};
+    return QPixmap::fromImage(bitmap.ImageView().copy());
+}
+
+// The rows of both lists: even rows on a light grey, odd ones white, across the whole
+// width; the focused row framed in the highlight colour.
+class TRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        if (!option.features.testFlag(QStyleOptionViewItem::Alternate))
+            painter->fillRect(option.rect, QColor(kEvenRowColour));
+        QStyleOptionViewItem plain = option;
+        plain.state &= ~QStyle::State_HasFocus; // framed below instead
+        QStyledItemDelegate::paint(painter, plain, index);
+        if (option.state.testFlag(QStyle::State_HasFocus)) {
+            QColor frame = option.palette.color(QPalette::Highlight);
+            frame.setAlpha(kFocusFrameAlpha);
+            painter->save();
+            painter->setPen(frame);
+            painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+            painter->restore();
+        }
+    }
+};
+
+// A list that says how to fill it while it is empty, and runs `OnEmptyDoubleClick`
+// for a double click where there is no entry.
+template <class View>
+class THintedList : public View {
+public:
+    THintedList(QWidget* parent, const char* hint)
+        : View(parent), m_hint(QString::fromLatin1(hint)) {
+        this->setAlternatingRowColors(true);
+        QPalette palette = this->palette();
+        palette.setColor(QPalette::Base, Qt::white);
+        palette.setColor(QPalette::AlternateBase, Qt::white);
+        this->setPalette(palette);
+        this->setItemDelegate(new TRowDelegate(this));
+    }
+
+    std::function<void()> OnEmptyDoubleClick;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        View::paintEvent(event);
+        if (this->model() == nullptr || this->model()->rowCount() > 0) return;
+        QPainter painter(this->viewport());
+        painter.setPen(QColor(kHintColour));
+        const QRect area = this->viewport()->rect();
+        const int line = painter.fontMetrics().height();
+        painter.drawText(QRect(0, area.center().y() - line, area.width(), line), Qt::AlignCenter,
+                         QStringLiteral("Double click to"));
+        painter.drawText(QRect(0, area.center().y() + 1, area.width(), line), Qt::AlignCenter,
+                         m_hint);
+    }
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton &&
+            !this->indexAt(event->position().toPoint()).isValid()) {
+            if (OnEmptyDoubleClick) OnEmptyDoubleClick();
+            event->accept();
+            return;
+        }
+        View::mouseDoubleClickEvent(event);
+    }
+
+private:
+    QString m_hint;
+};
+
+// The picture tree: the light rows span the folders' indentation too.
+class TPictureTree : public THintedList<QTreeView> {
+public:
+    using THintedList::THintedList;
+
+protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override {
+        if (!option.features.testFlag(QStyleOptionViewItem::Alternate))
+            painter->fillRect(
+                QRect(0, option.rect.top(), viewport()->width(), option.rect.height()),
+                QColor(kEvenRowColour));
+        THintedList::drawRow(painter, option, index);
+    }
+};
+
 } // namespace
 
 TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
@@ -55,9 +155,11 @@ TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
     setAcceptDrops(true);
 
     Pages = new QStackedWidget(this);
-    Pages->addWidget(PageFrame("Step 1.", "Add image files to list.", CreatePicturesPage()));
-    Pages->addWidget(PageFrame("Step 2.", "Add media files to list.", CreateMusicPage()));
-    Pages->addWidget(PageFrame("Step 3.", "Settings.", CreateSettingsPage()));
+    Pages->addWidget(
+        PageFrame("Step 1.", "Add image files to list.", CreatePicturesPage(), "zWizardLogo1"));
+    Pages->addWidget(
+        PageFrame("Step 2.", "Add media files to list.", CreateMusicPage(), "zWizardLogo2"));
+    Pages->addWidget(PageFrame("Step 3.", "Settings.", CreateSettingsPage(), "zWizardLogo3"));
 
     auto* load = new QPushButton(QStringLiteral("Load slide show"), this);
     load->setToolTip(QStringLiteral("Load slideshow"));
@@ -66,9 +168,19 @@ TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
     NextButton = new QPushButton(QStringLiteral("&Next >"), this);
     FinishButton = new QPushButton(QStringLiteral("Finish"), this);
     CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    m_pictures.push_back({[load](const QPixmap& p) { load->setIcon(QIcon(p)); }, "zLoadSlideShow"});
+    m_pictures.push_back({[save](const QPixmap& p) { save->setIcon(QIcon(p)); }, "zSaveSlideShow"});
+    // While folders are listed: how many files were found so far.
+    ListingProgress = new QProgressBar(this);
+    ListingProgress->setRange(0, 0);
+    ListingProgress->setTextVisible(true);
+    ListingProgress->setFormat(QStringLiteral("Reading folders..."));
+    ListingProgress->setMaximumWidth(160);
+    ListingProgress->hide();
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(load);
     buttons->addWidget(save);
+    buttons->addWidget(ListingProgress);
     buttons->addStretch();
     for (QPushButton* b : {BackButton, NextButton, FinishButton, CancelButton})
         buttons->addWidget(b);
@@ -108,7 +220,6 @@ TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
                 QMessageBox::warning(this, QStringLiteral("Pictrel"), message);
         }
     });
-    resize(640, 420);
     UpdateButtons();
 }
 
@@ -116,23 +227,52 @@ TWizardForm::~TWizardForm() {
     m_guard.Revoke();
 }
 
-QWidget* TWizardForm::PageFrame(const char* step, const char* text, QWidget* body) {
+QWidget* TWizardForm::PageFrame(const char* step, const char* text, QWidget* body,
+                                const char* logo) {
     auto* page = new QWidget;
-    auto* layout = new QVBoxLayout(page);
+    auto* outer = new QHBoxLayout(page);
+    auto* picture = new QLabel(page);
+    picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    // Drawn when the wizard first shows, so that making it costs the viewer's start nothing.
+    m_pictures.push_back({[picture](const QPixmap& p) { picture->setPixmap(p); }, logo});
+    outer->addWidget(picture);
+    auto* layout = new QVBoxLayout;
     auto* title = new QLabel(
         QStringLiteral("<b>%1</b> %2").arg(QString::fromLatin1(step), QString::fromLatin1(text)),
         page);
     layout->addWidget(title);
     layout->addWidget(body, 1);
+    outer->addLayout(layout, 1);
     return page;
+}
+
+QAction* TWizardForm::MakeAction(const char* caption, const char* icon, QWidget* owner,
+                                 QToolBar* bar) {
+    auto* action = new QAction(QString::fromLatin1(caption), owner);
+    action->setToolTip(QString::fromLatin1(caption));
+    owner->addAction(action);
+    if (bar != nullptr) bar->addAction(action);
+    if (icon != nullptr)
+        m_pictures.push_back({[action](const QPixmap& p) { action->setIcon(QIcon(p)); }, icon});
+    return action;
 }
 
 namespace {
 
-QPushButton* AddButton(QLayout* layout, QWidget* parent, const char* caption) {
-    auto* b = new QPushButton(QString::fromLatin1(caption), parent);
-    layout->addWidget(b);
-    return b;
+// A column of commands, each with its icon and caption.
+QToolBar* CommandColumn(QWidget* parent) {
+    auto* bar = new QToolBar(parent);
+    bar->setOrientation(Qt::Vertical);
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bar->setIconSize(QSize(16, 16));
+    return bar;
+}
+
+// Widens every button of a command column to the column's width.
+void StretchButtons(QToolBar* bar) {
+    for (QAction* action : bar->actions())
+        if (QWidget* button = bar->widgetForAction(action))
+            button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
 } // namespace
@@ -140,70 +280,112 @@ QPushButton* AddButton(QLayout* layout, QWidget* parent, const char* caption) {
 QWidget* TWizardForm::CreatePicturesPage() {
     auto* page = new QWidget;
     auto* layout = new QHBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
     ImageModel = new TImageTreeModel(this);
     auto icons = std::make_shared<QFileIconProvider>();
     ImageModel->IconOf = [icons](const QString& path, bool folder) -> QVariant {
         return folder ? icons->icon(QFileIconProvider::Folder) : icons->icon(QFileInfo(path));
     };
-    ImageFilesVirtualDrawTree = new QTreeView(page);
-    ImageFilesVirtualDrawTree->setModel(ImageModel);
-    ImageFilesVirtualDrawTree->setHeaderHidden(true);
-    ImageFilesVirtualDrawTree->setAlternatingRowColors(true);
-    ImageFilesVirtualDrawTree->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ImageFilesVirtualDrawTree->setDragEnabled(false);
-    ImageFilesVirtualDrawTree->setToolTip(QStringLiteral("Double click to add image files"));
-    connect(ImageFilesVirtualDrawTree, &QTreeView::doubleClicked, this,
-            [this](const QModelIndex& index) {
-                if (!index.isValid()) AddImages(AskImages ? AskImages() : QStringList());
-            });
-    layout->addWidget(ImageFilesVirtualDrawTree, 1);
+    auto* tree = new TPictureTree(page, "add image files");
+    ImageFilesVirtualDrawTree = tree;
+    tree->setModel(ImageModel);
+    tree->setHeaderHidden(true);
+    // Thousands of rows: their height is asked once, not of every row.
+    tree->setUniformRowHeights(true);
+    tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    tree->setDragEnabled(false);
+    layout->addWidget(tree, 1);
 
-    auto* tools = new QVBoxLayout;
-    connect(AddButton(tools, page, "Add images"), &QPushButton::clicked, this, [this] {
+    auto* right = new QVBoxLayout;
+    auto* commands = new QHBoxLayout;
+    QToolBar* bar = CommandColumn(page);
+    const auto add = [this] {
         AddImages(AskImages ? AskImages()
                             : QFileDialog::getOpenFileNames(
                                   this, QStringLiteral("Add images"), QString(),
                                   FileDialogFilter(GetImageFilter(true, true, true, true))));
-    });
-    connect(AddButton(tools, page, "Remove images"), &QPushButton::clicked, this,
+    };
+    tree->OnEmptyDoubleClick = add;
+    connect(MakeAction("Add images", "zAddImage", page, bar), &QAction::triggered, this, add);
+    connect(MakeAction("Remove images", "zDeleteImage", page, bar), &QAction::triggered, this,
             &TWizardForm::RemoveImages);
-    connect(AddButton(tools, page, "Select all"), &QPushButton::clicked, ImageFilesVirtualDrawTree,
+    connect(MakeAction("Select all", "zSelectAllImages", page, bar), &QAction::triggered, tree,
             &QTreeView::selectAll);
-    connect(AddButton(tools, page, "Invert selection"), &QPushButton::clicked, this,
-            &TWizardForm::InvertImageSelection);
-    connect(AddButton(tools, page, "Up"), &QPushButton::clicked, this,
-            [this] { MoveImages(true); });
-    connect(AddButton(tools, page, "Down"), &QPushButton::clicked, this,
-            [this] { MoveImages(false); });
-    connect(ImageFilesVirtualDrawTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this] { ImageFocusChanged(); });
-    connect(ImageModel, &QAbstractItemModel::modelReset, this, [this] { ImageFocusChanged(); });
+    connect(MakeAction("Invert selection", "zInverseSelection", page, bar), &QAction::triggered,
+            this, &TWizardForm::InvertImageSelection);
+    UpImageAction = MakeAction("Up", "zUp", page, bar);
+    DownImageAction = MakeAction("Down", "zDown", page, bar);
+    connect(UpImageAction, &QAction::triggered, this, [this] { MoveImages(true); });
+    connect(DownImageAction, &QAction::triggered, this, [this] { MoveImages(false); });
+    StretchButtons(bar);
+    auto* column = new QVBoxLayout;
+    column->addWidget(bar);
     SortImageCheckBox = new QCheckBox(QStringLiteral("Sort image files"), page);
     connect(SortImageCheckBox, &QCheckBox::toggled, this, [this](bool on) {
         ImageModel->SetSorted(on);
         ImageFilesVirtualDrawTree->expandAll();
     });
-    tools->addWidget(SortImageCheckBox);
-    tools->addStretch();
-    layout->addLayout(tools);
+    column->addWidget(SortImageCheckBox);
+    column->addStretch();
+    commands->addLayout(column);
+    connect(tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { ImageFocusChanged(); });
+    connect(ImageModel, &QAbstractItemModel::modelReset, this, [this] { ImageFocusChanged(); });
 
     auto* preview = new QVBoxLayout;
     PreviewImgView32 = new TWizardPreview(page);
     preview->addWidget(PreviewImgView32);
-    auto* turns = new QHBoxLayout;
-    connect(AddButton(turns, page, "Rotate left"), &QPushButton::clicked, this,
-            [this] { RotatePreview(90); });
-    connect(AddButton(turns, page, "Rotate right"), &QPushButton::clicked, this,
-            [this] { RotatePreview(-90); });
-    preview->addLayout(turns);
+    auto* viewBar = new QToolBar(page);
+    viewBar->setIconSize(QSize(16, 16));
+    ZoomFitAction = MakeAction("Fit width", "zZoomFit16", page, viewBar);
+    ActualSizeAction = MakeAction("Actual size", "zZoomNo16", page, viewBar);
+    RotateLeftAction = MakeAction("Rotate left", "zRotateLeft", page, viewBar);
+    RotateRightAction = MakeAction("Rotate right", "zRotateRight", page, viewBar);
+    // Without buttons: the keys of the desktop's zoom.
+    ZoomInAction = MakeAction("Zoom in", nullptr, page, nullptr);
+    ZoomOutAction = MakeAction("Zoom out", nullptr, page, nullptr);
+    ZoomInAction->setShortcuts(QKeySequence::ZoomIn);
+    ZoomOutAction->setShortcuts(QKeySequence::ZoomOut);
+    for (QAction* a : {ZoomInAction, ZoomOutAction})
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(ZoomFitAction, &QAction::triggered, PreviewImgView32, &TWizardPreview::ZoomFit);
+    connect(ActualSizeAction, &QAction::triggered, PreviewImgView32, &TWizardPreview::ActualSize);
+    connect(ZoomInAction, &QAction::triggered, PreviewImgView32, &TWizardPreview::ZoomIn);
+    connect(ZoomOutAction, &QAction::triggered, PreviewImgView32, &TWizardPreview::ZoomOut);
+    connect(RotateLeftAction, &QAction::triggered, this, [this] { RotatePreview(90); });
+    connect(RotateRightAction, &QAction::triggered, this, [this] { RotatePreview(-90); });
+    PreviewImgView32->OnStateChange = [this] { UpdatePreviewActions(); };
+    PreviewImgView32->AngleOf = [this](const QString& file) {
+        // The picture shows turned as the viewer shows it.
+        const TImageTreeModel::TRef ref =
+            ImageModel->RefOf(ImageFilesVirtualDrawTree->currentIndex());
+        const TImageFileTree::TNode* node = ImageModel->Tree().Node(ref);
+        if (node == nullptr || node->Path != file) return PreviewImgView32->Angle();
+        if (RotationOf) ImageModel->SetAngle(ref, RotationOf(file));
+        return ImageModel->Tree().Node(ref)->Angle;
+    };
+    preview->addWidget(viewBar, 0, Qt::AlignHCenter);
     preview->addStretch();
-    layout->addLayout(preview);
+    commands->addLayout(preview);
+    right->addLayout(commands, 1);
+    layout->addLayout(right);
+    UpdatePreviewActions();
     return page;
+}
+
+void TWizardForm::UpdatePreviewActions() {
+    const bool available = PreviewImgView32->Available();
+    for (QAction* a : {ZoomFitAction, ActualSizeAction, ZoomInAction, ZoomOutAction,
+                       RotateLeftAction, RotateRightAction})
+        a->setEnabled(available);
+    UpImageAction->setEnabled(ImageFilesVirtualDrawTree->currentIndex().isValid());
+    DownImageAction->setEnabled(ImageFilesVirtualDrawTree->currentIndex().isValid());
 }
 
 void TWizardForm::ImageFocusChanged() {
     const TImageTreeModel::TRef ref = ImageModel->RefOf(ImageFilesVirtualDrawTree->currentIndex());
     const TImageFileTree::TNode* node = ImageModel->Tree().Node(ref);
+    UpdatePreviewActions();
     if (node == nullptr || ref.Child < 0) {
         PreviewImgView32->ShowFile(QString());
         return;
@@ -224,13 +406,14 @@ void TWizardForm::RotatePreview(int by) {
 QWidget* TWizardForm::CreateMusicPage() {
     auto* page = new QWidget;
     auto* layout = new QHBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
     auto* left = new QVBoxLayout;
-    MusicFilesVirtualDrawTree = new QListWidget(page);
-    MusicFilesVirtualDrawTree->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    MusicFilesVirtualDrawTree->setDragDropMode(QAbstractItemView::InternalMove);
-    MusicFilesVirtualDrawTree->setAlternatingRowColors(true);
-    MusicFilesVirtualDrawTree->setToolTip(QStringLiteral("Double click to add media files"));
-    left->addWidget(MusicFilesVirtualDrawTree, 1);
+    auto* list = new THintedList<QListWidget>(page, "add media files");
+    MusicFilesVirtualDrawTree = list;
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setDragDropMode(QAbstractItemView::InternalMove);
+    list->setUniformItemSizes(true);
+    left->addWidget(list, 1);
     auto* options = new QHBoxLayout;
     ShuffleCheckBox = new QCheckBox(QStringLiteral("Shuffle"), page);
     RepeatAllCheckBox = new QCheckBox(QStringLiteral("Repeat all"), page);
@@ -240,30 +423,38 @@ QWidget* TWizardForm::CreateMusicPage() {
     left->addLayout(options);
     left->addWidget(CreateMusicPreview(page));
     layout->addLayout(left, 1);
-    connect(MusicFilesVirtualDrawTree, &QListWidget::currentItemChanged, this,
-            [this] { MusicFocusChanged(); });
-    connect(MusicFilesVirtualDrawTree, &QListWidget::itemDoubleClicked, this, [this] {
+    connect(list, &QListWidget::currentItemChanged, this, [this] { MusicFocusChanged(); });
+    connect(list, &QListWidget::itemSelectionChanged, this, [this] { UpdateMusicButtons(); });
+    // A drag within the list moves rows without changing the focus.
+    connect(list->model(), &QAbstractItemModel::rowsMoved, this, [this] { UpdateMusicButtons(); });
+    connect(list, &QListWidget::itemDoubleClicked, this, [this] {
         MusicFocusChanged();
         VekAudioPlayer.Play();
         UpdateMusicButtons();
     });
 
-    auto* tools = new QVBoxLayout;
-    connect(AddButton(tools, page, "Add music"), &QPushButton::clicked, this, [this] {
+    QToolBar* bar = CommandColumn(page);
+    const auto add = [this] {
         AddMusic(AskMusic ? AskMusic()
                           : QFileDialog::getOpenFileNames(
                                 this, QStringLiteral("Add music"), QString(),
                                 FileDialogFilter(QString::fromLatin1(kMusicFilter))));
-    });
-    connect(AddButton(tools, page, "Remove music"), &QPushButton::clicked, this,
+    };
+    list->OnEmptyDoubleClick = add;
+    connect(MakeAction("Add music", "zAddMusic", page, bar), &QAction::triggered, this, add);
+    connect(MakeAction("Remove music", "zDeleteMusic", page, bar), &QAction::triggered, this,
             &TWizardForm::RemoveMusic);
-    connect(AddButton(tools, page, "Select all"), &QPushButton::clicked, MusicFilesVirtualDrawTree,
+    connect(MakeAction("Select all", "zSelectAllMusic", page, bar), &QAction::triggered, list,
             &QListWidget::selectAll);
-    connect(AddButton(tools, page, "Invert selection"), &QPushButton::clicked, this,
-            &TWizardForm::InvertMusicSelection);
-    connect(AddButton(tools, page, "Up"), &QPushButton::clicked, this, [this] { MoveMusic(true); });
-    connect(AddButton(tools, page, "Down"), &QPushButton::clicked, this,
-            [this] { MoveMusic(false); });
+    connect(MakeAction("Invert selection", "zInverseSelection", page, bar), &QAction::triggered,
+            this, &TWizardForm::InvertMusicSelection);
+    UpMusicAction = MakeAction("Up", "zUp", page, bar);
+    DownMusicAction = MakeAction("Down", "zDown", page, bar);
+    connect(UpMusicAction, &QAction::triggered, this, [this] { MoveMusic(true); });
+    connect(DownMusicAction, &QAction::triggered, this, [this] { MoveMusic(false); });
+    StretchButtons(bar);
+    auto* tools = new QVBoxLayout;
+    tools->addWidget(bar);
     SortMusicCheckBox = new QCheckBox(QStringLiteral("Sort media files"), page);
     connect(SortMusicCheckBox, &QCheckBox::toggled, this, [this](bool on) {
         MusicFilesVirtualDrawTree->setSortingEnabled(on);
@@ -280,20 +471,16 @@ QWidget* TWizardForm::CreateMusicPreview(QWidget* page) {
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* controls = new QHBoxLayout;
-    const auto button = [box, controls](const char* caption) {
-        auto* b = new QToolButton(box);
-        b->setText(QString::fromLatin1(caption));
-        b->setToolTip(QString::fromLatin1(caption));
-        controls->addWidget(b);
-        return b;
-    };
-    PreviousMusicButton = button("Previous");
-    PlayMusicButton = button("Play");
-    PauseMusicButton = button("Pause");
-    StopMusicButton = button("Stop");
-    NextMusicButton = button("Next");
-    PlayMusicButton->setCheckable(true);
-    PauseMusicButton->setCheckable(true);
+    auto* bar = new QToolBar(box);
+    bar->setIconSize(QSize(16, 16));
+    PreviousMusicAction = MakeAction("Previous", "zPrevious", box, bar);
+    PlayMusicAction = MakeAction("Play", "zPlay", box, bar);
+    PauseMusicAction = MakeAction("Pause", "zPause", box, bar);
+    StopMusicAction = MakeAction("Stop", "zStop", box, bar);
+    NextMusicAction = MakeAction("Next", "zNext", box, bar);
+    PlayMusicAction->setCheckable(true);
+    PauseMusicAction->setCheckable(true);
+    controls->addWidget(bar);
     MusicTrackBar = new QSlider(Qt::Horizontal, box);
     MusicTrackBar->setRange(0, 100);
     controls->addWidget(MusicTrackBar, 1);
@@ -311,20 +498,20 @@ QWidget* TWizardForm::CreateMusicPreview(QWidget* page) {
     labels->addWidget(PositionLabel);
     layout->addLayout(labels);
 
-    connect(PlayMusicButton, &QToolButton::clicked, this, [this] {
+    connect(PlayMusicAction, &QAction::triggered, this, [this] {
         VekAudioPlayer.Play();
         UpdateMusicButtons();
     });
-    connect(PauseMusicButton, &QToolButton::clicked, this, [this] {
+    connect(PauseMusicAction, &QAction::triggered, this, [this] {
         VekAudioPlayer.Pause();
         UpdateMusicButtons();
     });
-    connect(StopMusicButton, &QToolButton::clicked, this, [this] {
+    connect(StopMusicAction, &QAction::triggered, this, [this] {
         VekAudioPlayer.Stop();
         UpdateMusicButtons();
     });
-    connect(NextMusicButton, &QToolButton::clicked, this, [this] { StepMusic(+1); });
-    connect(PreviousMusicButton, &QToolButton::clicked, this, [this] { StepMusic(-1); });
+    connect(NextMusicAction, &QAction::triggered, this, [this] { StepMusic(+1); });
+    connect(PreviousMusicAction, &QAction::triggered, this, [this] { StepMusic(-1); });
     connect(MusicTrackBar, &QSlider::sliderReleased, this,
             [this] { VekAudioPlayer.SetPositionPercent(MusicTrackBar->value()); });
     VekAudioPlayer.OnPlay = [this](TVekAudioPlayer& player, int percent) {
@@ -375,15 +562,26 @@ void TWizardForm::StepMusic(int by) {
 
 void TWizardForm::UpdateMusicButtons() {
     const bool opened = VekAudioPlayer.Opened();
-    PlayMusicButton->setEnabled(opened);
-    StopMusicButton->setEnabled(opened);
-    PauseMusicButton->setEnabled(opened);
-    PlayMusicButton->setChecked(VekAudioPlayer.Playing());
-    PauseMusicButton->setChecked(VekAudioPlayer.Paused());
-    const int row = MusicFilesVirtualDrawTree->currentRow();
-    const int count = MusicFilesVirtualDrawTree->count();
-    NextMusicButton->setEnabled(count > 0 && row + 1 < count);
-    PreviousMusicButton->setEnabled(count > 0 && row != 0);
+    PlayMusicAction->setEnabled(opened);
+    StopMusicAction->setEnabled(opened);
+    PauseMusicAction->setEnabled(opened);
+    PlayMusicAction->setChecked(VekAudioPlayer.Playing());
+    PauseMusicAction->setChecked(VekAudioPlayer.Paused());
+    QListWidget* list = MusicFilesVirtualDrawTree;
+    const int row = list->currentRow();
+    const int count = list->count();
+    NextMusicAction->setEnabled(count > 0 && row + 1 < count);
+    PreviousMusicAction->setEnabled(count > 0 && row != 0);
+    // Up and Down: whether the selected block can move that way.
+    int first = count, last = -1;
+    for (int i = 0; i < count; ++i)
+        if (list->item(i)->isSelected()) {
+            first = std::min(first, i);
+            last = i;
+        }
+    if (UpMusicAction == nullptr) return; // still being made
+    UpMusicAction->setEnabled(last >= 0 && first > 0);
+    DownMusicAction->setEnabled(last >= 0 && last + 1 < count);
 }
 
 QWidget* TWizardForm::CreateSettingsPage() {
@@ -500,7 +698,7 @@ void TWizardForm::AddMusic(const QStringList& paths, bool remember) {
 }
 
 void TWizardForm::ListFolders(const QStringList& paths, bool pictures) {
-    ++m_listing;
+    if (m_listing++ == 0) ListingProgress->show();
     setCursor(Qt::BusyCursor);
     // A folder of thousands of files is listed on a worker; the window stays usable.
     QThreadPool::globalInstance()->start([this, paths, pictures, token = m_guard.GetToken()] {
@@ -510,7 +708,10 @@ void TWizardForm::ListFolders(const QStringList& paths, bool pictures) {
         for (const QString& p : paths)
             if (IsFolder(p)) folders.insert(p);
         PostToGuiThread(token, [this, paths, pictures, folders, files = std::move(files)] {
-            if (--m_listing == 0) unsetCursor();
+            if (--m_listing == 0) {
+                unsetCursor();
+                ListingProgress->hide();
+            }
             if (pictures) {
                 const auto last = ImageModel->AddEntries(
                     paths, files, [&folders](const QString& p) { return folders.count(p) > 0; });
@@ -651,6 +852,8 @@ void TWizardForm::Finish() {
 void TWizardForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (event->spontaneous()) return;
+    for (const auto& [apply, name] : m_pictures) apply(ResourcePixmap(name));
+    m_pictures.clear();
     FillPages();
     GoToPage(0);
     if (const QScreen* screen = this->screen())

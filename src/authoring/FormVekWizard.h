@@ -9,15 +9,20 @@
 #include <QWidget>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QListWidget;
+class QPixmap;
+class QProgressBar;
 class QPushButton;
 class QSlider;
 class QSpinBox;
-class QToolButton;
+class QToolBar;
 class QStackedWidget;
 class QTreeView;
 class TAppContext;
@@ -40,17 +45,27 @@ public:
     TImageTreeModel* ImageModel = nullptr;
     QCheckBox* SortImageCheckBox = nullptr;
     TWizardPreview* PreviewImgView32 = nullptr;
+    QAction* UpImageAction = nullptr;
+    QAction* DownImageAction = nullptr;
+    QAction* ZoomFitAction = nullptr;
+    QAction* ActualSizeAction = nullptr;
+    QAction* ZoomInAction = nullptr;
+    QAction* ZoomOutAction = nullptr;
+    QAction* RotateLeftAction = nullptr;
+    QAction* RotateRightAction = nullptr;
     QListWidget* MusicFilesVirtualDrawTree = nullptr;
     QCheckBox* SortMusicCheckBox = nullptr;
     QCheckBox* ShuffleCheckBox = nullptr;
     QCheckBox* RepeatAllCheckBox = nullptr;
+    QAction* UpMusicAction = nullptr;
+    QAction* DownMusicAction = nullptr;
     // The music preview.
     TVekAudioPlayer VekAudioPlayer;
-    QToolButton* PreviousMusicButton = nullptr;
-    QToolButton* PlayMusicButton = nullptr;
-    QToolButton* PauseMusicButton = nullptr;
-    QToolButton* StopMusicButton = nullptr;
-    QToolButton* NextMusicButton = nullptr;
+    QAction* PreviousMusicAction = nullptr;
+    QAction* PlayMusicAction = nullptr;
+    QAction* PauseMusicAction = nullptr;
+    QAction* StopMusicAction = nullptr;
+    QAction* NextMusicAction = nullptr;
     QSlider* MusicTrackBar = nullptr;
     QLabel* FileNameLabel = nullptr;
     QLabel* LengthLabel = nullptr;
@@ -62,6 +77,8 @@ public:
     QPushButton* NextButton = nullptr;
     QPushButton* FinishButton = nullptr;
     QPushButton* CancelButton = nullptr;
+    // Shown while folders are being listed.
+    QProgressBar* ListingProgress = nullptr;
     // Set when the viewer opened the wizard: closing it shows the viewer again.
     bool ReturnToViewer = false;
 
@@ -103,6 +120,8 @@ public:
     std::function<QStringList()> AskMusic;
     std::function<QString()> AskLoadFile;
     std::function<QString()> AskSaveFile;
+    // The turn the viewer remembers for a picture; the preview starts each picture so.
+    std::function<int(const QString&)> RotationOf;
     // Shows a message to the user (a message box unless replaced).
     std::function<void(const QString&)> Warn;
 
@@ -116,7 +135,11 @@ private:
     QWidget* CreatePicturesPage();
     QWidget* CreateMusicPage();
     QWidget* CreateSettingsPage();
-    QWidget* PageFrame(const char* step, const char* text, QWidget* body);
+    QWidget* PageFrame(const char* step, const char* text, QWidget* body, const char* logo);
+    // A command with its caption (also its tool tip), the compiled-in picture `icon` (or
+    // none) and a place on `bar` (or none); its keys work within `owner`.
+    QAction* MakeAction(const char* caption, const char* icon, QWidget* owner, QToolBar* bar);
+    void UpdatePreviewActions();
     void UpdateButtons();
     void ListFolders(const QStringList& paths, bool pictures);
     void SelectImageRefs(const std::vector<TImageTreeModel::TRef>& refs);
@@ -128,5 +151,7 @@ private:
     int m_listing = 0;
     // The next focus change starts playing (Next and Previous).
     bool m_playOnFocus = false;
+    // Pictures to draw on first showing, and where each goes.
+    std::vector<std::pair<std::function<void(const QPixmap&)>, const char*>> m_pictures;
     TDeliveryGuard m_guard;
 };

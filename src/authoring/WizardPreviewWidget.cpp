@@ -3,7 +3,10 @@
 #include "slideshow/SlideShowModel.h"
 
 #include <QFileInfo>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QTransform>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -13,46 +16,65 @@ namespace {
 constexpr int kShadow = 10;
 constexpr QRgb kShadowColour = 0xFFBFBFBF;
 constexpr QRgb kFrameColour = 0xC8000000;
+// The load progress box and its frame (a grey with a touch of blue).
+constexpr int kBarWidth = 100, kBarHeight = 16;
+const QColor kBarFrame(0xA0, 0xA0, 0xA4);
+
+QTransform ToQTransform(const TAffineTransformation& t) {
+    return QTransform(t.A, t.D, t.B, t.E, t.C, t.F);
+}
+
+QImage View(const TBitmap32& bitmap) {
+    return QImage(reinterpret_cast<const uchar*>(bitmap.Bits()), bitmap.Width(), bitmap.Height(),
+                  bitmap.Width() * 4, QImage::Format_ARGB32);
+}
 
 } // namespace
 
 TWizardPreview::TWizardPreview(QWidget* parent) : QWidget(parent) {
     setFixedSize(kSide, kSide);
-    // Fitted on the worker: the window only copies a picture of the box's size.
+    m_view.SetViewSize(kSide, kSide);
+    // Fitted on the worker: a fit-mode repaint only copies a picture of the box's size.
     m_loader.PreparePicture = [](const QString&) {
         return std::function<void(TBitmap32&, TDrawnPicture&)>(
             [](TBitmap32& picture, TDrawnPicture& drawn) {
                 // Either side may come up after a quarter turn: a square box fits both.
-                constexpr int box = kSide - 2 - kShadow;
+                constexpr int box = kSide - TViewerZoom::kFitMargin;
                 FitPicture(picture, drawn.Bitmap, box, box, 0, 2);
-                picture.Delete();
             });
     };
     m_loader.OnStart = [this](TVekImageLoaderPro&, const QString&) {
         m_loading = true;
         m_error.clear();
         m_percent = 0;
-        m_picture.Delete();
-        update();
+        m_source.Delete();
+        m_fitted.Delete();
+        Changed();
     };
     m_loader.OnWork = [this](TVekImageLoaderPro&, int percent) {
         m_percent = percent;
         update();
     };
     m_loader.OnBitmapChange = [this](TVekImageLoaderPro& loader, TBitmap32&) {
-        m_picture = std::move(loader.Drawn().Bitmap);
+        m_fitted = std::move(loader.Drawn().Bitmap);
         loader.Drawn().Bitmap = TBitmap32();
-        loader.Bitmap().Delete();
+        m_source = std::move(loader.Bitmap());
+        loader.Bitmap() = TBitmap32();
+        if (AngleOf) SetAngle(AngleOf(m_file));
     };
     m_loader.OnSucces = [this](TVekImageLoaderPro& loader) {
         m_loading = false;
         loader.ReleaseSource();
-        update();
+        // Every picture starts fitted.
+        m_zoom.FitMode = true;
+        m_view.SetPictureSize(m_source.Width(), m_source.Height());
+        m_view.SetOverSize(TViewerZoom::ScrollMargin(m_source.Width(), m_source.Height()));
+        Changed();
     };
     m_loader.OnError = [this](TVekImageLoaderPro&) {
         m_loading = false;
         m_error = QStringLiteral("Can't open image");
-        update();
+        Changed();
     };
 }
 
@@ -60,23 +82,164 @@ TWizardPreview::~TWizardPreview() {
     m_loader.Cancel();
 }
 
+void TWizardPreview::Changed() {
+    update();
+    if (OnStateChange) OnStateChange();
+}
+
 void TWizardPreview::ShowFile(const QString& file) {
     m_file = file;
-    m_angle = 0;
+    m_zoom.RotationAngle = 0;
     if (file.isEmpty()) {
         m_loader.Cancel();
         m_loading = false;
         m_error.clear();
-        m_picture.Delete();
-        update();
+        m_source.Delete();
+        m_fitted.Delete();
+        Changed();
         return;
     }
     m_loader.Open(file, true, 0);
 }
 
 void TWizardPreview::SetAngle(int angle) {
-    m_angle = ((angle % 360) + 360) % 360;
+    m_zoom.RotationAngle = ((angle % 360) + 360) % 360;
     update();
+}
+
+// ---- zoom ---------------------------------------------------------------------------
+
+double TWizardPreview::FitScale() const {
+    return TViewerZoom::FitScale(m_source.Width(), m_source.Height(), kSide, kSide,
+                                 m_zoom.RotationAngle);
+}
+
+double TWizardPreview::Scale() const {
+    return m_zoom.FitMode ? FitScale() : m_zoom.ZoomScale;
+}
+
+QPointF TWizardPreview::Offset() const {
+    const TFloatRect r = m_view.BitmapRect();
+    return {r.Left, r.Top};
+}
+
+void TWizardPreview::ApplyZoom(double scale) {
+    if (!Available()) return;
+    const bool recentre = m_zoom.SetZoom(scale);
+    m_view.SetScale(m_zoom.ViewScale);
+    if (recentre) m_view.SetCentered(true);
+    update();
+}
+
+void TWizardPreview::ZoomFit() {
+    if (!Available()) return;
+    // Unlike fit mode, a small picture is enlarged to the box.
+    const bool upright = m_zoom.RotationAngle % 180 == 0;
+    const double w = upright ? m_source.Width() : m_source.Height();
+    const double h = upright ? m_source.Height() : m_source.Width();
+    const int room = kSide - TViewerZoom::kFitMargin;
+    m_zoom.FitMode = true; // centred again at the new scale
+    ApplyZoom(std::min(room / h, room / w));
+}
+
+void TWizardPreview::ActualSize() {
+    ApplyZoom(1);
+}
+
+void TWizardPreview::ZoomIn() {
+    ApplyZoom(Scale() + kZoomStep);
+}
+
+void TWizardPreview::ZoomOut() {
+    ApplyZoom(Scale() - kZoomStep);
+}
+
+void TWizardPreview::WheelZoom(int delta) {
+    ApplyZoom(Scale() + delta * kWheelStep / 120);
+}
+
+// ---- mouse --------------------------------------------------------------------------
+
+void TWizardPreview::wheelEvent(QWheelEvent* event) {
+    if (!Available()) return QWidget::wheelEvent(event);
+    WheelZoom(event->angleDelta().y());
+    event->accept();
+}
+
+void TWizardPreview::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || m_zoom.FitMode || !Available())
+        return QWidget::mousePressEvent(event);
+    m_dragging = true;
+    m_dragFrom = event->position().toPoint();
+    setCursor(Qt::SizeAllCursor);
+}
+
+void TWizardPreview::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_dragging) return QWidget::mouseMoveEvent(event);
+    const QPoint at = event->position().toPoint();
+    // The picture follows the pointer.
+    m_view.Scroll(m_dragFrom.x() - at.x(), m_dragFrom.y() - at.y());
+    m_dragFrom = at;
+    update();
+}
+
+void TWizardPreview::mouseReleaseEvent(QMouseEvent* event) {
+    if (!m_dragging || event->button() != Qt::LeftButton) return QWidget::mouseReleaseEvent(event);
+    m_dragging = false;
+    unsetCursor();
+}
+
+// ---- painting -----------------------------------------------------------------------
+
+void TWizardPreview::DrawPicture(QPainter& painter) {
+    const int w = m_source.Width(), h = m_source.Height();
+    const int angle = m_zoom.RotationAngle;
+    const double scale = Scale();
+    QImage image;
+    QTransform place; // from the drawn image's pixels to the box
+    bool smooth = false;
+    if (m_zoom.FitMode) {
+        // The fitted copy as it is, turned and laid whole pixel on whole pixel.
+        image = View(m_fitted);
+        place.rotate(-angle);
+        const QRect turned = place.mapRect(image.rect());
+        place *= QTransform::fromTranslate((kSide - turned.width()) / 2 - turned.left(),
+                                           (kSide - turned.height()) / 2 - turned.top());
+    } else {
+        const TFloatRect r = m_view.BitmapRect();
+        place = ToQTransform(TViewerZoom::TurnedTransform(w, h, angle, m_zoom.ViewScale,
+                                                          std::round(r.Left), std::round(r.Top)));
+        if (scale <= double(m_fitted.Width()) / std::max(w, 1)) {
+            // Smaller than fitted: from the fitted copy, mapped onto the picture's pixels.
+            image = View(m_fitted);
+            place =
+                QTransform::fromScale(double(w) / m_fitted.Width(), double(h) / m_fitted.Height()) *
+                place;
+        } else {
+            image = View(m_source);
+        }
+        // Large pixels stay sharp squares.
+        smooth = scale < 4;
+    }
+    const QRect bounds = place.mapRect(QRectF(image.rect())).toAlignedRect();
+
+    // A soft shadow: layers of the shadow colour, fainter towards its edge.
+    const QColor shadow = QColor::fromRgba(kShadowColour);
+    const QRect shadowRect = bounds.translated(kShadow / 2, kShadow / 2);
+    for (int i = kShadow / 2; i > 0; --i) {
+        QColor layer = shadow;
+        layer.setAlpha(255 / (i + 1));
+        painter.fillRect(shadowRect.adjusted(-i, -i, i, i), layer);
+    }
+    painter.fillRect(shadowRect, shadow);
+
+    painter.save();
+    painter.setTransform(place, true);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+    painter.drawImage(0, 0, image);
+    painter.restore();
+    painter.setPen(QColor::fromRgba(kFrameColour));
+    painter.drawRect(bounds.adjusted(0, 0, -1, -1));
 }
 
 void TWizardPreview::paintEvent(QPaintEvent*) {
@@ -86,10 +249,12 @@ void TWizardPreview::paintEvent(QPaintEvent*) {
     font.setPointSize(8);
     painter.setFont(font);
     if (m_loading) {
-        const QRect bar(width() / 2 - 50, height() / 2 - 8, 100, 16);
-        painter.setPen(QColor(0xA0, 0xA0, 0xA4));
+        const QRect bar((width() - kBarWidth) / 2, (height() - kBarHeight) / 2, kBarWidth,
+                        kBarHeight);
+        painter.setPen(kBarFrame);
         painter.drawRect(bar.adjusted(0, 0, -1, -1));
-        painter.fillRect(QRect(bar.left() + 1, bar.top() + 1, (bar.width() - 2) * m_percent / 100,
+        painter.fillRect(QRect(bar.left() + 1, bar.top() + 1,
+                               (bar.width() - 2) * std::clamp(m_percent, 0, 100) / 100,
                                bar.height() - 2),
                          palette().color(QPalette::Highlight));
         painter.setPen(Qt::black);
@@ -97,25 +262,11 @@ void TWizardPreview::paintEvent(QPaintEvent*) {
                          QStringLiteral("Loading image ") + QFileInfo(m_file).fileName());
         return;
     }
-    if (!m_error.isEmpty() || m_picture.Empty()) {
+    if (!Available()) {
         painter.setPen(Qt::black);
         painter.drawText(rect(), Qt::AlignCenter,
                          m_error.isEmpty() ? QStringLiteral("No preview available") : m_error);
         return;
     }
-    const QImage image(reinterpret_cast<const uchar*>(m_picture.Bits()), m_picture.Width(),
-                       m_picture.Height(), m_picture.Width() * 4, QImage::Format_ARGB32);
-    const bool sideways = m_angle % 180 != 0;
-    const int w = sideways ? image.height() : image.width();
-    const int h = sideways ? image.width() : image.height();
-    const QRect place((width() - w - kShadow / 2) / 2, (height() - h - kShadow / 2) / 2, w, h);
-    painter.fillRect(place.translated(kShadow / 2, kShadow / 2), QColor::fromRgba(kShadowColour));
-    painter.save();
-    painter.translate(place.center() + QPointF(0.5, 0.5));
-    // Angles count counter-clockwise, as the viewer's turns do.
-    painter.rotate(-m_angle);
-    painter.drawImage(QPointF(-image.width() / 2.0, -image.height() / 2.0), image);
-    painter.restore();
-    painter.setPen(QColor::fromRgba(kFrameColour));
-    painter.drawRect(place.adjusted(0, 0, -1, -1));
+    DrawPicture(painter);
 }

@@ -1,15 +1,25 @@
 #pragma once
 
 #include "gfx/Bitmap32.h"
+#include "gfx/ImageViewModel.h"
+#include "gfx/ViewerZoom.h"
 #include "loading/VekImageLoaderPro.h"
 
+#include <QPoint>
 #include <QString>
 #include <QWidget>
+
+#include <functional>
 
 // The wizard's picture preview: the focused file decoded on the loader's worker and
 // fitted there into the box, shown turned by the preview's own angle with a soft shadow
 // and a frame; "No preview available" when nothing is focused, "Can't open image" when
 // the file cannot be read, and the file's name with the progress while it loads.
+//
+// Each picture first shows fitted; the zoom commands and the wheel show it at a scale of
+// their own (zooming about the box's centre), and the left button then drags it about.
+// Scales at or below the fitted one are drawn from the fitted copy, larger ones from the
+// decoded picture, so a repaint only ever samples the box's own pixels.
 class TWizardPreview : public QWidget {
 public:
     explicit TWizardPreview(QWidget* parent = nullptr);
@@ -19,24 +29,62 @@ public:
     void ShowFile(const QString& file);
     // The preview's own turn in degrees (a multiple of 90); it changes nothing else.
     void SetAngle(int angle);
-    [[nodiscard]] int Angle() const { return m_angle; }
+    [[nodiscard]] int Angle() const { return m_zoom.RotationAngle; }
 
-    [[nodiscard]] bool Available() const { return !m_picture.Empty(); }
+    // A picture is decoded and shown.
+    [[nodiscard]] bool Available() const { return !m_fitted.Empty() && m_error.isEmpty(); }
     [[nodiscard]] bool Loading() const { return m_loading; }
     [[nodiscard]] const QString& ErrorText() const { return m_error; }
-    [[nodiscard]] const TBitmap32& Picture() const { return m_picture; }
+    [[nodiscard]] const TBitmap32& Picture() const { return m_fitted; }
+
+    // The zoom commands; each leaves fit mode and does nothing without a picture.
+    // "Fit width": the whole turned picture in the box, enlarged too; "Actual size": 1.
+    void ZoomFit();
+    void ActualSize();
+    void ZoomIn();
+    void ZoomOut();
+    // One wheel turn of `delta` units (120 a notch; positive zooms in).
+    void WheelZoom(int delta);
+    [[nodiscard]] bool FitMode() const { return m_zoom.FitMode; }
+    // The scale the picture is drawn at now (the fit scale in fit mode).
+    [[nodiscard]] double Scale() const;
+    // Where the decoded picture's top-left corner lies in the box outside fit mode
+    // (before the turn).
+    [[nodiscard]] QPointF Offset() const;
+
+    // Called on the GUI thread when a picture arrives, with its file: the turn to show it
+    // with (the viewer's remembered turn); when unset the preview's angle stays.
+    std::function<int(const QString&)> AngleOf;
+    // Called whenever Available() or Loading() may have changed.
+    std::function<void()> OnStateChange;
 
     static constexpr int kSide = 185;
+    static constexpr double kZoomStep = 0.01;
+    static constexpr double kWheelStep = 0.08; // per notch
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void Changed();
+    // The capped fit scale of the turned picture (what fit mode shows).
+    [[nodiscard]] double FitScale() const;
+    void ApplyZoom(double scale);
+    void DrawPicture(QPainter& painter);
+
     TVekImageLoaderPro m_loader;
-    TBitmap32 m_picture;
+    TBitmap32 m_source; // as decoded
+    TBitmap32 m_fitted; // fitted into the box on the worker
+    TViewerZoom m_zoom;
+    TImageViewModel m_view;
     QString m_file;
     QString m_error;
-    int m_angle = 0;
+    QPoint m_dragFrom;
     int m_percent = 0;
     bool m_loading = false;
+    bool m_dragging = false;
 };

@@ -24,6 +24,9 @@ struct TPicture {
     int Height;
 };
 
+// The wizard's page pictures: a tall band beside each page.
+constexpr int kLogoWidth = 96, kLogoHeight = 260;
+
 // Larger icons than this are refused rather than allocated.
 constexpr int kMaxIconSize = 1024;
 
@@ -113,6 +116,10 @@ const TCatalogue& Catalogue() {
         for (int i = 0; i < 8; ++i)
             add(QStringLiteral("zClock") + QString::number(i), clocks[i], 26, 26);
         add(QStringLiteral("zButton"), "button", 25, 25);
+        // The wizard's page pictures.
+        add(QStringLiteral("zWizardLogo1"), "wizardlogo1", kLogoWidth, kLogoHeight);
+        add(QStringLiteral("zWizardLogo2"), "wizardlogo2", kLogoWidth, kLogoHeight);
+        add(QStringLiteral("zWizardLogo3"), "wizardlogo3", kLogoWidth, kLogoHeight);
         return c;
     }();
     return catalogue;

@@ -9,6 +9,7 @@
 #include "app/ViewerStoreValues.h"
 #include "authoring/CurrentSlideshow.h"
 #include "authoring/FormVekWizard.h"
+#include "gfx/ViewerZoom.h"
 #include "loading/EarlyImageLoad.h"
 #include "loading/FreeImageSetup.h"
 #include "loading/ImageFilter.h"
@@ -20,7 +21,6 @@
 #include "shell/VekApplication.h"
 #include "slideshow/FormVekSlideShow.h"
 #include "viewer/FormVekMain.h"
-#include "viewer/ViewerZoom.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -172,10 +172,13 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
         break;
     case TStartRole::srSlideshow:
         slideshow(), settings(), viewer();
+        mainForm->AttachSlideShowForm();
         mainWindow = slideShowForm.get();
         break;
     default: // no argument, "/wizard"
         wizard(), slideshow(), settings(), viewer();
+        // The wizard and its show turn pictures as the viewer does.
+        mainForm->AttachSlideShowForm();
         mainWindow = wizardForm.get();
         break;
     }

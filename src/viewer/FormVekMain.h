@@ -6,10 +6,10 @@
 #include "app/VekFont.h"
 #include "gfx/Bitmap32.h"
 #include "gfx/Layers.h"
+#include "gfx/ViewerZoom.h"
 #include "loading/VekImageLoaderPro.h"
 #include "loading/VekMultipageBitmap.h"
 #include "loading/Wallpaper.h"
-#include "viewer/ViewerZoom.h"
 
 #include <QPoint>
 #include <QRect>

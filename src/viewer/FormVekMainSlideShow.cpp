@@ -14,6 +14,10 @@ void TMainForm::AttachSlideShowForm() {
     SlideShowAction->setEnabled(show != nullptr && !FileList.isEmpty());
     WizardSlideShowAction->setEnabled(m_context.WizardForm != nullptr);
     if (MainToolbar) UpdateToolbar();
+    if (TWizardForm* wizard = m_context.WizardForm)
+        wizard->RotationOf = [this](const QString& fileName) {
+            return RotateAngles.Angle(fileName);
+        };
     if (show == nullptr) return;
     show->RotationOf = [this](const QString& fileName) { return RotateAngles.Angle(fileName); };
     show->Icons = [this] { return &TBXImageList; };

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -173,8 +174,8 @@ TEST_F(WizardWindow, APreviewedTrackRepeatsUntilStoppedAndNextPlaysTheNeighbour)
     ASSERT_TRUE(player.Opened());
     EXPECT_EQ(m_form->FileNameLabel->text(), "one.wav");
     EXPECT_FALSE(player.Playing()) << "focus alone does not play";
-    m_form->PlayMusicButton->click();
-    EXPECT_TRUE(m_form->PlayMusicButton->isChecked());
+    m_form->PlayMusicAction->trigger();
+    EXPECT_TRUE(m_form->PlayMusicAction->isChecked());
     // Past its end the track starts again: it is still playing after twice its length.
     int ends = 0;
     const auto endPlay = player.OnEndPlay;
@@ -184,19 +185,101 @@ TEST_F(WizardWindow, APreviewedTrackRepeatsUntilStoppedAndNextPlaysTheNeighbour)
     };
     ASSERT_TRUE(QTest::qWaitFor([&] { return ends >= 2; }, 20000));
     EXPECT_TRUE(player.Playing());
-    m_form->StopMusicButton->click();
+    m_form->StopMusicAction->trigger();
     EXPECT_FALSE(player.Playing());
 
-    m_form->NextMusicButton->click();
+    m_form->NextMusicAction->trigger();
     EXPECT_EQ(list->currentRow(), 1);
     EXPECT_TRUE(player.Playing()) << "Next plays the neighbour";
-    m_form->NextMusicButton->click();
+    m_form->NextMusicAction->trigger();
     EXPECT_FALSE(player.Opened());
     EXPECT_TRUE(m_form->FileNameLabel->text().contains("three.mp3"))
         << "the reason shows where the name would";
-    EXPECT_FALSE(m_form->NextMusicButton->isEnabled()) << "the last track";
+    EXPECT_FALSE(m_form->NextMusicAction->isEnabled()) << "the last track";
     m_form->GoToPage(2);
     EXPECT_FALSE(player.Playing());
+}
+
+// How many pixels of the list's middle band are not plain white or the light row grey.
+int MarksInTheMiddle(QAbstractItemView* list) {
+    const QImage shown = list->viewport()->grab().toImage();
+    int marks = 0;
+    for (int y = shown.height() / 2 - 20; y < shown.height() / 2 + 20; ++y)
+        for (int x = 0; x < shown.width(); ++x) {
+            const QRgb p = shown.pixel(x, y) & 0xFFFFFF;
+            if (p != 0xFFFFFF && p != 0xF6F6F6) ++marks;
+        }
+    return marks;
+}
+
+TEST_F(WizardWindow, AnEmptyListSaysHowToFillItAndADoubleClickThereAdds) {
+    m_form->resize(800, 500);
+    QListWidget* list = m_form->MusicFilesVirtualDrawTree;
+    m_form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
+    m_form->GoToPage(1);
+    EXPECT_GT(MarksInTheMiddle(list), 20) << "the hint is drawn";
+    int asked = 0;
+    m_form->AskMusic = [&] {
+        ++asked;
+        return QStringList{Path("song.wav")};
+    };
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->viewport()->rect().center());
+    ASSERT_TRUE(WaitListed());
+    EXPECT_EQ(asked, 1);
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(MarksInTheMiddle(list), 0) << "no hint once there is an entry";
+    const QRect row = list->visualItemRect(list->item(0));
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row.center());
+    EXPECT_EQ(asked, 1) << "a double click on an entry does not add";
+}
+
+TEST_F(WizardWindow, MusicUpAndDownFollowTheSelectedBlock) {
+    QStringList songs;
+    for (const char* name : {"1.wav", "2.wav", "3.wav"}) {
+        QFile f(Path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        songs << Path(name);
+    }
+    m_form->AddMusic(songs);
+    ASSERT_TRUE(WaitListed());
+    QListWidget* list = m_form->MusicFilesVirtualDrawTree;
+    const struct {
+        std::vector<int> Selected;
+        bool Up, Down;
+    } cases[] = {{{}, false, false},       {{0}, false, true},     {{2}, true, false},
+                 {{1}, true, true},        {{0, 2}, false, false}, {{1, 2}, true, false},
+                 {{0, 1, 2}, false, false}};
+    for (const auto& c : cases) {
+        list->clearSelection();
+        for (int row : c.Selected) list->item(row)->setSelected(true);
+        EXPECT_EQ(m_form->UpMusicAction->isEnabled(), c.Up) << c.Selected.size();
+        EXPECT_EQ(m_form->DownMusicAction->isEnabled(), c.Down) << c.Selected.size();
+    }
+}
+
+TEST_F(WizardWindow, PreviewCommandsWorkOnlyOnAPictureTurnedAsTheViewerShowsIt) {
+    m_form->RotationOf = [this](const QString& file) { return file == Path("c.png") ? 90 : 0; };
+    m_form->AddImages({Path("pics/a.png"), Path("c.png")});
+    ASSERT_TRUE(WaitListed());
+    QTreeView* tree = m_form->ImageFilesVirtualDrawTree;
+    TWizardPreview* preview = m_form->PreviewImgView32;
+    tree->setCurrentIndex(m_form->ImageModel->IndexOf({0, -1}));
+    EXPECT_FALSE(m_form->ZoomFitAction->isEnabled()) << "a folder";
+    EXPECT_FALSE(m_form->RotateLeftAction->isEnabled());
+    EXPECT_TRUE(m_form->UpImageAction->isEnabled()) << "any focused node moves";
+    tree->setCurrentIndex(m_form->ImageModel->IndexOf({1, 0}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !preview->Loading(); }, 20000));
+    for (QAction* a : {m_form->ZoomFitAction, m_form->ActualSizeAction, m_form->ZoomInAction,
+                       m_form->ZoomOutAction, m_form->RotateLeftAction, m_form->RotateRightAction})
+        EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+    EXPECT_EQ(preview->Angle(), 90);
+    EXPECT_EQ(m_form->ImageModel->Tree().Node({1, 0})->Angle, 90);
+    m_form->ActualSizeAction->trigger();
+    EXPECT_FALSE(preview->FitMode());
+    EXPECT_EQ(preview->Scale(), 1);
+    m_form->RotateRightAction->trigger();
+    EXPECT_EQ(preview->Angle(), 0);
 }
 
 } // namespace

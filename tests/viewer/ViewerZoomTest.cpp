@@ -1,4 +1,4 @@
-#include "viewer/ViewerZoom.h"
+#include "gfx/ViewerZoom.h"
 
 #include <gtest/gtest.h>
 
