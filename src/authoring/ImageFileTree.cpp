@@ -58,6 +58,11 @@ std::optional<TImageFileTree::TRef> TImageFileTree::AddNode(const QString& path,
     int f = findFolder(folder);
     if (f < 0) f = insertFolder(TNode{folder, 0, false, {}});
     std::vector<TNode>& files = m_folders[std::size_t(f)].Children;
+    // A folder listed again (added twice) brings nothing new.
+    if (!isExplicit && std::any_of(files.begin(), files.end(), [&path](const TNode& n) {
+            return !n.Explicit && n.Path == path;
+        }))
+        return std::nullopt;
     const std::size_t at = m_sorted ? SortedPlace(files, path) : files.size();
     files.insert(files.begin() + std::ptrdiff_t(at), TNode{path, 0, isExplicit, {}});
     return TRef{f, int(at)};

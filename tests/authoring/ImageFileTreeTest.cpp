@@ -40,6 +40,17 @@ TEST(ImageFileTree, FilesGoUnderTheirFolderAndFoldersAreAddedOnce) {
     EXPECT_FALSE(tree.AddEntries({}, {}, IsFolder).has_value());
 }
 
+TEST(ImageFileTree, AFolderAddedTwiceListsItsFilesOnce) {
+    TImageFileTree tree;
+    tree.AddEntries({"/p/a"}, {"/p/a/1.jpg", "/p/a/2.jpg"}, IsFolder);
+    EXPECT_FALSE(tree.AddEntries({"/p/a"}, {"/p/a/1.jpg", "/p/a/2.jpg"}, IsFolder).has_value());
+    // A file given itself still joins as its own entry, and a listing after it adds no copy.
+    tree.AddEntries({"/p/a/2.jpg"}, {"/p/a/2.jpg"}, IsFolder);
+    tree.AddEntries({"/p/a"}, {"/p/a/1.jpg", "/p/a/2.jpg", "/p/a/3.jpg"}, IsFolder);
+    EXPECT_EQ(Shape(tree), "[/p/a/* 1.jpg 2.jpg 2.jpg* 3.jpg]");
+    EXPECT_EQ(tree.ExplicitPaths(), (QStringList{"/p/a/", "/p/a/2.jpg"}));
+}
+
 TEST(ImageFileTree, RemovingTakesFoldersWithTheirFiles) {
     TImageFileTree tree;
     tree.AddEntries({"/a/1.jpg", "/a/2.jpg", "/b/3.jpg", "/c/4.jpg"},
