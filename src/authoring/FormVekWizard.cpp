@@ -852,8 +852,12 @@ void TWizardForm::Finish() {
 void TWizardForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (event->spontaneous()) return;
-    for (const auto& [apply, name] : m_pictures) apply(ResourcePixmap(name));
-    m_pictures.clear();
+    if (!m_pictures.empty()) {
+        for (const auto& [apply, name] : m_pictures) apply(ResourcePixmap(name));
+        m_pictures.clear();
+        // A dialog's fixed frame, as large as its pages need with the desktop's font.
+        setFixedSize(size().expandedTo(sizeHint()));
+    }
     FillPages();
     GoToPage(0);
     if (const QScreen* screen = this->screen())
