@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <mpv/client.h>
+#include "slideshow/MpvLibrary.h"
 
 #include <algorithm>
 #include <clocale>
@@ -25,6 +25,11 @@ int Round(double value) {
     return int(std::clamp(std::nearbyint(value), -2147483648.0, 2147483647.0));
 }
 
+// Only called while a player handle exists, so the library is loaded.
+const TMpvLibrary& Mpv() {
+    return *MpvLibrary();
+}
+
 } // namespace
 
 TVekAudioPlayer::TVekAudioPlayer() {
@@ -35,15 +40,16 @@ TVekAudioPlayer::TVekAudioPlayer() {
 
 TVekAudioPlayer::~TVekAudioPlayer() {
     PositionTimer.SetEnabled(false);
-    if (m_mpv != nullptr) mpv_terminate_destroy(m_mpv);
+    if (m_mpv != nullptr) Mpv().TerminateDestroy(m_mpv);
 }
 
 bool TVekAudioPlayer::EnsureHandle() {
     if (m_mpv != nullptr) return true;
     // The media library parses numbers in the "C" locale only and refuses to start
     // otherwise; the toolkit sets the user's locale when the application starts.
+    if (MpvLibrary() == nullptr) return false;
     std::setlocale(LC_NUMERIC, "C");
-    mpv_handle* mpv = mpv_create();
+    mpv_handle* mpv = Mpv().Create();
     if (mpv == nullptr) return false;
     const QByteArray output = qgetenv("PICTREL_AUDIO_OUTPUT");
     // Sound only: no window, no terminal, no user configuration, keys or scripts. The
@@ -66,22 +72,22 @@ bool TVekAudioPlayer::EnsureHandle() {
         {"pause", "yes"},
         {"volume-max", "100"},
     };
-    for (const auto& [name, value] : options) mpv_set_option_string(mpv, name, value);
-    if (!output.isEmpty()) mpv_set_option_string(mpv, "ao", output.constData());
-    if (mpv_initialize(mpv) < 0) {
-        mpv_terminate_destroy(mpv);
+    for (const auto& [name, value] : options) Mpv().SetOptionString(mpv, name, value);
+    if (!output.isEmpty()) Mpv().SetOptionString(mpv, "ao", output.constData());
+    if (Mpv().Initialize(mpv) < 0) {
+        Mpv().TerminateDestroy(mpv);
         return false;
     }
     m_mpv = mpv;
     double volume = m_volume;
-    mpv_set_property(m_mpv, "volume", MPV_FORMAT_DOUBLE, &volume);
+    Mpv().SetProperty(m_mpv, "volume", MPV_FORMAT_DOUBLE, &volume);
     return true;
 }
 
 void TVekAudioPlayer::DrainEvents() {
     if (m_mpv == nullptr) return;
     for (;;) {
-        const mpv_event* event = mpv_wait_event(m_mpv, 0);
+        const mpv_event* event = Mpv().WaitEvent(m_mpv, 0);
         if (event->event_id == MPV_EVENT_NONE) return;
         if (event->event_id != MPV_EVENT_END_FILE || event->data == nullptr) continue;
         const auto* end = static_cast<const mpv_event_end_file*>(event->data);
@@ -93,18 +99,18 @@ void TVekAudioPlayer::Command(std::initializer_list<const char*> args) const {
     if (m_mpv == nullptr) return;
     std::vector<const char*> argv(args);
     argv.push_back(nullptr);
-    mpv_command(m_mpv, argv.data());
+    Mpv().Command(m_mpv, argv.data());
 }
 
 void TVekAudioPlayer::SetPause(bool pause) const {
     if (m_mpv == nullptr) return;
     int flag = pause ? 1 : 0;
-    mpv_set_property(m_mpv, "pause", MPV_FORMAT_FLAG, &flag);
+    Mpv().SetProperty(m_mpv, "pause", MPV_FORMAT_FLAG, &flag);
 }
 
 double TVekAudioPlayer::Seconds(const char* property) const {
     double value = 0;
-    if (m_mpv == nullptr || mpv_get_property(m_mpv, property, MPV_FORMAT_DOUBLE, &value) < 0)
+    if (m_mpv == nullptr || Mpv().GetProperty(m_mpv, property, MPV_FORMAT_DOUBLE, &value) < 0)
         return 0;
     return std::isfinite(value) ? value : 0;
 }
@@ -113,7 +119,8 @@ bool TVekAudioPlayer::AtEnd() const {
     if (!m_opened) return false;
     if (m_unloaded) return true;
     int eof = 0;
-    if (mpv_get_property(m_mpv, "eof-reached", MPV_FORMAT_FLAG, &eof) >= 0 && eof != 0) return true;
+    if (Mpv().GetProperty(m_mpv, "eof-reached", MPV_FORMAT_FLAG, &eof) >= 0 && eof != 0)
+        return true;
     // A length the library could not tell (0) is left to its end-of-file flag: the
     // track would otherwise end before it began. An empty track has that flag at once.
     return m_length > 0 && GetPosition() >= m_length;
@@ -139,7 +146,8 @@ void TVekAudioPlayer::Open(const QString& path) {
         return;
     }
     if (!EnsureHandle()) {
-        Fail(QStringLiteral("no audio player could be started"));
+        Fail(MpvLibrary() == nullptr ? MpvLibraryError()
+                                     : QStringLiteral("no audio player could be started"));
         return;
     }
     m_entryId = 0;
@@ -157,7 +165,7 @@ void TVekAudioPlayer::Open(const QString& path) {
     waited.start();
     std::int64_t entry = 0;
     for (qint64 left = kOpenWaitMs; left > 0; left = kOpenWaitMs - waited.elapsed()) {
-        const mpv_event* event = mpv_wait_event(m_mpv, double(left) / 1000.0);
+        const mpv_event* event = Mpv().WaitEvent(m_mpv, double(left) / 1000.0);
         if (event->event_id == MPV_EVENT_START_FILE && event->data != nullptr) {
             entry = static_cast<const mpv_event_start_file*>(event->data)->playlist_entry_id;
         } else if (entry != 0 && event->event_id == MPV_EVENT_FILE_LOADED) {
@@ -171,7 +179,7 @@ void TVekAudioPlayer::Open(const QString& path) {
             const auto* end = static_cast<const mpv_event_end_file*>(event->data);
             if (end->playlist_entry_id != entry) continue;
             Fail(end->reason == MPV_END_FILE_REASON_ERROR
-                     ? QString::fromUtf8(mpv_error_string(end->error))
+                     ? QString::fromUtf8(Mpv().ErrorString(end->error))
                      : QStringLiteral("not a sound file"));
             return;
         }
@@ -245,13 +253,13 @@ void TVekAudioPlayer::SetVolume(int percent) {
     m_volume = std::clamp(percent, 0, 100);
     if (m_mpv == nullptr) return;
     double volume = m_volume;
-    mpv_set_property(m_mpv, "volume", MPV_FORMAT_DOUBLE, &volume);
+    Mpv().SetProperty(m_mpv, "volume", MPV_FORMAT_DOUBLE, &volume);
 }
 
 int TVekAudioPlayer::GetVolume() const {
     if (m_mpv == nullptr) return m_volume;
     double volume = m_volume;
-    mpv_get_property(m_mpv, "volume", MPV_FORMAT_DOUBLE, &volume);
+    Mpv().GetProperty(m_mpv, "volume", MPV_FORMAT_DOUBLE, &volume);
     return std::clamp(Round(volume), 0, 100);
 }
 
