@@ -1,12 +1,17 @@
 #include "loading/EarlyImageLoad.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
 #include <chrono>
+#include <memory>
 #include <mutex>
 
 namespace {
 
 std::mutex g_mutex;
 TEarlyImageLoad* g_early = nullptr; // until taken or destroyed
+TEarlyImageLoad* g_quick = nullptr; // until destroyed
 
 } // namespace
 
@@ -14,18 +19,23 @@ TEarlyImageLoad::TEarlyImageLoad(TImageLoadRequest request) : m_request(std::mov
     // The toolkit's readers draw with the toolkit, which starts on the main thread
     // meanwhile (drawing an SVG here crashed the start under X11).
     m_request.UseSecondary = false;
+    // Asked for by the box's size; the drawing waits here for its window.
+    if (m_request.Quick.Width > 0 && m_request.Quick.Height > 0)
+        m_request.Quick.Ready = [this](TDrawnPicture&& drawn) { QuickLookReady(std::move(drawn)); };
     m_done = std::async(std::launch::async, [this] {
         RunImageLoad(m_request, m_stop, m_result);
         m_finished = true;
     });
     const std::lock_guard lock(g_mutex);
     g_early = this;
+    g_quick = this;
 }
 
 TEarlyImageLoad::~TEarlyImageLoad() {
     {
         const std::lock_guard lock(g_mutex);
         if (g_early == this) g_early = nullptr;
+        if (g_quick == this) g_quick = nullptr;
     }
     m_stop = true;
     m_done.wait();
@@ -50,4 +60,46 @@ bool TEarlyImageLoad::Take(const TImageLoadRequest& request, const std::atomic<b
     if (early->m_result.Status != TImageLoaderProStatus::ilSucces) return false;
     result = std::move(early->m_result);
     return true;
+}
+
+void TEarlyImageLoad::QuickLookReady(TDrawnPicture&& drawn) {
+    std::function<void(const QString&, TDrawnPicture&&)> show;
+    {
+        const std::lock_guard lock(g_mutex);
+        if (!m_quickListener) {
+            m_quick = std::move(drawn);
+            m_quickReady = true;
+            return;
+        }
+        show = std::move(m_quickListener);
+        m_quickListener = nullptr;
+    }
+    // The application may be going: the event then goes with it.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return;
+    QMetaObject::invokeMethod(
+        app,
+        [show = std::move(show), file = m_request.FileName,
+         drawn = std::make_shared<TDrawnPicture>(std::move(drawn))] {
+            show(file, std::move(*drawn));
+        },
+        Qt::QueuedConnection);
+}
+
+void TEarlyImageLoad::WhenQuickLook(std::function<void(const QString&, TDrawnPicture&&)> show) {
+    QString file;
+    TDrawnPicture drawn;
+    {
+        const std::lock_guard lock(g_mutex);
+        TEarlyImageLoad* early = g_quick;
+        if (early == nullptr || !early->m_request.Quick.Ready) return;
+        if (!early->m_quickReady) {
+            early->m_quickListener = std::move(show);
+            return;
+        }
+        early->m_quickReady = false;
+        file = early->m_request.FileName;
+        drawn = std::move(early->m_quick);
+    }
+    show(file, std::move(drawn));
 }

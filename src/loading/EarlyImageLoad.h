@@ -3,6 +3,7 @@
 #include "loading/ImageLoadJob.h"
 
 #include <atomic>
+#include <functional>
 #include <future>
 
 // A load started as soon as the command line names the picture, before the toolkit
@@ -30,8 +31,19 @@ public:
     [[nodiscard]] static bool Take(const TImageLoadRequest& request, const std::atomic<bool>& stop,
                                    TImageLoadResult& result);
 
+    // The early load's quick look (see TImageLoadRequest::Quick), for the window that
+    // waits for the picture: `show` gets the file and the drawing on the GUI thread, at
+    // once when the drawing is already made, else when it is; never when there is none.
+    // Call with the application running; one listener, called at most once.
+    static void WhenQuickLook(std::function<void(const QString&, TDrawnPicture&&)> show);
+
 private:
+    void QuickLookReady(TDrawnPicture&& drawn);
+
     TImageLoadRequest m_request;
+    TDrawnPicture m_quick;
+    bool m_quickReady = false; // guarded by the hand-off lock, as the listener
+    std::function<void(const QString&, TDrawnPicture&&)> m_quickListener;
     TImageLoadResult m_result;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_finished{false};

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -63,6 +64,7 @@ private:
     TAttempt LoadMultiPage(const QByteArray& path, std::int64_t fileSize);
     TAttempt LoadSingle(const QByteArray& path, std::int64_t fileSize);
     TAttempt LoadJpeg(const QByteArray& path, std::int64_t fileSize);
+    void QuickLook(const QByteArray& path);
     void LoadSecondary(std::int64_t fileSize);
     void Describe(FIBITMAP* dib, FREE_IMAGE_FORMAT detected, std::int64_t fileSize);
     void Finish();
@@ -243,6 +245,8 @@ TAttempt TImageLoadRun::LoadJpeg(const QByteArray& path, std::int64_t fileSize) 
     if (!WithinImageLimit(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get())))
         throw ELoadFailed("picture above the size limit");
 
+    QuickLook(path);
+    if (m_stop.load()) return Stopped();
     switch (DecodeJpegPixels(path, m_result.Bitmap, m_stop, m_orientation)) {
     case TJpegDecodeResult::Decoded:
         // Turned on the way in.
@@ -265,6 +269,27 @@ TAttempt TImageLoadRun::LoadJpeg(const QByteArray& path, std::int64_t fileSize) 
     }
     m_result.Bitmap.Changed();
     return FinishDecoded();
+}
+
+void TImageLoadRun::QuickLook(const QByteArray& path) {
+    const TImageLoadRequest::TQuickLook& quick = m_request.Quick;
+    if (!quick.Ready || !m_request.Prepare) return;
+    int w = int(FreeImage_GetWidth(m_result.SingleBitmap.get()));
+    int h = int(FreeImage_GetHeight(m_result.SingleBitmap.get()));
+    if (ExifOrientationSwapsSides(m_orientation)) std::swap(w, h);
+    const int denom = QuickLookDenominator(w, h, quick.Width, quick.Height);
+    if (denom <= 1) return;
+    try {
+        TBitmap32 small;
+        if (DecodeJpegPixels(path, small, m_stop, m_orientation, denom) !=
+            TJpegDecodeResult::Decoded)
+            return;
+        TDrawnPicture drawn;
+        m_request.Prepare(small, drawn);
+        if (!drawn.Bitmap.Empty()) quick.Ready(std::move(drawn));
+    } catch (const std::exception&) {
+        // Only a first look: the whole picture follows all the same.
+    }
 }
 
 void TImageLoadRun::LoadSecondary(std::int64_t fileSize) {
@@ -309,4 +334,12 @@ void RunImageLoad(const TImageLoadRequest& request, const std::atomic<bool>& sto
     } catch (...) {
         result.Drawn = TDrawnPicture();
     }
+}
+
+int QuickLookDenominator(int width, int height, int boxWidth, int boxHeight) {
+    if (width <= 0 || height <= 0 || boxWidth <= 0 || boxHeight <= 0) return 1;
+    const double fit = std::min(double(boxWidth) / width, double(boxHeight) / height);
+    for (const int denom : {8, 4, 2})
+        if (denom * fit <= 1) return denom;
+    return 1;
 }

@@ -27,7 +27,20 @@ struct TImageLoadRequest {
     // Drawn, typically to draw the picture as its window will first show it. Optional;
     // what it throws is dropped with whatever it drew.
     std::function<void(TBitmap32& Picture, TDrawnPicture& Drawn)> Prepare;
+    // A first look at a large JPEG for a window that is waiting for it: with `Ready` set,
+    // a picture at least twice as large as the `Width` x `Height` box it is fitted into
+    // is first decoded at a half, a quarter or an eighth of its size (as small as still
+    // covers the box), drawn by Prepare and handed to `Ready` on the worker; the whole
+    // picture is decoded after it as always.
+    struct TQuickLook {
+        int Width = 0, Height = 0;
+        std::function<void(TDrawnPicture&& Drawn)> Ready;
+    } Quick;
 };
+
+// The reduction for a quick look at a `width` x `height` picture fitted into a box:
+// the largest of 2, 4 and 8 that still leaves at least the fitted size, or 1 (none).
+[[nodiscard]] int QuickLookDenominator(int width, int height, int boxWidth, int boxHeight);
 
 // What one load leaves behind; the worker alone writes it, and the loader takes it
 // over on the GUI thread once the worker has ended.

@@ -25,6 +25,8 @@ enum class TJpegDecodeResult : std::uint8_t {
 // With an orientation code (2..8, see gfx/Orientation.h) the rows are turned upright on
 // their way into the target, a few at a time, so no second full-size buffer is needed
 // and the target has the turned size; other codes write the picture as stored.
+// A `scaleDenom` of 2, 4 or 8 decodes the picture at that fraction of its size (each
+// side rounded up), much faster than the whole; anything else decodes it whole.
 [[nodiscard]] TJpegDecodeResult DecodeJpegPixels(const QByteArray& encodedPath, TBitmap32& target,
-                                                 const std::atomic<bool>& stop,
-                                                 int orientation = 1);
+                                                 const std::atomic<bool>& stop, int orientation = 1,
+                                                 int scaleDenom = 1);

@@ -24,6 +24,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 
 #include <csignal>
 #include <cstdio>
@@ -120,6 +121,9 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
             angles.LoadFromFile(DataFolder() + QStringLiteral("RotateAngles"));
             request.Prepare = MakeFitPreparation(window.Width, window.Height,
                                                  angles.Angle(request.FileName), dialog.FilterKind);
+            // A large photo is first decoded reduced, and shown while the rest follows.
+            request.Quick.Width = window.Width;
+            request.Quick.Height = window.Height;
         }
         firstPicture.emplace(std::move(request));
     }
@@ -164,7 +168,13 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
         viewer();
         // The first picture is what the user waits for: its decode starts before the
         // other windows are made and runs while the window maps.
-        if (const QString file = ViewerStartFile(line); !file.isEmpty()) mainForm->OpenFile(file);
+        if (const QString file = ViewerStartFile(line); !file.isEmpty()) {
+            mainForm->OpenFile(file);
+            TEarlyImageLoad::WhenQuickLook([viewer = QPointer<TMainForm>(mainForm.get())](
+                                               const QString& f, TDrawnPicture&& d) {
+                if (viewer) viewer->ShowQuickLook(f, std::move(d));
+            });
+        }
         wizard(), slideshow(), settings();
         mainForm->AttachSettingsForm();
         mainForm->AttachSlideShowForm();

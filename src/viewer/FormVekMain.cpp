@@ -477,6 +477,7 @@ void TMainForm::ShowLoadedImage() {
     Zoom.FitMode = true;
     ImageLoaded = true;
     LoadFailed = false;
+    m_quickLook = TDrawnPicture();
 
     ImgView32->BeginUpdate();
     TBitmap32& picture = ImgView32->Bitmap;
@@ -564,7 +565,9 @@ void TMainForm::LoadNeighbour() {
         return;
     }
     const int next = NeighbourIndex(FileIndex, int(FileList.size()), Forward);
-    if (next != FileIndex) VekImageLoaderPro.Open(FileList[next], true, 0);
+    // A folder of one picture: that one is already shown.
+    if (next != FileIndex && FileList[next] != m_shownFile)
+        VekImageLoaderPro.Open(FileList[next], true, 0);
 }
 
 void TMainForm::Step(bool forward) {
@@ -939,7 +942,10 @@ void TMainForm::ImgView32PaintStage(TBitmap32& buffer, int stage) {
         return;
     }
     const TBitmap32& picture = ImgView32->Bitmap;
-    if (picture.Empty()) return;
+    if (picture.Empty()) {
+        PaintQuickLook(buffer);
+        return;
+    }
     const TAffineTransformation t = PictureTransform();
     const TRect dest = OutsideRect(t.TransformRect(ToFloatRect(picture.BoundsRect())));
     if (!SimpleMode && ShownHasAlpha) {
@@ -951,6 +957,38 @@ void TMainForm::ImgView32PaintStage(TBitmap32& buffer, int stage) {
     ImgView32->PaintPicture(buffer, t);
     if (DialogValues.ShowFrame)
         buffer.FrameRectTS(SimpleMode ? view : dest, SimpleMode ? kSimpleFrame : kPictureFrame);
+}
+
+void TMainForm::ShowQuickLook(const QString& file, TDrawnPicture&& drawn) {
+    if (ImageLoaded || LoadFailed || !ShowOnLoad || SimpleMode ||
+        file != VekImageLoaderPro.FileName())
+        return;
+    m_quickLook = std::move(drawn);
+    m_quickLookFile = file;
+    // The picture is there: the rest of it comes without covering it.
+    ProgressPanel->Stop();
+    ImgView32->Invalidate();
+}
+
+void TMainForm::PaintQuickLook(TBitmap32& buffer) {
+    if (m_quickLook.Bitmap.Empty()) return;
+    if (ImageLoaded || LoadFailed || !ShowOnLoad ||
+        m_quickLookFile != VekImageLoaderPro.FileName()) {
+        m_quickLook = TDrawnPicture();
+        return;
+    }
+    // Drawn for the window's stored size: a view of another size shows nothing until
+    // the picture itself arrives.
+    const TRect view = ImgView32->ViewRect();
+    const TRect& area = m_quickLook.Area;
+    if (area.Left < 0 || area.Top < 0 || area.Right > view.Width() || area.Bottom > view.Height() ||
+        std::abs(area.Left + area.Right - view.Width()) > 2 ||
+        std::abs(area.Top + area.Bottom - view.Height()) > 2)
+        return;
+    TBitmap32& drawn = m_quickLook.Bitmap;
+    drawn.DrawMode = TDrawMode::dmBlend;
+    buffer.Draw(area.Left, area.Top, drawn);
+    if (DialogValues.ShowFrame) buffer.FrameRectTS(area, kPictureFrame);
 }
 
 // ---- the mouse ----------------------------------------------------------------------

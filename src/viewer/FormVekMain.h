@@ -180,6 +180,10 @@ public:
     QString PageLabel;
 
     void OpenFile(const QString& path);
+    // A first look at the picture being opened, drawn for the view from a reduced decode
+    // while the whole picture is still decoding; shown until it arrives (or fails), and
+    // only where it lies centred in the view as it is.
+    void ShowQuickLook(const QString& file, TDrawnPicture&& drawn);
     void ShowLoadedImage();
     void ShowLoadError();
     void UpdateToolbar();
@@ -263,6 +267,9 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    TDrawnPicture m_quickLook;
+    QString m_quickLookFile;
+
     struct TShortcut {
         QAction* Action;
         std::vector<std::uint16_t> Keys;
@@ -298,6 +305,7 @@ private:
     void VekImageLoaderProError();
     void VekMultipageBitmapBitmapChange(TBitmap32& bitmap);
     void ImgView32PaintStage(TBitmap32& buffer, int stage);
+    void PaintQuickLook(TBitmap32& buffer);
     void ImgView32MouseDown(TMouseButton button, TShiftState shift, int x, int y);
     void ImgView32MouseMove(TShiftState shift, int x, int y);
     void ImgView32MouseUp(TMouseButton button, TShiftState shift, int x, int y);

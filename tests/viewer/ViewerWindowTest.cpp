@@ -332,4 +332,28 @@ TEST(NeighbourIndexTest, WrapsAndContinuesFromOutOfRange) {
             << c.index << "/" << c.count << (c.forward ? " forward" : " backward");
 }
 
+// A first look drawn from a reduced decode stands in while the picture itself loads,
+// for that file only and never after the picture is there.
+TEST_F(ViewerWindow, AQuickLookStandsInUntilThePictureArrives) {
+    WritePicture(Path("a.png"), 0xFF00FF00);
+    ASSERT_TRUE(PumpUntil([&] { return m_form->ImgView32->ViewWidth() > 0; }));
+    const int w = m_form->ImgView32->ViewWidth(), h = m_form->ImgView32->ViewHeight();
+    const auto look = [&](TColor32 colour) {
+        TDrawnPicture d;
+        d.Bitmap.SetSize(w - 20, h - 20);
+        d.Bitmap.Clear(colour);
+        d.Area = {10, 10, w - 10, h - 10};
+        return d;
+    };
+    m_form->OpenFile(Path("a.png"));
+    m_form->ShowQuickLook(Path("other.png"), look(0xFF0000FF));
+    EXPECT_EQ(Centre(), kGrey) << "another file's look is not shown";
+    m_form->ShowQuickLook(Path("a.png"), look(0xFFFF0000));
+    EXPECT_EQ(Centre(), 0xFFFF0000u) << "shown while the picture loads";
+    ASSERT_TRUE(WaitShown("a.png"));
+    EXPECT_EQ(Centre(), 0xFF00FF00u);
+    m_form->ShowQuickLook(Path("a.png"), look(0xFFFF0000));
+    EXPECT_EQ(Centre(), 0xFF00FF00u) << "too late";
+}
+
 } // namespace
