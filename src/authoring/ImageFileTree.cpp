@@ -2,8 +2,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace {
 
@@ -58,11 +61,6 @@ std::optional<TImageFileTree::TRef> TImageFileTree::AddNode(const QString& path,
     int f = findFolder(folder);
     if (f < 0) f = insertFolder(TNode{folder, 0, false, {}});
     std::vector<TNode>& files = m_folders[std::size_t(f)].Children;
-    // A folder listed again (added twice) brings nothing new.
-    if (!isExplicit && std::any_of(files.begin(), files.end(), [&path](const TNode& n) {
-            return !n.Explicit && n.Path == path;
-        }))
-        return std::nullopt;
     const std::size_t at = m_sorted ? SortedPlace(files, path) : files.size();
     files.insert(files.begin() + std::ptrdiff_t(at), TNode{path, 0, isExplicit, {}});
     return TRef{f, int(at)};
@@ -78,9 +76,38 @@ TImageFileTree::AddEntries(const QStringList& given, const QStringList& expanded
     // A file given itself is explicit once: when its folder is given too, the folder's
     // listing holds it a second time, and marking both would save it twice (and once
     // more after every load and save).
-    QStringList files = given;
-    for (const QString& file : expanded)
-        if (const auto added = AddNode(file, false, files.removeOne(file))) last = added;
+    QHash<QString, int> givenFiles;
+    for (const QString& path : given) ++givenFiles[path];
+    // A folder listed again (added twice) brings nothing new: the listed (not explicit)
+    // files already under each folder, gathered when the folder first comes up. A
+    // listing comes folder by folder, so the last folder's set is usually the one.
+    std::unordered_map<QString, QSet<QString>> listed;
+    QString lastFolder;
+    QSet<QString>* known = nullptr;
+    for (const QString& file : expanded) {
+        const auto count = givenFiles.find(file);
+        const bool isExplicit = count != givenFiles.end() && *count > 0;
+        if (isExplicit) {
+            --*count;
+        } else {
+            // Listed files carry their folder's path as given: no need to ask the disk.
+            const qsizetype cut = file.lastIndexOf(u'/') + 1;
+            if (known == nullptr || cut != lastFolder.size() || !file.startsWith(lastFolder)) {
+                lastFolder = file.left(cut);
+                const auto [it, fresh] = listed.try_emplace(lastFolder.toLower());
+                known = &it->second;
+                if (fresh)
+                    for (const TNode& node : m_folders)
+                        if (node.Path.compare(lastFolder, Qt::CaseInsensitive) == 0)
+                            for (const TNode& child : node.Children)
+                                if (!child.Explicit) known->insert(child.Path);
+            }
+            const qsizetype before = known->size();
+            known->insert(file);
+            if (known->size() == before) continue;
+        }
+        if (const auto added = AddNode(file, false, isExplicit)) last = added;
+    }
     return last;
 }
 
