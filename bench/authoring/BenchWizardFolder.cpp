@@ -4,6 +4,7 @@
 // lists by itself would freeze for), measured in the same run.
 //
 //   bench_wizard_folder [files]      (default 10000; 5 rounds each, medians shown)
+#include "../OffscreenHome.h"
 #include "app/AppContext.h"
 #include "authoring/CurrentSlideshow.h"
 #include "authoring/FormVekWizard.h"
@@ -75,10 +76,7 @@ double ListOnThisThread(const QString& folder) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    const TOffscreenHome home;
     QApplication app(argc, argv);
     const int files = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10000;
     CreateCurrentSlideshow();

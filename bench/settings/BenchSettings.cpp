@@ -10,6 +10,7 @@
 //                            dialog of the toolkit costs here
 //   PreviewStep/<effect>     one tick of the effect preview in a 320 x 120 box
 //   PreviewCopyBaseline      memcpy of the preview's output picture
+#include "../OffscreenHome.h"
 #include "app/AppContext.h"
 #include "app/SettingsLayout.h"
 #include "authoring/CurrentSlideshow.h"
@@ -21,7 +22,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QTemporaryDir>
 
 #include <cstring>
 #include <memory>
@@ -122,11 +122,7 @@ BENCHMARK(PreviewCopyBaseline)->Unit(benchmark::kMicrosecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    // Private settings, on the offscreen platform.
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    const TOffscreenHome home;
     QApplication app(argc, argv);
     CreateCurrentSlideshow();
     benchmark::Initialize(&argc, argv);

@@ -115,6 +115,15 @@ struct TTicks {
 };
 
 // Runs the show with `effect` until `transitions` transitions (or `seconds`) have passed.
+// The show window at exactly w x h in the screen's corner (no window manager here).
+void ShowAt(TSlideShowForm& form, int w, int h) {
+    form.show();
+    form.setWindowState(Qt::WindowNoState);
+    form.setGeometry(0, 0, w, h);
+    form.PaintBox32->setGeometry(0, 0, w, h);
+    form.PaintBox32->FitBuffer();
+}
+
 TTicks RunShow(TSlideShowForm& form, const char* effect, int transitions, double seconds) {
     CurrentSlideshow()->Transformer = TransformerByName(QString::fromLatin1(effect));
     TTicks ticks;
@@ -190,11 +199,7 @@ int main(int argc, char** argv) {
             CurrentSlideshow()->ImageList = {pictures};
             CurrentSlideshow()->Delay = 0;
             TSlideShowForm form(context);
-            form.show();
-            form.setWindowState(Qt::WindowNoState);
-            form.setGeometry(0, 0, size[0], size[1]);
-            form.PaintBox32->setGeometry(0, 0, size[0], size[1]);
-            form.PaintBox32->FitBuffer();
+            ShowAt(form, size[0], size[1]);
             TBackgroundDecode decode(decodeFile);
             const TTicks ticks = RunShow(form, effect, 3, 30);
             if (form.PaintBox32->Buffer().Width() != size[0])
@@ -220,11 +225,7 @@ int main(int argc, char** argv) {
         CurrentSlideshow()->ImageList = {pictures};
         CurrentSlideshow()->Delay = 0;
         TSlideShowForm form(context);
-        form.show();
-        form.setWindowState(Qt::WindowNoState);
-        form.setGeometry(0, 0, 3840, 2160);
-        form.PaintBox32->setGeometry(0, 0, 3840, 2160);
-        form.PaintBox32->FitBuffer();
+        ShowAt(form, 3840, 2160);
         TBackgroundDecode decode(decodeFile);
         const TTicks ticks = RunShow(form, "Random", 1 << 30, seconds);
         const int late = int(std::count_if(ticks.Lateness.begin(), ticks.Lateness.end(),

@@ -57,13 +57,6 @@ constexpr QRgb kHintColour = 0xC0C0C0;
 constexpr QRgb kEvenRowColour = 0xF6F6F6;
 constexpr int kFocusFrameAlpha = 0xC8;
 
-// A picture compiled into the program ("zAddImage", "zWizardLogo1") as an icon or pixmap.
-QPixmap ResourcePixmap(const char* name) {
-    TBitmap32 bitmap;
-    if (!LoadPngResource(bitmap, QString::fromLatin1(name))) return {};
-    return QPixmap::fromImage(bitmap.ImageView().copy());
-}
-
 // The rows of both lists: even rows on a light grey, odd ones white, across the whole
 // width; the focused row framed in the highlight colour.
 class TRowDelegate : public QStyledItemDelegate {
@@ -591,10 +584,7 @@ QWidget* TWizardForm::CreateSettingsPage() {
     effect->addWidget(new QLabel(QStringLiteral("Effect:"), page));
     EffectPreview = new TEffectPreview(page);
     EffectPreview->setFixedSize(200, 150);
-    EffectComboBox = new QComboBox(page);
-    EffectComboBox->addItems(EffectPreview->EffectNames());
-    connect(EffectComboBox, &QComboBox::currentIndexChanged, this,
-            [this](int index) { EffectPreview->SetEffectIndex(index); });
+    EffectComboBox = EffectPreview->MakeEffectComboBox(page);
     effect->addWidget(EffectComboBox, 1);
     layout->addLayout(effect);
     auto* preview = new QHBoxLayout;
@@ -853,7 +843,8 @@ void TWizardForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (event->spontaneous()) return;
     if (!m_pictures.empty()) {
-        for (const auto& [apply, name] : m_pictures) apply(ResourcePixmap(name));
+        for (const auto& [apply, name] : m_pictures)
+            apply(LoadResourcePixmap(QString::fromLatin1(name)));
         m_pictures.clear();
         // A dialog's fixed frame, as large as its pages need with the desktop's font.
         setFixedSize(size().expandedTo(sizeHint()));

@@ -118,14 +118,7 @@ double TWizardPreview::Scale() const {
     return m_zoom.FitMode ? FitScale() : m_zoom.ZoomScale;
 }
 
-QPointF TWizardPreview::Offset() const {
-    const TFloatRect r = m_view.BitmapRect();
-    return {r.Left, r.Top};
-}
-
-void TWizardPreview::ApplyZoom(double scale) {
-    if (!Available()) return;
-    const bool recentre = m_zoom.SetZoom(scale);
+void TWizardPreview::Zoomed(bool recentre) {
     m_view.SetScale(m_zoom.ViewScale);
     if (recentre) m_view.SetCentered(true);
     update();
@@ -133,29 +126,27 @@ void TWizardPreview::ApplyZoom(double scale) {
 
 void TWizardPreview::ZoomFit() {
     if (!Available()) return;
-    // Unlike fit mode, a small picture is enlarged to the box.
-    const bool upright = m_zoom.RotationAngle % 180 == 0;
-    const double w = upright ? m_source.Width() : m_source.Height();
-    const double h = upright ? m_source.Height() : m_source.Width();
-    const int room = kSide - TViewerZoom::kFitMargin;
     m_zoom.FitMode = true; // centred again at the new scale
-    ApplyZoom(std::min(room / h, room / w));
+    // Unlike fit mode, a small picture is enlarged to the box.
+    Zoomed(m_zoom.SetZoom(TViewerZoom::FitScale(m_source.Width(), m_source.Height(), kSide, kSide,
+                                                m_zoom.RotationAngle, true)));
 }
 
 void TWizardPreview::ActualSize() {
-    ApplyZoom(1);
+    if (Available()) Zoomed(m_zoom.SetZoom(1));
 }
 
 void TWizardPreview::ZoomIn() {
-    ApplyZoom(Scale() + kZoomStep);
+    if (Available()) Zoomed(m_zoom.ZoomIn(FitScale()));
 }
 
 void TWizardPreview::ZoomOut() {
-    ApplyZoom(Scale() - kZoomStep);
+    if (Available()) Zoomed(m_zoom.ZoomOut(FitScale()));
 }
 
 void TWizardPreview::WheelZoom(int delta) {
-    ApplyZoom(Scale() + delta * kWheelStep / 120);
+    // Plain steps: the box is too small for the viewer's finer steps below the fit.
+    if (Available()) Zoomed(m_zoom.SetZoom(Scale() + delta * TViewerZoom::kWheelStep / 120));
 }
 
 // ---- mouse --------------------------------------------------------------------------

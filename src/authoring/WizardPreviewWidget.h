@@ -35,7 +35,6 @@ public:
     [[nodiscard]] bool Available() const { return !m_fitted.Empty() && m_error.isEmpty(); }
     [[nodiscard]] bool Loading() const { return m_loading; }
     [[nodiscard]] const QString& ErrorText() const { return m_error; }
-    [[nodiscard]] const TBitmap32& Picture() const { return m_fitted; }
 
     // The zoom commands; each leaves fit mode and does nothing without a picture.
     // "Fit width": the whole turned picture in the box, enlarged too; "Actual size": 1.
@@ -48,9 +47,6 @@ public:
     [[nodiscard]] bool FitMode() const { return m_zoom.FitMode; }
     // The scale the picture is drawn at now (the fit scale in fit mode).
     [[nodiscard]] double Scale() const;
-    // Where the decoded picture's top-left corner lies in the box outside fit mode
-    // (before the turn).
-    [[nodiscard]] QPointF Offset() const;
 
     // Called on the GUI thread when a picture arrives, with its file: the turn to show it
     // with (the viewer's remembered turn); when unset the preview's angle stays.
@@ -59,8 +55,6 @@ public:
     std::function<void()> OnStateChange;
 
     static constexpr int kSide = 185;
-    static constexpr double kZoomStep = 0.01;
-    static constexpr double kWheelStep = 0.08; // per notch
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -73,7 +67,8 @@ private:
     void Changed();
     // The capped fit scale of the turned picture (what fit mode shows).
     [[nodiscard]] double FitScale() const;
-    void ApplyZoom(double scale);
+    // After a change of the zoom's scale: the view follows, centred when fit mode ended.
+    void Zoomed(bool recentre);
     void DrawPicture(QPainter& painter);
 
     TVekImageLoaderPro m_loader;

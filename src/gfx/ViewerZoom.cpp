@@ -7,13 +7,13 @@
 #include <cstdlib>
 
 double TViewerZoom::FitScale(int pictureWidth, int pictureHeight, int viewWidth, int viewHeight,
-                             int angle) {
+                             int angle, bool enlarge) {
     if (pictureWidth <= 0 || pictureHeight <= 0) return 1;
     const bool upright = angle % 180 == 0;
     const double w = upright ? pictureWidth : pictureHeight;
     const double h = upright ? pictureHeight : pictureWidth;
     const double fit = std::min((viewHeight - kFitMargin) / h, (viewWidth - kFitMargin) / w);
-    return std::min(fit, 1.0);
+    return enlarge ? fit : std::min(fit, 1.0);
 }
 
 bool TViewerZoom::SetZoom(double value) {

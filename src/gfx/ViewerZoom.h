@@ -29,10 +29,10 @@ public:
     float ViewScale = 1;
     int RotationAngle = 0;
 
-    // The scale that fits a picture into the view with its turn, capped at 1: a picture
-    // smaller than the view is never enlarged by fitting.
+    // The scale that fits a picture into the view with its turn, capped at 1 (a picture
+    // smaller than the view is never enlarged by fitting) unless `enlarge`.
     [[nodiscard]] static double FitScale(int pictureWidth, int pictureHeight, int viewWidth,
-                                         int viewHeight, int angle);
+                                         int viewHeight, int angle, bool enlarge = false);
 
     // The only way the view's scale changes: 1 stays exactly 1, anything else is kept
     // within 1 % ... 1000 %; fit mode ends. True when fit mode was on, so the window

@@ -174,6 +174,12 @@ bool LoadPngResource(TBitmap32& bitmap, const QString& name) {
     return true;
 }
 
+QPixmap LoadResourcePixmap(const QString& name) {
+    TBitmap32 bitmap;
+    if (!LoadPngResource(bitmap, name)) return {};
+    return QPixmap::fromImage(bitmap.ImageView().copy());
+}
+
 bool LoadIconResource(TBitmap32& bitmap, const QString& name, int size) {
     if (size > kMaxIconSize) {
         bitmap.Delete();

@@ -2,6 +2,7 @@
 
 #include "gfx/Bitmap32.h"
 
+#include <QPixmap>
 #include <QString>
 
 #include <functional>
@@ -15,6 +16,9 @@
 // Loads the named picture: the bitmap takes its size and its ARGB pixels. False (and
 // the bitmap unchanged) when there is no picture of that name.
 bool LoadPngResource(TBitmap32& bitmap, const QString& name);
+// The named picture for a widget (an icon, a label's picture); null when there is none.
+// GUI thread only.
+[[nodiscard]] QPixmap LoadResourcePixmap(const QString& name);
 // A multi-size icon by its base name alone, drawn into a transparent size x size
 // bitmap; false when there is none (the bitmap is then transparent all the same).
 bool LoadIconResource(TBitmap32& bitmap, const QString& name, int size);

@@ -171,10 +171,7 @@ QWidget* TSettingsForm::CreateSlideshowPage() {
 
     EffectPreview = new TEffectPreview(page);
     EffectPreview->setFixedSize(200, 150);
-    EffectComboBox = new QComboBox(page);
-    EffectComboBox->addItems(EffectPreview->EffectNames());
-    connect(EffectComboBox, &QComboBox::currentIndexChanged, this,
-            [this](int index) { EffectPreview->SetEffectIndex(index); });
+    EffectComboBox = EffectPreview->MakeEffectComboBox(page);
     form->addRow(QStringLiteral("Effect:"), EffectComboBox);
     form->addRow(QStringLiteral("Preview:"), EffectPreview);
     return page;

@@ -8,6 +8,7 @@
 #include "slideshow/VekStripeShowTransform.h"
 #include "slideshow/VekTransformers.h"
 
+#include <QComboBox>
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
@@ -48,6 +49,14 @@ QStringList TEffectPreview::EffectNames() const {
     QStringList names;
     for (const auto& effect : m_effects) names << effect->Name;
     return names;
+}
+
+QComboBox* TEffectPreview::MakeEffectComboBox(QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    box->addItems(EffectNames());
+    QObject::connect(box, &QComboBox::currentIndexChanged, this,
+                     [this](int index) { SetEffectIndex(index); });
+    return box;
 }
 
 void TEffectPreview::SetEffectIndex(int index) {

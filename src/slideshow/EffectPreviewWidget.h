@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+class QComboBox;
 class TCustomVekTransformer;
 
 // A small box that plays the chosen transition effect over and over: from a red
@@ -26,6 +27,8 @@ public:
     // The names of the offered effects, in the order of their indexes: No effect,
     // Blend, Slide, Diagonal roll, Rain, Random.
     [[nodiscard]] QStringList EffectNames() const;
+    // A drop-down list of those names (owned by `parent`) whose choice this box plays.
+    [[nodiscard]] QComboBox* MakeEffectComboBox(QWidget* parent);
 
     // The effect played; -1 (or any index outside the list) plays none. The next
     // transition starts from its first step.

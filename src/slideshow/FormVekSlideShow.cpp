@@ -181,9 +181,8 @@ void TSlideShowForm::ApplyIcons() {
         if (list != nullptr && index < int(list->size())) icon = (*list)[std::size_t(index)];
         if (icon.isNull()) {
             // The viewer's list is not there (yet): the same pictures from the resources.
-            TBitmap32 bitmap;
-            if (LoadPngResource(bitmap, QString::fromLatin1(kNames[i])))
-                icon = QIcon(QPixmap::fromImage(bitmap.ImageView().copy()));
+            if (const QPixmap p = LoadResourcePixmap(QString::fromLatin1(kNames[i])); !p.isNull())
+                icon = QIcon(p);
         }
         if (!icon.isNull()) action->setIcon(icon);
         ++i;

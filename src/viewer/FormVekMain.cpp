@@ -959,10 +959,12 @@ void TMainForm::ImgView32PaintStage(TBitmap32& buffer, int stage) {
         buffer.FrameRectTS(SimpleMode ? view : dest, SimpleMode ? kSimpleFrame : kPictureFrame);
 }
 
+bool TMainForm::QuickLookWanted(const QString& file) const {
+    return !ImageLoaded && !LoadFailed && ShowOnLoad && file == VekImageLoaderPro.FileName();
+}
+
 void TMainForm::ShowQuickLook(const QString& file, TDrawnPicture&& drawn) {
-    if (ImageLoaded || LoadFailed || !ShowOnLoad || SimpleMode ||
-        file != VekImageLoaderPro.FileName())
-        return;
+    if (SimpleMode || !QuickLookWanted(file)) return;
     m_quickLook = std::move(drawn);
     m_quickLookFile = file;
     // The picture is there: the rest of it comes without covering it.
@@ -972,8 +974,7 @@ void TMainForm::ShowQuickLook(const QString& file, TDrawnPicture&& drawn) {
 
 void TMainForm::PaintQuickLook(TBitmap32& buffer) {
     if (m_quickLook.Bitmap.Empty()) return;
-    if (ImageLoaded || LoadFailed || !ShowOnLoad ||
-        m_quickLookFile != VekImageLoaderPro.FileName()) {
+    if (!QuickLookWanted(m_quickLookFile)) {
         m_quickLook = TDrawnPicture();
         return;
     }

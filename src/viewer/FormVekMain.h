@@ -305,6 +305,8 @@ private:
     void VekImageLoaderProError();
     void VekMultipageBitmapBitmapChange(TBitmap32& bitmap);
     void ImgView32PaintStage(TBitmap32& buffer, int stage);
+    // Whether a first look at `file` still stands in for the picture being opened.
+    [[nodiscard]] bool QuickLookWanted(const QString& file) const;
     void PaintQuickLook(TBitmap32& buffer);
     void ImgView32MouseDown(TMouseButton button, TShiftState shift, int x, int y);
     void ImgView32MouseMove(TShiftState shift, int x, int y);

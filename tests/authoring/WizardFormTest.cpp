@@ -50,6 +50,17 @@ protected:
     bool WaitListed() {
         return QTest::qWaitFor([&] { return !m_form->Listing(); }, 20000);
     }
+    // Three (empty) tracks, 1.wav to 3.wav, in the music list.
+    void AddThreeSongs() {
+        QStringList songs;
+        for (const char* name : {"1.wav", "2.wav", "3.wav"}) {
+            QFile f(Path(name));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            songs << Path(name);
+        }
+        m_form->AddMusic(songs);
+        ASSERT_TRUE(WaitListed());
+    }
 
     QTemporaryDir m_dir;
     TAppContext m_context;
@@ -106,14 +117,7 @@ TEST_F(WizardWindow, ADamagedFileIsReportedAndTheListsStay) {
 }
 
 TEST_F(WizardWindow, MusicMovesUpAndDownAsASelectedBlock) {
-    QStringList songs;
-    for (const char* name : {"1.wav", "2.wav", "3.wav"}) {
-        QFile f(Path(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        songs << Path(name);
-    }
-    m_form->AddMusic(songs);
-    ASSERT_TRUE(WaitListed());
+    ASSERT_NO_FATAL_FAILURE(AddThreeSongs());
     QListWidget* list = m_form->MusicFilesVirtualDrawTree;
     list->clearSelection();
     list->item(1)->setSelected(true);
@@ -235,14 +239,7 @@ TEST_F(WizardWindow, AnEmptyListSaysHowToFillItAndADoubleClickThereAdds) {
 }
 
 TEST_F(WizardWindow, MusicUpAndDownFollowTheSelectedBlock) {
-    QStringList songs;
-    for (const char* name : {"1.wav", "2.wav", "3.wav"}) {
-        QFile f(Path(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        songs << Path(name);
-    }
-    m_form->AddMusic(songs);
-    ASSERT_TRUE(WaitListed());
+    ASSERT_NO_FATAL_FAILURE(AddThreeSongs());
     QListWidget* list = m_form->MusicFilesVirtualDrawTree;
     const struct {
         std::vector<int> Selected;

@@ -86,6 +86,13 @@ protected:
     void OfferScreenSaver(const char* path = "/org/freedesktop/ScreenSaver") {
         Offer(m_screenSaver, "org.freedesktop.ScreenSaver", path);
     }
+    // Until the screen saver has been asked, or has had a cookie given back.
+    bool WaitAsked() {
+        return QTest::qWaitFor([&] { return !m_screenSaver.Inhibits.empty(); }, 10000);
+    }
+    bool WaitGivenBack() {
+        return QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000);
+    }
 
     QProcess m_bus;
     std::unique_ptr<QDBusConnection> m_service, m_client;
@@ -102,7 +109,7 @@ TEST_F(ScreenSaverInhibitor, ReleaseGivesBackExactlyTheCookieTaken) {
     EXPECT_EQ(m_screenSaver.Inhibits.size(), 1U) << "asked once";
     inhibitor.Release();
     EXPECT_FALSE(inhibitor.Active());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
+    ASSERT_TRUE(WaitGivenBack());
     EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
     inhibitor.Release();
     EXPECT_EQ(m_screenSaver.UnInhibits.size(), 1U) << "released once";
@@ -129,7 +136,7 @@ TEST_F(ScreenSaverInhibitor, TheShortPathServesOlderDesktops) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !inhibitor.Waiting(); }, 10000));
     EXPECT_TRUE(inhibitor.Active());
     inhibitor.Release();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
+    ASSERT_TRUE(WaitGivenBack());
     EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
 }
 
@@ -138,10 +145,10 @@ TEST_F(ScreenSaverInhibitor, AnAnswerAfterTheReleaseIsGivenBackAtOnce) {
     m_screenSaver.HoldAnswers = true;
     TScreenSaverInhibitor inhibitor(*m_client);
     inhibitor.Inhibit("Pictrel", "Playing a slideshow");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.Inhibits.empty(); }, 10000));
+    ASSERT_TRUE(WaitAsked());
     inhibitor.Release();
     m_screenSaver.Answer(*m_service);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
+    ASSERT_TRUE(WaitGivenBack());
     EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
     EXPECT_FALSE(inhibitor.Active());
     EXPECT_FALSE(inhibitor.Waiting());
@@ -153,10 +160,10 @@ TEST_F(ScreenSaverInhibitor, AnAnswerAfterTheInhibitorWentIsGivenBack) {
     {
         TScreenSaverInhibitor inhibitor(*m_client);
         inhibitor.Inhibit("Pictrel", "Playing a slideshow");
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.Inhibits.empty(); }, 10000));
+        ASSERT_TRUE(WaitAsked());
     }
     m_screenSaver.Answer(*m_service);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
+    ASSERT_TRUE(WaitGivenBack());
     EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
 }
 
@@ -165,7 +172,7 @@ TEST_F(ScreenSaverInhibitor, InhibitingAgainKeepsTheLateAnswer) {
     m_screenSaver.HoldAnswers = true;
     TScreenSaverInhibitor inhibitor(*m_client);
     inhibitor.Inhibit("Pictrel", "Playing a slideshow");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.Inhibits.empty(); }, 10000));
+    ASSERT_TRUE(WaitAsked());
     inhibitor.Release();
     inhibitor.Inhibit("Pictrel", "Playing a slideshow");
     m_screenSaver.Answer(*m_service);
@@ -173,7 +180,7 @@ TEST_F(ScreenSaverInhibitor, InhibitingAgainKeepsTheLateAnswer) {
     EXPECT_EQ(m_screenSaver.Inhibits.size(), 1U) << "the answer on its way serves again";
     EXPECT_TRUE(m_screenSaver.UnInhibits.empty());
     inhibitor.Release();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000));
+    ASSERT_TRUE(WaitGivenBack());
     EXPECT_EQ(m_screenSaver.UnInhibits, m_screenSaver.Inhibits);
 }
 
