@@ -16,25 +16,32 @@ QString AsciiLower(QString text) {
     return text;
 }
 
-// The test with the filter already lower-cased.
-bool ExtensionInLowerFilter(const QString& path, const QString& lowerFilter) {
+// The filter's entries, lower-cased and trimmed, once per listing.
+QStringList FilterEntries(const QString& filter) {
+    QStringList entries = AsciiLower(filter).split(u',', Qt::SkipEmptyParts);
+    for (QString& e : entries) e = e.trimmed();
+    entries.removeAll(QString());
+    return entries;
+}
+
+bool ExtensionInEntries(const QString& path, const QStringList& entries) {
     const qsizetype slash = path.lastIndexOf(u'/');
     const qsizetype dot = path.lastIndexOf(u'.');
     if (dot < 0 || dot < slash || dot + 1 == path.size()) return false;
-    return lowerFilter.contains(AsciiLower(path.mid(dot + 1)));
+    return entries.contains(AsciiLower(path.mid(dot + 1)));
 }
 
 } // namespace
 
 bool ExtensionMatches(const QString& path, const QString& filter) {
-    return ExtensionInLowerFilter(path, AsciiLower(filter));
+    return ExtensionInEntries(path, FilterEntries(filter));
 }
 
 QStringList ListFiles(const QString& folder, bool fullPaths, const QString& filter) {
     QStringList result;
     QString base = QDir(folder).absolutePath();
     if (!base.endsWith(u'/')) base += u'/';
-    const QString lowerFilter = AsciiLower(filter);
+    const QStringList entries = FilterEntries(filter);
 
     DIR* dir = ::opendir(QFile::encodeName(base).constData());
     if (dir == nullptr) return result;
@@ -42,7 +49,7 @@ QStringList ListFiles(const QString& folder, bool fullPaths, const QString& filt
         struct stat st {};
         if (::fstatat(::dirfd(dir), e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
         const QString name = QFile::decodeName(e->d_name);
-        if (!lowerFilter.isEmpty() && !ExtensionInLowerFilter(name, lowerFilter)) continue;
+        if (!entries.isEmpty() && !ExtensionInEntries(name, entries)) continue;
         result.append(fullPaths ? base + name : name);
     }
     ::closedir(dir);

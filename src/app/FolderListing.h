@@ -4,10 +4,10 @@
 #include <QStringList>
 
 // The extension test of folder listings: the extension of the last path component
-// (the text after its last dot), lower-cased (ASCII), occurs anywhere inside the
-// lower-cased `filter`, such as the loader's comma-separated extension list. It is
-// a plain substring test, so "pe" passes when "jpe" is listed; an empty extension
-// never passes.
+// (the text after its last dot) is one of the entries of `filter`, a comma-separated
+// list such as the loader's, compared ignoring ASCII case and the spaces around
+// entries. Only whole entries count: "c" does not pass because "pict" is listed, so
+// sources and notes beside the pictures stay out. An empty extension never passes.
 [[nodiscard]] bool ExtensionMatches(const QString& path, const QString& filter);
 
 // The files directly inside `folder`, hidden ones included, in the order the file

@@ -208,6 +208,11 @@ void TImgView32::mouseMoveEvent(QMouseEvent* event) {
     if (OnMouseMove) OnMouseMove(*this, shift, p.x(), p.y());
 }
 
+void TImgView32::leaveEvent(QEvent* event) {
+    Layers.MouseLeave();
+    QWidget::leaveEvent(event);
+}
+
 void TImgView32::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint p = DevicePoint(event->position());
     const TMouseButton button = ButtonOf(event->button());

@@ -39,6 +39,8 @@ void TCustomLayer::SetVisible(bool value) {
         // A hidden layer neither keeps the pointer nor the keyboard.
         if (m_collection->m_mouseListener == this) m_collection->m_mouseListener = nullptr;
         if (m_collection->m_keyboardLayer == this) m_collection->m_keyboardLayer = nullptr;
+        if (m_collection->m_hoverLayer == this) m_collection->m_hoverLayer = nullptr;
+        CancelPointer();
     }
     Changed();
 }
@@ -101,6 +103,7 @@ void TLayerCollection::Remove(TCustomLayer* layer) {
     std::erase(m_items, layer);
     if (m_mouseListener == layer) m_mouseListener = nullptr;
     if (m_keyboardLayer == layer) m_keyboardLayer = nullptr;
+    if (m_hoverLayer == layer) m_hoverLayer = nullptr;
 }
 
 void TLayerCollection::Invalidate(const TRect& rect) const {
@@ -124,8 +127,20 @@ TCustomLayer* TLayerCollection::MouseDown(TMouseButton button, TShiftState shift
 
 TCustomLayer* TLayerCollection::MouseMove(TShiftState shift, int x, int y) {
     TCustomLayer* layer = m_mouseListener ? m_mouseListener : LayerAt(x, y);
+    if (m_mouseListener == nullptr && layer != m_hoverLayer) {
+        TCustomLayer* left = m_hoverLayer;
+        m_hoverLayer = layer;
+        if (left) left->MouseLeave();
+    }
     if (layer) layer->MouseMove(shift, x, y);
     return layer;
+}
+
+void TLayerCollection::MouseLeave() {
+    if (m_mouseListener != nullptr || m_hoverLayer == nullptr) return;
+    TCustomLayer* left = m_hoverLayer;
+    m_hoverLayer = nullptr;
+    left->MouseLeave();
 }
 
 TCustomLayer* TLayerCollection::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {

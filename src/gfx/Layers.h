@@ -59,6 +59,10 @@ public:
     virtual void KeyUp(std::uint16_t& key, TShiftState shift);
     virtual void KeyPress(QChar& key);
     virtual void Paint(TBitmap32& buffer);
+    // The pointer went from this layer to another one, to the picture, or out of the view.
+    virtual void MouseLeave() {}
+    // The layer was hidden: a press it took will see no release.
+    virtual void CancelPointer() {}
 
     std::function<void(TCustomLayer&, TMouseButton, TShiftState, int, int)> OnMouseDown, OnMouseUp;
     std::function<void(TCustomLayer&, TShiftState, int, int)> OnMouseMove;
@@ -99,6 +103,8 @@ public:
     TCustomLayer* MouseMove(TShiftState shift, int x, int y);
     TCustomLayer* MouseUp(TMouseButton button, TShiftState shift, int x, int y);
     [[nodiscard]] TCustomLayer* MouseListener() const { return m_mouseListener; }
+    // The pointer left the view: the layer under it hears of it, unless one holds it.
+    void MouseLeave();
     [[nodiscard]] TCustomLayer* KeyboardLayer() const { return m_keyboardLayer; }
     void SetKeyboardLayer(TCustomLayer* layer) { m_keyboardLayer = layer; }
     // False when no layer has the keyboard.
@@ -121,4 +127,6 @@ private:
     TRect m_viewport;
     TCustomLayer* m_mouseListener = nullptr;
     TCustomLayer* m_keyboardLayer = nullptr;
+    // The layer the pointer was over at the last move.
+    TCustomLayer* m_hoverLayer = nullptr;
 };

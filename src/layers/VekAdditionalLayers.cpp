@@ -301,6 +301,11 @@ bool TToolbarLayer::HitTest(int x, int y) {
         Shown = true;
         return true;
     }
+    MouseLeave();
+    return false;
+}
+
+void TToolbarLayer::MouseLeave() {
     // Leaving stops a fade-in where it is; the hide timer then fades out from there.
     FadeTimer.SetEnabled(false);
     HideTimer.SetEnabled(true);
@@ -308,7 +313,11 @@ bool TToolbarLayer::HitTest(int x, int y) {
         HintVisible = false;
         if (HotItem) Changed(HintRect(*HotItem));
     }
-    return false;
+    HintTimer.SetEnabled(false);
+    if (const TTlItem* left = HotItem) {
+        HotItem = nullptr;
+        Changed(Inflated(ItemRect(*left), HoverInset32));
+    }
 }
 
 void TToolbarLayer::HideTimerTick() {

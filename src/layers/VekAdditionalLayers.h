@@ -175,6 +175,7 @@ public:
     bool HitTest(int x, int y) override;
     void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
     void MouseMove(TShiftState shift, int x, int y) override;
+    void MouseLeave() override;
     void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
     void Paint(TBitmap32& buffer) override;
 

@@ -168,6 +168,17 @@ void TVekCustomControlLayer::MouseUp(TMouseButton button, TShiftState shift, int
     if (button == TMouseButton::mbRight && OnContextMenu) OnContextMenu(x, y);
 }
 
+void TVekCustomControlLayer::MouseLeave() {
+    // A sizing cursor shown over the edge does not follow the pointer elsewhere.
+    if (!ButtonDown) SetScreenCursor(Qt::ArrowCursor);
+}
+
+void TVekCustomControlLayer::CancelPointer() {
+    DragPoint = QPoint(-1, -1);
+    DragZone = THitZone::hzNone;
+    ButtonDown = false;
+}
+
 void TVekCustomControlLayer::Paint(TBitmap32& buffer) {
     const TRect clip = buffer.ClipRect();
     if (!Visible() || Intersect(NearestRect(Location), clip).IsEmpty()) return;

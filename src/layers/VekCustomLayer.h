@@ -73,6 +73,8 @@ public:
     void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
     void MouseMove(TShiftState shift, int x, int y) override;
     void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+    void MouseLeave() override;
+    void CancelPointer() override;
     void Paint(TBitmap32& buffer) override;
 
     // Subclasses storing more values call the base SaveSettings first and their

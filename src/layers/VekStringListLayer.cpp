@@ -61,12 +61,21 @@ TVekStringListLayer::TVekStringListLayer(TLayerCollection& collection)
 
 void TVekStringListLayer::SetLines(const QStringList& lines) {
     m_lines = lines;
+    // Scrolled far down a long list, a shorter one would show nothing at all.
+    ClampScroll(ClientRect().Height() - 2 * kTextMargin, ScrollOffset);
     Changed(ClientRect());
 }
 
 void TVekStringListLayer::ClearLines() {
     m_lines.clear();
+    ScrollOffset = 0;
     Changed(ClientRect());
+}
+
+void TVekStringListLayer::CancelPointer() {
+    TVekCustomControlLayer::CancelPointer();
+    ScrollTimer.SetEnabled(false);
+    ScrollAnchor = QPoint(-1, -1);
 }
 
 void TVekStringListLayer::SetTextFont(const TVekFont& font) {

@@ -49,6 +49,7 @@ public:
     void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
     void MouseMove(TShiftState shift, int x, int y) override;
     void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+    void CancelPointer() override;
 
     // Adds "text font" after the rectangle; loading reads it before the rectangle.
     void SaveSettings(TRegRoot root, const QString& keyPath) override;

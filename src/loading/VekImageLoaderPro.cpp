@@ -49,6 +49,7 @@ void TVekImageLoaderPro::SetPriority(TThreadPriority value) {
 
 void TVekImageLoaderPro::Open(const QString& FileName, bool FireStart, int PageIndex) {
     if (FireStart && OnStart) OnStart(*this, FileName);
+    m_cancelled = false;
     if (m_job) {
         // Only the newest request waits; the running load is told to give up.
         m_job->Thread.Terminate();
@@ -81,6 +82,12 @@ void TVekImageLoaderPro::Open(const QString& FileName, bool FireStart, int PageI
     WorkTimerTimer();
 }
 
+bool TVekImageLoaderPro::Loading(const QString& FileName, int PageIndex) const {
+    if (!m_job || m_cancelled) return false;
+    return m_pending ? PendingFileName == FileName && PendingPageIndex == PageIndex
+                     : m_fileName == FileName && m_pageIndex == PageIndex;
+}
+
 void TVekImageLoaderPro::StartWorker() {
     auto job = std::make_unique<TLoadJob>();
     job->Generation = ++m_generation;
@@ -107,6 +114,7 @@ void TVekImageLoaderPro::StartWorker() {
 }
 
 void TVekImageLoaderPro::Cancel() {
+    m_cancelled = true;
     if (m_job) m_job->Thread.Terminate();
 }
 

@@ -72,6 +72,9 @@ public:
     // Starts loading `FileName` (page `PageIndex` of a multi-page file). Owners pass
     // FireStart = true; false is for the loader's own restart of a waiting request.
     void Open(const QString& FileName, bool FireStart = true, int PageIndex = 0);
+    // Whether the newest request, running or waiting for the running one to stop, is
+    // page `PageIndex` of `FileName`.
+    [[nodiscard]] bool Loading(const QString& FileName, int PageIndex) const;
     // Asks a running load to stop; it ends in ilTerminated without an event, even when
     // its worker had already finished the picture.
     void Cancel();
@@ -141,6 +144,8 @@ private:
     std::uint64_t m_generation = 0;
     // A request that waits for the running load to give up (an empty name is a request too).
     bool m_pending = false;
+    // Cancel was called since the last Open: nothing running or waiting will deliver.
+    bool m_cancelled = false;
     QString PendingFileName;
     int PendingPageIndex = -1;
     int WorkCounter = 0;

@@ -84,7 +84,8 @@ int RunRegistration(const TCommandLine& line) {
     return 0;
 }
 
-int RunHandOff(const TCommandLine& line, TInstanceLock& instanceLock) {
+// True when a running viewer took the file.
+bool RunHandOff(const TCommandLine& line, TInstanceLock& instanceLock) {
     // Starts in the same instant take turns, so the viewer reads each one's own name.
     const THandOffTurn turn;
     try {
@@ -101,14 +102,14 @@ int RunHandOff(const TCommandLine& line, TInstanceLock& instanceLock) {
     if (result.Reply == kHandOffAccepted && qEnvironmentVariableIsSet("PICTREL_TRACE_OPEN"))
         std::fprintf(stderr, "pictrel: handed over %s\n",
                      line.FileArgument.toLocal8Bit().constData());
-    return 0;
+    return result.Reply == kHandOffAccepted;
 }
 
 int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     // The viewer's first picture decodes while the toolkit starts; the viewer's loader
     // takes the result (the request is the one the viewer makes).
     std::optional<TEarlyImageLoad> firstPicture;
-    if (const QString file = ViewerStartFile(line); !file.isEmpty()) {
+    if (const QString file = ViewerStartFile(line); !file.isEmpty() && QFileInfo(file).isFile()) {
         TImageLoadRequest request;
         request.FileName = FolderOf(file) + QFileInfo(file).fileName();
         request.Settings.HalfSize = true;
@@ -167,7 +168,8 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     case TStartRole::srView:
         viewer();
         // The first picture is what the user waits for: its decode starts before the
-        // other windows are made and runs while the window maps.
+        // other windows are made and runs while the window maps. A folder shows its
+        // first picture.
         if (const QString file = ViewerStartFile(line); !file.isEmpty()) {
             mainForm->OpenFile(file);
             TEarlyImageLoad::WhenQuickLook([viewer = QPointer<TMainForm>(mainForm.get())](
@@ -226,9 +228,10 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
 
 QString ViewerStartFile(const TCommandLine& line) {
     if (line.Role != TStartRole::srView || line.FileArgument.isEmpty()) return {};
-    // A file, or a link to one; the viewer cannot show a folder, and reading a
-    // pipe or a device could block its loader.
-    return QFileInfo(line.FileArgument).isFile() ? line.FileArgument : QString();
+    // A file or a folder, or a link to one; reading a pipe or a device could block
+    // the loader.
+    const QFileInfo info(line.FileArgument);
+    return info.isFile() || info.isDir() ? line.FileArgument : QString();
 }
 
 int PictrelMain(int argc, char** argv) {
@@ -251,8 +254,15 @@ int PictrelMain(int argc, char** argv) {
     }
     case TStartRole::srView:
         if (instanceLock.ExistedBefore()) {
-            QCoreApplication app(argc, argv);
-            return RunHandOff(line, instanceLock);
+            bool handed = false;
+            {
+                QCoreApplication app(argc, argv);
+                handed = RunHandOff(line, instanceLock);
+            }
+            // Nobody took the file in time (the other instance hangs, or its viewer is
+            // hidden behind the wizard): it is shown here rather than lost.
+            if (handed || ViewerStartFile(line).isEmpty()) return 0;
+            std::fprintf(stderr, "pictrel: no running viewer took the file; opening it here\n");
         }
         return RunWindows(argc, argv, line);
     case TStartRole::srWizardNoArgs:

@@ -11,6 +11,6 @@
 int PictrelMain(int argc, char** argv);
 
 // What the viewer of a "/view" run opens at start: the file argument when it
-// names an existing file; a folder, anything else that is not a file, or a name
-// that does not exist leaves the viewer empty.
+// names an existing file or folder (a folder shows its first picture); anything
+// else (a pipe, a device, a name that does not exist) leaves the viewer empty.
 [[nodiscard]] QString ViewerStartFile(const TCommandLine& line);

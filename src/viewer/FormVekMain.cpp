@@ -86,13 +86,16 @@ void TMainForm::Trace(const char* what, const QString& path) {
     if (enabled) std::fprintf(stderr, "pictrel: %s %s\n", what, path.toLocal8Bit().constData());
 }
 
-int NeighbourIndex(int index, int count, bool forward) {
-    if (count <= 0) return -1;
-    if (forward) return index < count - 1 && index >= -1 ? index + 1 : 0;
-    return index < 1 || index > count ? count - 1 : index - 1;
-}
-
-TMainForm::TMainForm(TAppContext& context) : m_context(context) {
+TMainForm::TMainForm(TAppContext& context)
+    : m_context(context),
+      m_nav({[this](const QString& file, int page) { NavigatorDecode(file, page); },
+             [this] { VekImageLoaderPro.Cancel(); },
+             [this](const QStringList& entries, std::uint64_t generation) {
+                 StartListing(entries, generation);
+             },
+             [this](TNavShow how, const QString& file, bool keep) {
+                 NavigatorShow(how, file, keep);
+             }}) {
     FormCreate();
 }
 
@@ -184,7 +187,7 @@ void TMainForm::CreateActions() {
     connect(OpenAction, &QAction::triggered, this, [this] {
         const QString file = QFileDialog::getOpenFileName(
             this, QStringLiteral("Open"),
-            ValidIndex(FileIndex) ? QFileInfo(FileList[FileIndex]).path() : QDir::homePath(),
+            m_nav.Shown().isEmpty() ? QDir::homePath() : QFileInfo(m_nav.Shown()).path(),
             FileDialogFilter(GetImageFilter(true, true, true, true)));
         if (!file.isEmpty()) OpenFile(file);
     });
@@ -210,11 +213,10 @@ void TMainForm::CreateActions() {
     connect(RotateRightAction, &QAction::triggered, this, [this] { Rotate(-1); });
     PrevPageAction = new QAction(QStringLiteral("Previous page"), this);
     connect(PrevPageAction, &QAction::triggered, this, [this] {
-        if (VekMultipageBitmap.CurrentIndex() > 0) ShowPage(VekMultipageBitmap.CurrentIndex() - 1);
+        if (m_requestedPage > 0) ShowPage(m_requestedPage - 1);
     });
     NextPageAction = new QAction(QStringLiteral("Next page"), this);
-    connect(NextPageAction, &QAction::triggered, this,
-            [this] { ShowPage(VekMultipageBitmap.CurrentIndex() + 1); });
+    connect(NextPageAction, &QAction::triggered, this, [this] { ShowPage(m_requestedPage + 1); });
     DeleteAction = new QAction(QStringLiteral("Delete"), this);
     connect(DeleteAction, &QAction::triggered, this, &TMainForm::DeleteShownFile);
     ExitAction = new QAction(QStringLiteral("Exit"), this);
@@ -321,8 +323,11 @@ void TMainForm::SaveViewerSettings() {
         SimpleTop = geometry().y();
     }
     const QRect normal = SimpleMode ? NormalBounds : isMaximized() ? normalGeometry() : geometry();
-    v.Left = normal.x();
-    v.Top = normal.y();
+    // The place is stored as the frame's, which is what move() restores: storing the
+    // inside would move the window down and right by its frame at every start.
+    const QPoint frame = SimpleMode ? m_normalFrameOffset : geometry().topLeft() - pos();
+    v.Left = normal.x() - frame.x();
+    v.Top = normal.y() - frame.y();
     v.Width = normal.width();
     v.Height = normal.height();
     v.WindowState = !SimpleMode && isMaximized() ? 2 : 0;
@@ -343,42 +348,78 @@ void TMainForm::OpenFile(const QString& path) {
     m_openedFiles.append(path);
     Trace("open", path);
     if (path.isEmpty()) return;
+    if (FolderExists(path)) {
+        // A folder shows its first picture, or the empty view when it has none.
+        const QString folder = FolderOf(path + u'/');
+        if (TVekSettingsFile* slideshow = CurrentSlideshow()) slideshow->ImageList = {folder};
+        m_nav.OpenEntries({folder});
+        AfterNavigation();
+        return;
+    }
     const QString folder = FolderOf(path);
-    const QString fullName = folder + QFileInfo(path).fileName();
-
-    // The decode goes first; the folder is listed meanwhile.
-    ShowOnLoad = true;
-    VekImageLoaderPro.Open(fullName, true, 0);
-
     if (TVekSettingsFile* slideshow = CurrentSlideshow()) slideshow->ImageList = {folder};
-    FileList.clear();
-    FileIndex = -1;
-    StartListing({folder}, [this](QStringList files) {
-        FileList = std::move(files);
-        FileIndex =
-            FileList.indexOf(m_shownFile.isEmpty() ? VekImageLoaderPro.FileName() : m_shownFile);
+    m_nav.Open(folder + QFileInfo(path).fileName(), folder);
+    AfterNavigation();
+}
+
+void TMainForm::StartListing(const QStringList& entries, std::uint64_t generation) {
+    m_listPool.start([this, entries, generation, token = m_guard.GetToken()] {
+        QStringList files = ExpandFileList(entries, true, ImageExtensions());
+        PostToGuiThread(token, [this, generation, files = std::move(files)] {
+            m_nav.ListingArrived(generation, files);
+            AfterNavigation();
+        });
     });
 }
 
-void TMainForm::StartListing(const QStringList& entries, std::function<void(QStringList)> then) {
-    const std::uint64_t generation = ++m_listGeneration;
-    m_listing = true;
-    m_neighbourWanted = false;
-    m_listPool.start(
-        [this, entries, generation, then = std::move(then), token = m_guard.GetToken()] {
-            QStringList files = ExpandFileList(entries, true, ImageExtensions());
-            PostToGuiThread(token, [this, generation, then, files = std::move(files)]() mutable {
-                if (generation != m_listGeneration) return;
-                m_listing = false;
-                then(std::move(files));
-                if (m_neighbourWanted) {
-                    m_neighbourWanted = false;
-                    if (!ShowOnLoad) LoadNeighbour();
-                }
-                UpdateToolbar();
-                ImgView32->Invalidate();
-            });
-        });
+void TMainForm::AfterNavigation() {
+    FileList = m_nav.List();
+    FileIndex = m_nav.ShownIndex();
+    ShowOnLoad = m_nav.Displaying();
+    Forward = m_nav.Forward();
+    PrefetchDone = m_nav.PrefetchState() == TViewerNavigator::TPrefetch::npDone;
+    PrefetchFailed = m_nav.PrefetchState() == TViewerNavigator::TPrefetch::npFailed;
+    UpdateToolbar();
+    ImgView32->Invalidate();
+}
+
+void TMainForm::NavigatorDecode(const QString& file, int page) {
+    // A step onto the neighbour being prefetched takes that decode over.
+    if (VekImageLoaderPro.Loading(file, page))
+        VekImageLoaderProStart(file);
+    else
+        VekImageLoaderPro.Open(file, true, page);
+}
+
+void TMainForm::NavigatorShow(TNavShow how, const QString& file, bool keepPrevious) {
+    switch (how) {
+    case TNavShow::nsPicture:
+        // The picture leaving the screen is kept for a step back; otherwise it goes
+        // with the loader's emptied bitmap.
+        if (keepPrevious) PreviousPicture.SwapPixels(ImgView32->Bitmap);
+        ShowLoadedImage();
+        break;
+    case TNavShow::nsPage:
+        ShowLoadedPage();
+        break;
+    case TNavShow::nsFailed:
+        ShowLoadError(file);
+        break;
+    case TNavShow::nsPageFailed:
+        ShowPageError();
+        break;
+    case TNavShow::nsPlaceholder:
+        // Back the way we came: the retained picture stands in while it decodes again.
+        ImgView32->BeginUpdate();
+        ImgView32->Bitmap.SwapPixels(PreviousPicture);
+        ImgView32->EndUpdate();
+        LoadFailed = false;
+        ImgView32->Invalidate();
+        break;
+    case TNavShow::nsEmpty:
+        ShowEmpty();
+        break;
+    }
 }
 
 void TMainForm::OpenViewerTimerTimer() {
@@ -408,21 +449,30 @@ std::uint32_t TMainForm::HandOffMessage() {
 // ---- the loader's events -----------------------------------------------------------
 
 void TMainForm::VekImageLoaderProStart(const QString& fileName) {
-    // A new load replaces whatever the loader held, a finished prefetch included.
-    PrefetchDone = false;
-    PrefetchFailed = false;
-    if (!ShowOnLoad) return;
+    // A prefetch changes nothing on screen.
+    if (!m_nav.Displaying() || m_nav.Target() != fileName) return;
+    ProgressPanel->SetText(QFileInfo(fileName).fileName());
+    ProgressPanel->SetPosition(0);
+    if (m_nav.PageLoad()) {
+        // The shown page stays until the next one is there.
+        if (FileSizeOf(fileName) > kLargeFileSize && !SimpleMode) {
+            ProgressPanel->SetThumbnail(TBitmap32());
+            ProgressPanel->Start();
+        }
+        return;
+    }
     LoadFailed = false;
     ImageLoaded = false;
     VekMultipageBitmap.Stop();
-    ProgressPanel->SetText(QFileInfo(fileName).fileName());
-    ProgressPanel->SetPosition(0);
     if (FileSizeOf(fileName) <= kLargeFileSize) return;
+    const int angle = RotateAngles.Angle(fileName);
+    const bool upright = DialogValues.ExifOrientation;
     if (SimpleMode) {
         // The frame shows the thumbnail at once in place of the picture.
         TBitmap32 thumbnail;
-        if (!ShellThumbnail(fileName, thumbnail, SimpleWidth, clBlack32, SimpleHeight)) return;
-        TurnQuarter(thumbnail, RotateAngles.Angle(fileName));
+        if (!ShellThumbnail(fileName, thumbnail, SimpleWidth, clBlack32, SimpleHeight, upright))
+            return;
+        TurnQuarter(thumbnail, angle);
         ImgView32->BeginUpdate();
         ImgView32->Bitmap.SwapPixels(thumbnail);
         ImgView32->Bitmap.DrawMode = TDrawMode::dmBlend;
@@ -433,8 +483,8 @@ void TMainForm::VekImageLoaderProStart(const QString& fileName) {
     }
     TBitmap32 thumbnail;
     if (ShellThumbnail(fileName, thumbnail, kProgressThumbnailSize, clBlack32,
-                       kProgressThumbnailSize)) {
-        TurnQuarter(thumbnail, RotateAngles.Angle(fileName));
+                       kProgressThumbnailSize, upright)) {
+        TurnQuarter(thumbnail, angle);
         ProgressPanel->SetThumbnail(thumbnail);
     } else {
         ProgressPanel->SetThumbnail(TBitmap32());
@@ -443,37 +493,24 @@ void TMainForm::VekImageLoaderProStart(const QString& fileName) {
 }
 
 void TMainForm::VekImageLoaderProSucces() {
-    if (ShowOnLoad) {
-        LoadFailed = false;
-        ShowLoadedImage();
-        ShowOnLoad = false;
-        LoadNeighbour();
-        CacheTimer.SetEnabled(true);
-    } else {
-        PrefetchDone = true;
-        PrefetchFailed = false;
-    }
+    const QString file = VekImageLoaderPro.FileName();
+    const bool displayed = m_nav.Target() == file && !m_nav.PageLoad();
+    m_nav.LoadSucceeded(file);
+    // The picture kept for a step back goes half a second after a displayed load.
+    if (displayed) CacheTimer.SetEnabled(true);
+    AfterNavigation();
 }
 
 void TMainForm::VekImageLoaderProError() {
-    if (ShowOnLoad) {
-        LoadFailed = true;
-        ShowLoadError();
-        ShowOnLoad = false;
-        LoadNeighbour();
-    } else {
-        PrefetchFailed = true;
-    }
+    m_nav.LoadFailed(VekImageLoaderPro.FileName());
+    AfterNavigation();
 }
 
 void TMainForm::ShowLoadedImage() {
     ProgressPanel->Stop();
     ShownHasAlpha = VekImageLoaderPro.HasAlpha();
-    m_shownFile = VekImageLoaderPro.FileName();
-    Trace("shown", m_shownFile);
-    // A file the list does not hold has no place in it: stepping then starts at the
-    // list's ends, and turning it stores nothing under another file's name.
-    FileIndex = FileList.indexOf(m_shownFile);
+    const QString shown = VekImageLoaderPro.FileName();
+    Trace("shown", shown);
     Zoom.FitMode = true;
     ImageLoaded = true;
     LoadFailed = false;
@@ -481,10 +518,6 @@ void TMainForm::ShowLoadedImage() {
 
     ImgView32->BeginUpdate();
     TBitmap32& picture = ImgView32->Bitmap;
-    if (m_previousIsShown) {
-        PreviousPicture.SwapPixels(picture);
-        m_previousIsShown = false;
-    }
     // Moved, not copied; what the view held goes with the loader's empty bitmap.
     picture.SwapPixels(VekImageLoaderPro.Bitmap());
     VekImageLoaderPro.Bitmap().Delete();
@@ -493,8 +526,8 @@ void TMainForm::ShowLoadedImage() {
     picture.CombineMode = TCombineMode::cmBlend;
     ImgView32->AdoptDrawing(std::move(VekImageLoaderPro.Drawn()));
     ImgView32->Model().SetOverSize(TViewerZoom::ScrollMargin(picture.Width(), picture.Height()));
-    SetCaption(m_shownFile);
-    Zoom.RotationAngle = RotateAngles.Angle(m_shownFile);
+    SetCaption(shown);
+    Zoom.RotationAngle = RotateAngles.Angle(shown);
     m_shownLists = {VekImageLoaderPro.ExifList(), VekImageLoaderPro.IptcList(),
                     VekImageLoaderPro.XmpList(), VekImageLoaderPro.GeoTiffList(),
                     VekImageLoaderPro.InfoList()};
@@ -504,8 +537,10 @@ void TMainForm::ShowLoadedImage() {
     ImgView32->EndUpdate();
 
     const TVekImageKind kind = VekImageLoaderPro.ImageKind();
-    PagesToolbarVisible = (kind == TVekImageKind::ikTiff || kind == TVekImageKind::ikIcon) &&
-                          VekImageLoaderPro.PageCount() >= 2;
+    m_pageCount = VekImageLoaderPro.PageCount();
+    m_pageIndex = m_requestedPage = std::max(VekImageLoaderPro.PageIndex(), 0);
+    PagesToolbarVisible =
+        (kind == TVekImageKind::ikTiff || kind == TVekImageKind::ikIcon) && m_pageCount >= 2;
     PagesPopupMenu->clear();
     if (PagesToolbarVisible)
         for (int i = 0; i < VekImageLoaderPro.PageCount(); ++i)
@@ -521,25 +556,73 @@ void TMainForm::ShowLoadedImage() {
     UpdatePageButtons();
 }
 
-void TMainForm::ShowLoadError() {
+void TMainForm::ShowLoadError(const QString& file) {
     PagesToolbarVisible = false;
     PagesToolbar->SetVisible(false);
     ShownHasAlpha = false;
-    m_shownFile = VekImageLoaderPro.FileName();
-    Trace("failed", m_shownFile);
-    FileIndex = FileList.indexOf(m_shownFile);
+    Trace("failed", file);
     ImageLoaded = false;
-    m_previousIsShown = false;
     VekMultipageBitmap.Stop();
     VekMultipageBitmap.Clear();
     ImgView32->Bitmap.Delete();
-    SetCaption(m_shownFile);
+    SetCaption(file);
     ClearPanels();
     LoadFailed = true;
     ErrorText = QStringLiteral("Can't open image");
     ImgView32->Invalidate();
     ProgressPanel->Stop();
     UpdateToolbar();
+}
+
+void TMainForm::ShowLoadedPage() {
+    ProgressPanel->Stop();
+    ShownHasAlpha = VekImageLoaderPro.HasAlpha();
+    ImageLoaded = true;
+    LoadFailed = false;
+    m_pageIndex = m_requestedPage = VekImageLoaderPro.PageIndex();
+    ImgView32->BeginUpdate();
+    TBitmap32& picture = ImgView32->Bitmap;
+    picture.SwapPixels(VekImageLoaderPro.Bitmap());
+    VekImageLoaderPro.Bitmap().Delete();
+    VekImageLoaderPro.ReleaseSource();
+    picture.DrawMode = TDrawMode::dmBlend;
+    picture.CombineMode = TCombineMode::cmBlend;
+    ImgView32->AdoptDrawing(std::move(VekImageLoaderPro.Drawn()));
+    ImgView32->Model().SetOverSize(TViewerZoom::ScrollMargin(picture.Width(), picture.Height()));
+    picture.Changed();
+    // A new page has its own colours; the metadata stays the file's.
+    m_histogramStale = true;
+    UpdatePanels();
+    ImgView32->EndUpdate();
+    ImgView32->Invalidate();
+    AfterPageChange();
+}
+
+void TMainForm::ShowPageError() {
+    ProgressPanel->Stop();
+    ImageLoaded = false;
+    LoadFailed = true;
+    ErrorText = QStringLiteral("Can't open image");
+    ImgView32->Bitmap.Delete();
+    HistogramPanel->Analyze(nullptr);
+    m_histogramStale = true;
+    UpdatePanels();
+    ImgView32->Invalidate();
+    // The pages stay, so another one can be chosen.
+    UpdatePageButtons();
+}
+
+void TMainForm::ShowEmpty() {
+    ImageLoaded = false;
+    LoadFailed = false;
+    PagesToolbarVisible = false;
+    VekMultipageBitmap.Stop();
+    VekMultipageBitmap.Clear();
+    ImgView32->Bitmap.Delete();
+    ProgressPanel->Stop();
+    setWindowTitle(QStringLiteral("Pictrel"));
+    ClearPanels();
+    ImgView32->Invalidate();
 }
 
 void TMainForm::SetCaption(const QString& fileName) {
@@ -559,60 +642,21 @@ void TMainForm::VekMultipageBitmapBitmapChange(TBitmap32& bitmap) {
 
 // ---- navigation ---------------------------------------------------------------------
 
-void TMainForm::LoadNeighbour() {
-    if (FileList.isEmpty()) {
-        m_neighbourWanted = m_listing;
-        return;
-    }
-    const int next = NeighbourIndex(FileIndex, int(FileList.size()), Forward);
-    // A folder of one picture: that one is already shown.
-    if (next != FileIndex && FileList[next] != m_shownFile)
-        VekImageLoaderPro.Open(FileList[next], true, 0);
-}
-
 void TMainForm::Step(bool forward) {
-    const bool ready = VekImageLoaderPro.Status() == TImageLoaderProStatus::ilSucces;
-    if (PrefetchDone && Forward == forward && ready) {
-        PreviousPicture.SwapPixels(ImgView32->Bitmap);
-        m_previousIsShown = false;
-        ShowLoadedImage();
-    } else if (PrefetchFailed && Forward == forward) {
-        ShowLoadError();
-    } else {
-        ShowOnLoad = true;
-        if (Forward == forward) {
-            m_previousIsShown = true;
-        } else if (!PreviousPicture.Empty()) {
-            // Back the way we came: the picture kept from there stands in at once, and
-            // the one we leave is kept in its place.
-            m_previousIsShown = false;
-            ImgView32->BeginUpdate();
-            ImgView32->Bitmap.SwapPixels(PreviousPicture);
-            ImgView32->EndUpdate();
-        }
-        VekImageLoaderPro.Cancel();
-        Forward = forward;
-        LoadNeighbour();
-        // The file asked for, wrapped like the step itself: counting on past the end of
-        // the list would ask for the first file again and again while a key is held.
-        if (!FileList.isEmpty())
-            FileIndex = NeighbourIndex(FileIndex, int(FileList.size()), forward);
-        return;
-    }
-    ShowOnLoad = false;
-    Forward = forward;
-    LoadNeighbour();
+    m_nav.Step(forward);
+    AfterNavigation();
 }
 
 void TMainForm::CacheTimerTimer() {
     CacheTimer.SetEnabled(false);
     PreviousPicture.Delete();
-    m_previousIsShown = false;
+    m_nav.PreviousReleased();
 }
 
 void TMainForm::DeleteShownFile() {
-    if (!ValidIndex(FileIndex)) return;
-    const QString path = FileList[FileIndex];
+    // Only the picture on screen, and only while it is the list's current entry.
+    if (!m_nav.ShownIsCurrent()) return;
+    const QString path = m_nav.Shown();
     const bool toTrash = DialogValues.DeleteToTrash;
     const QString question =
         (toTrash ? QStringLiteral("Are you sure you want to move to the trash\n")
@@ -622,6 +666,7 @@ void TMainForm::DeleteShownFile() {
                   : QMessageBox::question(this, QStringLiteral("Pictrel"), question,
                                           QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes))
         return;
+    // The file asked about, whatever happened to the list while the question was open.
     QFile file(path);
     if (!(toTrash ? file.moveToTrash() : file.remove())) {
         ShowWarning((toTrash ? QStringLiteral("Can't move file to the trash\n")
@@ -629,23 +674,9 @@ void TMainForm::DeleteShownFile() {
                     QDir::toNativeSeparators(path) + u'\n' + file.errorString());
         return;
     }
-    FileList.removeAt(FileIndex);
-    if (FileIndex >= FileList.size()) FileIndex = 0;
-    if (FileList.isEmpty()) {
-        ImgView32->Bitmap.Delete();
-        VekMultipageBitmap.Clear();
-        ImageLoaded = false;
-        LoadFailed = false;
-        m_shownFile.clear();
-        PagesToolbarVisible = false;
-        setWindowTitle(QStringLiteral("Pictrel"));
-        ClearPanels();
-        ImgView32->Invalidate();
-        UpdateToolbar();
-    } else {
-        ShowOnLoad = true;
-        VekImageLoaderPro.Open(FileList[FileIndex], true, 0);
-    }
+    if (path == m_nav.PreviousFile()) PreviousPicture.Delete();
+    m_nav.Deleted(path);
+    AfterNavigation();
 }
 
 void TMainForm::DropFiles(const QStringList& names) {
@@ -653,32 +684,14 @@ void TMainForm::DropFiles(const QStringList& names) {
     raise();
     activateWindow();
     if (names.size() == 1 && !FolderExists(names[0])) {
-        if (ValidIndex(FileIndex) &&
-            FileList[FileIndex].compare(names[0], Qt::CaseInsensitive) == 0)
+        if (m_nav.ShownIsCurrent() && m_nav.Shown().compare(names[0], Qt::CaseInsensitive) == 0)
             return;
         OpenFile(names[0]);
         return;
     }
-    ImageLoaded = false;
-    LoadFailed = false;
-    m_shownFile.clear();
-    PagesToolbarVisible = false;
-    VekMultipageBitmap.Stop();
-    VekMultipageBitmap.Clear();
-    ImgView32->Bitmap.Delete();
-    VekImageLoaderPro.Cancel();
-    ClearPanels();
     if (TVekSettingsFile* slideshow = CurrentSlideshow()) slideshow->ImageList = names;
-    FileList.clear();
-    FileIndex = -1;
-    StartListing(names, [this](QStringList files) {
-        FileList = std::move(files);
-        if (FileList.isEmpty()) return;
-        FileIndex = 0;
-        ShowOnLoad = true;
-        VekImageLoaderPro.Open(FileList[0], true, 0);
-    });
-    UpdateToolbar();
+    m_nav.OpenEntries(names);
+    AfterNavigation();
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
@@ -738,20 +751,17 @@ void TMainForm::Rotate(int quarterTurns) {
         Zoom.RotateLeft();
     else
         Zoom.RotateRight();
-    if (ValidIndex(FileIndex)) RotateAngles.SetAngle(FileList[FileIndex], Zoom.RotationAngle);
+    // Kept for the file on screen, also before its folder's listing is in.
+    if (m_nav.ShownIsListed()) RotateAngles.SetAngle(m_nav.Shown(), Zoom.RotationAngle);
     ImgView32->Invalidate();
 }
 
 void TMainForm::ShowPage(int index) {
-    if (!PagesToolbarVisible || index < 0 || index >= VekMultipageBitmap.FrameCount()) return;
-    TBitmap32& picture = ImgView32->Bitmap;
-    ImgView32->BeginUpdate();
-    VekMultipageBitmap.DrawPage(index, &picture);
-    picture.DrawMode = TDrawMode::dmBlend;
-    picture.CombineMode = TCombineMode::cmBlend;
-    picture.Changed();
-    ImgView32->EndUpdate();
-    AfterPageChange();
+    if (!PagesToolbarVisible || index < 0 || index >= m_pageCount) return;
+    // Decoded on the loader's worker under the same size rule as a first page.
+    m_requestedPage = index;
+    m_nav.ShowPage(index);
+    AfterNavigation();
 }
 
 void TMainForm::AfterPageChange() {
@@ -760,10 +770,10 @@ void TMainForm::AfterPageChange() {
 }
 
 void TMainForm::UpdatePageButtons() {
-    const int index = VekMultipageBitmap.CurrentIndex();
+    const int index = m_requestedPage;
     PageLabel = QString::number(index + 1);
     PrevPageAction->setEnabled(PagesToolbarVisible && index > 0);
-    NextPageAction->setEnabled(PagesToolbarVisible && index < VekMultipageBitmap.FrameCount() - 1);
+    NextPageAction->setEnabled(PagesToolbarVisible && index < m_pageCount - 1);
     PageNumberLabel->SetCaption(PageLabel);
     PagesToolbar->Items(0)->SetEnabled(PrevPageAction->isEnabled());
     PagesToolbar->Items(2)->SetEnabled(NextPageAction->isEnabled());
@@ -787,6 +797,8 @@ void TMainForm::UpdateActions() {
         a->setEnabled(ImageLoaded);
     ZoomFitAction->setEnabled(ImageLoaded && !Zoom.FitMode);
     DeleteAction->setVisible(ImageLoaded);
+    // A deletion names the picture on screen: not while another one is on its way.
+    DeleteAction->setEnabled(m_nav.ShownIsCurrent());
     PrintAction->setVisible(ImageLoaded);
     WallpaperAction->setVisible(ImageLoaded);
     OpenEditAction->setVisible(ImageLoaded);
@@ -931,12 +943,13 @@ void TMainForm::ImgView32PaintStage(TBitmap32& buffer, int stage) {
                     (view.Height() - size.height()) / 2 + line * size.height(), text, font,
                     kViewText);
         };
-        if (!ImageLoaded && FileList.isEmpty() && !LoadFailed && !m_listing && !ShowOnLoad)
+        if (!ImageLoaded && FileList.isEmpty() && !LoadFailed && !m_nav.Listing() &&
+            !m_nav.Displaying())
             centred(QStringLiteral("No preview available"), 0);
         if (!ImageLoaded && SimpleMode) buffer.FrameRectTS(view, kSimpleFrame);
         if (LoadFailed) {
             centred(ErrorText, 0);
-            const QString path = ValidIndex(FileIndex) ? FileList[FileIndex] : m_shownFile;
+            const QString& path = m_nav.Shown();
             if (!path.isEmpty()) centred(QDir::toNativeSeparators(path), 1);
         }
         return;
@@ -960,7 +973,7 @@ void TMainForm::ImgView32PaintStage(TBitmap32& buffer, int stage) {
 }
 
 bool TMainForm::QuickLookWanted(const QString& file) const {
-    return !ImageLoaded && !LoadFailed && ShowOnLoad && file == VekImageLoaderPro.FileName();
+    return !ImageLoaded && !LoadFailed && m_nav.Displaying() && file == m_nav.Target();
 }
 
 void TMainForm::ShowQuickLook(const QString& file, TDrawnPicture&& drawn) {
@@ -1012,7 +1025,7 @@ void TMainForm::ImgView32MouseDown(TMouseButton button, TShiftState shift, int x
     if (!Zoom.FitMode) {
         m_panning = true;
         ImgView32->setCursor(Qt::SizeAllCursor);
-    } else if ((shift & ssCtrl) && ValidIndex(FileIndex)) {
+    } else if ((shift & ssCtrl) && m_nav.ShownIsCurrent()) {
         StartFileDrag();
     }
 }
@@ -1047,7 +1060,7 @@ void TMainForm::ImgView32MouseUp(TMouseButton button, TShiftState, int x, int y)
 void TMainForm::StartFileDrag() {
     auto* drag = new QDrag(this);
     auto* data = new QMimeData;
-    data->setUrls({QUrl::fromLocalFile(FileList[FileIndex])});
+    data->setUrls({QUrl::fromLocalFile(m_nav.Shown())});
     drag->setMimeData(data);
     drag->exec(Qt::CopyAction);
 }

@@ -10,6 +10,7 @@
 #include "loading/VekImageLoaderPro.h"
 #include "loading/VekMultipageBitmap.h"
 #include "loading/Wallpaper.h"
+#include "viewer/ViewerNavigator.h"
 
 #include <QPoint>
 #include <QRect>
@@ -52,6 +53,9 @@ class TVekThreadedMethod;
 // Opening a file starts its decode at once; the folder is listed on a worker (in the
 // natural order a file manager shows) while the picture decodes, so a large folder
 // never holds the window up. The navigation list is empty until that listing arrives.
+// What to decode, prefetch and show is decided by a TViewerNavigator; the window
+// performs its decisions, and FileList, FileIndex, ShowOnLoad, Forward, PrefetchDone
+// and PrefetchFailed mirror its state after every event.
 //
 // The hand-off: while visible, a hand-off message is answered with 13 and the file
 // named by "New file name" is opened from `OpenViewerTimer` (1 ms) after the reply has
@@ -147,7 +151,7 @@ public:
     QAction* ShowBlueHistoramAction = nullptr;
     QAction* ShowIntensityHistogramAction = nullptr;
 
-    // State.
+    // State. The navigation fields mirror the navigator (read-only for others).
     QStringList FileList;
     int FileIndex = 0;
     QString FileToOpen;
@@ -185,7 +189,7 @@ public:
     // only where it lies centred in the view as it is.
     void ShowQuickLook(const QString& file, TDrawnPicture&& drawn);
     void ShowLoadedImage();
-    void ShowLoadError();
+    void ShowLoadError(const QString& file);
     void UpdateToolbar();
     void UpdatePanels();
     // Every panel's OnClose: the user no longer wants to see it.
@@ -198,7 +202,6 @@ public:
     void ApplyShortcuts(const TDialogStoreValues& values);
     void LoadViewerSettings();
     void SaveViewerSettings();
-    void LoadNeighbour();
     // The small borderless translucent frame on top, and back; each does nothing
     // when already there.
     void EnterSimpleMode();
@@ -220,7 +223,8 @@ public:
     // The fit scale of the shown picture in the view as it is now.
     [[nodiscard]] double FitScale() const;
     // Whether the folder listing of the last open or drop is still running.
-    [[nodiscard]] bool Listing() const { return m_listing; }
+    [[nodiscard]] bool Listing() const { return m_nav.Listing(); }
+    [[nodiscard]] const TViewerNavigator& Navigator() const { return m_nav; }
     // Every file OpenFile was asked for, in order.
     [[nodiscard]] const QStringList& OpenedFiles() const { return m_openedFiles; }
 
@@ -316,12 +320,21 @@ private:
     // Gives the view the zoom's new scale (`wasFitted`: the zoom left fit mode).
     void ApplyZoom(bool wasFitted);
     void AfterPageChange();
+    // The loader's finished page in place of the shown one; zoom and turn stay.
+    void ShowLoadedPage();
+    void ShowPageError();
+    // Nothing on screen: no picture, no panels, no pages.
+    void ShowEmpty();
+    // Performs one of the navigator's decisions.
+    void NavigatorShow(TNavShow how, const QString& file, bool keepPrevious);
+    void NavigatorDecode(const QString& file, int page);
+    // After every navigation event: the mirrored fields and the commands' states.
+    void AfterNavigation();
     void StartFileDrag();
     void SetCaption(const QString& fileName);
     static void Trace(const char* what, const QString& path);
-    // Lists `entries` (files and folders) on the worker; `then` runs on the GUI thread
-    // with the result unless a newer listing was started meanwhile.
-    void StartListing(const QStringList& entries, std::function<void(QStringList)> then);
+    // Lists `entries` (files and folders) on the worker for the navigator.
+    void StartListing(const QStringList& entries, std::uint64_t generation);
     [[nodiscard]] bool ValidIndex(int index) const { return index >= 0 && index < FileList.size(); }
     [[nodiscard]] TAffineTransformation PictureTransform() const;
 
@@ -329,15 +342,13 @@ private:
     QStringList m_openedFiles;
     std::vector<TShortcut> m_shortcuts;
     QFont m_viewFont;
-    // The file of the last displayed load, shown or failed.
-    QString m_shownFile;
-    // The shown picture becomes PreviousPicture when the displayed load running now
-    // succeeds (a step with nothing prefetched), so the step needs no copy.
-    bool m_previousIsShown = false;
-    bool m_listing = false;
-    // LoadNeighbour found no list yet; the prefetch starts once the listing is in.
-    bool m_neighbourWanted = false;
-    std::uint64_t m_listGeneration = 0;
+    TViewerNavigator m_nav;
+    // Where the window's inside lies in its frame, taken when simple mode began.
+    QPoint m_normalFrameOffset;
+    // The shown page of a multi-page file, the page asked for last, and their count.
+    int m_pageIndex = 0;
+    int m_requestedPage = 0;
+    int m_pageCount = 0;
     bool m_panning = false;
     // The histogram panel has not counted the shown picture yet.
     bool m_histogramStale = true;
@@ -357,7 +368,3 @@ private:
     bool m_settingWallpaper = false;
     TDeliveryGuard m_guard;
 };
-
-// The neighbour of `index` in a list of `count` entries, wrapping at both ends; an
-// index out of range continues at the first (forward) or last (backward) entry.
-[[nodiscard]] int NeighbourIndex(int index, int count, bool forward);

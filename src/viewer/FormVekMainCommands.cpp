@@ -31,8 +31,8 @@ bool TMainForm::PrintShownPicture(QPrinter& printer) {
 }
 
 void TMainForm::PrintActionExecute() {
-    if (!ValidIndex(FileIndex)) return;
-    const QString file = FileList[FileIndex];
+    if (!m_nav.ShownIsCurrent()) return;
+    const QString file = m_nav.Shown();
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QFileInfo(file).fileName());
     if (PrintDialog) {
@@ -47,8 +47,8 @@ void TMainForm::PrintActionExecute() {
 }
 
 void TMainForm::OpenEditActionExecute() {
-    if (!ValidIndex(FileIndex)) return;
-    const int result = EditFile(FileList[FileIndex]);
+    if (!m_nav.ShownIsCurrent()) return;
+    const int result = EditFile(m_nav.Shown());
     if (result == kShellNoAssociation)
         ShowWarning(QStringLiteral("No association with this file type"));
     else if (result <= 32)

@@ -86,8 +86,8 @@ void TMainForm::SettingsActionExecute() {
     MainToolbar->SetBigIcons(DialogValues.BigIcons);
     UpdateToolbar();
     // The shown picture is read again, turned or not as the option now says.
-    if (orientationChanged && ValidIndex(FileIndex)) {
-        ShowOnLoad = true;
-        VekImageLoaderPro.Open(FileList[FileIndex], true, 0);
+    if (orientationChanged && !m_nav.Shown().isEmpty()) {
+        m_nav.ShowFile(m_nav.Shown());
+        AfterNavigation();
     }
 }

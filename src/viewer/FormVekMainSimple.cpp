@@ -25,6 +25,7 @@ void TMainForm::EnterSimpleMode() {
     for (QAction* a : SimpleModeDisabledActions()) a->setEnabled(false);
     SimpleMode = true;
     NormalBounds = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
+    m_normalFrameOffset = geometry().topLeft() - pos();
     SavedWindowState = windowState();
     // A tool window has no taskbar entry.
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
@@ -56,7 +57,7 @@ void TMainForm::LeaveSimpleMode() {
     // made other than the loader's current one.
     if (ImageLoaded) {
         FillPanels();
-        Zoom.RotationAngle = RotateAngles.Angle(m_shownFile);
+        Zoom.RotationAngle = RotateAngles.Angle(m_nav.Shown());
     }
     UpdatePanels();
     UpdatePageButtons();

@@ -9,6 +9,8 @@
 
 #include <QAction>
 
+#include <algorithm>
+
 void TMainForm::AttachSlideShowForm() {
     TSlideShowForm* show = m_context.SlideShowForm;
     SlideShowAction->setEnabled(show != nullptr && !FileList.isEmpty());
@@ -22,10 +24,10 @@ void TMainForm::AttachSlideShowForm() {
     show->RotationOf = [this](const QString& fileName) { return RotateAngles.Angle(fileName); };
     show->Icons = [this] { return &TBXImageList; };
     show->DialogValues = [this] { return DialogValues; };
-    show->ReturnToViewer = [this](const QString& fileName, int index) {
-        FileIndex = index;
-        ShowOnLoad = true;
-        VekImageLoaderPro.Open(fileName, true, 0);
+    show->ReturnToViewer = [this](const QString& fileName, int) {
+        // The show's list is the viewer's; its picture is found there by name.
+        m_nav.ShowFile(fileName);
+        AfterNavigation();
         if (isVisible()) {
             raise();
             activateWindow();
@@ -40,7 +42,7 @@ void TMainForm::SlideShowActionExecute() {
     // view lets go of its full-size copy meanwhile.
     VekImageLoaderPro.Cancel();
     VekMultipageBitmap.Stop();
-    const int index = ValidIndex(FileIndex) ? FileIndex : 0;
+    const int index = std::max(m_nav.ShownIndex(), 0);
     ImgView32->Bitmap.Delete();
     ImageLoaded = false;
     LoadFailed = false;

@@ -21,21 +21,18 @@ struct TMatchCase {
 
 class ExtensionTest : public ::testing::TestWithParam<TMatchCase> {};
 
-TEST_P(ExtensionTest, IsASubstringTestIgnoringCase) {
+TEST_P(ExtensionTest, IsAWholeEntryIgnoringCase) {
     EXPECT_EQ(ExtensionMatches(QString::fromUtf8(GetParam().Path), QString::fromUtf8(kFilter)),
               GetParam().Matches);
 }
 
 const TMatchCase kMatchCases[] = {
-    {"Listed", "/p/a.jpg", true},
-    {"UpperCase", "photo.JPG", true},
-    {"PartOfJpe", "x.pe", true},
-    {"PartOfTiff", "x.tif", true},
-    {"CommaInside", "x.g,jp", true},
-    {"NotListed", "notes.txt", false},
-    {"NoExtension", "/p/noext", false},
-    {"TrailingDot", "x.", false},
-    {"DotOnlyInFolder", "/p.jpg/file", false},
+    {"Listed", "/p/a.jpg", true},       {"UpperCase", "photo.JPG", true},
+    {"ShortForm", "x.tif", true},       {"PartOfJpe", "x.pe", false},
+    {"PartOfAnEntry", "main.c", false}, {"LetterOfAnEntry", "foo.h", false},
+    {"CommaInside", "x.g,jp", false},   {"LongerThanAnEntry", "x.jpgx", false},
+    {"NotListed", "notes.txt", false},  {"NoExtension", "/p/noext", false},
+    {"TrailingDot", "x.", false},       {"DotOnlyInFolder", "/p.jpg/file", false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ExtensionTest, ::testing::ValuesIn(kMatchCases),
@@ -43,6 +40,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ExtensionTest, ::testing::ValuesIn(kMatchCases),
 
 TEST(ExtensionMatches, FilterCaseIgnored) {
     EXPECT_TRUE(ExtensionMatches(QStringLiteral("a.png"), QStringLiteral("BMP, PNG")));
+    EXPECT_FALSE(ExtensionMatches(QStringLiteral("README.md"), QStringLiteral("bmp, md2")));
     EXPECT_FALSE(ExtensionMatches(QStringLiteral("a.png"), QString()));
 }
 

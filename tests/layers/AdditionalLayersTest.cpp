@@ -210,6 +210,22 @@ INSTANTIATE_TEST_SUITE_P(
                       TFadeCase{"ReturnCancelsHide", kIn + "oih", 100, false, true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// The pointer leaving the window straight from the band fades it out like any other
+// way off it.
+TEST_F(ToolbarFixture, LeavingTheViewFromTheBandHidesIt) {
+    AddIcon(kBlue);
+    const TPoint inside = Centre(toolbar.ToolbarRect());
+    collection.MouseMove(0, inside.X, inside.Y);
+    Run("tttttttttttt");
+    ASSERT_TRUE(toolbar.Shown);
+    ASSERT_FALSE(toolbar.HideTimer.Enabled());
+    collection.MouseLeave();
+    EXPECT_TRUE(toolbar.HideTimer.Enabled());
+    Run("h");
+    EXPECT_FALSE(toolbar.Shown);
+    EXPECT_TRUE(toolbar.FadeTimer.Enabled());
+}
+
 TEST_F(ToolbarFixture, FadeTickRepaintsOnlyTheBand) {
     AddIcon(kBlue);
     Run("i");
@@ -293,12 +309,18 @@ TEST_F(ToolbarFixture, HoverAndHint) {
     toolbar.HintTimer.Tick();
     EXPECT_TRUE(toolbar.HintVisible);
 
-    // Leaving the band hides the hint at once and starts the hide timer.
+    // Leaving the band hides the hint and the item's highlight at once and starts the
+    // hide timer.
     invalidated.clear();
     EXPECT_EQ(collection.MouseMove(0, 10, 10), nullptr);
     EXPECT_FALSE(toolbar.HintVisible);
+    EXPECT_EQ(toolbar.HotItem, nullptr);
     EXPECT_TRUE(toolbar.HideTimer.Enabled());
-    EXPECT_EQ(invalidated, std::vector<TRect>{toolbar.HintRect(b)});
+    const TRect item = toolbar.ItemRect(b);
+    const int d = toolbar.HoverInset32;
+    EXPECT_EQ(invalidated,
+              (std::vector<TRect>{toolbar.HintRect(b),
+                                  {item.Left - d, item.Top - d, item.Right + d, item.Bottom + d}}));
 }
 
 TEST_F(ToolbarFixture, HintBoxDrawnBesideTheItem) {

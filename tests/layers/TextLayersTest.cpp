@@ -89,6 +89,19 @@ TEST_F(StringListFixture, DragScrollsByDistanceAndStopsAtTheLastLine) {
     EXPECT_EQ(panel.ScrollAnchor, QPoint(-1, -1));
 }
 
+// Scrolled to the end of a long list, the next picture's short list is shown from its
+// top, not scrolled out of sight.
+TEST_F(StringListFixture, ShorterLinesBringTheScrollBackIntoRange) {
+    panel.ScrollOffset = 25 * panel.LineHeight();
+    panel.SetLines({QStringLiteral("A:b;"), QStringLiteral("C:d;")});
+    EXPECT_EQ(panel.ScrollOffset, 0);
+    panel.ScrollOffset = 25 * panel.LineHeight();
+    panel.SetLines(lines);
+    EXPECT_EQ(panel.ScrollOffset, 30 * panel.LineHeight() - (panel.ClientRect().Height() - 4));
+    panel.ClearLines();
+    EXPECT_EQ(panel.ScrollOffset, 0);
+}
+
 TEST_F(StringListFixture, ShortListDoesNotScroll) {
     panel.SetLines({QStringLiteral("A:b;")});
     panel.MouseDown(TMouseButton::mbLeft, ssLeft, 100, 60);

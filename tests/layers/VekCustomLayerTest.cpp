@@ -155,6 +155,35 @@ TEST_F(PanelFixture, CaptionDragMovesAndInvalidatesUnion) {
     EXPECT_EQ(panel.DragPoint, QPoint(-1, -1));
 }
 
+// Hidden in the middle of a drag (a double click elsewhere, a new picture without
+// lines), the panel sees no release: shown again, it must not jump with the pointer.
+TEST_F(PanelFixture, AHiddenPanelForgetsItsDrag) {
+    panel.SetLeft(10);
+    panel.SetTop(10);
+    collection.MouseDown(TMouseButton::mbLeft, ssLeft, 50, 20);
+    panel.SetVisible(false);
+    EXPECT_EQ(collection.MouseListener(), nullptr);
+    panel.SetVisible(true);
+    collection.MouseMove(0, 80, 60);
+    EXPECT_EQ(panel.Area(), TRect(10, 10, 110, 110));
+    EXPECT_FALSE(panel.ButtonDown);
+}
+
+// The sizing cursor of an edge goes back to the arrow when the pointer moves on to the
+// picture or out of the view, not only when it crosses the panel's own inside.
+TEST_F(PanelFixture, TheEdgesCursorEndsWhenThePointerLeaves) {
+    panel.Resizable = true;
+    for (const bool outOfView : {false, true}) {
+        collection.MouseMove(0, 99, 50);
+        EXPECT_EQ(cursor, Qt::SizeHorCursor);
+        if (outOfView)
+            collection.MouseLeave();
+        else
+            collection.MouseMove(0, 300, 50); // the picture, no layer there
+        EXPECT_EQ(cursor, Qt::ArrowCursor) << (outOfView ? "left the view" : "onto the picture");
+    }
+}
+
 TEST_F(PanelFixture, ClientPressDragsNothing) {
     collection.MouseDown(TMouseButton::mbLeft, ssLeft, 50, 50);
     EXPECT_TRUE(panel.ButtonDown);

@@ -186,8 +186,7 @@ TEST_P(StartupEmptyViewerTest, OpensNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Arguments, StartupEmptyViewerTest,
                          ::testing::Values(TEmptyStartCase{"NoFile", {}},
-                                           TEmptyStartCase{"MissingFile", "/no such file.jpg"},
-                                           TEmptyStartCase{"Folder", "/pics/folder.png"}),
+                                           TEmptyStartCase{"MissingFile", "/no such file.jpg"}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 // A start that finds the marker held but nobody listening yet keeps asking.
@@ -268,16 +267,32 @@ TEST(StartupProcess, SimultaneousStartsLeaveOneViewerShowingTheLastHandOff) {
     EXPECT_EQ(viewer->Opened().last(), last);
 }
 
-TEST(StartupProcess, HiddenViewerOfTheWizardTakesNothing) {
+TEST(StartupProcess, AFileNobodyTakesIsShownByItsOwnStart) {
     TProgram wizard({"/wizard"});
     ASSERT_TRUE(WaitForSocket(wizard));
     const QString picture = MakePicture(QDir::tempPath() + "/pics/w.png");
-    TProgram handOff({"/view", picture});
-    EXPECT_EQ(handOff.Finish(), 0);
-    pictrel::test::PumpFor(100);
+    TProgram start({"/view", picture});
+    // The wizard's hidden viewer declines; the start opens its own viewer on the file.
+    EXPECT_TRUE(start.WaitForError("pictrel: shown " + picture)) << start.Errors().toStdString();
     EXPECT_FALSE(wizard.Errors().contains("pictrel: open"));
-    // The name stays in the store.
     EXPECT_EQ(NewFileName(), picture);
+}
+
+TEST(StartupProcess, AFolderShowsItsFirstPictureAlsoWhenHandedOver) {
+    const QString folder = QDir::tempPath() + "/pics/several";
+    MakePicture(folder + "/img_10.png");
+    MakePicture(folder + "/IMG_2.png");
+    TProgram viewer({"/view", folder});
+    EXPECT_TRUE(viewer.WaitForError("pictrel: shown " + folder + "/IMG_2.png"))
+        << viewer.Errors().toStdString();
+    ASSERT_TRUE(WaitForSocket(viewer));
+    const QString other = QDir::tempPath() + "/pics/other";
+    MakePicture(other + "/b.png");
+    MakePicture(other + "/a.png");
+    TProgram handOff({"/view", other});
+    EXPECT_EQ(handOff.Finish(), 0) << handOff.Errors().toStdString();
+    EXPECT_TRUE(viewer.WaitForError("pictrel: shown " + other + "/a.png"))
+        << viewer.Errors().toStdString();
 }
 
 TEST(StartupProcess, KilledViewerNeverBlocksTheNextStart) {

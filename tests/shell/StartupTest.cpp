@@ -33,7 +33,7 @@ protected:
     static QString Folder() { return QDir::tempPath() + "/start"; }
 };
 
-TEST_P(ViewerStartFileTest, OnlyAnExistingFileIsOpened) {
+TEST_P(ViewerStartFileTest, OnlyAnExistingFileOrFolderIsOpened) {
     QStringList args = GetParam().Args;
     args.replaceInStrings("@", Folder());
     const TCommandLine line = TCommandLine::Parse(args, QDir::currentPath());
@@ -44,8 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
     Arguments, ViewerStartFileTest,
     ::testing::Values(TStartFileCase{"File", {"/view", "@/picture.jpg"}, true},
                       TStartFileCase{"LinkToFile", {"/VIEW", "@/link.jpg"}, true},
-                      TStartFileCase{"Folder", {"/view", "@/folder.jpg"}, false},
-                      TStartFileCase{"LinkToFolder", {"/view", "@/folderlink.jpg"}, false},
+                      TStartFileCase{"Folder", {"/view", "@/folder.jpg"}, true},
+                      TStartFileCase{"LinkToFolder", {"/view", "@/folderlink.jpg"}, true},
                       TStartFileCase{"DanglingLink", {"/view", "@/dangling.jpg"}, false},
                       TStartFileCase{"Pipe", {"/view", "@/pipe.jpg"}, false},
                       TStartFileCase{"Missing", {"/view", "@/missing.jpg"}, false},

@@ -2,6 +2,7 @@
 #include "app/FileHelpers.h"
 #include "common/TestSupport.h"
 #include "gfx/ImgView32Widget.h"
+#include "layers/VekHistogramLayer.h"
 #include "viewer/FormVekMain.h"
 #include "viewer/ViewerFixture.h"
 
@@ -263,6 +264,8 @@ TEST_F(ViewerWindow, PagesOfAThreePageTiff) {
         int width;
     } const expected[] = {{"1", false, true, 40}, {"2", true, true, 41}, {"3", true, false, 42}};
     for (const auto& e : expected) {
+        // Each page decodes on the loader's worker.
+        ASSERT_TRUE(PumpUntil([&] { return !m_form->ShowOnLoad; })) << e.label;
         EXPECT_EQ(m_form->PageLabel, e.label);
         EXPECT_EQ(m_form->PrevPageAction->isEnabled(), e.previous) << e.label;
         EXPECT_EQ(m_form->NextPageAction->isEnabled(), e.next) << e.label;
@@ -319,19 +322,6 @@ TEST_F(ViewerWindow, SizeAndPanelWishesComeBackAfterARestart) {
     EXPECT_EQ(again.ShowPanels, (std::array<bool, 7>{true, false, true, false, true, false, true}));
 }
 
-TEST(NeighbourIndexTest, WrapsAndContinuesFromOutOfRange) {
-    struct {
-        int index, count;
-        bool forward;
-        int expected;
-    } const cases[] = {{1, 3, true, 2},  {2, 3, true, 0},  {-1, 3, true, 0},
-                       {3, 3, true, 0},  {0, 3, false, 2}, {-1, 3, false, 2},
-                       {2, 3, false, 1}, {0, 1, true, 0},  {0, 0, true, -1}};
-    for (const auto& c : cases)
-        EXPECT_EQ(NeighbourIndex(c.index, c.count, c.forward), c.expected)
-            << c.index << "/" << c.count << (c.forward ? " forward" : " backward");
-}
-
 // A first look drawn from a reduced decode stands in while the picture itself loads,
 // for that file only and never after the picture is there.
 TEST_F(ViewerWindow, AQuickLookStandsInUntilThePictureArrives) {
@@ -354,6 +344,120 @@ TEST_F(ViewerWindow, AQuickLookStandsInUntilThePictureArrives) {
     EXPECT_EQ(Centre(), 0xFF00FF00u);
     m_form->ShowQuickLook(Path("a.png"), look(0xFFFF0000));
     EXPECT_EQ(Centre(), 0xFF00FF00u) << "too late";
+}
+
+} // namespace
+
+namespace {
+
+using pictrel::test::PumpUntil;
+using pictrel::test::ViewerWindow;
+using pictrel::test::WritePicture;
+
+// Dark text pixels across the view's middle rows: the centred placeholder or error.
+int MiddleText(const QImage& image) {
+    int dark = 0;
+    for (int y = image.height() / 2 - 6; y < image.height() / 2 + 6; ++y)
+        for (int x = 0; x < image.width(); ++x) dark += qGray(image.pixel(x, y)) < 64;
+    return dark;
+}
+
+// A step whose picture is still decoding leaves the one on screen in place: Delete
+// stays off until the new one shows, and then names it.
+TEST_F(ViewerWindow, DeleteWaitsForThePictureOnItsWayAndNamesTheOneOnScreen) {
+    WritePicture(Path("a.png"), 0xFFFF0000);
+    WritePicture(Path("b.png"), 0xFF00FF00);
+    WritePicture(Path("c.png"), 0xFF0000FF);
+    m_form->OpenFile(Path("a.png"));
+    ASSERT_TRUE(WaitShown("a.png"));
+    m_form->Step(false); // c: nothing was prefetched that way, so it decodes now
+    EXPECT_FALSE(m_form->DeleteAction->isEnabled());
+    QTest::keyClick(m_form.get(), Qt::Key_Delete);
+    m_form->DeleteShownFile();
+    EXPECT_TRUE(m_questions.isEmpty());
+    ASSERT_TRUE(WaitShown("c.png"));
+    EXPECT_TRUE(m_form->DeleteAction->isEnabled());
+    QTest::keyClick(m_form.get(), Qt::Key_Delete);
+    ASSERT_EQ(m_questions.size(), 1);
+    EXPECT_TRUE(m_questions[0].endsWith(Path("c.png")));
+    EXPECT_FALSE(QFile::exists(Path("c.png")));
+    EXPECT_TRUE(QFile::exists(Path("a.png")) && QFile::exists(Path("b.png")));
+}
+
+// The question is modal: a file handed over while it is open makes a new list, and
+// Yes still deletes only the file asked about, touching nothing of the new list.
+TEST_F(ViewerWindow, DeleteRemovesTheFileAskedAboutWhateverHappenedMeanwhile) {
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("other"));
+    WritePicture(Path("a.png"), 0xFFFF0000);
+    WritePicture(Path("b.png"), 0xFF00FF00);
+    WritePicture(Path("other/x.png"), 0xFF0000FF);
+    m_form->OpenFile(Path("a.png"));
+    ASSERT_TRUE(WaitShown("a.png"));
+    m_form->Confirm = [this](const QString& q) {
+        m_questions.append(q);
+        m_form->OpenFile(Path("other/x.png"));
+        return true;
+    };
+    m_form->DeleteShownFile();
+    EXPECT_FALSE(QFile::exists(Path("a.png")));
+    EXPECT_TRUE(QFile::exists(Path("b.png")));
+    ASSERT_TRUE(WaitShown("x.png"));
+    EXPECT_EQ(m_form->FileList, QStringList{Path("other/x.png")});
+    EXPECT_EQ(Centre(), 0xFF0000FFu);
+}
+
+// Pages decode on the loader's worker; the histogram counts the new page's colours.
+TEST_F(ViewerWindow, APageChangeCountsTheHistogramAnew) {
+    const QByteArray name = QFile::encodeName(Path("two.tif"));
+    FIMULTIBITMAP* multi = FreeImage_OpenMultiBitmap(FIF_TIFF, name.constData(), TRUE, FALSE);
+    ASSERT_NE(multi, nullptr);
+    for (const RGBQUAD colour : {RGBQUAD{0, 0, 255, 0}, RGBQUAD{255, 0, 0, 0}}) {
+        FIBITMAP* page = FreeImage_Allocate(40, 30, 24);
+        FreeImage_FillBackground(page, &colour);
+        FreeImage_AppendPage(multi, page);
+        FreeImage_Unload(page);
+    }
+    FreeImage_CloseMultiBitmap(multi, 0);
+    m_form->ShowPanels[1] = true; // the histogram
+    m_form->OpenFile(Path("two.tif"));
+    ASSERT_TRUE(WaitShown("two.tif"));
+    const auto counted = [&] {
+        return PumpUntil([&] {
+            return m_form->HistogramPanel->Visible() && !m_form->HistogramPanel->Counting() &&
+                   !m_form->HistogramPanel->Preparing();
+        });
+    };
+    ASSERT_TRUE(counted());
+    const TFixedPolygon redOfPage1 = m_form->HistogramPanel->RedCurve();
+    const TFixedPolygon blueOfPage1 = m_form->HistogramPanel->BlueCurve();
+    QTest::keyClick(m_form.get(), Qt::Key_PageDown);
+    ASSERT_TRUE(PumpUntil([&] { return !m_form->ShowOnLoad; }));
+    EXPECT_EQ(m_form->PageLabel, "2");
+    EXPECT_EQ(Centre(), 0xFF0000FFu);
+    ASSERT_TRUE(counted());
+    EXPECT_NE(m_form->HistogramPanel->RedCurve(), redOfPage1);
+    EXPECT_NE(m_form->HistogramPanel->BlueCurve(), blueOfPage1);
+}
+
+TEST_F(ViewerWindow, AnEmptyFolderDroppedWhileAPictureDecodesShowsNoPreview) {
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("nothing"));
+    WritePicture(Path("a.png"), 0xFFFF0000, 1200, 900);
+    m_form->OpenFile(Path("a.png"));
+    m_form->DropFiles({Path("nothing")});
+    ASSERT_TRUE(PumpUntil([&] { return !m_form->Listing(); }));
+    pictrel::test::PumpFor(100);
+    EXPECT_FALSE(m_form->ImageLoaded);
+    EXPECT_EQ(m_form->windowTitle(), "Pictrel");
+    EXPECT_GT(MiddleText(Grab()), 20);
+}
+
+// A folder opened as such shows its first picture in the order a file manager shows.
+TEST_F(ViewerWindow, AnOpenedFolderShowsItsFirstPicture) {
+    WritePicture(Path("img_10.png"), 0xFF0000FF);
+    WritePicture(Path("IMG_2.png"), 0xFF00FF00);
+    m_form->OpenFile(m_dir.path());
+    ASSERT_TRUE(WaitShown("IMG_2.png"));
+    EXPECT_EQ(m_form->FileList, QStringList({Path("IMG_2.png"), Path("img_10.png")}));
 }
 
 } // namespace
