@@ -797,8 +797,9 @@ void TMainForm::UpdateActions() {
         a->setEnabled(ImageLoaded);
     ZoomFitAction->setEnabled(ImageLoaded && !Zoom.FitMode);
     DeleteAction->setVisible(ImageLoaded);
-    // A deletion names the picture on screen: not while another one is on its way.
-    DeleteAction->setEnabled(m_nav.ShownIsCurrent());
+    // These name the file on screen: not while another one is on its way.
+    for (QAction* a : {DeleteAction, PrintAction, OpenEditAction})
+        a->setEnabled(m_nav.ShownIsCurrent());
     PrintAction->setVisible(ImageLoaded);
     WallpaperAction->setVisible(ImageLoaded);
     OpenEditAction->setVisible(ImageLoaded);
@@ -872,6 +873,11 @@ bool ModifierAlone(std::uint16_t shortcut) {
     }
 }
 
+bool IsModifierKey(int qtKey) {
+    return qtKey == Qt::Key_Shift || qtKey == Qt::Key_Control || qtKey == Qt::Key_Alt ||
+           qtKey == Qt::Key_AltGr || qtKey == Qt::Key_Meta;
+}
+
 } // namespace
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {
@@ -903,12 +909,15 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
 void TMainForm::keyReleaseEvent(QKeyEvent* event) {
     const TPendingKey pending = m_pendingModifier;
     if (pending.Action && !event->isAutoRepeat()) {
-        m_pendingModifier = {};
         if (ShortcutMatches(pending.Key, *event)) {
+            m_pendingModifier = {};
             if (pending.Action->isEnabled() && pending.Action->isVisible())
                 pending.Action->trigger();
             return;
         }
+        // Another modifier coming up leaves the lone key pending: input tools type right
+        // Shift as left Shift down, right Shift down, left Shift up, right Shift up.
+        if (!IsModifierKey(event->key())) m_pendingModifier = {};
     }
     std::uint16_t key = ShortcutFromKeyEvent(*event) & 0xFF;
     if (ImgView32->Layers.KeyUp(key, ShiftOf(event->modifiers()))) return;

@@ -20,7 +20,26 @@ protected:
         Send(type, Qt::Key_Shift, type == QEvent::KeyPress ? Qt::ShiftModifier : Qt::NoModifier, 50,
              0xffe1);
     }
+    void RightShift(QEvent::Type type) {
+        Send(type, Qt::Key_Shift, type == QEvent::KeyPress ? Qt::ShiftModifier : Qt::NoModifier, 62,
+             0xffe2);
+    }
 };
+
+// Both Shift keys turn, also as XTEST tools type right Shift: wrapped in left Shift.
+TEST_F(ViewerKeys, RightShiftTurnsRightAlsoWhenWrappedInLeftShift) {
+    WritePicture(Path("a.png"), 0xFFFF0000);
+    m_form->OpenFile(Path("a.png"));
+    ASSERT_TRUE(WaitShown("a.png"));
+    RightShift(QEvent::KeyPress);
+    RightShift(QEvent::KeyRelease);
+    EXPECT_EQ(m_form->Zoom.RotationAngle, -90);
+    LeftShift(QEvent::KeyPress);
+    RightShift(QEvent::KeyPress);
+    LeftShift(QEvent::KeyRelease);
+    RightShift(QEvent::KeyRelease);
+    EXPECT_EQ(m_form->Zoom.RotationAngle, -180);
+}
 
 TEST_F(ViewerKeys, LoneShiftTurnsOnReleaseButNotWhenHeldForAnotherKey) {
     WritePicture(Path("a.png"), 0xFFFF0000);
