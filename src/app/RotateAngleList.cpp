@@ -2,7 +2,15 @@
 
 #include "platform/AtomicFile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,11 +45,42 @@ bool TRotateAngleList::LoadFromFile(const QString& fileName) {
     return true;
 }
 
-bool TRotateAngleList::SaveToFile(const QString& fileName) const {
+bool TRotateAngleList::SaveToFile(const QString& fileName, QString* error) const {
     QByteArray text;
     for (const TEntry& entry : m_entries)
         text += entry.Name.toUtf8() + '=' + entry.Value.toUtf8() + "\r\n";
-    return WriteFileAtomically(fileName, text);
+    return WriteFileAtomically(fileName, text, error, true);
+}
+
+bool TRotateAngleList::StoreAngle(const QString& fileName, const QString& name, int angle,
+                                  QString* error) {
+    if (!SetAngle(name, angle)) return true;
+    const auto fail = [&](const QString& why) {
+        if (error) *error = why;
+        return false;
+    };
+    if (!QDir().mkpath(QFileInfo(fileName).absolutePath()))
+        return fail(QStringLiteral("cannot create the folder of ") + fileName);
+    const QByteArray lockName = QFile::encodeName(fileName + QStringLiteral(".lock"));
+    const int fd = ::open(lockName.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return fail(QStringLiteral("cannot open ") + QString::fromLocal8Bit(lockName));
+    int rc;
+    do rc = ::flock(fd, LOCK_EX);
+    while (rc != 0 && errno == EINTR);
+    // The file as the other processes left it, with this one turn set in it.
+    TRotateAngleList current;
+    current.LoadFromFile(fileName);
+    current.SetAngle(name, angle);
+    QString why;
+    const bool ok = current.SaveToFile(fileName, &why);
+    ::close(fd);
+    if (!ok) return fail(why);
+    // The file now holds every process's turns; what only this list knew (a store
+    // that failed earlier) is kept too.
+    for (const TEntry& entry : m_entries)
+        if (!current.Contains(entry.Name)) current.Add(entry.Name, entry.Value);
+    *this = std::move(current);
+    return true;
 }
 
 int TRotateAngleList::Angle(const QString& name) const {

@@ -22,8 +22,15 @@ public:
     // Replaces the list by the file's lines; a missing or unreadable file gives an
     // empty list (false).
     bool LoadFromFile(const QString& fileName);
-    // Writes the whole list atomically (also when empty); false on failure.
-    [[nodiscard]] bool SaveToFile(const QString& fileName) const;
+    // Writes the whole list atomically (also when empty), readable by its owner
+    // only; false on failure.
+    [[nodiscard]] bool SaveToFile(const QString& fileName, QString* error = nullptr) const;
+    // Sets the angle of `name` here and in the file as it is now, under a lock that
+    // other Pictrel processes take too, so the turns they stored meanwhile stay; the
+    // other lines of the file are read back into this list. False (with the reason)
+    // when the file could not be written; the angle is set here all the same.
+    bool StoreAngle(const QString& fileName, const QString& name, int angle,
+                    QString* error = nullptr);
 
     // Angle of `name`, 0 when it has no line or its value is not a number.
     [[nodiscard]] int Angle(const QString& name) const;

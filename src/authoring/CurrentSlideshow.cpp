@@ -1,6 +1,8 @@
 #include "authoring/CurrentSlideshow.h"
 
 #include "app/SlideshowStoreValues.h"
+#include "app/StoreFailure.h"
+#include "platform/StoreSnapshot.h"
 #include "slideshow/TransformerByName.h"
 #include "slideshow/VekRandomTransform.h"
 
@@ -9,6 +11,21 @@
 namespace {
 
 std::unique_ptr<TVekSettingsFile> g_currentSlideshow;
+
+// The slideshow's values as this process last read or stored them.
+TStoreSnapshot& StoredValues() {
+    static TStoreSnapshot stored;
+    return stored;
+}
+
+TSlideshowStoreValues ValuesOf(const TVekSettingsFile& slideshow) {
+    TSlideshowStoreValues values;
+    values.Delay = slideshow.Delay;
+    if (slideshow.Transformer) values.Effect = slideshow.Transformer->Name;
+    values.MusicShuffle = slideshow.Shuffle;
+    values.MusicRepeatAll = slideshow.RepeatAll;
+    return values;
+}
 
 } // namespace
 
@@ -34,13 +51,12 @@ void ReadStoredSlideshowValues(TVekSettingsFile& slideshow) {
     }
     slideshow.Shuffle = stored.MusicShuffle;
     slideshow.RepeatAll = stored.MusicRepeatAll;
+    StoredValues().Take([&] { ValuesOf(slideshow).Save(); });
 }
 
 void StoreSlideshowValues(const TVekSettingsFile& slideshow) {
-    TSlideshowStoreValues values;
-    values.Delay = slideshow.Delay;
-    if (slideshow.Transformer) values.Effect = slideshow.Transformer->Name;
-    values.MusicShuffle = slideshow.Shuffle;
-    values.MusicRepeatAll = slideshow.RepeatAll;
-    values.Save();
+    // Only what changed here: another Pictrel may have stored the others meanwhile.
+    QString error;
+    if (!StoredValues().WriteChanges([&] { ValuesOf(slideshow).Save(); }, &error))
+        ReportStoreFailure(error);
 }

@@ -9,4 +9,8 @@
 // folders on the way are created. The writing is unbuffered, so that a failed write
 // is noticed (a failed flush of buffered data would still be committed). False on
 // failure, with the reason in `error` when given; the old file is then untouched.
-bool WriteFileAtomically(const QString& path, const QByteArray& data, QString* error = nullptr);
+//
+// With `ownerOnly` the file is readable and writable by its owner alone (0600):
+// settings and the list of turned files name the user's pictures.
+bool WriteFileAtomically(const QString& path, const QByteArray& data, QString* error = nullptr,
+                         bool ownerOnly = false);

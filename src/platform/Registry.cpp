@@ -3,7 +3,31 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+thread_local TRegistryCapture* t_capture = nullptr;
+
+} // namespace
+
+TRegistryCapture::TRegistryCapture() : m_outer(t_capture) {
+    t_capture = this;
+}
+
+TRegistryCapture::~TRegistryCapture() {
+    t_capture = m_outer;
+}
+
+TRegistryCapture* TRegistryCapture::Active() {
+    return t_capture;
+}
+
+void TRegistryCapture::Record(TRegRoot root, const QStringList& path, const QString& name,
+                              TRegData data) {
+    m_entries.push_back({root, path, name, std::move(data)});
+}
+
 TRegistry::~TRegistry() {
+    if (t_capture) return;
     QString error;
     TRegistryHive& hive = TRegistryHive::For(m_root);
     const auto lock = hive.Lock();
@@ -37,6 +61,12 @@ std::optional<QStringList> TRegistry::Resolve(const QString& key) const {
 bool TRegistry::OpenKey(const QString& key, bool canCreate) {
     const auto path = Resolve(key);
     if (!path) return false;
+    if (t_capture) {
+        // Recording only: the key is taken as it would be made.
+        m_path = *path;
+        m_open = true;
+        return true;
+    }
     TRegistryHive& hive = TRegistryHive::For(m_root);
     const auto lock = hive.Lock();
     hive.Refresh();
@@ -50,6 +80,7 @@ bool TRegistry::OpenKey(const QString& key, bool canCreate) {
 }
 
 void TRegistry::Flush() {
+    if (t_capture) return;
     QString error;
     TRegistryHive& hive = TRegistryHive::For(m_root);
     const auto lock = hive.Lock();
@@ -182,6 +213,10 @@ std::optional<double> TRegistry::ReadFloat(const QString& name) {
 }
 
 void TRegistry::Write(const QString& name, TRegData data) {
+    if (t_capture) {
+        t_capture->Record(m_root, m_path, name, std::move(data));
+        return;
+    }
     TRegistryHive& hive = TRegistryHive::For(m_root);
     const auto lock = hive.Lock();
     hive.Refresh();

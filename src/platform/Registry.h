@@ -9,11 +9,37 @@
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 // A registry write that could not be saved.
 class ERegistryError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// While one exists on a thread, the TRegistry writes of that thread are recorded
+// here instead of reaching the store, and keys are not created: what a component
+// would save can be compared with what it saved last (see TStoreSnapshot).
+class TRegistryCapture {
+public:
+    struct TEntry {
+        TRegRoot Root;
+        QStringList Path;
+        QString Name;
+        TRegData Data;
+    };
+    TRegistryCapture();
+    ~TRegistryCapture();
+    TRegistryCapture(const TRegistryCapture&) = delete;
+    TRegistryCapture& operator=(const TRegistryCapture&) = delete;
+
+    [[nodiscard]] const std::vector<TEntry>& Entries() const { return m_entries; }
+    [[nodiscard]] static TRegistryCapture* Active();
+    void Record(TRegRoot root, const QStringList& path, const QString& name, TRegData data);
+
+private:
+    TRegistryCapture* m_outer;
+    std::vector<TEntry> m_entries;
 };
 
 // Access to one key of a registry root at a time, in the manner the windows and

@@ -379,7 +379,7 @@ bool TRegistryHive::Flush(QString* error) {
     // Another process may have saved since we read: start from its file.
     if (!m_everLoaded || CurrentFileId() != m_loaded) Reload();
     QString why;
-    const bool ok = WriteFileAtomically(m_fileName, Serialize(m_tree, m_root), &why);
+    const bool ok = WriteFileAtomically(m_fileName, Serialize(m_tree, m_root), &why, true);
     if (ok) {
         m_loaded = CurrentFileId();
         m_journal.clear();

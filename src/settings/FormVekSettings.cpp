@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "app/FileHelpers.h"
+#include "app/StoreFailure.h"
 #include "authoring/CurrentSlideshow.h"
 #include "loading/ImageFilter.h"
 #include "loading/ShellHelpers.h"
@@ -56,17 +57,21 @@ TSettingsForm::~TSettingsForm() {
     try {
         SaveToRegistry();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "pictrel: settings not saved: %s\n", e.what());
+        ReportStoreFailure(QString::fromUtf8(e.what()));
     }
 }
 
 void TSettingsForm::LoadFromRegistry() {
     Values = TDialogStoreValues::Load();
+    m_stored.Take([this] { Values.Save(); });
     if (OnShortcutsLoaded) OnShortcutsLoaded();
 }
 
 void TSettingsForm::SaveToRegistry() {
-    Values.Save();
+    // Only what was changed here: another Pictrel may have stored other keys meanwhile.
+    QString error;
+    if (!m_stored.WriteChanges([this] { Values.Save(); }, &error))
+        throw ERegistryError(error.toStdString());
 }
 
 // ---- controls -----------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/DialogStoreValues.h"
+#include "platform/StoreSnapshot.h"
 
 #include <QDialog>
 #include <QString>
@@ -96,6 +97,8 @@ public:
     void done(int result) override;
 
 private:
+    // The dialog's values as stored, so that saving writes only what changed.
+    TStoreSnapshot m_stored;
     void CreateControls();
     QWidget* CreateCommonPage();
     QWidget* CreateSlideshowPage();

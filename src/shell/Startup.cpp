@@ -6,6 +6,7 @@
 #include "app/FileHelpers.h"
 #include "app/RotateAngleList.h"
 #include "app/SettingsLayout.h"
+#include "app/StoreFailure.h"
 #include "app/ViewerStoreValues.h"
 #include "authoring/CurrentSlideshow.h"
 #include "authoring/FormVekWizard.h"
@@ -17,6 +18,7 @@
 #include "platform/HandOffServer.h"
 #include "platform/InstanceLock.h"
 #include "platform/Registry.h"
+#include "platform/SignalQuit.h"
 #include "settings/FormVekSettings.h"
 #include "shell/VekApplication.h"
 #include "slideshow/FormVekSlideShow.h"
@@ -24,6 +26,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QPointer>
 
 #include <csignal>
@@ -216,9 +219,21 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Pictrel"));
     mainWindow->show();
     handOff.HoldReplies(false);
+    // A logout or a kill ends the run as closing the main window does: the windows go
+    // and keep what they hold.
+    const TSignalQuit quitOnSignal([](int signal) {
+        std::fprintf(stderr, "pictrel: ending on signal %d\n", signal);
+        QApplication::quit();
+    });
+    // The first failure to store a value is told while the windows are up.
+    SetStoreFailureHandler([](const QString& message) {
+        if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+            QMessageBox::warning(nullptr, QStringLiteral("Pictrel"), message);
+    });
     const int code = QApplication::exec();
 
     // Nothing reaches the windows once they start to go.
+    SetStoreFailureHandler(nullptr);
     handOff.OnMessage = nullptr;
     context.Clear();
     return code;

@@ -3,6 +3,7 @@
 #include "app/AppContext.h"
 #include "app/FileHelpers.h"
 #include "app/SettingsLayout.h"
+#include "app/StoreFailure.h"
 #include "app/VekThreadedMethod.h"
 #include "app/ViewerStoreValues.h"
 #include "authoring/CurrentSlideshow.h"
@@ -60,6 +61,8 @@ constexpr qint64 kLargeFileSize = 1153433;
 constexpr int kProgressThumbnailSize = 100;
 constexpr std::uint16_t kDeleteKey = 46; // the virtual-key code of Delete
 constexpr std::uint16_t kPageUpKey = 33, kPageDownKey = 34;
+// Changes of the window's values within this time are written together.
+constexpr int kSettingsDelayMs = 500;
 
 QString ProgramCaption(const QString& fileName) {
     return QFileInfo(fileName).fileName() + QStringLiteral(" - Pictrel");
@@ -107,17 +110,16 @@ TMainForm::~TMainForm() {
     CacheTimer.SetEnabled(false);
     m_listPool.waitForDone();
     m_shellPool.waitForDone();
-    try {
-        SaveViewerSettings();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "pictrel: settings not saved: %s\n", e.what());
-    }
-    if (!RotateAngles.SaveToFile(DataFolder() + QStringLiteral("RotateAngles")))
-        std::fprintf(stderr, "pictrel: the rotation file could not be written\n");
+    // Turns were stored as they were made; what changed of the window goes now.
+    m_settingsTimer.stop();
+    WriteSettingsThrough();
 }
 
 void TMainForm::FormCreate() {
     setWindowTitle(QStringLiteral("Pictrel"));
+    m_settingsTimer.setSingleShot(true);
+    m_settingsTimer.setInterval(kSettingsDelayMs);
+    connect(&m_settingsTimer, &QTimer::timeout, this, &TMainForm::WriteSettingsThrough);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
     m_listPool.setMaxThreadCount(1);
@@ -180,6 +182,42 @@ void TMainForm::FormCreate() {
     RotateAngles.LoadFromFile(DataFolder() + QStringLiteral("RotateAngles"));
     UpdateToolbar();
     UpdatePanels();
+    // The values as stored: only what changes from here on is written.
+    m_storedSettings.Take([this] { SaveViewerSettings(); });
+    // A panel dragged or resized ends with the button's release over the view.
+    ImgView32->installEventFilter(this);
+    for (QMenu* menu : findChildren<QMenu*>())
+        connect(menu, &QMenu::triggered, this, &TMainForm::ScheduleSettingsSave);
+}
+
+void TMainForm::ScheduleSettingsSave() {
+    m_settingsTimer.start();
+}
+
+void TMainForm::WriteSettingsThrough() {
+    QString error;
+    if (!m_storedSettings.WriteChanges([this] { SaveViewerSettings(); }, &error))
+        ReportStoreFailure(error);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ImgView32 && event->type() == QEvent::MouseButtonRelease) ScheduleSettingsSave();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TMainForm::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    ScheduleSettingsSave();
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ScheduleSettingsSave();
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) ScheduleSettingsSave();
 }
 
 void TMainForm::CreateActions() {
@@ -751,8 +789,13 @@ void TMainForm::Rotate(int quarterTurns) {
         Zoom.RotateLeft();
     else
         Zoom.RotateRight();
-    // Kept for the file on screen, also before its folder's listing is in.
-    if (m_nav.ShownIsListed()) RotateAngles.SetAngle(m_nav.Shown(), Zoom.RotationAngle);
+    // Kept for the file on screen, also before its folder's listing is in, and
+    // stored at once: a turn survives a crash or a kill.
+    QString error;
+    if (m_nav.ShownIsListed() &&
+        !RotateAngles.StoreAngle(DataFolder() + QStringLiteral("RotateAngles"), m_nav.Shown(),
+                                 Zoom.RotationAngle, &error))
+        ReportStoreFailure(error);
     ImgView32->Invalidate();
 }
 
@@ -788,6 +831,8 @@ void TMainForm::ShowPagesMenu() {
 // ---- actions ----------------------------------------------------------------------
 
 void TMainForm::UpdateActions() {
+    // The panels wished for and the commands' states change together.
+    ScheduleSettingsSave();
     const bool several = FileList.size() > 1;
     SlideShowAction->setEnabled(m_context.SlideShowForm != nullptr && !FileList.isEmpty());
     PreviousAction->setVisible(several);

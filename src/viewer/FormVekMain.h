@@ -10,6 +10,7 @@
 #include "loading/VekImageLoaderPro.h"
 #include "loading/VekMultipageBitmap.h"
 #include "loading/Wallpaper.h"
+#include "platform/StoreSnapshot.h"
 #include "viewer/ViewerNavigator.h"
 
 #include <QPoint>
@@ -17,6 +18,7 @@
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
+#include <QTimer>
 #include <QWidget>
 
 #include <QIcon>
@@ -201,7 +203,12 @@ public:
     void UpdatePageButtons();
     void ApplyShortcuts(const TDialogStoreValues& values);
     void LoadViewerSettings();
+    // Writes the window's and the panels' values (used through the snapshot, which
+    // passes on only what changed).
     void SaveViewerSettings();
+    // What changed of the window's and the panels' values goes to the store now,
+    // merged with what other processes stored; a failure is reported once a run.
+    void WriteSettingsThrough();
     // The small borderless translucent frame on top, and back; each does nothing
     // when already there.
     void EnterSimpleMode();
@@ -267,6 +274,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -280,6 +291,8 @@ private:
     };
 
     void FormCreate();
+    // Writes what changed shortly, so a drag or a resize is one write.
+    void ScheduleSettingsSave();
     void CreateActions();
     void CreatePanels();
     void CreatePanelMenus();
@@ -343,6 +356,8 @@ private:
     std::vector<TShortcut> m_shortcuts;
     QFont m_viewFont;
     TViewerNavigator m_nav;
+    TStoreSnapshot m_storedSettings;
+    QTimer m_settingsTimer;
     // Where the window's inside lies in its frame, taken when simple mode began.
     QPoint m_normalFrameOffset;
     // The shown page of a multi-page file, the page asked for last, and their count.

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -72,6 +73,29 @@ TEST(RotateAngleList, MissingFileIsEmptyAndEmptyListIsWritten) {
     ASSERT_TRUE(list.SaveToFile(name));
     EXPECT_TRUE(QFile::exists(name));
     EXPECT_EQ(QFileInfo(name).size(), 0);
+}
+
+// Two processes turning pictures: each turn is written at once and merged into the
+// file as it is, so neither loses the other's turns, and the file is private.
+TEST(RotateAngleList, TurnsOfTwoProcessesAreStoredAtOnceAndBothKept) {
+    const QString file = TempFile("merged-angles");
+    QFile::remove(file);
+    TRotateAngleList first, second;
+    first.LoadFromFile(file);
+    second.LoadFromFile(file);
+    ASSERT_TRUE(first.StoreAngle(file, "/p/a.jpg", 90));
+    ASSERT_TRUE(second.StoreAngle(file, "/p/b.jpg", -90));
+    ASSERT_TRUE(first.StoreAngle(file, "/p/c.jpg", 180));
+    TRotateAngleList stored;
+    ASSERT_TRUE(stored.LoadFromFile(file));
+    EXPECT_EQ(stored.Angle("/p/a.jpg"), 90);
+    EXPECT_EQ(stored.Angle("/p/b.jpg"), -90);
+    EXPECT_EQ(stored.Angle("/p/c.jpg"), 180);
+    // The other process's turns are known after the next store.
+    EXPECT_EQ(first.Angle("/p/b.jpg"), -90);
+    EXPECT_EQ(QFileInfo(file).permissions() &
+                  (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteOther),
+              QFileDevice::Permissions());
 }
 
 TEST(RotateAngleList, NamesWithLineBreaksAreRefused) {

@@ -267,6 +267,16 @@ TEST(StartupProcess, SimultaneousStartsLeaveOneViewerShowingTheLastHandOff) {
     EXPECT_EQ(viewer->Opened().last(), last);
 }
 
+// A logout's SIGTERM ends the viewer as closing it does: a normal exit, not a kill.
+TEST(StartupProcess, TerminationEndsTheRunAsClosingDoes) {
+    const QString picture = MakePicture(QDir::tempPath() + "/pics/term.png");
+    TProgram viewer({"/view", picture});
+    ASSERT_TRUE(viewer.WaitForError("pictrel: shown " + picture)) << viewer.Errors().toStdString();
+    ::kill(pid_t(viewer.Process().processId()), SIGTERM);
+    EXPECT_EQ(viewer.Finish(), 0) << viewer.Errors().toStdString();
+    EXPECT_TRUE(viewer.Errors().contains("pictrel: ending on signal 15"));
+}
+
 TEST(StartupProcess, AFileNobodyTakesIsShownByItsOwnStart) {
     TProgram wizard({"/wizard"});
     ASSERT_TRUE(WaitForSocket(wizard));
