@@ -39,8 +39,7 @@ void TViewerNavigator::DecodeForDisplay(const QString& file, bool keepPrevious) 
     m_targetPage = -1;
     m_keepPrevious = keepPrevious;
     // The loader holds one picture: whatever was prefetched goes with this request.
-    m_prefetch.clear();
-    m_prefetchState = TPrefetch::npNone;
+    DropPrefetch();
     m_port.Decode(file, 0);
 }
 
@@ -54,8 +53,7 @@ void TViewerNavigator::Open(const QString& file, const QString& folder) {
 void TViewerNavigator::OpenEntries(const QStringList& entries) {
     m_target.clear();
     m_targetPage = -1;
-    m_prefetch.clear();
-    m_prefetchState = TPrefetch::npNone;
+    DropPrefetch();
     m_port.Cancel();
     m_shown.clear();
     m_shownFailed = false;
@@ -116,8 +114,7 @@ void TViewerNavigator::Step(bool forward) {
             if (keep) m_previousFile = m_shown;
             m_shown = file;
             m_shownFailed = false;
-            m_prefetch.clear();
-            m_prefetchState = TPrefetch::npNone;
+            DropPrefetch();
             m_port.Show(TNavShow::nsPicture, file, keep);
             LoadNeighbour();
             return;
@@ -126,8 +123,7 @@ void TViewerNavigator::Step(bool forward) {
             // Found out ahead of time: the error shows at once.
             m_shown = file;
             m_shownFailed = true;
-            m_prefetch.clear();
-            m_prefetchState = TPrefetch::npNone;
+            DropPrefetch();
             m_port.Show(TNavShow::nsFailed, file, false);
             LoadNeighbour();
             return;
@@ -156,8 +152,7 @@ void TViewerNavigator::ShowPage(int page) {
     if (!m_target.isEmpty() && m_targetPage < 0) return;
     m_target = m_shown;
     m_targetPage = page;
-    m_prefetch.clear();
-    m_prefetchState = TPrefetch::npNone;
+    DropPrefetch();
     m_port.Decode(m_shown, page);
 }
 
@@ -178,10 +173,7 @@ void TViewerNavigator::LoadSucceeded(const QString& file) {
             m_shownFailed = false;
             m_port.Show(TNavShow::nsPicture, file, keep);
         }
-        if (!m_waitingSteps.empty() && !m_listing)
-            ReplayWaitingSteps();
-        else
-            LoadNeighbour();
+        AfterDisplayedLoad();
         return;
     }
     if (m_prefetchState == TPrefetch::npRunning && file == m_prefetch)
@@ -197,10 +189,7 @@ void TViewerNavigator::LoadFailed(const QString& file) {
         m_shown = file;
         m_shownFailed = true;
         m_port.Show(page ? TNavShow::nsPageFailed : TNavShow::nsFailed, file, false);
-        if (!m_waitingSteps.empty() && !m_listing)
-            ReplayWaitingSteps();
-        else
-            LoadNeighbour();
+        AfterDisplayedLoad();
         return;
     }
     if (m_prefetchState == TPrefetch::npRunning && file == m_prefetch)
@@ -210,8 +199,7 @@ void TViewerNavigator::LoadFailed(const QString& file) {
 void TViewerNavigator::Deleted(const QString& file) {
     if (file == m_previousFile) m_previousFile.clear();
     if (file == m_prefetch) {
-        m_prefetch.clear();
-        m_prefetchState = TPrefetch::npNone;
+        DropPrefetch();
     }
     const qsizetype index = m_list.indexOf(file);
     if (index < 0) return;
@@ -227,6 +215,19 @@ void TViewerNavigator::Deleted(const QString& file) {
         return;
     }
     DecodeForDisplay(m_list[index < m_list.size() ? index : 0], false);
+}
+
+void TViewerNavigator::AfterDisplayedLoad() {
+    // Steps that waited for the opened file go first; otherwise the neighbour ahead.
+    if (!m_waitingSteps.empty() && !m_listing)
+        ReplayWaitingSteps();
+    else
+        LoadNeighbour();
+}
+
+void TViewerNavigator::DropPrefetch() {
+    m_prefetch.clear();
+    m_prefetchState = TPrefetch::npNone;
 }
 
 void TViewerNavigator::LoadNeighbour() {

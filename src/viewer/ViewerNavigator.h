@@ -97,6 +97,8 @@ private:
     void StartListing(const QStringList& entries);
     void DecodeForDisplay(const QString& file, bool keepPrevious);
     void LoadNeighbour();
+    void AfterDisplayedLoad();
+    void DropPrefetch();
     void ReplayWaitingSteps();
 
     TPort m_port;
