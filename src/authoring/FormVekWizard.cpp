@@ -40,6 +40,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -195,13 +196,19 @@ TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
                                        FileDialogFilter(QString::fromLatin1(kSlideshowFilter)));
         if (!file.isEmpty()) LoadSlideshow(file);
     });
-    connect(save, &QPushButton::clicked, this, [this] {
-        const QString file = AskSaveFile
-                                 ? AskSaveFile()
-                                 : QFileDialog::getSaveFileName(
-                                       this, QStringLiteral("Save slideshow"), QString(),
-                                       FileDialogFilter(QString::fromLatin1(kSlideshowFilter)));
-        if (file.isEmpty()) return;
+    connect(save, &QPushButton::clicked, this, &TWizardForm::SaveSlideshowClick);
+    UpdateButtons();
+}
+
+void TWizardForm::SaveSlideshowClick() {
+    const QString file =
+        AskSaveFile
+            ? AskSaveFile()
+            : QFileDialog::getSaveFileName(this, QStringLiteral("Save slideshow"), QString(),
+                                           FileDialogFilter(QString::fromLatin1(kSlideshowFilter)));
+    if (file.isEmpty()) return;
+    // Folders still being read would be missing from the file.
+    WhenListed([this, file] {
         try {
             SaveSlideshow(file);
         } catch (const std::exception& e) {
@@ -213,7 +220,15 @@ TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
                 QMessageBox::warning(this, QStringLiteral("Pictrel"), message);
         }
     });
-    UpdateButtons();
+}
+
+void TWizardForm::WhenListed(std::function<void()> action) {
+    if (!Listing()) {
+        action();
+        return;
+    }
+    // The progress shows meanwhile; the latest command is the one the user wants.
+    m_whenListed = std::move(action);
 }
 
 TWizardForm::~TWizardForm() {
@@ -609,6 +624,13 @@ QWidget* TWizardForm::CreateSettingsPage() {
 void TWizardForm::FillPages() {
     const TVekSettingsFile* slideshow = CurrentSlideshow();
     if (slideshow == nullptr) return;
+    // Listings still running belong to the lists being replaced: what they find is
+    // dropped, and a command that waited for them is not carried out on other lists.
+    ++m_fillGeneration;
+    m_listing = 0;
+    m_whenListed = nullptr;
+    unsetCursor();
+    ListingProgress->hide();
     ImageModel->Clear();
     MusicFilesVirtualDrawTree->clear();
     AddImages(slideshow->ImageList, false);
@@ -691,26 +713,32 @@ void TWizardForm::ListFolders(const QStringList& paths, bool pictures) {
     if (m_listing++ == 0) ListingProgress->show();
     setCursor(Qt::BusyCursor);
     // A folder of thousands of files is listed on a worker; the window stays usable.
-    QThreadPool::globalInstance()->start([this, paths, pictures, token = m_guard.GetToken()] {
+    const std::uint64_t generation = m_fillGeneration;
+    QThreadPool::globalInstance()->start([this, paths, pictures, generation,
+                                          token = m_guard.GetToken()] {
         QStringList files = ExpandFileList(
             paths, true, pictures ? ImageExtensions() : QString::fromLatin1(kMusicExtensions));
         std::set<QString> folders;
         for (const QString& p : paths)
             if (IsFolder(p)) folders.insert(p);
-        PostToGuiThread(token, [this, paths, pictures, folders, files = std::move(files)] {
-            if (--m_listing == 0) {
+        PostToGuiThread(token, [this, paths, pictures, folders, generation,
+                                files = std::move(files)] {
+            if (generation != m_fillGeneration) return; // the lists were filled anew
+            const bool last = --m_listing == 0;
+            if (last) {
                 unsetCursor();
                 ListingProgress->hide();
             }
             if (pictures) {
-                const auto last = ImageModel->AddEntries(
+                const auto added = ImageModel->AddEntries(
                     paths, files, [&folders](const QString& p) { return folders.count(p) > 0; });
                 ImageFilesVirtualDrawTree->expandAll();
-                if (last) SelectImageRefs({*last});
+                if (added) SelectImageRefs({*added});
             } else {
                 AppendMusicFiles(files);
             }
             UpdateButtons();
+            if (last && m_whenListed) std::exchange(m_whenListed, nullptr)();
         });
     });
 }
@@ -829,6 +857,11 @@ void TWizardForm::UpdateButtons() {
 void TWizardForm::Finish() {
     TVekSettingsFile* slideshow = CurrentSlideshow();
     if (slideshow == nullptr) return;
+    if (Listing()) {
+        // The show waits for the folders still being read, or it would lack them.
+        WhenListed([this] { Finish(); });
+        return;
+    }
     CollectPages(*slideshow);
     VekAudioPlayer.Close();
     UpdateMusicButtons();
@@ -857,6 +890,11 @@ void TWizardForm::showEvent(QShowEvent* event) {
 
 void TWizardForm::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
+    // Nothing of the wizard goes on once it is closed: no track being previewed, no
+    // command waiting for a listing.
+    m_whenListed = nullptr;
+    VekAudioPlayer.Close();
+    UpdateMusicButtons();
     if (ReturnToViewer) {
         ReturnToViewer = false;
         if (QWidget* viewer = reinterpret_cast<QWidget*>(m_context.MainForm)) viewer->show();

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -107,10 +108,14 @@ public:
     // The picture preview follows the focused node; the turns are the preview's own.
     void ImageFocusChanged();
     void RotatePreview(int by);
+    // Starts the show from the pages; while folders are being listed, once they are.
     void Finish();
     // Loads a slideshow file (the pages show what it holds, or what was there when it
     // could not be read); false when it could not.
     bool LoadSlideshow(const QString& file);
+    // The "Save slideshow" button: asks for a name and saves once no folder is being
+    // listed any more; a failure is shown.
+    void SaveSlideshowClick();
     // Saves the pages; ".VekSS" is added when the name does not end so. Throws
     // std::runtime_error when writing fails (nothing half-written is left).
     QString SaveSlideshow(const QString& file);
@@ -142,6 +147,8 @@ private:
     void UpdatePreviewActions();
     void UpdateButtons();
     void ListFolders(const QStringList& paths, bool pictures);
+    // Runs `action` now, or when the folders being listed are in the lists.
+    void WhenListed(std::function<void()> action);
     void SelectImageRefs(const std::vector<TImageTreeModel::TRef>& refs);
     void AppendMusicFiles(const QStringList& files);
     QWidget* CreateMusicPreview(QWidget* page);
@@ -149,6 +156,10 @@ private:
 
     TAppContext& m_context;
     int m_listing = 0;
+    // Counts the fillings of the lists; a listing started for an earlier one is stale.
+    std::uint64_t m_fillGeneration = 0;
+    // Finish or Save, waiting for the listings to end.
+    std::function<void()> m_whenListed;
     // The next focus change starts playing (Next and Previous).
     bool m_playOnFocus = false;
     // Pictures to draw on first showing, and where each goes.

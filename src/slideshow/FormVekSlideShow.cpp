@@ -25,6 +25,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -64,6 +65,7 @@ TSlideShowForm::TSlideShowForm(TAppContext& context) : m_context(context) {
     VekImageLoaderPro.SetCombineAlpha(true);
     VekImageLoaderPro.Settings().BackgroundColor = clBlack32;
     VekImageLoaderPro.OnStart = [this](TVekImageLoaderPro&, const QString&) {
+        m_pagesHandedOver = false;
         Model.LoadStarted();
     };
     VekImageLoaderPro.OnBitmapChange = [this](TVekImageLoaderPro&, TBitmap32&) {
@@ -157,13 +159,9 @@ void TSlideShowForm::CreateToolbar() {
     NextTBXItem = item("Next image");
     Toolbar->addSeparator();
     ExitTBXItem = item("Exit from slide show");
-    // A step waits while the loader is still opening the last one asked for.
-    connect(PrevTBXItem, &QAction::triggered, this, [this] {
-        if (VekImageLoaderPro.Status() != TImageLoaderProStatus::ilOpening) ShowPrevious();
-    });
-    connect(NextTBXItem, &QAction::triggered, this, [this] {
-        if (VekImageLoaderPro.Status() != TImageLoaderProStatus::ilOpening) ShowNext();
-    });
+    // A step while a picture is still loading waits for it (the model keeps it).
+    connect(PrevTBXItem, &QAction::triggered, this, [this] { ShowPrevious(); });
+    connect(NextTBXItem, &QAction::triggered, this, [this] { ShowNext(); });
     connect(ExitTBXItem, &QAction::triggered, this, [this] { close(); });
 }
 
@@ -365,7 +363,14 @@ void TSlideShowForm::StopAnimation() {
 }
 
 void TSlideShowForm::TakeOverPages() {
-    if (VekImageLoaderPro.MultiBitmap() != nullptr) VekMultipageBitmap.Assign(VekImageLoaderPro);
+    // Once per picture: a step during a transition shows the picture whose pages the
+    // holder has already taken.
+    if (std::exchange(m_pagesHandedOver, true)) return;
+    // A still picture or a message empties the holder too; otherwise the animation
+    // before it would start again over it at the end of the transition.
+    m_takingOverPages = true;
+    VekMultipageBitmap.Assign(VekImageLoaderPro);
+    m_takingOverPages = false;
 }
 
 void TSlideShowForm::EffectThreadedTimerTimer() {
@@ -392,6 +397,7 @@ void TSlideShowForm::VekImageLoaderProBitmapChange() {
 
 void TSlideShowForm::MessageArrives(const char* text) {
     MakeMessagePicture(NextPicture, text);
+    m_pagesHandedOver = false;
     Model.PictureArrived();
 }
 
@@ -400,6 +406,9 @@ void TSlideShowForm::VekImageLoaderProError() {
 }
 
 void TSlideShowForm::VekMultipageBitmapBitmapChange(TBitmap32& frame) {
+    // The first frame of pages just taken over is the fitted next picture already; it
+    // must not replace the old picture a transition is about to leave.
+    if (m_takingOverPages) return;
     CurrentPicture = std::move(frame);
     frame = TBitmap32();
     CurrentPicture.DrawMode = TDrawMode::dmBlend;

@@ -136,6 +136,9 @@ private:
     TDialogStoreValues m_keys;
     bool m_listing = false;
     bool m_shown = false;
+    // The holder has the pages of the picture last loaded (or of the last message).
+    bool m_pagesHandedOver = false;
+    bool m_takingOverPages = false;
     std::uint64_t m_listGeneration = 0;
     TDeliveryGuard m_guard;
 };

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 void TSlideShowModel::AdvanceIndex() {
     ++ImageIndex;
@@ -18,6 +19,7 @@ void TSlideShowModel::AdvanceIndex() {
 void TSlideShowModel::Begin(int imageCount, bool fadeIn) {
     ImageCount = imageCount;
     if (!IndexInside()) ImageIndex = 0;
+    PendingStep = 0;
     m_port.StartAnimation();
     m_port.LoadImage(ImageIndex);
     // What the next picture holds already fades in while the first file loads. With
@@ -37,7 +39,9 @@ void TSlideShowModel::PictureArrived() {
     if (Preloading) return;
     // Shown at once.
     Step = 0;
-    m_port.SetDelayRunning(Playing);
+    const int pending = std::exchange(PendingStep, 0);
+    // A step that waited for this picture goes on from it without a delay.
+    m_port.SetDelayRunning(Playing && pending == 0);
     DelayElapsed = false;
     m_port.SetEffectRunning(false);
     m_port.CurrentFromNext();
@@ -45,6 +49,10 @@ void TSlideShowModel::PictureArrived() {
     Preloading = true;
     m_port.StopAnimation();
     m_port.TakeOverPages();
+    if (pending != 0) {
+        LoadForShow(pending);
+        return;
+    }
     AdvanceIndex();
     if (IndexInside()) m_port.LoadImage(ImageIndex);
 }
@@ -77,26 +85,31 @@ void TSlideShowModel::EffectTick(int stepCount) {
     m_port.LoadImage(ImageIndex);
 }
 
-void TSlideShowModel::ShowNext() {
+void TSlideShowModel::StepBy(int delta) {
     if (ImageCount <= 0) return;
     Stop();
     Step = 0;
     DelayElapsed = false;
-    // The following picture is still on its way: the user wants the one after it.
-    if (!NextLoaded) ++ImageIndex;
-    if (ImageIndex >= ImageCount) ImageIndex = 0;
-    m_port.CurrentFromNext();
-    Preloading = false;
-    m_port.LoadImage(ImageIndex);
+    if (!Preloading) {
+        // The picture asked for is not on screen yet: the step waits for it.
+        if (PendingStep == 0)
+            PendingStep = delta;
+        else if (PendingStep != delta)
+            PendingStep = 0; // there and back: stay
+        return;
+    }
+    // ImageIndex is the picture after the one on screen, loading or loaded.
+    if (delta > 0) {
+        Preloading = false;
+        // Already here: shown now; still loading: shown as soon as it arrives.
+        if (NextLoaded) PictureArrived();
+        return;
+    }
+    LoadForShow(-2);
 }
 
-void TSlideShowModel::ShowPrevious() {
-    if (ImageCount <= 0) return;
-    Stop();
-    Step = 0;
-    DelayElapsed = false;
-    ImageIndex = ImageIndex - 2 + (NextLoaded ? 0 : 1);
-    while (ImageIndex < 0) ImageIndex += ImageCount;
+void TSlideShowModel::LoadForShow(int delta) {
+    ImageIndex = ((ImageIndex + delta) % ImageCount + ImageCount) % ImageCount;
     Preloading = false;
     m_port.LoadImage(ImageIndex);
 }

@@ -46,6 +46,10 @@ public:
     bool Preloading = false;
     // Play is chosen (rather than Pause).
     bool Playing = true;
+    // A step asked for while a picture was still on its way to be shown at once: +1 or
+    // -1, taken once that picture is on screen. One is kept; further presses in that
+    // time are dropped, so holding a key down does not run on after it is let go.
+    int PendingStep = 0;
 
     // The start with a non-empty list of `imageCount` pictures: the picture at
     // ImageIndex loads, with `fadeIn` while a transition from nothing to what the next
@@ -58,9 +62,12 @@ public:
     void DelayTick();
     // One tick of the effect timer, for an effect of `stepCount` steps.
     void EffectTick(int stepCount);
-    // The following or the previous picture at once, without a transition.
-    void ShowNext();
-    void ShowPrevious();
+    // The following or the previous picture at once, without a transition. A step never
+    // passes a picture over: Next takes over the preload of the following picture (shown
+    // when it arrives, or at once when it is there), and a step while a picture is still
+    // loading to be shown waits for it.
+    void ShowNext() { StepBy(1); }
+    void ShowPrevious() { StepBy(-1); }
     // Play (true) or Pause: only the delay follows; a running transition ends anyway.
     void SetPlaying(bool playing);
     // Both timers stop.
@@ -72,6 +79,9 @@ public:
 
 private:
     void AdvanceIndex();
+    void StepBy(int delta);
+    // Starts loading the picture `delta` away from ImageIndex, to be shown at once.
+    void LoadForShow(int delta);
     [[nodiscard]] bool IndexInside() const { return ImageIndex >= 0 && ImageIndex < ImageCount; }
 
     TPort& m_port;

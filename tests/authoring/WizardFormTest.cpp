@@ -17,13 +17,18 @@
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QToolButton>
 #include <QTreeView>
 
 #include <memory>
+#include <ostream>
+#include <string>
 
 namespace {
 
@@ -278,5 +283,121 @@ TEST_F(WizardWindow, PreviewCommandsWorkOnlyOnAPictureTurnedAsTheViewerShowsIt) 
     m_form->RotateRightAction->trigger();
     EXPECT_EQ(preview->Angle(), 0);
 }
+
+// A slideshow file given to the wizard fills its lists once, although they are filled
+// when the file is read and again when the window first shows; saving it again gives
+// the same entries.
+TEST_F(WizardWindow, AFileGivenAtStartListsEachEntryOnce) {
+    TVekSettingsFile file;
+    file.ImageList = {Path("c.png")};
+    file.MusicList = {Path("song.wav")};
+    file.SaveToFile(Path("show.VekSS"));
+    m_form->OpenInWizard(Path("show.VekSS"));
+    m_form->show();
+    ASSERT_TRUE(WaitListed());
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents(); // whatever the first filling still delivers
+    EXPECT_EQ(m_form->MusicFilesVirtualDrawTree->count(), 1);
+    EXPECT_EQ(m_form->ImageModel->Tree().ExplicitPaths(), QStringList{Path("c.png")});
+
+    const QString saved = m_form->SaveSlideshow(Path("again.VekSS"));
+    TVekSettingsFile again;
+    ASSERT_TRUE(again.LoadFromFile(saved));
+    EXPECT_EQ(again.ImageList, QStringList{Path("c.png")});
+    EXPECT_EQ(again.MusicList, QStringList{Path("song.wav")});
+}
+
+// A folder still being read when the lists are filled from another file belongs to the
+// lists that were there: what it finds is dropped.
+TEST_F(WizardWindow, AListingOfListsReplacedMeanwhileIsDropped) {
+    m_form->AddImages({Path("pics")});
+    ASSERT_TRUE(m_form->Listing()) << "its result waits for this thread";
+    TVekSettingsFile other;
+    other.ImageList = {Path("c.png")};
+    other.SaveToFile(Path("other.VekSS"));
+    ASSERT_TRUE(m_form->LoadSlideshow(Path("other.VekSS")));
+    ASSERT_TRUE(WaitListed());
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents(); // the folder's listing has ended too
+    EXPECT_EQ(m_form->ImageModel->Tree().ExplicitPaths(), QStringList{Path("c.png")});
+    EXPECT_EQ(m_form->ImageModel->rowCount(), 1) << "no folder node of pics";
+}
+
+// Finish and Save while a folder is read wait for it, so its entry is in what they
+// collect.
+struct TWaitingCommand {
+    const char* name;
+    bool save;
+};
+
+void PrintTo(const TWaitingCommand& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WizardCommandWhileListing : public WizardWindow,
+                                  public testing::WithParamInterface<TWaitingCommand> {};
+
+TEST_P(WizardCommandWhileListing, WaitsForTheFoldersBeingRead) {
+    m_form->AskSaveFile = [this] { return Path("saved.VekSS"); };
+    m_form->AddImages({Path("pics"), Path("c.png")});
+    ASSERT_TRUE(m_form->Listing()) << "its result waits for this thread";
+    GetParam().save ? m_form->SaveSlideshowClick() : m_form->Finish();
+    EXPECT_TRUE(m_form->ListingProgress->isVisibleTo(m_form.get())) << "the progress shows";
+    ASSERT_TRUE(WaitListed());
+    const QStringList expected = {Path("pics") + "/", Path("c.png")};
+    EXPECT_EQ(CurrentSlideshow()->ImageList, expected);
+    if (GetParam().save) {
+        TVekSettingsFile saved;
+        ASSERT_TRUE(saved.LoadFromFile(Path("saved.VekSS")));
+        EXPECT_EQ(saved.ImageList, expected);
+    }
+    EXPECT_TRUE(m_warnings.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Wizard, WizardCommandWhileListing,
+                         testing::Values(TWaitingCommand{"Finish", false},
+                                         TWaitingCommand{"Save", true}),
+                         [](const testing::TestParamInfo<TWaitingCommand>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// Leaving the wizard while a track is previewed stops it.
+struct TClosing {
+    const char* name;
+    bool cancel;
+};
+
+void PrintTo(const TClosing& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WizardClosing : public WizardWindow, public testing::WithParamInterface<TClosing> {};
+
+TEST_P(WizardClosing, StopsTheTrackBeingPreviewed) {
+    qputenv("PICTREL_AUDIO_OUTPUT", "null");
+    ASSERT_TRUE(pictrel::test::WriteWav(Path("long.wav"), 5));
+    m_form->show();
+    m_form->AddMusic({Path("long.wav")});
+    ASSERT_TRUE(WaitListed());
+    m_form->MusicFilesVirtualDrawTree->setCurrentRow(0);
+    TVekAudioPlayer& player = m_form->VekAudioPlayer;
+    if (!player.Opened())
+        GTEST_SKIP() << "no music playback here: " << m_form->FileNameLabel->text().toStdString();
+    m_form->PlayMusicAction->trigger();
+    ASSERT_TRUE(player.Playing());
+    if (GetParam().cancel)
+        m_form->CancelButton->click();
+    else
+        m_form->close();
+    EXPECT_FALSE(m_form->isVisible());
+    EXPECT_FALSE(player.Playing());
+    EXPECT_FALSE(player.Opened()) << "nothing is left open";
+}
+
+INSTANTIATE_TEST_SUITE_P(Wizard, WizardClosing,
+                         testing::Values(TClosing{"Cancel", true}, TClosing{"CloseWindow", false}),
+                         [](const testing::TestParamInfo<TClosing>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

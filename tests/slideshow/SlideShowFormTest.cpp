@@ -4,6 +4,7 @@
 #include "app/AppContext.h"
 #include "authoring/CurrentSlideshow.h"
 #include "gfx/PaintBox32Widget.h"
+#include "loading/VekMultipageBitmapTestSupport.h"
 #include "slideshow/FormVekSlideShow.h"
 #include "slideshow/TransformerByName.h"
 
@@ -11,6 +12,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QMetaObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,10 +20,10 @@
 
 namespace {
 
-constexpr QRgb kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF;
+constexpr QRgb kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kWhite = 0xFFFFFFFF;
 
-void WritePicture(const QString& path, QRgb colour) {
-    QImage image(120, 90, QImage::Format_ARGB32);
+void WritePicture(const QString& path, QRgb colour, QSize size = {120, 90}) {
+    QImage image(size, QImage::Format_ARGB32);
     image.fill(colour);
     ASSERT_TRUE(image.save(path, "PNG"));
 }
@@ -58,6 +60,12 @@ protected:
     bool WaitPreloaded() {
         return QTest::qWaitFor([&] { return m_form->Model.NextLoaded && m_form->Model.Preloading; },
                                20000);
+    }
+    // Lets the delay run out and waits for the transition to the preloaded picture.
+    bool RunTransition() {
+        if (!WaitPreloaded()) return false;
+        m_form->DelayThreadedTimerTimer();
+        return QTest::qWaitFor([&] { return !m_form->Model.DelayElapsed; }, 20000);
     }
     // Whether a white pixel (the message's text) is near the centre.
     bool MessageShown() const {
@@ -141,6 +149,65 @@ TEST_F(SlideShowWindow, LeavingAShowTheWizardStartedEndsTheRun) {
     ASSERT_TRUE(WaitCentre(kRed));
     m_form->close();
     EXPECT_TRUE(wizard.isVisible());
+    EXPECT_EQ(m_returned, Path("a.png"));
+}
+
+TEST_F(SlideShowWindow, AnAnimationStaysWithItsPictureAndDoesNotPlayOverTheNext) {
+    WritePicture(Path("a.png"), kRed);
+    // Frames far apart: only the test's own ticks change them.
+    pictrel::test::TGifFrame green{.width = 120, .height = 90, .index = 1, .timeMs = 60000};
+    pictrel::test::TGifFrame blue = green;
+    blue.index = 2;
+    pictrel::test::SaveGif(Path("b.gif"), {green, blue});
+    WritePicture(Path("c.png"), kWhite);
+    TVekMultipageBitmap& holder = m_form->VekMultipageBitmap;
+    m_form->StartFromViewer(0, *std::make_unique<TVekMultipageBitmap>());
+    ASSERT_TRUE(WaitCentre(kRed));
+    ASSERT_TRUE(RunTransition());
+    EXPECT_EQ(Centre(), kGreen) << "the transition ends on the animation's first frame";
+    ASSERT_TRUE(holder.Playing()) << "the animation runs after its transition";
+    holder.FrameTimerTimer();
+    EXPECT_EQ(Centre(), kBlue) << "its next frame shows";
+
+    ASSERT_TRUE(RunTransition());
+    EXPECT_EQ(Centre(), kWhite);
+    EXPECT_FALSE(holder.Playing()) << "the still picture has nothing to animate";
+    EXPECT_EQ(holder.FrameCount(), 0);
+    holder.FrameTimerTimer(); // a frame that would be due now
+    EXPECT_EQ(Centre(), kWhite) << "the animation before does not come back";
+    m_form->close();
+}
+
+// Next while the following picture is still being decoded shows that picture when it is
+// there (it is not passed over), and Previous then goes back to the one before it.
+TEST_F(SlideShowWindow, NextDuringASlowPreloadWaitsForThatPicture) {
+    WritePicture(Path("a.png"), kRed);
+    // Large enough to take a while to decode and fit.
+    WritePicture(Path("b.png"), kGreen, {4000, 3000});
+    WritePicture(Path("c.png"), kBlue);
+    bool stillLoading = false, pressed = false;
+    const auto started = m_form->VekImageLoaderPro.OnStart;
+    m_form->VekImageLoaderPro.OnStart = [&](TVekImageLoaderPro& loader, const QString& file) {
+        started(loader, file);
+        if (pressed || !file.endsWith("b.png") || !m_form->Model.Preloading) return;
+        pressed = true;
+        // The key comes before the decode can end: its end is queued behind it.
+        QMetaObject::invokeMethod(
+            m_form.get(),
+            [&] {
+                stillLoading = !m_form->Model.NextLoaded;
+                QTest::keyClick(m_form.get(), Qt::Key_Right);
+            },
+            Qt::QueuedConnection);
+    };
+    m_form->StartFromViewer(0, *std::make_unique<TVekMultipageBitmap>());
+    ASSERT_TRUE(WaitCentre(kGreen)) << "the picture being preloaded comes next";
+    EXPECT_TRUE(stillLoading) << "the key came while it was decoded";
+    ASSERT_TRUE(WaitPreloaded());
+    EXPECT_EQ(m_form->Model.ShownIndex(), 1);
+    QTest::keyClick(m_form.get(), Qt::Key_Left);
+    ASSERT_TRUE(WaitCentre(kRed)) << "Previous goes back one";
+    m_form->close();
     EXPECT_EQ(m_returned, Path("a.png"));
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -129,44 +130,106 @@ TEST_F(SlideShow, PausingDuringATransitionLetsItEndWithoutANewDelay) {
     EXPECT_TRUE(port.DelayRunning);
 }
 
-// ShowNext and ShowPrevious, with the preload done or still running, and at the ends.
-TEST_F(SlideShow, SteppingByHandMovesTheIndexAsTheLoadStateSays) {
-    struct Case {
-        const char* name;
-        int count;
-        int shown;
-        bool preloadDone;
-        bool next;
-        int load;
-    };
-    const Case cases[] = {
-        {"next, preload done", 5, 1, true, true, 2},
-        {"next, preload running skips one", 5, 1, false, true, 3},
-        {"next wraps", 5, 4, true, true, 0},
-        {"next, preload running, wraps", 5, 3, false, true, 0},
-        {"previous, preload done", 5, 2, true, false, 1},
-        {"previous, preload running", 5, 2, false, false, 2},
-        {"previous wraps", 5, 0, true, false, 4},
-        {"one picture", 1, 0, true, false, 0},
-    };
-    for (const Case& c : cases) {
-        TRecordingPort p;
-        TSlideShowModel m{p};
-        m.ImageIndex = c.shown;
-        m.Begin(c.count);
-        m.LoadStarted();
+// ShowNext and ShowPrevious, with the preload of the following picture done or still
+// running, and at the ends of the list: the picture that comes is always the neighbour of
+// the one on screen, and a preload is taken over rather than started again.
+struct TStepCase {
+    const char* name;
+    int count;
+    int shown;
+    bool preloadDone;
+    bool next;
+    // The load started by the step itself (-1: none; the preload is taken over).
+    int load;
+    // The picture on screen once what the step waits for has arrived.
+    int then;
+};
+
+void PrintTo(const TStepCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Stepping : public testing::TestWithParam<TStepCase> {};
+
+TEST_P(Stepping, ShowsTheNeighbourOfThePictureOnScreen) {
+    const TStepCase& c = GetParam();
+    TRecordingPort p;
+    TSlideShowModel m{p};
+    m.ImageIndex = c.shown;
+    m.Begin(c.count);
+    m.LoadStarted();
+    m.PictureArrived();
+    m.LoadStarted();
+    if (c.preloadDone) m.PictureArrived();
+    p.Loads.clear();
+    p.Calls.clear();
+    c.next ? m.ShowNext() : m.ShowPrevious();
+    EXPECT_FALSE(p.EffectRunning);
+    if (c.next && c.preloadDone) {
+        // Shown at once, and the picture after it preloads.
+        ASSERT_FALSE(p.Calls.empty());
+        EXPECT_EQ(p.Calls.front(), "current");
+        EXPECT_TRUE(m.Preloading);
+        EXPECT_TRUE(p.DelayRunning);
+        EXPECT_EQ(p.Loads, std::vector<int>{(c.then + 1) % c.count});
+    } else {
+        EXPECT_FALSE(m.Preloading);
+        EXPECT_FALSE(p.DelayRunning) << "nothing moves on until the picture is there";
+        EXPECT_EQ(p.Loads, c.load < 0 ? std::vector<int>{} : std::vector<int>{c.load});
+        if (c.load >= 0) m.LoadStarted();
         m.PictureArrived();
-        m.LoadStarted();
-        if (c.preloadDone) m.PictureArrived();
-        p.Loads.clear();
-        c.next ? m.ShowNext() : m.ShowPrevious();
-        ASSERT_EQ(p.Loads.size(), 1U) << c.name;
-        EXPECT_EQ(p.Loads[0], c.load) << c.name;
-        EXPECT_FALSE(m.Preloading) << c.name;
-        EXPECT_FALSE(p.DelayRunning) << c.name;
-        EXPECT_FALSE(p.EffectRunning) << c.name;
-        EXPECT_EQ(m.ShownIndex(), c.load) << c.name << ": the picture asked for";
     }
+    EXPECT_EQ(m.ShownIndex(), c.then);
+    EXPECT_TRUE(m.Preloading);
+    EXPECT_EQ(m.ImageIndex, (c.then + 1) % c.count) << "the one after it preloads";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SlideShow, Stepping,
+    testing::Values(TStepCase{"NextPreloadDone", 5, 1, true, true, -1, 2},
+                    TStepCase{"NextWhilePreloadingWaitsForIt", 5, 1, false, true, -1, 2},
+                    TStepCase{"NextWraps", 5, 4, true, true, -1, 0},
+                    TStepCase{"NextWhilePreloadingWraps", 5, 4, false, true, -1, 0},
+                    TStepCase{"PreviousPreloadDone", 5, 2, true, false, 1, 1},
+                    TStepCase{"PreviousWhilePreloading", 5, 2, false, false, 1, 1},
+                    TStepCase{"PreviousWraps", 5, 0, true, false, 4, 4},
+                    TStepCase{"PreviousWhilePreloadingWraps", 5, 0, false, false, 4, 4},
+                    TStepCase{"OnePictureNext", 1, 0, false, true, -1, 0},
+                    TStepCase{"OnePicturePrevious", 1, 0, true, false, 0, 0}),
+    [](const testing::TestParamInfo<TStepCase>& info) { return std::string(info.param.name); });
+
+// Quick presses while pictures are still on their way: each picture comes in turn, and
+// the presses beyond one are not stacked up.
+TEST_F(SlideShow, StepsWhileAPictureIsOnItsWayWaitForIt) {
+    Shown(6);
+    model.LoadStarted(); // the preload of picture 1
+    model.ShowNext();
+    model.ShowNext(); // waits for picture 1
+    model.ShowNext(); // dropped
+    EXPECT_TRUE(port.Loads.empty());
+    model.PictureArrived();
+    EXPECT_EQ(model.ShownIndex(), 2) << "asked for at once";
+    EXPECT_EQ(port.Loads, std::vector<int>{2});
+    EXPECT_FALSE(port.DelayRunning) << "no delay for a picture that is left at once";
+    model.LoadStarted();
+    model.PictureArrived();
+    EXPECT_EQ(model.ShownIndex(), 2);
+    EXPECT_EQ(port.Loads, (std::vector<int>{2, 3})) << "then the preload of the next";
+    EXPECT_TRUE(port.DelayRunning);
+    std::vector<std::string> shown;
+    for (const std::string& call : port.Calls)
+        if (call == "current") shown.push_back(call);
+    EXPECT_EQ(shown.size(), 2U) << "pictures 1 and 2 were each shown";
+
+    // Next then Previous while a picture is on its way: it stays.
+    model.ShowPrevious(); // picture 1 loads
+    model.ShowNext();
+    model.ShowPrevious();
+    port.Loads.clear();
+    model.LoadStarted();
+    model.PictureArrived();
+    EXPECT_EQ(model.ShownIndex(), 1);
+    EXPECT_EQ(port.Loads, std::vector<int>{2});
 }
 
 TEST_F(SlideShow, OnePictureTransitionsToItself) {
