@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <optional>
 #include <set>
 
 namespace {
@@ -96,9 +97,9 @@ QString ProgramOfCommand(const QString& command) {
 // registration is moved over to the program that registers now: a program that was
 // moved or reinstalled elsewhere is never launched from its old place. Each key keeps
 // its own switch and icon index.
-void MoveRegistrationsTo(const QString& progIdPrefix, const QString& program) {
-    TRegistry reg(TRegRoot::rrClassesRoot);
+void MoveRegistrationsTo(TRegistry& reg, const QString& progIdPrefix, const QString& program) {
     const QString prefix = progIdPrefix + '.';
+    reg.CloseKey();
     for (const QString& key : reg.GetKeyNames()) {
         if (!key.startsWith(prefix, Qt::CaseInsensitive)) continue;
         if (!reg.OpenKey('\\' + key + QStringLiteral("\\shell\\open\\command"), false)) continue;
@@ -110,7 +111,6 @@ void MoveRegistrationsTo(const QString& progIdPrefix, const QString& program) {
         const QString icon = reg.ReadString({}).value_or(QString());
         if (icon.startsWith(old + ',')) reg.WriteString({}, program + icon.mid(old.size()));
     }
-    reg.CloseKey(); // one save for all of them
 }
 
 void WriteMimePackage() {
@@ -178,87 +178,151 @@ QString MimeTypeOfExtension(const QString& ext) {
     return types.isEmpty() ? QString() : types.first().name();
 }
 
+namespace {
+
+// One registration run: each root, mimeapps.list and the desktop entries are
+// written once at its end however many extensions it holds (a temporary TRegistry
+// would save its hive when destroyed, so the run keeps one per root).
+struct TAssociationRun {
+    TRegistry Classes{TRegRoot::rrClassesRoot};
+    TRegistry User{TRegRoot::rrCurrentUser};
+    TRegistry Machine{TRegRoot::rrLocalMachine};
+    TMimeAppsList MimeApps;
+    bool MimeAppsChanged = false;
+
+    TAssociationRun() { MimeApps.Load(TMimeAppsList::DefaultFileName()); }
+
+    // The saved default of another extension of `mimeType` registered by us, if any.
+    std::optional<QString> SiblingDefault(const QString& mimeType) {
+        if (!Machine.OpenKey('\\' + PreviousParamPath(), false)) return std::nullopt;
+        for (const QString& other : Machine.GetKeyNames()) {
+            if (!Machine.OpenKey('\\' + PreviousParamPath() + '\\' + other, false)) continue;
+            if (Machine.ReadString(kXdgMimeType).value_or(QString()) == mimeType)
+                return Machine.ReadString(kXdgDefault).value_or(QString());
+        }
+        return std::nullopt;
+    }
+
+    void Register(const QString& ext, const QString& progIdPrefix, const QString& descriptionPrefix,
+                  const QString& switchName, const QString& program) {
+        CheckExtension(ext);
+        const QString progId = progIdPrefix + '.' + ext;
+        Open(Classes, '\\' + progId + QStringLiteral("\\shell\\open\\command"));
+        Open(Classes, '\\' + progId);
+        Classes.WriteString({}, descriptionPrefix + ' ' + ext);
+        Open(Classes, QStringLiteral("shell\\open\\command"));
+        Classes.WriteString({}, OpenCommand(program, switchName));
+        Open(Classes, '\\' + progId + QStringLiteral("\\DefaultIcon"));
+        Classes.WriteString({}, IconValue(program, ext));
+        Open(Classes, '\\' + QStringLiteral(".") + ext);
+        const QString oldClassName = Classes.ReadString({}).value_or(QString());
+        Classes.WriteString({}, progId);
+
+        QString oldUserName, oldUserProgId;
+        if (User.OpenKey('\\' + QLatin1String(layout::kFileExtsKey), false)) {
+            Open(User, '.' + ext);
+            oldUserName = User.ReadString({}).value_or(QString());
+            oldUserProgId = User.ReadString(QStringLiteral("Progid")).value_or(QString());
+            User.WriteString({}, progId);
+            User.WriteString(QStringLiteral("Progid"), progId);
+        }
+
+        // The desktop default for the extension's MIME type.
+        const QString mimeType = MimeTypeOfExtension(ext);
+        const QString desktopId = DesktopIdFor(ext);
+        QString oldDefault = MimeApps.Default(mimeType);
+        Open(Machine, '\\' + PreviousParamPath());
+        if (!Machine.KeyExists(ext)) {
+            // Taken over through a sibling extension of the same type: its saved
+            // default is the user's real previous one.
+            if (!mimeType.isEmpty() && TMimeAppsList::FirstId(oldDefault) == desktopId)
+                oldDefault = SiblingDefault(mimeType).value_or(QString());
+            Open(Machine, '\\' + PreviousParamPath() + '\\' + ext);
+            Machine.WriteString(kCrName, oldClassName);
+            Machine.WriteString(kCuName, oldUserName);
+            Machine.WriteString(kCuProgId, oldUserProgId);
+            Machine.WriteString(kXdgMimeType, mimeType);
+            Machine.WriteString(kXdgDefault, oldDefault);
+        }
+        if (!mimeType.isEmpty()) {
+            MimeApps.SetDefault(mimeType,
+                                TMimeAppsList::WithFirst(desktopId, MimeApps.Default(mimeType)));
+            MimeAppsChanged = true;
+        }
+    }
+
+    void Unregister(const QString& ext, const QString& progIdPrefix) {
+        CheckExtension(ext);
+        const QString progId = progIdPrefix + '.' + ext;
+        QString crName, cuName, cuProgId, mimeType, xdgDefault;
+        bool saved = false;
+        Open(Machine, '\\' + PreviousParamPath());
+        if (Machine.KeyExists(ext)) {
+            Open(Machine, '\\' + PreviousParamPath() + '\\' + ext);
+            crName = Machine.ReadString(kCrName).value_or(QString());
+            cuName = Machine.ReadString(kCuName).value_or(QString());
+            cuProgId = Machine.ReadString(kCuProgId).value_or(QString());
+            mimeType = Machine.ReadString(kXdgMimeType).value_or(QString());
+            xdgDefault = Machine.ReadString(kXdgDefault).value_or(QString());
+            saved = true;
+            Open(Machine, '\\' + PreviousParamPath());
+            Machine.DeleteKey(ext);
+        }
+
+        if (Classes.KeyExists('\\' + progId)) Classes.DeleteKey('\\' + progId);
+        Open(Classes, '\\' + QStringLiteral(".") + ext);
+        if (Classes.ReadString({}).value_or(QString()).compare(progId, Qt::CaseInsensitive) == 0)
+            Classes.WriteString({}, crName);
+
+        if (User.OpenKey('\\' + QLatin1String(layout::kFileExtsKey), false)) {
+            Open(User, '.' + ext);
+            if (User.ReadString({}).value_or(QString()).compare(progId, Qt::CaseInsensitive) == 0)
+                User.WriteString({}, cuName);
+            if (User.ReadString(QStringLiteral("Progid"))
+                    .value_or(QString())
+                    .compare(progId, Qt::CaseInsensitive) == 0)
+                User.WriteString(QStringLiteral("Progid"), cuProgId.isEmpty() ? crName : cuProgId);
+        }
+
+        if (!saved) mimeType = MimeTypeOfExtension(ext);
+        if (mimeType.isEmpty()) return;
+        // Another registered extension of the same type keeps the default ours.
+        const bool shared = SiblingDefault(mimeType).has_value();
+        const QString current = MimeApps.Default(mimeType);
+        const QString desktopId = DesktopIdFor(ext);
+        if (!shared && TMimeAppsList::FirstId(current) == desktopId) {
+            MimeApps.SetDefault(mimeType, saved && !xdgDefault.isEmpty()
+                                              ? xdgDefault
+                                              : TMimeAppsList::Without(desktopId, current));
+            MimeAppsChanged = true;
+        }
+    }
+
+    // Saves every root and the list, then rewrites the desktop entries.
+    void Finish(const QString& program, bool registered) {
+        if (registered) MoveRegistrationsTo(Classes, kProgIdPrefix, program);
+        Classes.Flush();
+        User.Flush();
+        Machine.Flush();
+        if (MimeAppsChanged && !MimeApps.Save())
+            throw ERegistryError("cannot write " + TMimeAppsList::DefaultFileName().toStdString());
+        NotifyAssociationsChanged(registered ? program : QString());
+    }
+};
+
+} // namespace
+
 void RegisterExtension(const QString& ext, const QString& progIdPrefix,
                        const QString& descriptionPrefix, const QString& switchName,
                        const QString& programPath) {
-    CheckExtension(ext);
     const QString program = ProgramPathOr(programPath);
-    const QString progId = progIdPrefix + '.' + ext;
-    QString oldClassName, oldUserName, oldUserProgId;
-    {
-        TRegistry reg(TRegRoot::rrClassesRoot);
-        Open(reg, '\\' + progId + QStringLiteral("\\shell\\open\\command"));
-        Open(reg, '\\' + progId);
-        reg.WriteString({}, descriptionPrefix + ' ' + ext);
-        Open(reg, QStringLiteral("shell\\open\\command"));
-        reg.WriteString({}, OpenCommand(program, switchName));
-        reg.CloseKey();
-        Open(reg, '\\' + progId + QStringLiteral("\\DefaultIcon"));
-        reg.WriteString({}, IconValue(program, ext));
-        reg.CloseKey();
-        Open(reg, '\\' + QStringLiteral(".") + ext);
-        oldClassName = reg.ReadString({}).value_or(QString());
-        reg.WriteString({}, progId);
-        reg.CloseKey();
-    }
-    {
-        TRegistry reg(TRegRoot::rrCurrentUser);
-        if (reg.OpenKey(layout::kFileExtsKey, false)) {
-            Open(reg, '.' + ext);
-            oldUserName = reg.ReadString({}).value_or(QString());
-            oldUserProgId = reg.ReadString(QStringLiteral("Progid")).value_or(QString());
-            reg.WriteString({}, progId);
-            reg.WriteString(QStringLiteral("Progid"), progId);
-        }
-        reg.CloseKey();
-    }
-
-    // The desktop default for the extension's MIME type.
-    const QString mimeType = MimeTypeOfExtension(ext);
-    const QString desktopId = DesktopIdFor(ext);
-    TMimeAppsList mimeApps;
-    mimeApps.Load(TMimeAppsList::DefaultFileName());
-    QString oldDefault = mimeApps.Default(mimeType);
-
-    TRegistry reg(TRegRoot::rrLocalMachine);
-    Open(reg, layout::kProgramKey);
-    Open(reg, layout::kPreviousParamKey);
-    if (!reg.KeyExists(ext)) {
-        if (!mimeType.isEmpty() && TMimeAppsList::FirstId(oldDefault) == desktopId) {
-            // Taken over through a sibling extension of the same type: its saved
-            // default is the user's real previous one.
-            oldDefault.clear();
-            for (const QString& other : reg.GetKeyNames()) {
-                TRegistry sibling(TRegRoot::rrLocalMachine);
-                if (sibling.OpenKey(PreviousParamPath() + '\\' + other, false) &&
-                    sibling.ReadString(kXdgMimeType).value_or(QString()) == mimeType) {
-                    oldDefault = sibling.ReadString(kXdgDefault).value_or(QString());
-                    break;
-                }
-            }
-        }
-        Open(reg, ext);
-        reg.WriteString(kCrName, oldClassName);
-        reg.WriteString(kCuName, oldUserName);
-        reg.WriteString(kCuProgId, oldUserProgId);
-        reg.WriteString(kXdgMimeType, mimeType);
-        reg.WriteString(kXdgDefault, oldDefault);
-    }
-    reg.CloseKey();
-
-    if (!mimeType.isEmpty()) {
-        mimeApps.SetDefault(mimeType,
-                            TMimeAppsList::WithFirst(desktopId, mimeApps.Default(mimeType)));
-        if (!mimeApps.Save())
-            throw ERegistryError("cannot write " + TMimeAppsList::DefaultFileName().toStdString());
-    }
-    MoveRegistrationsTo(progIdPrefix, program);
-    NotifyAssociationsChanged(program);
+    TAssociationRun run;
+    run.Register(ext, progIdPrefix, descriptionPrefix, switchName, program);
+    run.Finish(program, true);
 }
 
 void RegisterExtensions(const QStringList& extensions, const QString& programPath) {
-    for (const QString& ext : extensions)
-        RegisterExtension(ext, kProgIdPrefix, kProgIdPrefix, QStringLiteral("view"), programPath);
+    ApplyAssociations(extensions, {}, programPath);
 }
 
 void RegisterOwnType(const QString& programPath) {
@@ -267,84 +331,37 @@ void RegisterOwnType(const QString& programPath) {
 }
 
 void UnregisterExtension(const QString& ext, const QString& progIdPrefix) {
-    CheckExtension(ext);
-    const QString progId = progIdPrefix + '.' + ext;
-    QString crName, cuName, cuProgId, mimeType, xdgDefault;
-    bool saved = false;
-    {
-        TRegistry reg(TRegRoot::rrLocalMachine);
-        Open(reg, layout::kProgramKey);
-        Open(reg, layout::kPreviousParamKey);
-        if (reg.KeyExists(ext)) {
-            TRegistry prev(TRegRoot::rrLocalMachine);
-            Open(prev, PreviousParamPath() + '\\' + ext);
-            crName = prev.ReadString(kCrName).value_or(QString());
-            cuName = prev.ReadString(kCuName).value_or(QString());
-            cuProgId = prev.ReadString(kCuProgId).value_or(QString());
-            mimeType = prev.ReadString(kXdgMimeType).value_or(QString());
-            xdgDefault = prev.ReadString(kXdgDefault).value_or(QString());
-            saved = true;
-            reg.DeleteKey(ext);
-        }
-        reg.CloseKey();
-    }
-    {
-        TRegistry reg(TRegRoot::rrClassesRoot);
-        if (reg.KeyExists('\\' + progId)) reg.DeleteKey('\\' + progId);
-        Open(reg, '\\' + QStringLiteral(".") + ext);
-        if (reg.ReadString({}).value_or(QString()).compare(progId, Qt::CaseInsensitive) == 0)
-            reg.WriteString({}, crName);
-        reg.CloseKey();
-    }
-    {
-        TRegistry reg(TRegRoot::rrCurrentUser);
-        if (reg.OpenKey(layout::kFileExtsKey, false)) {
-            Open(reg, '.' + ext);
-            if (reg.ReadString({}).value_or(QString()).compare(progId, Qt::CaseInsensitive) == 0)
-                reg.WriteString({}, cuName);
-            if (reg.ReadString(QStringLiteral("Progid"))
-                    .value_or(QString())
-                    .compare(progId, Qt::CaseInsensitive) == 0)
-                reg.WriteString(QStringLiteral("Progid"), cuProgId.isEmpty() ? crName : cuProgId);
-        }
-        reg.CloseKey();
-    }
-
-    if (!saved) mimeType = MimeTypeOfExtension(ext);
-    if (!mimeType.isEmpty()) {
-        // Another registered extension of the same type keeps the default ours.
-        bool shared = false;
-        TRegistry reg(TRegRoot::rrLocalMachine);
-        if (reg.OpenKey(PreviousParamPath(), false)) {
-            for (const QString& other : reg.GetKeyNames()) {
-                TRegistry sibling(TRegRoot::rrLocalMachine);
-                shared =
-                    shared || (sibling.OpenKey(PreviousParamPath() + '\\' + other, false) &&
-                               sibling.ReadString(kXdgMimeType).value_or(QString()) == mimeType);
-            }
-        }
-        TMimeAppsList mimeApps;
-        mimeApps.Load(TMimeAppsList::DefaultFileName());
-        const QString current = mimeApps.Default(mimeType);
-        const QString desktopId = DesktopIdFor(ext);
-        if (!shared && TMimeAppsList::FirstId(current) == desktopId) {
-            mimeApps.SetDefault(mimeType, saved && !xdgDefault.isEmpty()
-                                              ? xdgDefault
-                                              : TMimeAppsList::Without(desktopId, current));
-            if (!mimeApps.Save())
-                throw ERegistryError("cannot write " +
-                                     TMimeAppsList::DefaultFileName().toStdString());
-        }
-    }
-    NotifyAssociationsChanged();
+    TAssociationRun run;
+    run.Unregister(ext, progIdPrefix);
+    run.Finish({}, false);
 }
 
 void UnregisterExtensions(const QStringList& extensions) {
-    for (const QString& ext : extensions) UnregisterExtension(ext, kProgIdPrefix);
+    ApplyAssociations({}, extensions);
 }
 
 void UnregisterOwnType() {
     UnregisterExtension(kSlideshowExtension, kProgIdPrefix);
+}
+
+void ApplyAssociations(const QStringList& associate, const QStringList& release,
+                       const QString& programPath) {
+    const QString program = ProgramPathOr(programPath);
+    // An extension to be ours is never released, whatever row also named it.
+    std::set<QString> kept;
+    for (const QString& ext : associate) kept.insert(ext.toLower());
+    TAssociationRun run;
+    try {
+        for (const QString& ext : release)
+            if (kept.count(ext.toLower()) == 0) run.Unregister(ext, kProgIdPrefix);
+        for (const QString& ext : associate)
+            run.Register(ext, kProgIdPrefix, kProgIdPrefix, QStringLiteral("view"), program);
+    } catch (const ERegistryError&) {
+        // What was done before the failing extension is kept, as each had been saved.
+        run.Finish(program, !associate.isEmpty());
+        throw;
+    }
+    run.Finish(program, !associate.isEmpty());
 }
 
 void NotifyAssociationsChanged(const QString& programPath) {

@@ -43,6 +43,12 @@ void UnregisterExtension(const QString& ext, const QString& progIdPrefix);
 void UnregisterExtensions(const QStringList& extensions);
 void UnregisterOwnType();
 
+// One run of the settings dialog's OK: releases the extensions of `release` that
+// `associate` does not name, then registers `associate`, and writes each hive,
+// mimeapps.list and the desktop entries once for the whole run.
+void ApplyAssociations(const QStringList& associate, const QStringList& release,
+                       const QString& programPath = {});
+
 // The notify step: rewrites the desktop entries from the registered types. They
 // launch `programPath`; when it is empty, the program the registered types name
 // (the running program when none is registered).

@@ -7,7 +7,10 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -16,6 +19,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -153,8 +157,45 @@ QString WallpaperFolder() {
     return folder;
 }
 
+namespace {
+
+constexpr char kWallpaperStem[] = "VekImageViewer Wallpaper";
+
+// The number of a wallpaper file's name: 0 for the unnumbered one, -1 for any other file.
+qint64 WallpaperNumber(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^") + QLatin1String(kWallpaperStem) +
+                                            QStringLiteral("(?: ([0-9]{1,18}))?\\.bmp$"));
+    const QRegularExpressionMatch match = pattern.match(name);
+    if (!match.hasMatch()) return -1;
+    return match.capturedLength(1) > 0 ? match.captured(1).toLongLong() : 0;
+}
+
+QString NumberedName(qint64 number) {
+    return WallpaperFolder() + QLatin1String(kWallpaperStem) + u' ' + QString::number(number) +
+           QStringLiteral(".bmp");
+}
+
+qint64 LastWallpaperNumber() {
+    const QStringList files = WallpaperFiles();
+    return files.isEmpty() ? 0 : WallpaperNumber(QFileInfo(files.last()).fileName());
+}
+
+} // namespace
+
+QStringList WallpaperFiles() {
+    const QString folder = WallpaperFolder();
+    std::vector<std::pair<qint64, QString>> numbered;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        if (const qint64 number = WallpaperNumber(name); number >= 0)
+            numbered.emplace_back(number, folder + name);
+    std::sort(numbered.begin(), numbered.end());
+    QStringList files;
+    for (const auto& [number, file] : numbered) files << file;
+    return files;
+}
+
 QString WallpaperFileName() {
-    return WallpaperFolder() + QStringLiteral("VekImageViewer Wallpaper.bmp");
+    return NumberedName(std::max<qint64>(LastWallpaperNumber(), 1));
 }
 
 TBitmap32 ComposeWallpaper(const TBitmap32& picture, TWallpaperStyle style, int screenW,
@@ -296,11 +337,13 @@ std::vector<TWallpaperCommand> WallpaperCommands(const QString& desktop, const Q
 bool SetWallpaper(const TBitmap32& picture, TWallpaperStyle style, int screenW, int screenH,
                   TColor32 desktopColour) {
     if (picture.Empty()) return false;
-    const QString fileName = WallpaperFileName();
+    const QString fileName = NumberedName(LastWallpaperNumber() + 1);
     WriteStyleValues(style);
     const QByteArray bmp =
         EncodeBmp(ComposeWallpaper(picture, style, screenW, screenH, desktopColour));
     if (bmp.isEmpty() || !WriteFileAtomically(fileName, bmp)) return false;
+    const QStringList files = WallpaperFiles();
+    for (qsizetype i = 0; i + 2 < files.size(); ++i) QFile::remove(files[i]);
 
     const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
     QDeadlineTimer deadline(15000);

@@ -31,8 +31,15 @@ enum class TWallpaperStyle : std::uint8_t {
 
 // $XDG_DATA_HOME/Pictrel/ (created if missing).
 [[nodiscard]] QString WallpaperFolder();
-// WallpaperFolder() + "VekImageViewer Wallpaper.bmp".
+// Each set saves the picture under a new name, WallpaperFolder() +
+// "VekImageViewer Wallpaper <n>.bmp" with n one more than the last, because desktops
+// that compare the value they are handed (GNOME does) would keep the old picture for
+// the same name. The last two are kept; the desktop may still be reading the older.
+// WallpaperFileName: the file the last set wrote (number 1 before any set).
 [[nodiscard]] QString WallpaperFileName();
+// Every wallpaper file in the folder, oldest first (an unnumbered one from before
+// the numbering counts as the oldest).
+[[nodiscard]] QStringList WallpaperFiles();
 
 // The opaque picture to save. Optimal: a screenW x screenH bitmap in the dominant
 // colour of the picture's free edges, the whole picture Lanczos-resampled into the
@@ -69,7 +76,8 @@ WallpaperCommands(const QString& desktop, const QString& file, TWallpaperStyle s
 
 // Composes the picture (see ComposeWallpaper), writes the layout values under the
 // current user's "Control panel\Desktop" ("TileWallpaper" and "WallpaperStyle"),
-// saves the BMP atomically to WallpaperFileName() and runs WallpaperCommands for
+// saves the BMP atomically under the next wallpaper name (removing all but the two
+// newest wallpaper files) and runs WallpaperCommands for
 // the running desktop, each found on PATH and given a few seconds at most. True
 // when a command that shows the picture succeeded; false for an empty picture
 // (nothing done), a file that could not be saved, or when every setter failed or

@@ -91,7 +91,8 @@ constexpr TKeyName kKeyNames[] = {
     {163, "Right Ctrl"},  {164, "Left Alt"},   {165, "Right Alt"},   {186, ";"},
     {187, "="},           {188, ","},          {189, "-"},           {190, "."},
     {191, "/"},           {192, "`"},          {219, "["},           {220, "\\"},
-    {221, "]"},           {222, "'"},
+    {221, "]"},           {222, "'"},          {176, "Next Track"},  {177, "Previous Track"},
+    {178, "Stop"},        {179, "Play/Pause"},
 };
 
 } // namespace
@@ -218,6 +219,17 @@ std::uint8_t VirtualKeyFromQt(int qtKey, Qt::KeyboardModifiers modifiers, quint3
         return 221;
     case Qt::Key_Apostrophe:
         return 222;
+    // Keyboards send play and pause as one key, or as two that both toggle.
+    case Qt::Key_MediaTogglePlayPause:
+    case Qt::Key_MediaPlay:
+    case Qt::Key_MediaPause:
+        return vkMediaPlayPause;
+    case Qt::Key_MediaStop:
+        return vkMediaStop;
+    case Qt::Key_MediaNext:
+        return vkMediaNextTrack;
+    case Qt::Key_MediaPrevious:
+        return vkMediaPrevTrack;
     default:
         return 0;
     }

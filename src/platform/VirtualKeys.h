@@ -19,7 +19,9 @@ inline constexpr std::uint8_t vkBack = 8, vkTab = 9, vkReturn = 13, vkShift = 16
                               vkRight = 39, vkDown = 40, vkExecute = 43, vkEnd = 35, vkHome = 36,
                               vkInsert = 45, vkDelete = 46, vkC = 67, vkV = 86, vkX = 88,
                               vkAdd = 107, vkSubtract = 109, vkLShift = 160, vkRShift = 161,
-                              vkLControl = 162, vkRControl = 163, vkLMenu = 164, vkRMenu = 165;
+                              vkLControl = 162, vkRControl = 163, vkLMenu = 164, vkRMenu = 165,
+                              vkMediaNextTrack = 176, vkMediaPrevTrack = 177, vkMediaStop = 178,
+                              vkMediaPlayPause = 179;
 
 // The virtual-key code of a key as Qt reports it; 0 when it has none. The native
 // key symbol and scan code tell the left and right modifier keys apart (X11 and

@@ -5,7 +5,9 @@
 #include "app/SettingsLayout.h"
 #include "platform/Registry.h"
 
+#include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 
 namespace {
 
@@ -51,19 +53,66 @@ QString ExtensionAt(const QString& patterns, int k) {
 }
 
 std::vector<TAssociationRow> AssociationRowsOf(const QString& dialogFilter) {
-    const QString standard = QLatin1String(kStandardExtensions);
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    struct TDraft {
+        QString Description;
+        QStringList Items; // "*.jpg"
+    };
+    const auto extOf = [](const QString& item) {
+        return item.mid(item.indexOf(u'.') + 1).toLower();
+    };
     const QStringList fields = dialogFilter.split(u'|');
-    std::vector<TAssociationRow> rows;
+    std::vector<TDraft> drafts;
     // Pairs of description and patterns; the first pair is "All files".
     for (qsizetype i = 2; i + 1 < fields.size(); i += 2) {
+        TDraft draft{fields[i].left(fields[i].indexOf(u'(')).trimmed(), {}};
+        for (const QString& item : fields[i + 1].split(separators, Qt::SkipEmptyParts))
+            if (!extOf(item).isEmpty()) draft.Items << item;
+        if (!draft.Items.isEmpty()) drafts.push_back(std::move(draft));
+    }
+
+    // A row sharing most of its types with an earlier one (most of either's) is the same family
+    // seen by two decoders (the camera formats): one row offers them all.
+    const auto extensionsOf = [&](const TDraft& d) {
+        QSet<QString> set;
+        for (const QString& item : d.Items) set.insert(extOf(item));
+        return set;
+    };
+    for (size_t later = 1; later < drafts.size(); ++later) {
+        const QSet<QString> own = extensionsOf(drafts[later]);
+        for (size_t earlier = 0; earlier < later; ++earlier) {
+            if (drafts[earlier].Items.isEmpty()) continue;
+            QSet<QString> shared = own;
+            shared.intersect(extensionsOf(drafts[earlier]));
+            if (shared.size() * 2 < own.size() || shared.size() * 2 < drafts[earlier].Items.size())
+                continue;
+            const QSet<QString> known = extensionsOf(drafts[earlier]);
+            for (const QString& item : drafts[later].Items)
+                if (!known.contains(extOf(item))) drafts[earlier].Items << item;
+            drafts[later].Items.clear();
+            break;
+        }
+    }
+    // Any other type named by several rows stays only in the narrowest of them ("hdr"
+    // belongs to the HDR row, not to the camera formats), so one mark decides it.
+    QHash<QString, size_t> home;
+    for (size_t r = 0; r < drafts.size(); ++r)
+        for (const QString& item : drafts[r].Items) {
+            const auto found = home.constFind(extOf(item));
+            if (found == home.cend() || drafts[r].Items.size() < drafts[*found].Items.size())
+                home.insert(extOf(item), r);
+        }
+
+    const QString standard = QLatin1String(kStandardExtensions);
+    std::vector<TAssociationRow> rows;
+    for (size_t r = 0; r < drafts.size(); ++r) {
+        QStringList items;
+        for (const QString& item : drafts[r].Items)
+            if (home.value(extOf(item)) == r) items << item;
+        if (items.isEmpty()) continue;
         TAssociationRow row;
-        row.Patterns = QString(fields[i + 1]).replace(u';', QStringLiteral(", "));
-        while (row.Patterns.contains(QStringLiteral("  ")))
-            row.Patterns.replace(QStringLiteral("  "), QStringLiteral(" "));
-        if (ExtensionAt(row.Patterns, 0).isEmpty()) continue;
-        const QString& description = fields[i];
-        row.Display = description.left(description.indexOf(u'(')).trimmed() + QStringLiteral(" (") +
-                      row.Patterns + u')';
+        row.Patterns = items.join(QStringLiteral(", "));
+        row.Display = drafts[r].Description + QStringLiteral(" (") + row.Patterns + u')';
         for (const QString& ext : ExtensionsOf(row))
             if (standard.contains(ext, Qt::CaseInsensitive)) row.Standard = true;
         rows.push_back(std::move(row));
@@ -94,5 +143,11 @@ QStringList CheckedExtensions(const std::vector<TAssociationRow>& rows) {
 }
 
 QStringList UncheckedExtensions(const std::vector<TAssociationRow>& rows) {
-    return ExtensionsWhere(rows, false);
+    // A type a ticked row also names stays ours.
+    QSet<QString> checked;
+    for (const QString& ext : ExtensionsWhere(rows, true)) checked.insert(ext.toLower());
+    QStringList unchecked;
+    for (const QString& ext : ExtensionsWhere(rows, false))
+        if (!checked.contains(ext.toLower())) unchecked << ext;
+    return unchecked;
 }

@@ -8,6 +8,7 @@
 #include "loading/ShellHelpers.h"
 #include "settings/AssociationGridWidget.h"
 #include "settings/AssociationRows.h"
+#include "settings/AssociationWriter.h"
 #include "settings/FilterListWidget.h"
 #include "settings/ShortcutEditWidget.h"
 #include "settings/VekLabeledEditWidget.h"
@@ -299,7 +300,8 @@ void TSettingsForm::PrepareControls(const TSimpleModeValues& simple) {
     for (const TShortcutField& f : ShortcutFields) f.Edit->SetShortcut(Values.*f.Field);
 
     const TVekSettingsFile* slideshow = CurrentSlideshow();
-    const int delay = slideshow != nullptr ? int(std::lround(slideshow->Delay / 1000.0)) : 5;
+    // Half a second rounds to even, as every rounding of the program does.
+    const int delay = slideshow != nullptr ? int(std::nearbyint(slideshow->Delay / 1000.0)) : 5;
     TimerDelayLMDSpinEdit->setValue(delay);
     int effect = -1;
     if (slideshow != nullptr && slideshow->Transformer) {
@@ -365,6 +367,18 @@ QStringList TSettingsForm::CheckedExtensions() const {
 QStringList TSettingsForm::UncheckedExtensions() const {
     return AssociationGrid != nullptr ? ::UncheckedExtensions(AssociationGrid->Rows())
                                       : QStringList();
+}
+
+TAssociationWriter& TSettingsForm::AssociationWriter() {
+    if (!m_associationWriter) m_associationWriter = std::make_unique<TAssociationWriter>();
+    return *m_associationWriter;
+}
+
+void TSettingsForm::ApplyAssociations(std::function<void(const QString& reason)> failed) {
+    AssociationWriter().Start(CheckedExtensions(), UncheckedExtensions(),
+                              [failed = std::move(failed)](const QString& error) {
+                                  if (!error.isEmpty() && failed) failed(error);
+                              });
 }
 
 int TSettingsForm::DelaySeconds() const {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QCheckBox;
@@ -20,6 +21,7 @@ class QSpinBox;
 class QTabWidget;
 class TAppContext;
 class TAssociationGrid;
+class TAssociationWriter;
 class TEffectPreview;
 class TFilterListBox;
 class TShortcutEdit;
@@ -57,6 +59,10 @@ public:
     [[nodiscard]] bool AssocChanged() const;
     [[nodiscard]] QStringList CheckedExtensions() const;
     [[nodiscard]] QStringList UncheckedExtensions() const;
+    // After OK with a changed grid: the grid's outcome is written off the GUI thread;
+    // `failed` gets the reason on the GUI thread when it could not be.
+    void ApplyAssociations(std::function<void(const QString& reason)> failed);
+    [[nodiscard]] TAssociationWriter& AssociationWriter();
     [[nodiscard]] int DelaySeconds() const;
     // The chosen effect's name; empty when none is chosen.
     [[nodiscard]] QString EffectName() const;
@@ -110,4 +116,5 @@ private:
     void ChooseBackgroundColour();
 
     TAppContext& m_context;
+    std::unique_ptr<TAssociationWriter> m_associationWriter;
 };

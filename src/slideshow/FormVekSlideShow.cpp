@@ -205,6 +205,24 @@ void TSlideShowForm::ShowPointerAndToolbar(bool show) {
 
 void TSlideShowForm::PlayTBXItemClick() {
     Model.SetPlaying(PlayTBXItem->isChecked());
+    m_mpris.SetStatus(PlayTBXItem->isChecked() ? TMprisPlayer::TStatus::Playing
+                                               : TMprisPlayer::TStatus::Paused);
+}
+
+void TSlideShowForm::ConnectMpris() {
+    if (!m_mpris.Actions.Play) {
+        const auto toggle = [this](bool play) {
+            if (PlayTBXItem->isChecked() != play) (play ? PlayTBXItem : PauseTBXItem)->trigger();
+        };
+        m_mpris.Actions = {[this, toggle] { toggle(!PlayTBXItem->isChecked()); },
+                           [toggle] { toggle(true); },
+                           [toggle] { toggle(false); },
+                           [this] { ShowNext(); },
+                           [this] { ShowPrevious(); },
+                           [this] { close(); }};
+    }
+    m_mpris.SetStatus(TMprisPlayer::TStatus::Playing);
+    m_mpris.Register();
 }
 
 // ---- starting ---------------------------------------------------------------------
@@ -276,6 +294,7 @@ void TSlideShowForm::showEvent(QShowEvent* event) {
     m_keys = Values();
     // The screen stays on while the pictures show.
     m_screenSaver.Inhibit(QStringLiteral("Pictrel"), QStringLiteral("Playing a slideshow"));
+    ConnectMpris();
     // Over the viewer that started it, with the keys.
     raise();
     activateWindow();
@@ -444,7 +463,8 @@ void TSlideShowForm::keyPressEvent(QKeyEvent* event) {
         ShowNext();
     } else if (ShortcutMatches(m_keys.ShortcutLeft, *event)) {
         ShowPrevious();
-    } else if (ShortcutMatches(m_keys.ShortcutPlayPause, *event)) {
+    } else if (ShortcutMatches(m_keys.ShortcutPlayPause, *event) ||
+               ShortcutMatches(vkMediaPlayPause, *event)) { // the keyboard's own key too
         (PlayTBXItem->isChecked() ? PauseTBXItem : PlayTBXItem)->trigger();
     } else {
         QWidget::keyPressEvent(event);
@@ -468,6 +488,8 @@ void TSlideShowForm::PlayMusicTrack() {
         VekAudioPlayer.Open(Music[MusicSequence.Current()]);
         if (VekAudioPlayer.Opened()) {
             VekAudioPlayer.Play();
+            m_mpris.SetTrack(QFileInfo(Music[MusicSequence.Current()]).completeBaseName(),
+                             MusicSequence.Current());
             return;
         }
         const TVekSettingsFile* slideshow = CurrentSlideshow();
@@ -496,6 +518,7 @@ void TSlideShowForm::FormHide() {
     ++m_listGeneration;
     OpenTimer.stop();
     m_screenSaver.Release();
+    m_mpris.Unregister();
     Model.Stop();
     MouseHideThreadedTimer.SetEnabled(false);
     VekImageLoaderPro.Cancel();

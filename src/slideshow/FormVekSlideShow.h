@@ -7,6 +7,7 @@
 #include "loading/VekImageLoaderPro.h"
 #include "loading/VekMultipageBitmap.h"
 #include "platform/ScreenSaverInhibitor.h"
+#include "slideshow/MprisPlayer.h"
 #include "slideshow/SlideShowModel.h"
 #include "slideshow/VekAudioPlayer.h"
 
@@ -128,11 +129,14 @@ private:
     void MessageArrives(const char* text);
     [[nodiscard]] TCustomVekTransformer* Effect() const;
     [[nodiscard]] TDialogStoreValues Values() const;
+    // The desktop's media keys reach the show through the player on the bus.
+    void ConnectMpris();
     // Places the window over the screen the viewer is on, or the primary one.
     void CoverScreen();
 
     TAppContext& m_context;
     TScreenSaverInhibitor m_screenSaver;
+    TMprisPlayer m_mpris;
     TDialogStoreValues m_keys;
     bool m_listing = false;
     bool m_shown = false;

@@ -14,6 +14,7 @@
 #include "viewer/FormVekMain.h"
 
 #include <QAction>
+#include <QPointer>
 
 #include <algorithm>
 #include <cstdio>
@@ -43,16 +44,11 @@ void TMainForm::SettingsActionExecute() {
     const int result = ExecSettings ? ExecSettings(*form) : form->exec();
     if (result != QDialog::Accepted) return;
 
-    if (form->AssocChanged()) {
-        try {
-            RegisterExtensions(form->CheckedExtensions());
-            UnregisterExtensions(form->UncheckedExtensions());
-            NotifyAssociationsChanged();
-        } catch (const ERegistryError& e) {
-            ShowWarning(QStringLiteral("Can't change the file associations\n") +
-                        QString::fromLocal8Bit(e.what()));
-        }
-    }
+    if (form->AssocChanged())
+        form->ApplyAssociations([self = QPointer<TMainForm>(this)](const QString& reason) {
+            if (self)
+                self->ShowWarning(QStringLiteral("Can't change the file associations\n") + reason);
+        });
 
     if (TVekSettingsFile* slideshow = CurrentSlideshow()) {
         slideshow->Delay = form->DelaySeconds() * 1000;

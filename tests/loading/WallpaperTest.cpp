@@ -335,7 +335,7 @@ protected:
         ASSERT_TRUE(m_empty.isValid());
         m_log = m_bin.path() + "/calls.log";
         m_path = std::make_unique<TScopedEnv>("PATH", QFile::encodeName(m_bin.path()));
-        QFile::remove(WallpaperFileName());
+        for (const QString& file : WallpaperFiles()) QFile::remove(file);
     }
 
     void UseDesktop(const QByteArray& desktop) {
@@ -381,7 +381,32 @@ TEST_F(SetWallpaperTest, FolderAndFileName) {
     const QString folder = qEnvironmentVariable("XDG_DATA_HOME") + "/Pictrel/";
     EXPECT_EQ(WallpaperFolder(), folder);
     EXPECT_TRUE(QDir(folder).exists());
-    EXPECT_EQ(WallpaperFileName(), folder + "VekImageViewer Wallpaper.bmp");
+    EXPECT_EQ(WallpaperFileName(), folder + "VekImageViewer Wallpaper 1.bmp");
+}
+
+// Desktops that compare the value they are handed see a new one each time; the
+// two newest files stay (an unnumbered one from before counts as the oldest).
+TEST_F(SetWallpaperTest, EachSetHandsOverANewFileAndKeepsTheLastTwo) {
+    UseDesktop("GNOME");
+    Script("gsettings");
+    const QString folder = WallpaperFolder();
+    QFile old(folder + "VekImageViewer Wallpaper.bmp");
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.close();
+    QStringList uris;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(SetWallpaper(Picture(), TWallpaperStyle::wsCenter, 1920, 1080));
+        uris << Uri();
+        EXPECT_EQ(QImage(WallpaperFileName(), "BMP").size(), QSize(30, 20));
+    }
+    EXPECT_NE(uris[0], uris[1]);
+    EXPECT_NE(uris[1], uris[2]);
+    QStringList handed;
+    for (const QString& call : Calls())
+        if (call.contains("|picture-uri|")) handed << call.section('|', 4);
+    EXPECT_EQ(handed, uris);
+    EXPECT_EQ(WallpaperFiles(), QStringList({folder + "VekImageViewer Wallpaper 2.bmp",
+                                             folder + "VekImageViewer Wallpaper 3.bmp"}));
 }
 
 TEST_F(SetWallpaperTest, TiledOnGnomeSavesThePictureAtItsOwnSize) {

@@ -1,13 +1,13 @@
 #include "platform/ScreenSaverInhibitor.h"
 
+#include "common/PrivateSessionBus.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <memory>
@@ -55,30 +55,12 @@ private:
 class ScreenSaverInhibitor : public testing::Test {
 protected:
     void SetUp() override {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
-        m_bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--print-address"),
-                             QStringLiteral("--nofork")});
-        if (!m_bus.waitForStarted(10000) || !m_bus.waitForReadyRead(10000))
-            GTEST_SKIP() << "a private session bus could not be started";
-        const QString address = QString::fromUtf8(m_bus.readLine()).trimmed();
-        m_service = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(address, QStringLiteral("fake-desktop")));
-        m_client = std::make_unique<QDBusConnection>(
-            QDBusConnection::connectToBus(address, QStringLiteral("pictrel")));
-        if (!m_service->isConnected() || !m_client->isConnected())
-            GTEST_SKIP() << "no connection to the private bus at " << address.toStdString();
+        const QString failure = m_private.Start();
+        if (!failure.isEmpty()) GTEST_SKIP() << failure.toStdString();
+        m_service = m_private.Desktop.get();
+        m_client = m_private.Program.get();
     }
-    void TearDown() override {
-        m_service.reset();
-        m_client.reset();
-        // Watchers of finished calls go before the bus does.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QDBusConnection::disconnectFromBus(QStringLiteral("fake-desktop"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("pictrel"));
-        m_bus.kill();
-        m_bus.waitForFinished(5000);
-    }
+    void TearDown() override { m_private.Stop(); }
     void Offer(TFakeInhibitService& fake, const char* service, const char* path) {
         ASSERT_TRUE(m_service->registerService(QString::fromLatin1(service)));
         ASSERT_TRUE(m_service->registerVirtualObject(QString::fromLatin1(path), &fake));
@@ -94,8 +76,9 @@ protected:
         return QTest::qWaitFor([&] { return !m_screenSaver.UnInhibits.empty(); }, 10000);
     }
 
-    QProcess m_bus;
-    std::unique_ptr<QDBusConnection> m_service, m_client;
+    pictrel::test::TPrivateSessionBus m_private;
+    QDBusConnection* m_service = nullptr;
+    QDBusConnection* m_client = nullptr;
     TFakeInhibitService m_screenSaver, m_power;
 };
 

@@ -51,6 +51,13 @@ INSTANTIATE_TEST_SUITE_P(
         TKeyCase{"RightShiftByScanCode", Qt::Key_Shift, Qt::ShiftModifier, 0, 62, 161},
         TKeyCase{"ShiftOfUnknownSide", Qt::Key_Shift, Qt::ShiftModifier, 0, 0, 16},
         TKeyCase{"RightCtrlWithShiftHeld", Qt::Key_Control, kCtrlShift, 0xffe4, 0, 0x2000 | 163},
+        TKeyCase{"MediaPlayPause", Qt::Key_MediaTogglePlayPause, kNone, 0, 0, 179},
+        TKeyCase{"MediaPlay", Qt::Key_MediaPlay, kNone, 0, 0, 179},
+        TKeyCase{"MediaPause", Qt::Key_MediaPause, kNone, 0, 0, 179},
+        TKeyCase{"MediaStop", Qt::Key_MediaStop, kNone, 0, 0, 178},
+        TKeyCase{"MediaNext", Qt::Key_MediaNext, kNone, 0, 0, 176},
+        TKeyCase{"MediaPrevious", Qt::Key_MediaPrevious, kNone, 0, 0, 177},
+        TKeyCase{"CtrlMediaNext", Qt::Key_MediaNext, kCtrl, 0, 0, 0x4000 | 176},
         TKeyCase{"KeyWithoutCode", Qt::Key_VolumeUp, kNone, 0, 0, 0}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -66,18 +73,19 @@ TEST_P(ShortcutTextTest, NamesModifiersThenKey) {
     EXPECT_EQ(ShortcutToText(GetParam().Value), QString::fromUtf8(GetParam().Text));
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, ShortcutTextTest,
-                         ::testing::Values(TTextCase{"CtrlS", 16467, "Ctrl+S"},
-                                           TTextCase{"ShiftCtrlP", 0x6050, "Shift+Ctrl+P"},
-                                           TTextCase{"AltF4", 0x8000 | 115, "Alt+F4"},
-                                           TTextCase{"LeftShift", 160, "Left Shift"},
-                                           TTextCase{"RightShift", 161, "Right Shift"},
-                                           TTextCase{"KeypadPlus", 107, "Num +"},
-                                           TTextCase{"Left", 37, "Left"},
-                                           TTextCase{"Digit", '7', "7"},
-                                           TTextCase{"Unnamed", 0xFF, "Key 255"},
-                                           TTextCase{"None", 0, ""}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Values, ShortcutTextTest,
+    ::testing::Values(TTextCase{"CtrlS", 16467, "Ctrl+S"},
+                      TTextCase{"ShiftCtrlP", 0x6050, "Shift+Ctrl+P"},
+                      TTextCase{"AltF4", 0x8000 | 115, "Alt+F4"},
+                      TTextCase{"LeftShift", 160, "Left Shift"},
+                      TTextCase{"RightShift", 161, "Right Shift"},
+                      TTextCase{"KeypadPlus", 107, "Num +"}, TTextCase{"Left", 37, "Left"},
+                      TTextCase{"Digit", '7', "7"}, TTextCase{"PlayPause", 179, "Play/Pause"},
+                      TTextCase{"Stop", 178, "Stop"}, TTextCase{"NextTrack", 176, "Next Track"},
+                      TTextCase{"PreviousTrack", 177, "Previous Track"},
+                      TTextCase{"Unnamed", 0xFF, "Key 255"}, TTextCase{"None", 0, ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(MakeShortcut, KeyCodeAbove255GivesZero) {
     EXPECT_EQ(MakeShortcut(256, true, false, false), 0);

@@ -42,8 +42,10 @@ TEST(AssociationRows, ComeFromTheFilterWithTheirStandardFlags) {
         AssociationRowsOf("All files|*.*|JPEG (*.jpg;*.jif;*.jpeg;*.jpe)|*.jpg;*.jif;*.jpeg;*.jpe|"
                           "PCX (*.pcx)|*.pcx|Only jpeg (*.jpeg)|*.jpeg|TIFF (*.tif)|*.tif|Broken|");
     ASSERT_EQ(rows.size(), 4U);
-    EXPECT_EQ(rows[0].Display, "JPEG (*.jpg, *.jif, *.jpeg, *.jpe)");
-    EXPECT_EQ(rows[0].Patterns, "*.jpg, *.jif, *.jpeg, *.jpe");
+    // jpeg is offered once, by the narrower row.
+    EXPECT_EQ(rows[0].Display, "JPEG (*.jpg, *.jif, *.jpe)");
+    EXPECT_EQ(rows[0].Patterns, "*.jpg, *.jif, *.jpe");
+    EXPECT_EQ(rows[2].Patterns, "*.jpeg");
     const bool standard[] = {true, false, false, true};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].Standard, standard[i]) << rows[i].Display.toStdString();
@@ -104,8 +106,10 @@ TEST(AssociationRows, ReadWhatTheDesktopUsesNow) {
     UnregisterExtensions({"zqx"});
     EXPECT_FALSE(ExtensionAssociated("zqx"));
 
+    list.SetDefault("image/bmp", QString::fromLatin1(kViewerDesktopId) + ";");
+    ASSERT_TRUE(list.Save());
     std::vector<TAssociationRow> rows = AssociationRowsOf(
-        "All files|*.*|PNG (*.png)|*.png|GIF (*.gif)|*.gif|Odd (*.zqx;*.png)|*.zqx;*.png|");
+        "All files|*.*|PNG (*.png)|*.png|GIF (*.gif)|*.gif|Odd (*.zqx;*.bmp)|*.zqx;*.bmp|");
     ReadAssociations(rows);
     EXPECT_TRUE(rows[0].Associated);
     EXPECT_FALSE(rows[1].Associated);

@@ -6,6 +6,7 @@
 #include "platform/Registry.h"
 #include "platform/VirtualKeys.h"
 #include "settings/AssociationGridWidget.h"
+#include "settings/AssociationWriter.h"
 #include "settings/FilterListWidget.h"
 #include "settings/ShortcutEditWidget.h"
 #include "settings/VekLabeledEditWidget.h"
@@ -26,6 +27,8 @@
 #include <QTest>
 
 #include <memory>
+#include <ostream>
+#include <string>
 
 namespace {
 
@@ -104,6 +107,28 @@ TEST_F(SettingsForm, AKeyPressedInAFieldBecomesItsShortcut) {
     // Escape and Enter are keys to capture here, not the dialog's buttons.
     QTest::keyClick(next, Qt::Key_Escape);
     EXPECT_EQ(next->Shortcut(), 27);
+}
+
+// The keyboard's media keys are taken like any other key.
+TEST_F(SettingsForm, MediaKeysAreCapturedByTheirNames) {
+    Prepare();
+    TShortcutEdit* play = Field(&TDialogStoreValues::ShortcutPlayPause);
+    const struct {
+        Qt::Key Key;
+        std::uint16_t Value;
+        const char* Text;
+    } cases[] = {{Qt::Key_MediaTogglePlayPause, 179, "Play/Pause"},
+                 {Qt::Key_MediaStop, 178, "Stop"},
+                 {Qt::Key_MediaNext, 176, "Next Track"},
+                 {Qt::Key_MediaPrevious, 177, "Previous Track"},
+                 {Qt::Key_MediaPlay, 179, "Play/Pause"}};
+    for (const auto& c : cases) {
+        QKeyEvent event(QEvent::KeyPress, c.Key, Qt::NoModifier);
+        QApplication::sendEvent(play, &event);
+        EXPECT_EQ(play->Shortcut(), c.Value) << c.Text;
+        EXPECT_EQ(play->text(), QString::fromLatin1(c.Text));
+        EXPECT_EQ(m_form->Values.ShortcutPlayPause, c.Value);
+    }
 }
 
 TEST_F(SettingsForm, CancelForgetsWhatWasCapturedAndOkStoresIt) {
@@ -192,6 +217,46 @@ TEST_F(SettingsForm, ChosenBackgroundColourIsOpaqueAndSwitchedOn) {
     EXPECT_EQ(m_form->Values.BackgroundColor, 0xFF336699U);
     EXPECT_TRUE(m_form->UseBackgroundColorCheckBox->isChecked());
     EXPECT_TRUE(m_form->Values.UseBackgroundColor);
+}
+
+struct TDelayCase {
+    int StoredMs;
+    int ShownSeconds;
+};
+
+void PrintTo(const TDelayCase& c, std::ostream* os) {
+    *os << c.StoredMs << " ms";
+}
+
+class SettingsFormDelay : public SettingsForm, public testing::WithParamInterface<TDelayCase> {};
+
+TEST_P(SettingsFormDelay, RoundsHalfToEven) {
+    CurrentSlideshow()->Delay = GetParam().StoredMs;
+    Prepare();
+    EXPECT_EQ(m_form->DelaySeconds(), GetParam().ShownSeconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seconds, SettingsFormDelay,
+                         testing::Values(TDelayCase{2500, 2}, TDelayCase{3500, 4},
+                                         TDelayCase{4500, 4}, TDelayCase{500, 0},
+                                         TDelayCase{2501, 3}, TDelayCase{7400, 7}),
+                         [](const testing::TestParamInfo<TDelayCase>& info) {
+                             return "Ms" + std::to_string(info.param.StoredMs);
+                         });
+
+// OK hands the grid to a worker: the window's thread only starts it.
+TEST_F(SettingsForm, OkWritesTheAssociationsOffTheWindowThread) {
+    Prepare();
+    m_form->AssociationGrid->CheckStandard();
+    QString failure = QStringLiteral("not reported");
+    m_form->ApplyAssociations([&](const QString& reason) { failure = reason; });
+    m_form->AssociationWriter().Wait();
+    EXPECT_EQ(failure, "not reported") << "a run that worked reports nothing";
+    TRegistry classes(TRegRoot::rrClassesRoot);
+    ASSERT_TRUE(classes.OpenKey(QStringLiteral("\\.png"), false));
+    EXPECT_EQ(classes.ReadString({}).value_or(QString()), "Pictrel.png");
+    ASSERT_TRUE(classes.OpenKey(QStringLiteral("\\.pcx"), false));
+    EXPECT_NE(classes.ReadString({}).value_or(QString()), "Pictrel.pcx");
 }
 
 } // namespace

@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFile>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QTemporaryDir>
 #include <QTest>
@@ -104,6 +106,27 @@ TEST_F(SlideShowWindow, StartsFromTheViewersPictureStepsAndHandsThePictureBack) 
     EXPECT_EQ(m_returned, Path("c.png"));
     EXPECT_EQ(m_returnedIndex, 2);
     EXPECT_TRUE(m_form->CurrentPicture.Empty()) << "nothing is held once closed";
+}
+
+// The stored play/pause key (by default one no PC keyboard has) or not, the
+// keyboard's own play and pause keys toggle the show.
+TEST_F(SlideShowWindow, TheKeyboardsPlayPauseKeyTogglesTheShow) {
+    WritePicture(Path("a.png"), kRed);
+    m_form->StartFromViewer(0, *std::make_unique<TVekMultipageBitmap>());
+    ASSERT_TRUE(WaitCentre(kRed));
+    ASSERT_TRUE(m_form->PlayTBXItem->isChecked());
+    // Sent as they come: the test library has no text for media keys.
+    const auto press = [&](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(m_form.get(), &event);
+    };
+    press(Qt::Key_MediaTogglePlayPause);
+    EXPECT_FALSE(m_form->PlayTBXItem->isChecked());
+    press(Qt::Key_MediaPlay);
+    EXPECT_TRUE(m_form->PlayTBXItem->isChecked());
+    press(Qt::Key_MediaPause);
+    EXPECT_FALSE(m_form->PlayTBXItem->isChecked());
+    m_form->close();
 }
 
 TEST_F(SlideShowWindow, AnUnreadablePictureShowsItsMessageAndTheShowGoesOn) {
