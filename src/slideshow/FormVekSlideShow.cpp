@@ -446,6 +446,11 @@ void TSlideShowForm::keyPressEvent(QKeyEvent* event) {
         ShowPrevious();
     } else if (ShortcutMatches(m_keys.ShortcutPlayPause, *event)) {
         (PlayTBXItem->isChecked() ? PauseTBXItem : PlayTBXItem)->trigger();
+    } else if (ShortcutMatches(m_keys.ShortcutRight2, *event)) {
+        // The viewer's second keys step here too (after play/pause, which wins a clash).
+        ShowNext();
+    } else if (ShortcutMatches(m_keys.ShortcutLeft2, *event)) {
+        ShowPrevious();
     } else {
         QWidget::keyPressEvent(event);
         return;
