@@ -48,7 +48,14 @@ constexpr int kMaxDelaySeconds = 24 * 60 * 60;
 
 const char kMusicFilter[] = "All audio files (*.wma,*.mp3,*.wav)|*.wma;*.mp3;*.wav|Windows media "
                             "audio (*.wma)|*.wma|MPEG 3 (*.mp3)|*.mp3|Wav (*.wav)|*.wav|";
+const char kSlideshowSuffix[] = "VekSS";
 const char kSlideshowFilter[] = "Vek slide show settings (*.VekSS)|*.VekSS|";
+
+// The name a slideshow is saved under: ".VekSS" added unless it ends so exactly.
+QString SlideshowFileName(const QString& file) {
+    const QString suffix = QString::fromLatin1(kSlideshowSuffix);
+    return QFileInfo(file).suffix() == suffix ? file : file + u'.' + suffix;
+}
 
 bool IsFolder(const QString& path) {
     return QFileInfo(path).isDir();
@@ -201,12 +208,26 @@ TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
 }
 
 void TWizardForm::SaveSlideshowClick() {
-    const QString file =
-        AskSaveFile
-            ? AskSaveFile()
-            : QFileDialog::getSaveFileName(this, QStringLiteral("Save slideshow"), QString(),
-                                           FileDialogFilter(QString::fromLatin1(kSlideshowFilter)));
+    QFileDialog dialog(this, QStringLiteral("Save slideshow"), QString(),
+                       FileDialogFilter(QString::fromLatin1(kSlideshowFilter)));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // The dialog adds the suffix to a bare name itself, so its overwrite question is
+    // about the file that gets written.
+    dialog.setDefaultSuffix(QString::fromLatin1(kSlideshowSuffix));
+    const QString file = AskSaveFile                          ? AskSaveFile(dialog)
+                         : dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0)
+                                                              : QString();
     if (file.isEmpty()) return;
+    // A name with another suffix still gets ours: the dialog never asked about that file.
+    const QString name = SlideshowFileName(file);
+    if (name != file && QFileInfo::exists(name)) {
+        const QString question = name + QStringLiteral("\nalready exists. Replace it?");
+        const bool replace = AskReplace ? AskReplace(name)
+                                        : QMessageBox::question(this, QStringLiteral("Pictrel"),
+                                                                question) == QMessageBox::Yes;
+        if (!replace) return;
+    }
     // Folders still being read would be missing from the file.
     WhenListed([this, file] {
         try {
@@ -684,8 +705,7 @@ bool TWizardForm::LoadSlideshow(const QString& file) {
 }
 
 QString TWizardForm::SaveSlideshow(const QString& file) {
-    QString name = file;
-    if (QFileInfo(name).suffix() != QLatin1String("VekSS")) name += QStringLiteral(".VekSS");
+    const QString name = SlideshowFileName(file);
     TVekSettingsFile* slideshow = CurrentSlideshow();
     if (slideshow == nullptr) return {};
     CollectPages(*slideshow);

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -338,7 +339,7 @@ class WizardCommandWhileListing : public WizardWindow,
                                   public testing::WithParamInterface<TWaitingCommand> {};
 
 TEST_P(WizardCommandWhileListing, WaitsForTheFoldersBeingRead) {
-    m_form->AskSaveFile = [this] { return Path("saved.VekSS"); };
+    m_form->AskSaveFile = [this](QFileDialog&) { return Path("saved.VekSS"); };
     m_form->AddImages({Path("pics"), Path("c.png")});
     ASSERT_TRUE(m_form->Listing()) << "its result waits for this thread";
     GetParam().save ? m_form->SaveSlideshowClick() : m_form->Finish();
@@ -358,6 +359,80 @@ INSTANTIATE_TEST_SUITE_P(Wizard, WizardCommandWhileListing,
                          testing::Values(TWaitingCommand{"Finish", false},
                                          TWaitingCommand{"Save", true}),
                          [](const testing::TestParamInfo<TWaitingCommand>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(WizardWindow, SaveDialogAddsTheSuffixSoItsOverwriteQuestionIsAboutTheRealFile) {
+    bool asked = false;
+    m_form->AskSaveFile = [&](QFileDialog& dialog) {
+        asked = true;
+        EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("VekSS"));
+        EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_FALSE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
+        return Path("trip.VekSS"); // what the dialog makes of "trip"
+    };
+    m_form->AskReplace = [&](const QString&) {
+        ADD_FAILURE() << "the dialog asked about this name already";
+        return false;
+    };
+    m_form->SaveSlideshowClick();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(QFile::exists(Path("trip.VekSS")));
+    EXPECT_FALSE(QFile::exists(Path("trip.VekSS.VekSS")));
+}
+
+// A name with another suffix gets ours after the dialog; an existing file of that name is
+// replaced only when the user says so.
+struct TReplaceCase {
+    const char* name;
+    const char* chosen;  // what the dialog returns
+    const char* written; // the file the save goes to
+    bool exists;         // whether `written` is there before
+    bool replace;        // the answer to the question, if asked
+    bool asked;
+    bool saved;
+};
+
+void PrintTo(const TReplaceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WizardSaveReplace : public WizardWindow, public testing::WithParamInterface<TReplaceCase> {};
+
+TEST_P(WizardSaveReplace, AsksAboutAnExistingFileTheDialogDidNotName) {
+    const TReplaceCase& c = GetParam();
+    const QByteArray old = "old";
+    if (c.exists) {
+        QFile f(Path(c.written));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(old);
+    }
+    m_form->AskSaveFile = [&](QFileDialog&) { return Path(c.chosen); };
+    bool asked = false;
+    m_form->AskReplace = [&](const QString& name) {
+        asked = true;
+        EXPECT_EQ(name, Path(c.written));
+        return c.replace;
+    };
+    m_form->SaveSlideshowClick();
+    EXPECT_EQ(asked, c.asked);
+    QFile written(Path(c.written));
+    const bool saved = written.open(QIODevice::ReadOnly) && written.readAll() != old;
+    EXPECT_EQ(saved, c.saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wizard, WizardSaveReplace,
+                         testing::Values(TReplaceCase{"OtherSuffixNewFile", "trip.2024",
+                                                      "trip.2024.VekSS", false, false, false, true},
+                                         TReplaceCase{"OtherSuffixKept", "trip.2024",
+                                                      "trip.2024.VekSS", true, false, true, false},
+                                         TReplaceCase{"OtherSuffixReplaced", "trip.2024",
+                                                      "trip.2024.VekSS", true, true, true, true},
+                                         TReplaceCase{"LowerCaseSuffixKept", "trip.vekss",
+                                                      "trip.vekss.VekSS", true, false, true, false},
+                                         TReplaceCase{"OurSuffixTheDialogAsked", "trip.VekSS",
+                                                      "trip.VekSS", true, false, false, true}),
+                         [](const testing::TestParamInfo<TReplaceCase>& info) {
                              return std::string(info.param.name);
                          });
 
