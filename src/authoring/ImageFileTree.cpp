@@ -10,6 +10,10 @@
 
 namespace {
 
+// Folder nodes are told apart as the file system tells folders apart: on Linux
+// "/x/Summer" and "/x/summer" are two folders, and each keeps its node.
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
+
 // A folder's path as its node keeps it: with a trailing separator.
 QString FolderPath(const QString& path) {
     return path.endsWith(u'/') ? path : path + u'/';
@@ -44,7 +48,7 @@ std::optional<TImageFileTree::TRef> TImageFileTree::AddNode(const QString& path,
     if (path.isEmpty()) return std::nullopt;
     const auto findFolder = [this](const QString& folder) {
         for (std::size_t i = 0; i < m_folders.size(); ++i)
-            if (m_folders[i].Path.compare(folder, Qt::CaseInsensitive) == 0) return int(i);
+            if (m_folders[i].Path.compare(folder, kPathCase) == 0) return int(i);
         return -1;
     };
     const auto insertFolder = [this](TNode node) {
@@ -94,11 +98,11 @@ TImageFileTree::AddEntries(const QStringList& given, const QStringList& expanded
             const qsizetype cut = file.lastIndexOf(u'/') + 1;
             if (known == nullptr || cut != lastFolder.size() || !file.startsWith(lastFolder)) {
                 lastFolder = file.left(cut);
-                const auto [it, fresh] = listed.try_emplace(lastFolder.toLower());
+                const auto [it, fresh] = listed.try_emplace(lastFolder);
                 known = &it->second;
                 if (fresh)
                     for (const TNode& node : m_folders)
-                        if (node.Path.compare(lastFolder, Qt::CaseInsensitive) == 0)
+                        if (node.Path.compare(lastFolder, kPathCase) == 0)
                             for (const TNode& child : node.Children)
                                 if (!child.Explicit) known->insert(child.Path);
             }

@@ -34,8 +34,8 @@ public:
     void Clear() { m_folders.clear(); }
 
     // Adds a folder node (a path ending in a separator) or a file node under its folder's
-    // node (made, not explicit, when missing). A folder already there (compared without
-    // regard to case) is not added again. The node added, or nothing.
+    // node (made, not explicit, when missing). A folder already there (the same path, case
+    // and all) is not added again. The node added, or nothing.
     std::optional<TRef> AddNode(const QString& path, bool isFolder, bool isExplicit);
     // The adding steps for `given` paths (as the user chose or dropped them) and the files
     // they stand for (`expanded`, folders listed): given folders become explicit folder
