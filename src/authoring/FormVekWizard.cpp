@@ -27,6 +27,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -734,33 +735,40 @@ void TWizardForm::ListFolders(const QStringList& paths, bool pictures) {
     setCursor(Qt::BusyCursor);
     // A folder of thousands of files is listed on a worker; the window stays usable.
     const std::uint64_t generation = m_fillGeneration;
-    QThreadPool::globalInstance()->start([this, paths, pictures, generation,
-                                          token = m_guard.GetToken()] {
-        QStringList files = ExpandFileList(
-            paths, true, pictures ? ImageExtensions() : QString::fromLatin1(kMusicExtensions));
-        std::set<QString> folders;
-        for (const QString& p : paths)
-            if (IsFolder(p)) folders.insert(p);
-        PostToGuiThread(token, [this, paths, pictures, folders, generation,
-                                files = std::move(files)] {
-            if (generation != m_fillGeneration) return; // the lists were filled anew
-            const bool last = --m_listing == 0;
-            if (last) {
-                unsetCursor();
-                ListingProgress->hide();
+    QThreadPool::globalInstance()->start(
+        [this, paths, pictures, generation, token = m_guard.GetToken()] {
+            QStringList files = ExpandFileList(
+                paths, true, pictures ? ImageExtensions() : QString::fromLatin1(kMusicExtensions));
+            std::set<QString> folders;
+            std::set<QString> missing;
+            const QSet<QString> listed(files.begin(), files.end());
+            for (const QString& p : paths) {
+                if (IsFolder(p))
+                    folders.insert(p);
+                else if (pictures && !QFileInfo::exists(p) && !listed.contains(p))
+                    missing.insert(p); // a folder of another computer, kept (files stay listed)
             }
-            if (pictures) {
-                const auto added = ImageModel->AddEntries(
-                    paths, files, [&folders](const QString& p) { return folders.count(p) > 0; });
-                ImageFilesVirtualDrawTree->expandAll();
-                if (added) SelectImageRefs({*added});
-            } else {
-                AppendMusicFiles(files);
-            }
-            UpdateButtons();
-            if (last && m_whenListed) std::exchange(m_whenListed, nullptr)();
+            PostToGuiThread(token, [this, paths, pictures, folders, missing, generation,
+                                    files = std::move(files)] {
+                if (generation != m_fillGeneration) return; // the lists were filled anew
+                const bool last = --m_listing == 0;
+                if (last) {
+                    unsetCursor();
+                    ListingProgress->hide();
+                }
+                if (pictures) {
+                    const auto added = ImageModel->AddEntries(
+                        paths, files, [&folders](const QString& p) { return folders.count(p) > 0; },
+                        [&missing](const QString& p) { return missing.count(p) > 0; });
+                    ImageFilesVirtualDrawTree->expandAll();
+                    if (added) SelectImageRefs({*added});
+                } else {
+                    AppendMusicFiles(files);
+                }
+                UpdateButtons();
+                if (last && m_whenListed) std::exchange(m_whenListed, nullptr)();
+            });
         });
-    });
 }
 
 void TWizardForm::AppendMusicFiles(const QStringList& files) {

@@ -70,6 +70,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, ImageFileTreeCase,
                              return std::string(info.param.name);
                          });
 
+TEST(ImageFileTree, MissingFoldersKeepTheirPlaceAndPathAsGiven) {
+    TImageFileTree tree;
+    const auto missing = [](const QString& p) { return p.startsWith("/gone"); };
+    const auto noFolder = [](const QString&) { return false; };
+    tree.AddEntries({"/gone/a", "/p/1.jpg", "/gone/b/"}, {"/p/1.jpg"}, noFolder, missing);
+    tree.AddEntries({"/gone/a"}, {}, noFolder, missing);
+    // Given folders come first, as folders found do.
+    EXPECT_EQ(Shape(tree), "[/gone/a*][/gone/b/*][/p/ 1.jpg*]") << "added once";
+    EXPECT_TRUE(tree.Folders()[0].Missing);
+    EXPECT_FALSE(tree.Folders()[2].Missing);
+    EXPECT_EQ(tree.ExplicitPaths(), (QStringList{"/gone/a", "/gone/b/", "/p/1.jpg"}));
+}
+
 TEST(ImageFileTree, FilesGoUnderTheirFolderAndFoldersAreAddedOnce) {
     TImageFileTree tree;
     // A folder added as a whole, then one of its files given again, then a file of

@@ -109,6 +109,36 @@ TEST_F(WizardWindow, PagesGoToAFileAndComeBackFromIt) {
     EXPECT_TRUE(m_warnings.isEmpty());
 }
 
+// Folder entries of another computer (or of a drive not mounted) stay in the list,
+// greyed, and go back into the file as they were; the show passes over them.
+TEST_F(WizardWindow, FoldersNotFoundHereAreKeptAndSavedUnchanged) {
+    const QString away = QStringLiteral("/nonexistent-pictrel-drive/Holiday");
+    const QString awayWithSlash = QStringLiteral("/nonexistent-pictrel-drive/Trip/");
+    TVekSettingsFile written;
+    written.ImageList = {away, Path("c.png"), awayWithSlash};
+    written.SaveToFile(Path("away.VekSS"));
+    ASSERT_TRUE(m_form->LoadSlideshow(Path("away.VekSS")));
+    ASSERT_TRUE(WaitListed());
+
+    TImageTreeModel& model = *m_form->ImageModel;
+    ASSERT_EQ(model.rowCount({}), 3);
+    const QModelIndex missing = model.index(0, 0, {});
+    EXPECT_EQ(missing.data().toString(), "Holiday");
+    EXPECT_TRUE(missing.data(Qt::ForegroundRole).isValid()) << "greyed";
+    EXPECT_TRUE(missing.data(Qt::ToolTipRole).toString().contains("Not found"));
+    EXPECT_FALSE(model.index(2, 0, {}).data(Qt::ForegroundRole).isValid());
+
+    const QString saved = m_form->SaveSlideshow(Path("again.VekSS"));
+    TVekSettingsFile reread;
+    ASSERT_TRUE(reread.LoadFromFile(saved));
+    const QStringList expected = {away, awayWithSlash, Path("c.png")};
+    EXPECT_EQ(reread.ImageList, expected);
+    QStringList shown;
+    reread.GetImageFiles(shown, true, QStringLiteral("png"));
+    EXPECT_EQ(shown, QStringList{Path("c.png")}) << "the show has only what is here";
+    EXPECT_TRUE(m_warnings.isEmpty());
+}
+
 TEST_F(WizardWindow, ADamagedFileIsReportedAndTheListsStay) {
     m_form->AddImages({Path("c.png")});
     ASSERT_TRUE(WaitListed());
