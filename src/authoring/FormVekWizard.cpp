@@ -58,6 +58,16 @@ QString SlideshowFileName(const QString& file) {
     return QFileInfo(file).suffix() == suffix ? file : file + u'.' + suffix;
 }
 
+// Music rows sort by their full path (ordinal, case and all), not by the name shown.
+class TMusicItem : public QListWidgetItem {
+public:
+    using QListWidgetItem::QListWidgetItem;
+    bool operator<(const QListWidgetItem& other) const override {
+        return QString::compare(data(Qt::UserRole).toString(), other.data(Qt::UserRole).toString(),
+                                Qt::CaseSensitive) < 0;
+    }
+};
+
 bool IsFolder(const QString& path) {
     return QFileInfo(path).isDir();
 }
@@ -544,6 +554,12 @@ QWidget* TWizardForm::CreateMusicPreview(QWidget* page) {
     connect(PreviousMusicAction, &QAction::triggered, this, [this] { StepMusic(-1); });
     connect(MusicTrackBar, &QSlider::sliderReleased, this,
             [this] { VekAudioPlayer.SetPositionPercent(MusicTrackBar->value()); });
+    // A click on the groove, the arrow and page keys and the wheel seek at once; a drag
+    // seeks where it is let go.
+    connect(MusicTrackBar, &QAbstractSlider::actionTriggered, this, [this](int action) {
+        if (action != QAbstractSlider::SliderMove || !MusicTrackBar->isSliderDown())
+            VekAudioPlayer.SetPositionPercent(MusicTrackBar->sliderPosition());
+    });
     VekAudioPlayer.OnPlay = [this](TVekAudioPlayer& player, int percent) {
         if (!MusicTrackBar->isSliderDown()) MusicTrackBar->setValue(percent);
         PositionLabel->setText(
@@ -559,16 +575,18 @@ QWidget* TWizardForm::CreateMusicPreview(QWidget* page) {
 }
 
 void TWizardForm::MusicFocusChanged() {
+    if (m_movingMusic) return; // the same track, only in another place
     const QListWidgetItem* item = MusicFilesVirtualDrawTree->currentItem();
     const bool play = m_playOnFocus;
     m_playOnFocus = false;
+    // Nothing of the track before stays, also when this one cannot be opened.
+    FileNameLabel->clear();
+    LengthLabel->clear();
+    PositionLabel->clear();
+    MusicTrackBar->setValue(0);
     if (item == nullptr) {
         VekAudioPlayer.Close();
-        FileNameLabel->clear();
-        LengthLabel->clear();
-        PositionLabel->clear();
     } else {
-        FileNameLabel->clear();
         VekAudioPlayer.Open(item->data(Qt::UserRole).toString());
         if (VekAudioPlayer.Opened()) {
             FileNameLabel->setText(VekAudioPlayer.Title());
@@ -776,7 +794,7 @@ void TWizardForm::AppendMusicFiles(const QStringList& files) {
     QFileIconProvider icons;
     QListWidgetItem* last = nullptr;
     for (const QString& file : files) {
-        last = new QListWidgetItem(icons.icon(QFileInfo(file)), QFileInfo(file).fileName());
+        last = new TMusicItem(icons.icon(QFileInfo(file)), QFileInfo(file).fileName());
         last->setData(Qt::UserRole, file);
         last->setToolTip(file);
         MusicFilesVirtualDrawTree->addItem(last);
@@ -854,6 +872,9 @@ void TWizardForm::MoveMusic(bool up) {
         MusicFilesVirtualDrawTree->insertItem(to, item);
         item->setSelected(true);
     };
+    // Taking a row out moves the focus; the track being previewed goes on playing.
+    QListWidgetItem* focused = MusicFilesVirtualDrawTree->currentItem();
+    m_movingMusic = true;
     if (up) {
         for (int row : rows)
             if (row > 0) move(row, row - 1);
@@ -861,6 +882,10 @@ void TWizardForm::MoveMusic(bool up) {
         for (auto it = rows.rbegin(); it != rows.rend(); ++it)
             if (*it + 1 < count) move(*it, *it + 1);
     }
+    if (focused != nullptr)
+        MusicFilesVirtualDrawTree->setCurrentItem(focused, QItemSelectionModel::NoUpdate);
+    m_movingMusic = false;
+    UpdateMusicButtons();
 }
 
 // ---- pages, finishing, closing ----------------------------------------------------------

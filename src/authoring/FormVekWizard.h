@@ -166,6 +166,7 @@ private:
     std::function<void()> m_whenListed;
     // The next focus change starts playing (Next and Previous).
     bool m_playOnFocus = false;
+    bool m_movingMusic = false; // Up or Down is moving rows
     // Pictures to draw on first showing, and where each goes.
     std::vector<std::pair<std::function<void(const QPixmap&)>, const char*>> m_pictures;
     TDeliveryGuard m_guard;

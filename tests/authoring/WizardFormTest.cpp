@@ -11,15 +11,18 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -238,6 +241,92 @@ TEST_F(WizardWindow, APreviewedTrackRepeatsUntilStoppedAndNextPlaysTheNeighbour)
     EXPECT_FALSE(m_form->NextMusicAction->isEnabled()) << "the last track";
     m_form->GoToPage(2);
     EXPECT_FALSE(player.Playing());
+}
+
+// The music preview's track bar, a moved track and a track that cannot be opened.
+class WizardMusic : public WizardWindow {
+protected:
+    void SetUp() override {
+        WizardWindow::SetUp();
+        qputenv("PICTREL_AUDIO_OUTPUT", "null");
+        for (const char* name : {"1.wav", "2.wav", "3.wav"})
+            ASSERT_TRUE(pictrel::test::WriteWav(Path(name), 5));
+        QFile text(Path("bad.mp3"));
+        ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+        text.write("no music here");
+        text.close();
+        m_form->show();
+        m_form->GoToPage(1);
+        m_form->AddMusic({Path("1.wav"), Path("2.wav"), Path("3.wav"), Path("bad.mp3")});
+        ASSERT_TRUE(WaitListed());
+    }
+    // Focuses a track; false when this machine cannot play music at all.
+    bool Focus(int row) {
+        m_form->MusicFilesVirtualDrawTree->setCurrentRow(row);
+        return m_form->VekAudioPlayer.Opened();
+    }
+};
+
+TEST_F(WizardMusic, TheTrackBarSeeksOnKeysAndOnTheGroove) {
+    if (!Focus(0)) GTEST_SKIP() << "no music playback here";
+    TVekAudioPlayer& player = m_form->VekAudioPlayer;
+    QSlider* bar = m_form->MusicTrackBar;
+    QTest::keyClick(bar, Qt::Key_PageUp);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player.GetPosition() >= 400; }, 20000))
+        << "a page key seeks a tenth on";
+    const int before = player.GetPosition();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() - 3, bar->height() / 2));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player.GetPosition() > before + 200; }, 20000))
+        << "a click on the groove seeks towards it";
+}
+
+TEST_F(WizardMusic, UpAndDownKeepThePlayingTrackPlaying) {
+    if (!Focus(1)) GTEST_SKIP() << "no music playback here";
+    m_form->PlayMusicAction->trigger();
+    ASSERT_TRUE(m_form->VekAudioPlayer.Playing());
+    QListWidget* list = m_form->MusicFilesVirtualDrawTree;
+    list->clearSelection();
+    list->item(1)->setSelected(true);
+    for (const bool up : {true, false}) {
+        m_form->MoveMusic(up);
+        EXPECT_EQ(list->currentRow(), up ? 0 : 1);
+        EXPECT_EQ(list->currentItem()->data(Qt::UserRole).toString(), Path("2.wav"));
+        EXPECT_TRUE(m_form->VekAudioPlayer.Playing()) << (up ? "Up" : "Down");
+        EXPECT_TRUE(m_form->PlayMusicAction->isChecked());
+    }
+}
+
+TEST_F(WizardMusic, AFailedOpenLeavesNothingOfTheTrackBefore) {
+    if (!Focus(0)) GTEST_SKIP() << "no music playback here";
+    EXPECT_FALSE(m_form->LengthLabel->text().isEmpty());
+    // As the player reports while it plays.
+    m_form->MusicTrackBar->setValue(40);
+    m_form->PositionLabel->setText("0:02");
+    EXPECT_FALSE(Focus(3));
+    EXPECT_TRUE(m_form->LengthLabel->text().isEmpty());
+    EXPECT_TRUE(m_form->PositionLabel->text().isEmpty());
+    EXPECT_EQ(m_form->MusicTrackBar->value(), 0);
+    EXPECT_TRUE(m_form->FileNameLabel->text().contains("bad.mp3")) << "the reason shows";
+}
+
+TEST_F(WizardWindow, SortedMusicGoesByTheWholePath) {
+    QStringList songs;
+    for (const char* name : {"b/a.wav", "a/z.wav", "A/m.wav", "a/y.wav"}) {
+        QDir().mkpath(QFileInfo(Path(name)).path());
+        QFile f(Path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        songs << Path(name);
+    }
+    m_form->AddMusic(songs.mid(0, 3));
+    ASSERT_TRUE(WaitListed());
+    m_form->SortMusicCheckBox->setChecked(true);
+    m_form->AddMusic({songs[3]});
+    ASSERT_TRUE(WaitListed());
+    TVekSettingsFile collected;
+    m_form->CollectPages(collected);
+    EXPECT_EQ(collected.MusicList,
+              (QStringList{Path("A/m.wav"), Path("a/y.wav"), Path("a/z.wav"), Path("b/a.wav")}))
+        << "ordinal: upper case first, then by folder, not by the name shown";
 }
 
 // How many pixels of the list's middle band are not plain white or the light row grey.
