@@ -27,6 +27,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSet>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -48,7 +49,24 @@ constexpr int kMaxDelaySeconds = 24 * 60 * 60;
 
 const char kMusicFilter[] = "All audio files (*.wma,*.mp3,*.wav)|*.wma;*.mp3;*.wav|Windows media "
                             "audio (*.wma)|*.wma|MPEG 3 (*.mp3)|*.mp3|Wav (*.wav)|*.wav|";
+const char kSlideshowSuffix[] = "VekSS";
 const char kSlideshowFilter[] = "Vek slide show settings (*.VekSS)|*.VekSS|";
+
+// The name a slideshow is saved under: ".VekSS" added unless it ends so exactly.
+QString SlideshowFileName(const QString& file) {
+    const QString suffix = QString::fromLatin1(kSlideshowSuffix);
+    return QFileInfo(file).suffix() == suffix ? file : file + u'.' + suffix;
+}
+
+// Music rows sort by their full path (ordinal, case and all), not by the name shown.
+class TMusicItem : public QListWidgetItem {
+public:
+    using QListWidgetItem::QListWidgetItem;
+    bool operator<(const QListWidgetItem& other) const override {
+        return QString::compare(data(Qt::UserRole).toString(), other.data(Qt::UserRole).toString(),
+                                Qt::CaseSensitive) < 0;
+    }
+};
 
 bool IsFolder(const QString& path) {
     return QFileInfo(path).isDir();
@@ -201,12 +219,26 @@ TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
 }
 
 void TWizardForm::SaveSlideshowClick() {
-    const QString file =
-        AskSaveFile
-            ? AskSaveFile()
-            : QFileDialog::getSaveFileName(this, QStringLiteral("Save slideshow"), QString(),
-                                           FileDialogFilter(QString::fromLatin1(kSlideshowFilter)));
+    QFileDialog dialog(this, QStringLiteral("Save slideshow"), QString(),
+                       FileDialogFilter(QString::fromLatin1(kSlideshowFilter)));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // The dialog adds the suffix to a bare name itself, so its overwrite question is
+    // about the file that gets written.
+    dialog.setDefaultSuffix(QString::fromLatin1(kSlideshowSuffix));
+    const QString file = AskSaveFile                          ? AskSaveFile(dialog)
+                         : dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0)
+                                                              : QString();
     if (file.isEmpty()) return;
+    // A name with another suffix still gets ours: the dialog never asked about that file.
+    const QString name = SlideshowFileName(file);
+    if (name != file && QFileInfo::exists(name)) {
+        const QString question = name + QStringLiteral("\nalready exists. Replace it?");
+        const bool replace = AskReplace ? AskReplace(name)
+                                        : QMessageBox::question(this, QStringLiteral("Pictrel"),
+                                                                question) == QMessageBox::Yes;
+        if (!replace) return;
+    }
     // Folders still being read would be missing from the file.
     WhenListed([this, file] {
         try {
@@ -522,6 +554,12 @@ QWidget* TWizardForm::CreateMusicPreview(QWidget* page) {
     connect(PreviousMusicAction, &QAction::triggered, this, [this] { StepMusic(-1); });
     connect(MusicTrackBar, &QSlider::sliderReleased, this,
             [this] { VekAudioPlayer.SetPositionPercent(MusicTrackBar->value()); });
+    // A click on the groove, the arrow and page keys and the wheel seek at once; a drag
+    // seeks where it is let go.
+    connect(MusicTrackBar, &QAbstractSlider::actionTriggered, this, [this](int action) {
+        if (action != QAbstractSlider::SliderMove || !MusicTrackBar->isSliderDown())
+            VekAudioPlayer.SetPositionPercent(MusicTrackBar->sliderPosition());
+    });
     VekAudioPlayer.OnPlay = [this](TVekAudioPlayer& player, int percent) {
         if (!MusicTrackBar->isSliderDown()) MusicTrackBar->setValue(percent);
         PositionLabel->setText(
@@ -537,16 +575,18 @@ QWidget* TWizardForm::CreateMusicPreview(QWidget* page) {
 }
 
 void TWizardForm::MusicFocusChanged() {
+    if (m_movingMusic) return; // the same track, only in another place
     const QListWidgetItem* item = MusicFilesVirtualDrawTree->currentItem();
     const bool play = m_playOnFocus;
     m_playOnFocus = false;
+    // Nothing of the track before stays, also when this one cannot be opened.
+    FileNameLabel->clear();
+    LengthLabel->clear();
+    PositionLabel->clear();
+    MusicTrackBar->setValue(0);
     if (item == nullptr) {
         VekAudioPlayer.Close();
-        FileNameLabel->clear();
-        LengthLabel->clear();
-        PositionLabel->clear();
     } else {
-        FileNameLabel->clear();
         VekAudioPlayer.Open(item->data(Qt::UserRole).toString());
         if (VekAudioPlayer.Opened()) {
             FileNameLabel->setText(VekAudioPlayer.Title());
@@ -684,8 +724,7 @@ bool TWizardForm::LoadSlideshow(const QString& file) {
 }
 
 QString TWizardForm::SaveSlideshow(const QString& file) {
-    QString name = file;
-    if (QFileInfo(name).suffix() != QLatin1String("VekSS")) name += QStringLiteral(".VekSS");
+    const QString name = SlideshowFileName(file);
     TVekSettingsFile* slideshow = CurrentSlideshow();
     if (slideshow == nullptr) return {};
     CollectPages(*slideshow);
@@ -714,33 +753,40 @@ void TWizardForm::ListFolders(const QStringList& paths, bool pictures) {
     setCursor(Qt::BusyCursor);
     // A folder of thousands of files is listed on a worker; the window stays usable.
     const std::uint64_t generation = m_fillGeneration;
-    QThreadPool::globalInstance()->start([this, paths, pictures, generation,
-                                          token = m_guard.GetToken()] {
-        QStringList files = ExpandFileList(
-            paths, true, pictures ? ImageExtensions() : QString::fromLatin1(kMusicExtensions));
-        std::set<QString> folders;
-        for (const QString& p : paths)
-            if (IsFolder(p)) folders.insert(p);
-        PostToGuiThread(token, [this, paths, pictures, folders, generation,
-                                files = std::move(files)] {
-            if (generation != m_fillGeneration) return; // the lists were filled anew
-            const bool last = --m_listing == 0;
-            if (last) {
-                unsetCursor();
-                ListingProgress->hide();
+    QThreadPool::globalInstance()->start(
+        [this, paths, pictures, generation, token = m_guard.GetToken()] {
+            QStringList files = ExpandFileList(
+                paths, true, pictures ? ImageExtensions() : QString::fromLatin1(kMusicExtensions));
+            std::set<QString> folders;
+            std::set<QString> missing;
+            const QSet<QString> listed(files.begin(), files.end());
+            for (const QString& p : paths) {
+                if (IsFolder(p))
+                    folders.insert(p);
+                else if (pictures && !QFileInfo::exists(p) && !listed.contains(p))
+                    missing.insert(p); // a folder of another computer, kept (files stay listed)
             }
-            if (pictures) {
-                const auto added = ImageModel->AddEntries(
-                    paths, files, [&folders](const QString& p) { return folders.count(p) > 0; });
-                ImageFilesVirtualDrawTree->expandAll();
-                if (added) SelectImageRefs({*added});
-            } else {
-                AppendMusicFiles(files);
-            }
-            UpdateButtons();
-            if (last && m_whenListed) std::exchange(m_whenListed, nullptr)();
+            PostToGuiThread(token, [this, paths, pictures, folders, missing, generation,
+                                    files = std::move(files)] {
+                if (generation != m_fillGeneration) return; // the lists were filled anew
+                const bool last = --m_listing == 0;
+                if (last) {
+                    unsetCursor();
+                    ListingProgress->hide();
+                }
+                if (pictures) {
+                    const auto added = ImageModel->AddEntries(
+                        paths, files, [&folders](const QString& p) { return folders.count(p) > 0; },
+                        [&missing](const QString& p) { return missing.count(p) > 0; });
+                    ImageFilesVirtualDrawTree->expandAll();
+                    if (added) SelectImageRefs({*added});
+                } else {
+                    AppendMusicFiles(files);
+                }
+                UpdateButtons();
+                if (last && m_whenListed) std::exchange(m_whenListed, nullptr)();
+            });
         });
-    });
 }
 
 void TWizardForm::AppendMusicFiles(const QStringList& files) {
@@ -748,7 +794,7 @@ void TWizardForm::AppendMusicFiles(const QStringList& files) {
     QFileIconProvider icons;
     QListWidgetItem* last = nullptr;
     for (const QString& file : files) {
-        last = new QListWidgetItem(icons.icon(QFileInfo(file)), QFileInfo(file).fileName());
+        last = new TMusicItem(icons.icon(QFileInfo(file)), QFileInfo(file).fileName());
         last->setData(Qt::UserRole, file);
         last->setToolTip(file);
         MusicFilesVirtualDrawTree->addItem(last);
@@ -826,6 +872,9 @@ void TWizardForm::MoveMusic(bool up) {
         MusicFilesVirtualDrawTree->insertItem(to, item);
         item->setSelected(true);
     };
+    // Taking a row out moves the focus; the track being previewed goes on playing.
+    QListWidgetItem* focused = MusicFilesVirtualDrawTree->currentItem();
+    m_movingMusic = true;
     if (up) {
         for (int row : rows)
             if (row > 0) move(row, row - 1);
@@ -833,6 +882,10 @@ void TWizardForm::MoveMusic(bool up) {
         for (auto it = rows.rbegin(); it != rows.rend(); ++it)
             if (*it + 1 < count) move(*it, *it + 1);
     }
+    if (focused != nullptr)
+        MusicFilesVirtualDrawTree->setCurrentItem(focused, QItemSelectionModel::NoUpdate);
+    m_movingMusic = false;
+    UpdateMusicButtons();
 }
 
 // ---- pages, finishing, closing ----------------------------------------------------------

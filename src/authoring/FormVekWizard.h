@@ -16,6 +16,7 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QFileDialog;
 class QLabel;
 class QListWidget;
 class QPixmap;
@@ -124,7 +125,10 @@ public:
     std::function<QStringList()> AskImages;
     std::function<QStringList()> AskMusic;
     std::function<QString()> AskLoadFile;
-    std::function<QString()> AskSaveFile;
+    // Given the "Save slideshow" dialog as it would be shown.
+    std::function<QString(QFileDialog&)> AskSaveFile;
+    // Whether an existing file the save dialog did not name may be replaced.
+    std::function<bool(const QString&)> AskReplace;
     // The turn the viewer remembers for a picture; the preview starts each picture so.
     std::function<int(const QString&)> RotationOf;
     // Shows a message to the user (a message box unless replaced).
@@ -162,6 +166,7 @@ private:
     std::function<void()> m_whenListed;
     // The next focus change starts playing (Next and Previous).
     bool m_playOnFocus = false;
+    bool m_movingMusic = false; // Up or Down is moving rows
     // Pictures to draw on first showing, and where each goes.
     std::vector<std::pair<std::function<void(const QPixmap&)>, const char*>> m_pictures;
     TDeliveryGuard m_guard;

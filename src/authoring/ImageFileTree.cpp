@@ -10,6 +10,10 @@
 
 namespace {
 
+// Folder nodes are told apart as the file system tells folders apart: on Linux
+// "/x/Summer" and "/x/summer" are two folders, and each keeps its node.
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
+
 // A folder's path as its node keeps it: with a trailing separator.
 QString FolderPath(const QString& path) {
     return path.endsWith(u'/') ? path : path + u'/';
@@ -40,11 +44,11 @@ std::size_t TImageFileTree::SortedPlace(const std::vector<T>& nodes, const QStri
 }
 
 std::optional<TImageFileTree::TRef> TImageFileTree::AddNode(const QString& path, bool isFolder,
-                                                            bool isExplicit) {
+                                                            bool isExplicit, bool missing) {
     if (path.isEmpty()) return std::nullopt;
     const auto findFolder = [this](const QString& folder) {
         for (std::size_t i = 0; i < m_folders.size(); ++i)
-            if (m_folders[i].Path.compare(folder, Qt::CaseInsensitive) == 0) return int(i);
+            if (m_folders[i].Path.compare(folder, kPathCase) == 0) return int(i);
         return -1;
     };
     const auto insertFolder = [this](TNode node) {
@@ -53,9 +57,9 @@ std::optional<TImageFileTree::TRef> TImageFileTree::AddNode(const QString& path,
         return int(at);
     };
     if (isFolder) {
-        const QString folder = FolderPath(path);
+        const QString folder = missing ? path : FolderPath(path);
         if (findFolder(folder) >= 0) return std::nullopt;
-        return TRef{insertFolder(TNode{folder, 0, isExplicit, {}}), -1};
+        return TRef{insertFolder(TNode{folder, 0, isExplicit, {}, missing}), -1};
     }
     const QString folder = FolderPath(QFileInfo(path).path());
     int f = findFolder(folder);
@@ -68,11 +72,17 @@ std::optional<TImageFileTree::TRef> TImageFileTree::AddNode(const QString& path,
 
 std::optional<TImageFileTree::TRef>
 TImageFileTree::AddEntries(const QStringList& given, const QStringList& expanded,
-                           const std::function<bool(const QString&)>& isFolder) {
+                           const std::function<bool(const QString&)>& isFolder,
+                           const std::function<bool(const QString&)>& isMissing) {
     std::optional<TRef> last;
-    for (const QString& path : given)
+    for (const QString& path : given) {
+        std::optional<TRef> added;
         if (isFolder(path))
-            if (const auto added = AddNode(path, true, true)) last = added;
+            added = AddNode(path, true, true);
+        else if (isMissing && isMissing(path))
+            added = AddNode(path, true, true, true);
+        if (added) last = added;
+    }
     // A file given itself is explicit once: when its folder is given too, the folder's
     // listing holds it a second time, and marking both would save it twice (and once
     // more after every load and save).
@@ -94,11 +104,11 @@ TImageFileTree::AddEntries(const QStringList& given, const QStringList& expanded
             const qsizetype cut = file.lastIndexOf(u'/') + 1;
             if (known == nullptr || cut != lastFolder.size() || !file.startsWith(lastFolder)) {
                 lastFolder = file.left(cut);
-                const auto [it, fresh] = listed.try_emplace(lastFolder.toLower());
+                const auto [it, fresh] = listed.try_emplace(lastFolder);
                 known = &it->second;
                 if (fresh)
                     for (const TNode& node : m_folders)
-                        if (node.Path.compare(lastFolder, Qt::CaseInsensitive) == 0)
+                        if (node.Path.compare(lastFolder, kPathCase) == 0)
                             for (const TNode& child : node.Children)
                                 if (!child.Explicit) known->insert(child.Path);
             }

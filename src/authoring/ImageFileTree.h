@@ -19,6 +19,9 @@ public:
         int Angle = 0; // degrees, for the preview only
         bool Explicit = false;
         std::vector<TNode> Children;
+        // A folder entry not found here (another computer's, a drive not mounted): kept
+        // as given, with no files, so saving writes it back unchanged.
+        bool Missing = false;
     };
     // A node: a folder, or (Child >= 0) one of its files.
     struct TRef {
@@ -34,16 +37,21 @@ public:
     void Clear() { m_folders.clear(); }
 
     // Adds a folder node (a path ending in a separator) or a file node under its folder's
-    // node (made, not explicit, when missing). A folder already there (compared without
-    // regard to case) is not added again. The node added, or nothing.
-    std::optional<TRef> AddNode(const QString& path, bool isFolder, bool isExplicit);
+    // node (made, not explicit, when missing). A folder already there (the same path, case
+    // and all) is not added again. The node added, or nothing.
+    // A missing folder keeps its path exactly as given.
+    std::optional<TRef> AddNode(const QString& path, bool isFolder, bool isExplicit,
+                                bool missing = false);
     // The adding steps for `given` paths (as the user chose or dropped them) and the files
     // they stand for (`expanded`, folders listed): given folders become explicit folder
     // nodes, then every file is added, explicit when it is itself among the given paths
     // (once per time it is given).
-    // `isFolder` tells which given paths are folders. The last node added, or nothing.
+    // `isFolder` tells which given paths are folders, `isMissing` which are folder entries
+    // not found (explicit missing folder nodes, in their given place). The last node
+    // added, or nothing.
     std::optional<TRef> AddEntries(const QStringList& given, const QStringList& expanded,
-                                   const std::function<bool(const QString&)>& isFolder);
+                                   const std::function<bool(const QString&)>& isFolder,
+                                   const std::function<bool(const QString&)>& isMissing = {});
 
     // Removes the nodes (folders with their files).
     void Remove(std::vector<TRef> nodes);

@@ -1,6 +1,14 @@
 #include "authoring/ImageTreeModel.h"
 
+#include <QColor>
+
 // Top-level rows have internal id 0; a file row keeps its folder's row + 1.
+
+namespace {
+
+constexpr QRgb kMissingColour = 0x909090;
+
+} // namespace
 
 TImageTreeModel::TImageTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
 
@@ -34,8 +42,9 @@ std::vector<TImageTreeModel::TRef> TImageTreeModel::RefsOf(const QModelIndexList
 
 std::optional<TImageTreeModel::TRef>
 TImageTreeModel::AddEntries(const QStringList& given, const QStringList& expanded,
-                            const std::function<bool(const QString&)>& isFolder) {
-    return Changing([&] { return m_tree.AddEntries(given, expanded, isFolder); });
+                            const std::function<bool(const QString&)>& isFolder,
+                            const std::function<bool(const QString&)>& isMissing) {
+    return Changing([&] { return m_tree.AddEntries(given, expanded, isFolder, isMissing); });
 }
 
 void TImageTreeModel::Remove(const std::vector<TRef>& nodes) {
@@ -107,7 +116,11 @@ QVariant TImageTreeModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         return NameOf(node->Path);
     case Qt::ToolTipRole:
-        return node->Path;
+        return node->Missing ? node->Path + QStringLiteral("\nNot found on this computer; kept in "
+                                                           "the slideshow and passed over")
+                             : node->Path;
+    case Qt::ForegroundRole:
+        return node->Missing ? QVariant(QColor(kMissingColour)) : QVariant();
     case Qt::DecorationRole:
         return IconOf ? IconOf(node->Path, ref.Child < 0) : QVariant();
     default:

@@ -22,7 +22,8 @@ public:
 
     // The tree's operations, with the view told of the change.
     std::optional<TRef> AddEntries(const QStringList& given, const QStringList& expanded,
-                                   const std::function<bool(const QString&)>& isFolder);
+                                   const std::function<bool(const QString&)>& isFolder,
+                                   const std::function<bool(const QString&)>& isMissing = {});
     void Remove(const std::vector<TRef>& nodes);
     std::vector<TRef> MoveUp(const std::vector<TRef>& selected);
     std::vector<TRef> MoveDown(const std::vector<TRef>& selected);

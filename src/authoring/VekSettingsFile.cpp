@@ -8,6 +8,10 @@
 #include "slideshow/VekBlendTransform.h"
 #include "slideshow/VekRandomTransform.h"
 
+#include <QFile>
+
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -131,8 +135,15 @@ bool TVekSettingsFile::LoadFromFile(const QString& path) {
     const QStringList lines = SplitLines(*settings);
     if (const auto delay = Value(lines, kDelayKey)) {
         bool ok = false;
-        const int value = delay->toInt(&ok);
-        if (ok) Delay = value;
+        const qlonglong value = delay->toLongLong(&ok);
+        if (ok) {
+            // A negative or absurd delay would stall the show with no sign why; take the
+            // nearest one the delay settings can hold and tell whoever started us.
+            Delay = int(std::clamp<qlonglong>(value, 0, kMaxSlideshowDelayMs));
+            if (Delay != value)
+                std::fprintf(stderr, "pictrel: %s: delay %lld ms out of range, using %d ms\n",
+                             QFile::encodeName(path).constData(), value, Delay);
+        }
     }
     Transformer = TransformerByName(Value(lines, kTransformerKey).value_or(QString()));
     if (!Transformer) Transformer = std::make_unique<TVekRandomTransform>();

@@ -23,7 +23,8 @@ public:
     // damaged archive; entries other than the three are skipped unread. A file that is no archive
     // at all has no entries: it gives empty lists, Random and 5000 ms (true).
     // Missing entries fall back to empty lists, and a missing "Settings" entry to
-    // Random and 5000 ms (the music options stay); unreadable values keep theirs.
+    // Random and 5000 ms (the music options stay); unreadable values keep theirs. A delay
+    // outside 0 ... kMaxSlideshowDelayMs is clamped to it, with a note on standard error.
     bool LoadFromFile(const QString& path);
 
     // Writes the description to `path` (nothing for an empty path), replacing an
@@ -48,6 +49,9 @@ public:
     bool Shuffle = false;                               // music in random order
     bool RepeatAll = false; // the music starts over after its last track
 };
+
+// The longest delay the settings can hold (a day, as the delay spin boxes allow).
+inline constexpr int kMaxSlideshowDelayMs = 24 * 60 * 60 * 1000;
 
 // The extension set music entries are matched against.
 inline constexpr char kMusicExtensions[] = "mp3, wma, wav";

@@ -466,6 +466,11 @@ void TSlideShowForm::keyPressEvent(QKeyEvent* event) {
     } else if (ShortcutMatches(m_keys.ShortcutPlayPause, *event) ||
                ShortcutMatches(vkMediaPlayPause, *event)) { // the keyboard's own key too
         (PlayTBXItem->isChecked() ? PauseTBXItem : PlayTBXItem)->trigger();
+    } else if (ShortcutMatches(m_keys.ShortcutRight2, *event)) {
+        // The viewer's second keys step here too (after play/pause, which wins a clash).
+        ShowNext();
+    } else if (ShortcutMatches(m_keys.ShortcutLeft2, *event)) {
+        ShowPrevious();
     } else {
         QWidget::keyPressEvent(event);
         return;

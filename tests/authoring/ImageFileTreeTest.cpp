@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,13 +26,70 @@ bool IsFolder(const QString& path) {
     return path.endsWith(u'/') || !path.contains(u'.');
 }
 
+// Folders whose names differ only in case are two folders here, each with its node,
+// its files and its place in the saved list.
+struct TCaseFolders {
+    const char* name;
+    QStringList given;
+    QStringList expanded;
+    const char* shape;
+    QStringList saved;
+};
+
+void PrintTo(const TCaseFolders& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ImageFileTreeCase : public testing::TestWithParam<TCaseFolders> {};
+
+TEST_P(ImageFileTreeCase, FoldersDifferingInCaseStayApart) {
+    const TCaseFolders& c = GetParam();
+    TImageFileTree tree;
+    tree.AddEntries(c.given, c.expanded, IsFolder);
+    EXPECT_EQ(Shape(tree), c.shape);
+    EXPECT_EQ(tree.ExplicitPaths(), c.saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ImageFileTreeCase,
+                         testing::Values(TCaseFolders{"TwoFolders",
+                                                      {"/x/Summer", "/x/summer"},
+                                                      {"/x/Summer/1.jpg", "/x/summer/2.jpg"},
+                                                      "[/x/Summer/* 1.jpg][/x/summer/* 2.jpg]",
+                                                      {"/x/Summer/", "/x/summer/"}},
+                                         TCaseFolders{"TwoFiles",
+                                                      {"/x/Summer/1.jpg", "/x/summer/1.jpg"},
+                                                      {"/x/Summer/1.jpg", "/x/summer/1.jpg"},
+                                                      "[/x/Summer/ 1.jpg*][/x/summer/ 1.jpg*]",
+                                                      {"/x/Summer/1.jpg", "/x/summer/1.jpg"}},
+                                         TCaseFolders{"ListedFilesOfEach",
+                                                      {"/x/A", "/x/a"},
+                                                      {"/x/A/1.jpg", "/x/a/1.jpg"},
+                                                      "[/x/A/* 1.jpg][/x/a/* 1.jpg]",
+                                                      {"/x/A/", "/x/a/"}}),
+                         [](const testing::TestParamInfo<TCaseFolders>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(ImageFileTree, MissingFoldersKeepTheirPlaceAndPathAsGiven) {
+    TImageFileTree tree;
+    const auto missing = [](const QString& p) { return p.startsWith("/gone"); };
+    const auto noFolder = [](const QString&) { return false; };
+    tree.AddEntries({"/gone/a", "/p/1.jpg", "/gone/b/"}, {"/p/1.jpg"}, noFolder, missing);
+    tree.AddEntries({"/gone/a"}, {}, noFolder, missing);
+    // Given folders come first, as folders found do.
+    EXPECT_EQ(Shape(tree), "[/gone/a*][/gone/b/*][/p/ 1.jpg*]") << "added once";
+    EXPECT_TRUE(tree.Folders()[0].Missing);
+    EXPECT_FALSE(tree.Folders()[2].Missing);
+    EXPECT_EQ(tree.ExplicitPaths(), (QStringList{"/gone/a", "/gone/b/", "/p/1.jpg"}));
+}
+
 TEST(ImageFileTree, FilesGoUnderTheirFolderAndFoldersAreAddedOnce) {
     TImageFileTree tree;
     // A folder added as a whole, then one of its files given again, then a file of
-    // another folder, and the first folder again in other case.
+    // another folder, and the first folder again.
     tree.AddEntries({"/p/a"}, {"/p/a/1.jpg", "/p/a/2.jpg"}, IsFolder);
     tree.AddEntries({"/p/b/x.jpg"}, {"/p/b/x.jpg"}, IsFolder);
-    tree.AddEntries({"/P/A/"}, {}, IsFolder);
+    tree.AddEntries({"/p/a/"}, {}, IsFolder);
     EXPECT_EQ(Shape(tree), "[/p/a/* 1.jpg 2.jpg][/p/b/ x.jpg*]");
     EXPECT_EQ(tree.ExplicitPaths(), (QStringList{"/p/a/", "/p/b/x.jpg"}));
     const auto last = tree.AddEntries({"/p/a/2.jpg"}, {"/p/a/2.jpg"}, IsFolder);

@@ -90,10 +90,26 @@ const TSettingsCase kSettingsCases[] = {
     {"DelayNotANumberKept", "Delay=soon\r\nDelay=9", 777, "Random", true, true},
     {"ValueKeepsLaterEquals", "Transformer=Blend=x", 777, "Random", true, true},
     {"LinesWithoutEqualsIgnored", "Delay\r\nDelay=42", 42, "Random", true, true},
+    {"NegativeDelayBecomesZero", "Delay=-5000", 0, "Random", true, true},
+    {"DelayBeyondADayBecomesADay", "Delay=86400001", 86400000, "Random", true, true},
+    {"DelayBeyondIntegersBecomesADay", "Delay=99999999999", 86400000, "Random", true, true},
+    {"ADayIsKept", "Delay=86400000", 86400000, "Random", true, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, SettingsValues, ::testing::ValuesIn(kSettingsCases),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(LoadTest, ClampedDelayIsReportedOnStandardError) {
+    TVekSettingsFile s;
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(Load({{"Settings", "Delay=-1"}}, s));
+    const std::string clamped = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(clamped.find("delay -1 ms out of range, using 0 ms"), std::string::npos) << clamped;
+
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(Load({{"Settings", "Delay=2500"}}, s));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
 
 TEST_F(LoadTest, MissingSettingsGive5000AndRandomButKeepTheFlags) {
     TVekSettingsFile s;

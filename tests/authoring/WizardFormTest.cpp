@@ -11,14 +11,18 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -105,6 +109,36 @@ TEST_F(WizardWindow, PagesGoToAFileAndComeBackFromIt) {
     EXPECT_EQ(collected.ImageList.join(u'|'), explicitPaths) << "the same after a round trip";
     EXPECT_EQ(collected.MusicList, QStringList{Path("song.wav")});
     EXPECT_TRUE(collected.Shuffle);
+    EXPECT_TRUE(m_warnings.isEmpty());
+}
+
+// Folder entries of another computer (or of a drive not mounted) stay in the list,
+// greyed, and go back into the file as they were; the show passes over them.
+TEST_F(WizardWindow, FoldersNotFoundHereAreKeptAndSavedUnchanged) {
+    const QString away = QStringLiteral("/nonexistent-pictrel-drive/Holiday");
+    const QString awayWithSlash = QStringLiteral("/nonexistent-pictrel-drive/Trip/");
+    TVekSettingsFile written;
+    written.ImageList = {away, Path("c.png"), awayWithSlash};
+    written.SaveToFile(Path("away.VekSS"));
+    ASSERT_TRUE(m_form->LoadSlideshow(Path("away.VekSS")));
+    ASSERT_TRUE(WaitListed());
+
+    TImageTreeModel& model = *m_form->ImageModel;
+    ASSERT_EQ(model.rowCount({}), 3);
+    const QModelIndex missing = model.index(0, 0, {});
+    EXPECT_EQ(missing.data().toString(), "Holiday");
+    EXPECT_TRUE(missing.data(Qt::ForegroundRole).isValid()) << "greyed";
+    EXPECT_TRUE(missing.data(Qt::ToolTipRole).toString().contains("Not found"));
+    EXPECT_FALSE(model.index(2, 0, {}).data(Qt::ForegroundRole).isValid());
+
+    const QString saved = m_form->SaveSlideshow(Path("again.VekSS"));
+    TVekSettingsFile reread;
+    ASSERT_TRUE(reread.LoadFromFile(saved));
+    const QStringList expected = {away, awayWithSlash, Path("c.png")};
+    EXPECT_EQ(reread.ImageList, expected);
+    QStringList shown;
+    reread.GetImageFiles(shown, true, QStringLiteral("png"));
+    EXPECT_EQ(shown, QStringList{Path("c.png")}) << "the show has only what is here";
     EXPECT_TRUE(m_warnings.isEmpty());
 }
 
@@ -207,6 +241,92 @@ TEST_F(WizardWindow, APreviewedTrackRepeatsUntilStoppedAndNextPlaysTheNeighbour)
     EXPECT_FALSE(m_form->NextMusicAction->isEnabled()) << "the last track";
     m_form->GoToPage(2);
     EXPECT_FALSE(player.Playing());
+}
+
+// The music preview's track bar, a moved track and a track that cannot be opened.
+class WizardMusic : public WizardWindow {
+protected:
+    void SetUp() override {
+        WizardWindow::SetUp();
+        qputenv("PICTREL_AUDIO_OUTPUT", "null");
+        for (const char* name : {"1.wav", "2.wav", "3.wav"})
+            ASSERT_TRUE(pictrel::test::WriteWav(Path(name), 5));
+        QFile text(Path("bad.mp3"));
+        ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+        text.write("no music here");
+        text.close();
+        m_form->show();
+        m_form->GoToPage(1);
+        m_form->AddMusic({Path("1.wav"), Path("2.wav"), Path("3.wav"), Path("bad.mp3")});
+        ASSERT_TRUE(WaitListed());
+    }
+    // Focuses a track; false when this machine cannot play music at all.
+    bool Focus(int row) {
+        m_form->MusicFilesVirtualDrawTree->setCurrentRow(row);
+        return m_form->VekAudioPlayer.Opened();
+    }
+};
+
+TEST_F(WizardMusic, TheTrackBarSeeksOnKeysAndOnTheGroove) {
+    if (!Focus(0)) GTEST_SKIP() << "no music playback here";
+    TVekAudioPlayer& player = m_form->VekAudioPlayer;
+    QSlider* bar = m_form->MusicTrackBar;
+    QTest::keyClick(bar, Qt::Key_PageUp);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player.GetPosition() >= 400; }, 20000))
+        << "a page key seeks a tenth on";
+    const int before = player.GetPosition();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() - 3, bar->height() / 2));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player.GetPosition() > before + 200; }, 20000))
+        << "a click on the groove seeks towards it";
+}
+
+TEST_F(WizardMusic, UpAndDownKeepThePlayingTrackPlaying) {
+    if (!Focus(1)) GTEST_SKIP() << "no music playback here";
+    m_form->PlayMusicAction->trigger();
+    ASSERT_TRUE(m_form->VekAudioPlayer.Playing());
+    QListWidget* list = m_form->MusicFilesVirtualDrawTree;
+    list->clearSelection();
+    list->item(1)->setSelected(true);
+    for (const bool up : {true, false}) {
+        m_form->MoveMusic(up);
+        EXPECT_EQ(list->currentRow(), up ? 0 : 1);
+        EXPECT_EQ(list->currentItem()->data(Qt::UserRole).toString(), Path("2.wav"));
+        EXPECT_TRUE(m_form->VekAudioPlayer.Playing()) << (up ? "Up" : "Down");
+        EXPECT_TRUE(m_form->PlayMusicAction->isChecked());
+    }
+}
+
+TEST_F(WizardMusic, AFailedOpenLeavesNothingOfTheTrackBefore) {
+    if (!Focus(0)) GTEST_SKIP() << "no music playback here";
+    EXPECT_FALSE(m_form->LengthLabel->text().isEmpty());
+    // As the player reports while it plays.
+    m_form->MusicTrackBar->setValue(40);
+    m_form->PositionLabel->setText("0:02");
+    EXPECT_FALSE(Focus(3));
+    EXPECT_TRUE(m_form->LengthLabel->text().isEmpty());
+    EXPECT_TRUE(m_form->PositionLabel->text().isEmpty());
+    EXPECT_EQ(m_form->MusicTrackBar->value(), 0);
+    EXPECT_TRUE(m_form->FileNameLabel->text().contains("bad.mp3")) << "the reason shows";
+}
+
+TEST_F(WizardWindow, SortedMusicGoesByTheWholePath) {
+    QStringList songs;
+    for (const char* name : {"b/a.wav", "a/z.wav", "A/m.wav", "a/y.wav"}) {
+        QDir().mkpath(QFileInfo(Path(name)).path());
+        QFile f(Path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        songs << Path(name);
+    }
+    m_form->AddMusic(songs.mid(0, 3));
+    ASSERT_TRUE(WaitListed());
+    m_form->SortMusicCheckBox->setChecked(true);
+    m_form->AddMusic({songs[3]});
+    ASSERT_TRUE(WaitListed());
+    TVekSettingsFile collected;
+    m_form->CollectPages(collected);
+    EXPECT_EQ(collected.MusicList,
+              (QStringList{Path("A/m.wav"), Path("a/y.wav"), Path("a/z.wav"), Path("b/a.wav")}))
+        << "ordinal: upper case first, then by folder, not by the name shown";
 }
 
 // How many pixels of the list's middle band are not plain white or the light row grey.
@@ -338,7 +458,7 @@ class WizardCommandWhileListing : public WizardWindow,
                                   public testing::WithParamInterface<TWaitingCommand> {};
 
 TEST_P(WizardCommandWhileListing, WaitsForTheFoldersBeingRead) {
-    m_form->AskSaveFile = [this] { return Path("saved.VekSS"); };
+    m_form->AskSaveFile = [this](QFileDialog&) { return Path("saved.VekSS"); };
     m_form->AddImages({Path("pics"), Path("c.png")});
     ASSERT_TRUE(m_form->Listing()) << "its result waits for this thread";
     GetParam().save ? m_form->SaveSlideshowClick() : m_form->Finish();
@@ -358,6 +478,80 @@ INSTANTIATE_TEST_SUITE_P(Wizard, WizardCommandWhileListing,
                          testing::Values(TWaitingCommand{"Finish", false},
                                          TWaitingCommand{"Save", true}),
                          [](const testing::TestParamInfo<TWaitingCommand>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(WizardWindow, SaveDialogAddsTheSuffixSoItsOverwriteQuestionIsAboutTheRealFile) {
+    bool asked = false;
+    m_form->AskSaveFile = [&](QFileDialog& dialog) {
+        asked = true;
+        EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("VekSS"));
+        EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_FALSE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
+        return Path("trip.VekSS"); // what the dialog makes of "trip"
+    };
+    m_form->AskReplace = [&](const QString&) {
+        ADD_FAILURE() << "the dialog asked about this name already";
+        return false;
+    };
+    m_form->SaveSlideshowClick();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(QFile::exists(Path("trip.VekSS")));
+    EXPECT_FALSE(QFile::exists(Path("trip.VekSS.VekSS")));
+}
+
+// A name with another suffix gets ours after the dialog; an existing file of that name is
+// replaced only when the user says so.
+struct TReplaceCase {
+    const char* name;
+    const char* chosen;  // what the dialog returns
+    const char* written; // the file the save goes to
+    bool exists;         // whether `written` is there before
+    bool replace;        // the answer to the question, if asked
+    bool asked;
+    bool saved;
+};
+
+void PrintTo(const TReplaceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WizardSaveReplace : public WizardWindow, public testing::WithParamInterface<TReplaceCase> {};
+
+TEST_P(WizardSaveReplace, AsksAboutAnExistingFileTheDialogDidNotName) {
+    const TReplaceCase& c = GetParam();
+    const QByteArray old = "old";
+    if (c.exists) {
+        QFile f(Path(c.written));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(old);
+    }
+    m_form->AskSaveFile = [&](QFileDialog&) { return Path(c.chosen); };
+    bool asked = false;
+    m_form->AskReplace = [&](const QString& name) {
+        asked = true;
+        EXPECT_EQ(name, Path(c.written));
+        return c.replace;
+    };
+    m_form->SaveSlideshowClick();
+    EXPECT_EQ(asked, c.asked);
+    QFile written(Path(c.written));
+    const bool saved = written.open(QIODevice::ReadOnly) && written.readAll() != old;
+    EXPECT_EQ(saved, c.saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wizard, WizardSaveReplace,
+                         testing::Values(TReplaceCase{"OtherSuffixNewFile", "trip.2024",
+                                                      "trip.2024.VekSS", false, false, false, true},
+                                         TReplaceCase{"OtherSuffixKept", "trip.2024",
+                                                      "trip.2024.VekSS", true, false, true, false},
+                                         TReplaceCase{"OtherSuffixReplaced", "trip.2024",
+                                                      "trip.2024.VekSS", true, true, true, true},
+                                         TReplaceCase{"LowerCaseSuffixKept", "trip.vekss",
+                                                      "trip.vekss.VekSS", true, false, true, false},
+                                         TReplaceCase{"OurSuffixTheDialogAsked", "trip.VekSS",
+                                                      "trip.VekSS", true, false, false, true}),
+                         [](const testing::TestParamInfo<TReplaceCase>& info) {
                              return std::string(info.param.name);
                          });
 

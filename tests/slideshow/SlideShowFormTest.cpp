@@ -129,6 +129,21 @@ TEST_F(SlideShowWindow, TheKeyboardsPlayPauseKeyTogglesTheShow) {
     m_form->close();
 }
 
+TEST_F(SlideShowWindow, TheViewersSecondKeysStepToo) {
+    WritePicture(Path("a.png"), kRed);
+    WritePicture(Path("b.png"), kGreen);
+    WritePicture(Path("c.png"), kBlue);
+    TVekMultipageBitmap viewerPages;
+    m_form->StartFromViewer(0, viewerPages);
+    ASSERT_TRUE(WaitCentre(kRed));
+    ASSERT_TRUE(WaitPreloaded());
+    QTest::keyClick(m_form.get(), Qt::Key_Backspace);
+    ASSERT_TRUE(WaitCentre(kGreen)) << "Backspace is the viewer's second Next key";
+    ASSERT_TRUE(WaitPreloaded());
+    QTest::keyClick(m_form.get(), Qt::Key_Space);
+    EXPECT_TRUE(WaitCentre(kRed)) << "Space is the viewer's second Previous key";
+}
+
 TEST_F(SlideShowWindow, AnUnreadablePictureShowsItsMessageAndTheShowGoesOn) {
     WritePicture(Path("a.png"), kRed);
     QFile empty(Path("b.png"));
