@@ -185,7 +185,8 @@ void InformationSeeds(FIBITMAP* rgb) {
     WriteSeed("info.jpg", 0, dib, FIF_JPEG, 80);
     WriteSeed("info.tif", 1, dib, FIF_TIFF, 0);
     WriteSeed("info.png", 2, dib, FIF_PNG, 0);
-    WriteSeed("info.psd", 3, dib, FIF_PSD, 0);
+    // FreeImage's Photoshop writer frees its metadata buffers wrongly: a plain one.
+    WriteSeed("info.psd", 3, rgb, FIF_PSD, 0);
     FIBITMAP* pal = FreeImage_ColorQuantize(rgb, FIQ_WUQUANT);
     WriteSeed("info.gif", 4, pal, FIF_GIF, 0);
     FreeImage_Unload(pal);
@@ -216,7 +217,12 @@ void PageSeeds() {
     SetTag(frames[0], FIMD_ANIMATION, "LogicalHeight", 0x0002, FIDT_SHORT, 1, 2, &logical[1]);
     WriteMultiPage("pages.gif", 0, FIF_GIF, frames, 3);
     WriteMultiPage("pages.tif", 1, FIF_TIFF, pages, 3);
-    FIBITMAP* icons[2] = {FreeImage_ConvertTo32Bits(pages[0]), FreeImage_ConvertTo32Bits(pages[1])};
+    // Icons come in the sizes the writer knows only.
+    FIBITMAP* large = Pattern(32, 32, 0);
+    FIBITMAP* small = Pattern(16, 16, 60);
+    FIBITMAP* icons[2] = {FreeImage_ConvertTo32Bits(large), FreeImage_ConvertTo32Bits(small)};
+    FreeImage_Unload(small);
+    FreeImage_Unload(large);
     WriteMultiPage("pages.ico", 2, FIF_ICO, icons, 2);
     for (FIBITMAP* dib : icons) FreeImage_Unload(dib);
     for (FIBITMAP* dib : frames) FreeImage_Unload(dib);
