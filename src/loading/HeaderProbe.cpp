@@ -109,7 +109,9 @@ bool WbmpWithinLimit(TFileBytes& file) {
     TWbmpReader r(file);
     if (r.MultiByte() != 0) return true; // a type the decoder refuses
     unsigned char fixed = 0;
-    if (!r.Byte(fixed)) return true;
+    // The decoder does not notice that its fixed header byte is missing and goes on
+    // with whatever its stack held, often into extension headers it never finishes.
+    if (!r.Byte(fixed)) return false;
     if (fixed & 0x80) {
         unsigned char ext = 0x80;
         while (ext & 0x80) {

@@ -130,6 +130,10 @@ const THeaderCase kHeaderCases[] = {
                            5);
      },
      false},
+    // The decoder would take stack bytes for the missing fixed header and read for ever.
+    {"WbmpEmpty", FIF_WBMP, [] { return QByteArray(); }, false},
+    {"WbmpEndingAfterItsType", FIF_WBMP, [] { return QByteArray("\x00", 1); }, false},
+    {"WbmpEndingInsideItsType", FIF_WBMP, [] { return QByteArray("\x80", 1); }, false},
     {"WbmpOtherType", FIF_WBMP, [] { return QByteArray("\x05\x00\xFF\x7F", 4); }, true},
     {"XbmSmall", FIF_XBM,
      [] {
