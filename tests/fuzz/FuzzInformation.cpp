@@ -9,6 +9,7 @@
 #include "loading/ImageLimits.h"
 #include "loading/JpegGuard.h"
 #include "loading/PsdGuard.h"
+#include "loading/TiffGuard.h"
 
 #include "FuzzSupport.h"
 
@@ -68,8 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (format.Format == FIF_JPEG) {
         dib = LoadJpegHeaderGuarded(path);
     } else {
-        // The loader refuses damaged Photoshop data before FreeImage reads it.
+        // The loader refuses damaged Photoshop data and TIFF metadata before FreeImage
+        // reads them.
         if (format.Format == FIF_PSD && !PsdDataIsSound(path)) return 0;
+        if (format.Format == FIF_TIFF && !TiffMetadataIsSound(path)) return 0;
         dib.reset(FreeImage_Load(format.Format, path.constData(), FIF_LOAD_NOPIXELS));
     }
     if (!dib) return 0;
