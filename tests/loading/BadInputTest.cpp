@@ -246,10 +246,11 @@ TEST(BadInput, FuzzerFindingsLoadWithoutCrashing) {
     }
 }
 
-// Fuzzer findings that kept FreeImage reading for ever: each ends as a plain error.
-class EndlessReadFindingTest : public ::testing::TestWithParam<const char*> {};
+// Fuzzer findings that kept FreeImage reading for ever or made it write past its
+// buffers: each ends as a plain error.
+class RefusedFindingTest : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(EndlessReadFindingTest, EndsInError) {
+TEST_P(RefusedFindingTest, EndsInError) {
     const QString file = QStringLiteral(PICTREL_LOADING_FIXTURES) + '/' + GetParam();
     ASSERT_TRUE(QFileInfo::exists(file));
     TVekImageLoaderPro loader;
@@ -258,9 +259,10 @@ TEST_P(EndlessReadFindingTest, EndsInError) {
     EXPECT_EQ(loader.Status(), ilError);
 }
 
-INSTANTIATE_TEST_SUITE_P(Loader, EndlessReadFindingTest,
+INSTANTIATE_TEST_SUITE_P(Loader, RefusedFindingTest,
                          ::testing::Values("fuzz-wbmp-empty.wbmp",
-                                           "fuzz-wbmp-ending-before-its-header.wbmp"),
+                                           "fuzz-wbmp-ending-before-its-header.wbmp",
+                                           "fuzz-psd-row-bytes-after-full-row.psd"),
                          [](const auto& info) {
                              std::string name;
                              for (const char* c = info.param; *c && *c != '.'; ++c)
