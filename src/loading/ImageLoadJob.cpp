@@ -2,6 +2,7 @@
 
 #include "app/FileHelpers.h"
 #include "gfx/Orientation.h"
+#include "loading/HeaderProbe.h"
 #include "loading/ImageConversion.h"
 #include "loading/ImageInformation.h"
 #include "loading/ImageLimits.h"
@@ -177,6 +178,7 @@ TAttempt TImageLoadRun::LoadMultiPage(const QByteArray& path, std::int64_t fileS
     const FREE_IMAGE_FORMAT fif = FreeImage_GetFIFFromFilename(path.constData());
     if (fif != FIF_ICO && fif != FIF_TIFF && fif != FIF_GIF) return TAttempt::NotOpened;
     if (fif == FIF_TIFF && !TiffMetadataIsSound(path)) throw ELoadFailed("damaged TIFF metadata");
+    if (fif == FIF_ICO && !IconDirectoryIsSound(path)) throw ELoadFailed("damaged icon directory");
     TFreeImageMultiPtr& handle = m_result.MultiBitmap;
     handle.reset(FreeImage_OpenMultiBitmap(fif, path.constData(), FALSE, TRUE, FALSE, 0));
     if (!handle) return TAttempt::NotOpened;
@@ -215,6 +217,7 @@ TAttempt TImageLoadRun::LoadSingle(const QByteArray& path, std::int64_t fileSize
     if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) return TAttempt::NotOpened;
     if (fif == FIF_JPEG) return LoadJpeg(path, fileSize);
     if (fif == FIF_TIFF && !TiffMetadataIsSound(path)) throw ELoadFailed("damaged TIFF metadata");
+    if (fif == FIF_ICO && !IconDirectoryIsSound(path)) throw ELoadFailed("damaged icon directory");
     if (!PictureWithinLimit(fif, path)) throw ELoadFailed("picture above the size limit");
     if (fif == FIF_PSD && !PsdDataIsSound(path)) throw ELoadFailed("damaged Photoshop data");
 
