@@ -60,6 +60,9 @@ std::uint32_t Big16(const unsigned char* p) {
 std::uint32_t Big32(const unsigned char* p) {
     return (Big16(p) << 16) | Big16(p + 2);
 }
+std::uint32_t Little16(const unsigned char* p) {
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8);
+}
 std::uint32_t Little32(const unsigned char* p) {
     return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
            (std::uint32_t(p[3]) << 24);
@@ -109,7 +112,9 @@ bool WbmpWithinLimit(TFileBytes& file) {
     TWbmpReader r(file);
     if (r.MultiByte() != 0) return true; // a type the decoder refuses
     unsigned char fixed = 0;
-    if (!r.Byte(fixed)) return true;
+    // The decoder does not notice that its fixed header byte is missing and goes on
+    // with whatever its stack held, often into extension headers it never finishes.
+    if (!r.Byte(fixed)) return false;
     if (fixed & 0x80) {
         unsigned char ext = 0x80;
         while (ext & 0x80) {
@@ -271,4 +276,29 @@ bool HeaderWithinLimit(FREE_IMAGE_FORMAT fif, const QByteArray& path) {
     default:
         return true;
     }
+}
+
+bool IconDirectoryIsSound(const QByteArray& path) {
+    TFileBytes file(path);
+    if (!file.Open()) return true;
+    const auto head = file.Bytes<6>(0);
+    // Reserved 0, type 1 (icon) or 2 (cursor), as the decoder wants them.
+    if (!head || Little16(head->data()) != 0 ||
+        (Little16(head->data() + 2) != 1 && Little16(head->data() + 2) != 2))
+        return true;
+    const std::uint64_t count = Little16(head->data() + 4);
+    const std::uint64_t pictures = 6 + 16 * count;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const auto entry = file.Bytes<16>(6 + 16 * i);
+        if (!entry) return false; // the directory itself runs past the end
+        const std::uint64_t size = Little32(entry->data() + 8);
+        const std::uint64_t offset = Little32(entry->data() + 12);
+        constexpr std::uint64_t kSmallestPicture = 8;
+        if (offset < pictures || size < kSmallestPicture || offset + size > file.Size())
+            return false;
+        const auto signature = file.Bytes<8>(offset);
+        const bool png = signature && std::memcmp(signature->data(), "\x89PNG\r\n\x1a\n", 8) == 0;
+        if (!png && offset + 40 > file.Size()) return false;
+    }
+    return true;
 }

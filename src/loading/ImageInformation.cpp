@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -17,6 +18,51 @@ std::mutex& TagTextMutex() {
 
 constexpr int kMaxKeyLength = 255;
 
+// Every element of a numeric tag takes at least two characters ("0 "), so this many
+// fill a value to its cut; FreeImage then never formats the rest of a huge array.
+constexpr DWORD kMaxTagElements = DWORD(kMaxInformationValueLength);
+
+QString Bounded(QString text) {
+    if (text.size() <= kMaxInformationValueLength) return text;
+    text.truncate(kMaxInformationValueLength - 1);
+    // Never leave half of a surrogate pair before the ellipsis.
+    if (!text.isEmpty() && text.back().isHighSurrogate()) text.chop(1);
+    return text + QChar(0x2026);
+}
+
+// The tag's value as text, formatted from at most kMaxTagElements of its elements.
+// FreeImage cuts text tags itself, so those are formatted whole.
+QString TagText(FREE_IMAGE_MDMODEL model, FITAG* tag) {
+    const FREE_IMAGE_MDTYPE type = FreeImage_GetTagType(tag);
+    const DWORD count = FreeImage_GetTagCount(tag);
+    const DWORD length = FreeImage_GetTagLength(tag);
+    // Bytes an element: the readers store count elements of the type's width.
+    const DWORD width = count != 0 ? length / count : 0;
+    std::unique_ptr<FITAG, decltype(&FreeImage_DeleteTag)> shortened(nullptr, &FreeImage_DeleteTag);
+    FITAG* shown = tag;
+    const bool cut = type != FIDT_ASCII && count > kMaxTagElements && width != 0 && width <= 8 &&
+                     FreeImage_GetTagValue(tag) != nullptr;
+    if (cut) {
+        shortened.reset(FreeImage_CreateTag());
+        FITAG* copy = shortened.get();
+        if (copy == nullptr || !FreeImage_SetTagKey(copy, FreeImage_GetTagKey(tag)) ||
+            !FreeImage_SetTagID(copy, FreeImage_GetTagID(tag)) ||
+            !FreeImage_SetTagType(copy, type) || !FreeImage_SetTagCount(copy, kMaxTagElements) ||
+            !FreeImage_SetTagLength(copy, kMaxTagElements * width) ||
+            !FreeImage_SetTagValue(copy, FreeImage_GetTagValue(tag)))
+            return QString(QChar(0x2026));
+        shown = copy;
+    }
+    QString value;
+    {
+        std::lock_guard lock(TagTextMutex());
+        const char* text = FreeImage_TagToString(model, shown, nullptr);
+        value = QString::fromUtf8(text ? text : "");
+    }
+    if (cut && value.size() <= kMaxInformationValueLength) value += QChar(0x2026);
+    return Bounded(std::move(value));
+}
+
 } // namespace
 
 void CollectMetadata(FIBITMAP* dib, QStringList& list, FREE_IMAGE_MDMODEL model) {
@@ -28,15 +74,10 @@ void CollectMetadata(FIBITMAP* dib, QStringList& list, FREE_IMAGE_MDMODEL model)
         if (tag == nullptr) continue;
         const char* rawKey = FreeImage_GetTagKey(tag);
         const QString key = QString::fromUtf8(rawKey ? rawKey : "").left(kMaxKeyLength);
-        QString value;
-        {
-            std::lock_guard lock(TagTextMutex());
-            const char* text = FreeImage_TagToString(model, tag, nullptr);
-            value = QString::fromUtf8(text ? text : "");
-        }
+        const QString value = TagText(model, tag);
         const char* description = FreeImage_GetTagDescription(tag);
         if (description != nullptr)
-            list.append(key + ':' + value + ";{" + QString::fromUtf8(description) + '}');
+            list.append(key + ':' + value + ";{" + Bounded(QString::fromUtf8(description)) + '}');
         else
             list.append(key + ':' + value + ';');
     } while (FreeImage_FindNextMetadata(search, &tag));

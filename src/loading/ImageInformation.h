@@ -14,7 +14,13 @@ class TBitmap32;
 // name ":" value ";" with an optional "{" description "}" after it; the panels parse
 // them that way.
 
-// Appends one line per tag of `model` found in `dib`, in FreeImage's order.
+// The longest value a metadata line carries, in characters; a longer one is cut there
+// and ends in "…". FreeImage bounds only text tags, and a numeric array of millions of
+// entries would otherwise become a line the panels lay out on every paint.
+inline constexpr int kMaxInformationValueLength = 1000;
+
+// Appends one line per tag of `model` found in `dib`, in FreeImage's order. Values (and
+// descriptions) are cut to kMaxInformationValueLength characters.
 void CollectMetadata(FIBITMAP* dib, QStringList& list, FREE_IMAGE_MDMODEL model);
 
 // The information lines of a FreeImage load: format, file size, width, height, bits

@@ -51,9 +51,32 @@ void SetAvailableMemoryForTesting(std::uint64_t bytes) {
     g_fakeAvailable.store(bytes);
 }
 
+namespace {
+
+bool WithinSideAndPixelCaps(std::uint64_t width, std::uint64_t height) {
+    return width <= kMaxImageSide && height <= kMaxImageSide && width * height <= kMaxImagePixels;
+}
+
+} // namespace
+
+bool WithinMemoryShare(std::uint64_t bytes) {
+    return bytes <= AvailableMemory() / 4 * 3;
+}
+
 bool WithinImageLimit(std::uint64_t width, std::uint64_t height) {
-    if (width > kMaxImageSide || height > kMaxImageSide) return false;
-    const std::uint64_t pixels = width * height;
-    if (pixels > kMaxImagePixels) return false;
-    return pixels * kImageBytesPerPixel <= AvailableMemory() / 4 * 3;
+    return WithinSideAndPixelCaps(width, height) &&
+           WithinMemoryShare(width * height * kImageBytesPerPixel);
+}
+
+bool WithinRawImageLimit(std::uint64_t rawSamples, std::uint64_t width, std::uint64_t height) {
+    // Four samples a pixel at most; beyond that the sensor data alone breaks the cap.
+    if (rawSamples > 4 * kMaxImagePixels || !WithinSideAndPixelCaps(width, height)) return false;
+    return WithinMemoryShare(rawSamples * kRawBytesPerSample + width * height * kRawBytesPerPixel);
+}
+
+bool BufferHoldsPixels(std::uint64_t bufferBytes, std::uint64_t width, std::uint64_t height,
+                       std::uint64_t bytesPerPixel) {
+    if (width == 0 || height == 0 || bytesPerPixel == 0) return true;
+    if (width > bufferBytes / bytesPerPixel / height) return false;
+    return width * height * bytesPerPixel <= bufferBytes;
 }

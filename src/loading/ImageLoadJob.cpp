@@ -2,6 +2,7 @@
 
 #include "app/FileHelpers.h"
 #include "gfx/Orientation.h"
+#include "loading/HeaderProbe.h"
 #include "loading/ImageConversion.h"
 #include "loading/ImageInformation.h"
 #include "loading/ImageLimits.h"
@@ -11,6 +12,7 @@
 #include "loading/PsdGuard.h"
 #include "loading/RawImage.h"
 #include "loading/SecondaryFormatRegistry.h"
+#include "loading/TiffGuard.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -175,6 +177,8 @@ void TImageLoadRun::Finish() {
 TAttempt TImageLoadRun::LoadMultiPage(const QByteArray& path, std::int64_t fileSize) {
     const FREE_IMAGE_FORMAT fif = FreeImage_GetFIFFromFilename(path.constData());
     if (fif != FIF_ICO && fif != FIF_TIFF && fif != FIF_GIF) return TAttempt::NotOpened;
+    if (fif == FIF_TIFF && !TiffMetadataIsSound(path)) throw ELoadFailed("damaged TIFF metadata");
+    if (fif == FIF_ICO && !IconDirectoryIsSound(path)) throw ELoadFailed("damaged icon directory");
     TFreeImageMultiPtr& handle = m_result.MultiBitmap;
     handle.reset(FreeImage_OpenMultiBitmap(fif, path.constData(), FALSE, TRUE, FALSE, 0));
     if (!handle) return TAttempt::NotOpened;
@@ -212,6 +216,8 @@ TAttempt TImageLoadRun::LoadSingle(const QByteArray& path, std::int64_t fileSize
     if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.constData());
     if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) return TAttempt::NotOpened;
     if (fif == FIF_JPEG) return LoadJpeg(path, fileSize);
+    if (fif == FIF_TIFF && !TiffMetadataIsSound(path)) throw ELoadFailed("damaged TIFF metadata");
+    if (fif == FIF_ICO && !IconDirectoryIsSound(path)) throw ELoadFailed("damaged icon directory");
     if (!PictureWithinLimit(fif, path)) throw ELoadFailed("picture above the size limit");
     if (fif == FIF_PSD && !PsdDataIsSound(path)) throw ELoadFailed("damaged Photoshop data");
 

@@ -40,7 +40,9 @@ private:
 };
 
 // One row of PackBits data: it must fill exactly `rowBytes` without a run crossing
-// the row's end and without reading past its own `count` bytes.
+// the row's end and without reading past its own `count` bytes, and use all of them:
+// FreeImage decodes every header of the row's bytes, and one more run after the row is
+// full makes it write a negative number of bytes.
 bool PackBitsRowIsSound(const uchar* p, std::uint64_t count, std::uint64_t rowBytes) {
     std::uint64_t in = 0, out = 0;
     while (out < rowBytes) {
@@ -59,7 +61,9 @@ bool PackBitsRowIsSound(const uchar* p, std::uint64_t count, std::uint64_t rowBy
         }
         // 128 is a no-op.
     }
-    return true;
+    // Some writers pad a row with no-ops.
+    while (in < count && p[in] == 128) ++in;
+    return in == count;
 }
 
 } // namespace

@@ -124,10 +124,13 @@ int TRawImage::Load(const QString& fileName) {
     // Library order red, green, blue, second green; ours blue, green, second green, red.
     m_daylight = {daylight[2], daylight[1], daylight[3], daylight[0]};
     m_camera = {asShot[2], asShot[1], asShot[3], asShot[0]};
-    const std::size_t count = std::size_t(w) * std::size_t(h) * 4;
+    // vekraw holds exactly w x h pixels (it refuses a picture its buffer does not hold):
+    // every pass below walks this one count.
+    const std::size_t pixels = std::size_t(w) * std::size_t(h);
+    const std::size_t count = pixels * 4;
     m_width = w;
     m_height = h;
-    BuildHistograms(samples);
+    BuildHistograms(samples, pixels);
     ComputeLevels();
     m_flip = vekraw_get_flip(m_handle.get());
 
@@ -142,8 +145,7 @@ int TRawImage::Load(const QString& fileName) {
     return kLoaded;
 }
 
-void TRawImage::BuildHistograms(const std::uint16_t* samples) {
-    const std::size_t count = std::size_t(m_width) * std::size_t(m_height);
+void TRawImage::BuildHistograms(const std::uint16_t* samples, std::size_t count) {
     // Each half counts into its own table; the two are added afterwards.
     std::vector<std::uint32_t> second(m_histogram.size(), 0u);
     std::fill(m_histogram.begin(), m_histogram.end(), 0u);

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -81,7 +82,8 @@ private:
 
     void FreeData();
     [[nodiscard]] int Load(const QString& fileName);
-    void BuildHistograms(const std::uint16_t* samples);
+    // Counts `pixels` pixels of four samples each: the decoder's whole picture.
+    void BuildHistograms(const std::uint16_t* samples, std::size_t pixels);
     void ComputeLevels();
     [[nodiscard]] TRgb ChannelMultipliers() const;
 

@@ -1,6 +1,9 @@
 #include "loading/vekraw.h"
 
+#include "loading/ImageLimits.h"
+
 #include <libraw/libraw.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <array>
@@ -11,12 +14,38 @@
 
 namespace {
 
-// Larger pictures than this are refused before anything is allocated for them
-// (about 8.6 gigabytes of decoded samples).
-constexpr std::uint64_t kMaxPixels = std::uint64_t(1) << 30;
-
 // The largest raw data LibRaw may allocate, in megabytes.
 constexpr unsigned kMaxRawMemoryMb = 2048;
+
+// Bytes of LibRaw's processed picture: four 16-bit samples a pixel.
+constexpr std::uint64_t kSampleBytesPerPixel = 4 * sizeof(std::uint16_t);
+
+// The size of the picture dcraw_process will leave, told before anything is decoded:
+// LibRaw's own prediction of its output (which includes the Fuji rotation and the
+// stretch of non-square pixels), halved for a half-size decode of a mosaic sensor.
+struct TPredictedSize {
+    std::uint64_t Width = 0;
+    std::uint64_t Height = 0;
+};
+TPredictedSize PredictedSize(const LibRaw& raw, bool halfSize) {
+    int width = 0, height = 0, colors = 0, bps = 0;
+    raw.get_mem_image_format(&width, &height, &colors, &bps);
+    if (width <= 0 || height <= 0) return {};
+    TPredictedSize size{std::uint64_t(width), std::uint64_t(height)};
+    if (halfSize && raw.imgdata.idata.filters != 0) {
+        size.Width = (size.Width + 1) / 2;
+        size.Height = (size.Height + 1) / 2;
+    }
+    return size;
+}
+
+// The sensor data unpack reads, in 16-bit samples: one a photosite for a mosaic, up to
+// four for a sensor (or a linear DNG) that has every colour at each site.
+std::uint64_t RawSamples(const LibRaw& raw) {
+    const libraw_image_sizes_t& s = raw.imgdata.sizes;
+    const std::uint64_t perSite = raw.imgdata.idata.filters != 0 ? 1 : 4;
+    return std::uint64_t(s.raw_width) * std::uint64_t(s.raw_height) * perSite;
+}
 
 void CopyMultipliers(const float* source, std::array<float, 4>& target) {
     std::copy(source, source + 4, target.begin());
@@ -77,7 +106,11 @@ bool vekraw_context::Decode(const char* fileName) {
     if (Raw->open_file(fileName) != LIBRAW_SUCCESS) return false;
     const libraw_image_sizes_t& s = Raw->imgdata.sizes;
     if (s.raw_width == 0 || s.raw_height == 0 || s.width == 0 || s.height == 0) return false;
-    if (std::uint64_t(s.raw_width) * s.raw_height > kMaxPixels) return false;
+    // The loader's memory rule, before the sensor data is read.
+    const TPredictedSize predicted = PredictedSize(*Raw, HalfSize);
+    if (predicted.Width == 0 ||
+        !WithinRawImageLimit(RawSamples(*Raw), predicted.Width, predicted.Height))
+        return false;
     Flip = s.flip;
     CopyMultipliers(Raw->imgdata.color.cam_mul, AsShot);
     CopyMultipliers(Raw->imgdata.color.pre_mul, Daylight);
@@ -85,13 +118,25 @@ bool vekraw_context::Decode(const char* fileName) {
     if (Raw->unpack() != LIBRAW_SUCCESS) return false;
     if (Raw->dcraw_process() != LIBRAW_SUCCESS) return false;
 
+    // The processed picture is sizes.width x sizes.height pixels, rows sizes.width apart:
+    // LibRaw's own output copy reads it so. iwidth x iheight only tell the size unpack
+    // allocated; the Fuji rotation and the stretch of non-square pixels replace the
+    // picture by one of another size and update width and height alone, so a file that
+    // claims such a layout would have a loop over iwidth x iheight run off the buffer.
     const auto& img = Raw->imgdata;
-    const int w = img.sizes.iwidth;
-    const int h = img.sizes.iheight;
+    const int w = img.sizes.width;
+    const int h = img.sizes.height;
     const int colors = img.idata.colors;
     if (w <= 0 || h <= 0 || img.image == nullptr || (colors != 1 && colors != 3 && colors != 4))
         return false;
-    if (std::uint64_t(w) * std::uint64_t(h) > kMaxPixels) return false;
+    // LibRaw allocates the picture with malloc, calloc or realloc (its memory manager adds
+    // a margin), so the allocator tells how much is really there; a picture it does not
+    // hold whole is refused rather than read past.
+    if (!BufferHoldsPixels(malloc_usable_size(img.image), std::uint64_t(w), std::uint64_t(h),
+                           kSampleBytesPerPixel))
+        return false;
+    // The stretch may have made the picture larger than predicted.
+    if (!WithinRawImageLimit(0, std::uint64_t(w), std::uint64_t(h))) return false;
 
     // LibRaw keeps four samples a pixel already; only the ones it leaves empty are filled.
     const std::size_t count = std::size_t(w) * std::size_t(h);

@@ -6,7 +6,10 @@
 // 16-bit image of width x height pixels, row by row, four samples per pixel in the
 // order red, green, blue, second green (8 bytes per pixel). Three-colour sensors carry
 // the green sample in the second green as well. The orientation code is recorded but
-// never applied: the image is delivered as stored on the sensor.
+// never applied: the image is delivered as stored on the sensor (a sensor of diagonal
+// layout comes out turned upright, non-square pixels stretched square, as LibRaw
+// develops them). A picture the decoder's buffer does not hold whole, or one above the
+// loader's memory rule, is not decoded.
 //
 // No function throws; a null handle is accepted everywhere and does nothing.
 

@@ -8,7 +8,7 @@
 // broken one: what a reader accepted is written back by the matching writer and
 // must read again the same.
 //
-// Built and run by scripts/fuzz-files (clang); not part of the CMake build.
+// Built by the PICTREL_FUZZ CMake option (tests/fuzz/CMakeLists.txt), run by scripts/fuzz.
 #include "app/MimeAppsList.h"
 #include "app/RotateAngleList.h"
 #include "authoring/VekSettingsFile.h"

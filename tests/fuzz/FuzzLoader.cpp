@@ -3,7 +3,7 @@
 // registry choose by extension, FreeImage by content) and is loaded through a real
 // TVekImageLoaderPro, worker thread and GUI-thread delivery included.
 //
-// Built and run by scripts/fuzz-loader (clang); not part of the CMake build.
+// Built by the PICTREL_FUZZ CMake option (tests/fuzz/CMakeLists.txt), run by scripts/fuzz.
 #include "loading/FreeImageSetup.h"
 #include "loading/ImageLimits.h"
 #include "loading/VekImageLoaderPro.h"

@@ -9,9 +9,12 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <cctype>
 #include <functional>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -242,6 +245,31 @@ TEST(BadInput, FuzzerFindingsLoadWithoutCrashing) {
         EXPECT_NE(loader.Status(), ilOpening);
     }
 }
+
+// Fuzzer findings that kept FreeImage reading for ever or made it write past its
+// buffers: each ends as a plain error.
+class RefusedFindingTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RefusedFindingTest, EndsInError) {
+    const QString file = QStringLiteral(PICTREL_LOADING_FIXTURES) + '/' + GetParam();
+    ASSERT_TRUE(QFileInfo::exists(file));
+    TVekImageLoaderPro loader;
+    TLoaderRecorder rec(loader);
+    ASSERT_TRUE(rec.OpenAndWait(file));
+    EXPECT_EQ(loader.Status(), ilError);
+}
+
+INSTANTIATE_TEST_SUITE_P(Loader, RefusedFindingTest,
+                         ::testing::Values("fuzz-wbmp-empty.wbmp",
+                                           "fuzz-wbmp-ending-before-its-header.wbmp",
+                                           "fuzz-psd-row-bytes-after-full-row.psd",
+                                           "fuzz-ico-picture-past-the-end.ico"),
+                         [](const auto& info) {
+                             std::string name;
+                             for (const char* c = info.param; *c && *c != '.'; ++c)
+                                 if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+                             return name;
+                         });
 
 // Inputs that crash FreeImage's own readers; the loader refuses them before they get
 // there (see PsdGuard), so each ends as a plain error.

@@ -9,8 +9,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace pictrel::test;
 
@@ -130,6 +133,10 @@ const THeaderCase kHeaderCases[] = {
                            5);
      },
      false},
+    // The decoder would take stack bytes for the missing fixed header and read for ever.
+    {"WbmpEmpty", FIF_WBMP, [] { return QByteArray(); }, false},
+    {"WbmpEndingAfterItsType", FIF_WBMP, [] { return QByteArray("\x00", 1); }, false},
+    {"WbmpEndingInsideItsType", FIF_WBMP, [] { return QByteArray("\x80", 1); }, false},
     {"WbmpOtherType", FIF_WBMP, [] { return QByteArray("\x05\x00\xFF\x7F", 4); }, true},
     {"XbmSmall", FIF_XBM,
      [] {
@@ -212,5 +219,54 @@ TEST(HeaderProbe, FreeImagesOwnFilesPass) {
         EXPECT_EQ(FreeImage_GetWidth(loaded.get()), 128u);
     }
 }
+
+// ---- Icon directories ----
+
+// An icon file whose directory lists `entries` pictures (offset, size); the file is
+// `length` bytes long, the pictures' bytes filled with `fill`.
+QByteArray Icon(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries,
+                std::uint32_t length, const QByteArray& fill = QByteArray(40, '\x28')) {
+    QByteArray b;
+    const auto put = [&b](std::uint32_t v, int size) {
+        for (int i = 0; i < size; ++i) b.append(char((v >> (8 * i)) & 0xFF));
+    };
+    put(0, 2), put(1, 2), put(std::uint32_t(entries.size()), 2);
+    for (const auto& [offset, size] : entries) {
+        put(16, 1), put(16, 1), put(0, 1), put(0, 1), put(1, 2), put(32, 2);
+        put(size, 4), put(offset, 4);
+    }
+    while (std::uint32_t(b.size()) < length) b += fill;
+    b.truncate(qsizetype(length));
+    return b;
+}
+
+struct TIconCase {
+    const char* name;
+    QByteArray bytes;
+    bool sound;
+};
+
+class IconDirectoryTest : public ::testing::TestWithParam<TIconCase> {};
+
+TEST_P(IconDirectoryTest, EveryPictureLiesWithinTheFile) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/i.ico";
+    WriteFile(path, GetParam().bytes);
+    EXPECT_EQ(IconDirectoryIsSound(QFile::encodeName(path)), GetParam().sound);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Icons, IconDirectoryTest,
+    ::testing::Values(
+        TIconCase{"TwoPictures", Icon({{38, 100}, {138, 100}}, 238), true},
+        TIconCase{"PngPicture", Icon({{22, 8}}, 30, QByteArray("\x89PNG\r\n\x1a\n", 8)), true},
+        // The fuzzer's file: the second picture starts past the end.
+        TIconCase{"PictureStartsPastTheEnd", Icon({{38, 100}, {4302, 100}}, 238), false},
+        TIconCase{"PictureEndsPastTheEnd", Icon({{38, 300}}, 238), false},
+        TIconCase{"PictureInsideTheDirectory", Icon({{10, 40}}, 100), false},
+        TIconCase{"TooSmallForAHeader", Icon({{22, 8}}, 30), false},
+        TIconCase{"DirectoryPastTheEnd", Icon({{38, 100}, {138, 100}}, 30), false},
+        TIconCase{"NoIcon", QByteArray("GIF89a"), true}, TIconCase{"Empty", QByteArray(), true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

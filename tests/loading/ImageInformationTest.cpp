@@ -231,4 +231,115 @@ TEST(ExifList, CameraJpegListsTheModelsInOrder) {
     EXPECT_TRUE(loader.GeoTiffList().isEmpty());
 }
 
+// ---- Values are bounded ----------------------------------------------------------------
+
+// The value of a "key:value;" or "key:value;{description}" line.
+QString ValueOf(const QString& line) {
+    const qsizetype colon = line.indexOf(':');
+    const qsizetype brace = line.indexOf(";{");
+    const qsizetype end = brace >= 0 ? brace : line.size() - 1;
+    return line.mid(colon + 1, end - colon - 1);
+}
+
+void AddNumbers(FIBITMAP* dib, const char* key, FREE_IMAGE_MDTYPE type, DWORD width,
+                const QByteArray& values) {
+    FITAG* tag = FreeImage_CreateTag();
+    FreeImage_SetTagKey(tag, key);
+    FreeImage_SetTagType(tag, type);
+    FreeImage_SetTagCount(tag, DWORD(values.size()) / width);
+    FreeImage_SetTagLength(tag, DWORD(values.size()));
+    FreeImage_SetTagValue(tag, values.constData());
+    FreeImage_SetMetadata(FIMD_COMMENTS, dib, key, tag);
+    FreeImage_DeleteTag(tag);
+}
+
+QByteArray Longs(int count, std::uint32_t value) {
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i) bytes.append(reinterpret_cast<const char*>(&value), 4);
+    return bytes;
+}
+
+struct TBoundCase {
+    const char* Name;
+    int Count; // LONG elements of 4,000,000,000 ("4000000000 " each)
+    bool Cut;
+};
+
+class MetadataBoundTest : public ::testing::TestWithParam<TBoundCase> {};
+
+TEST_P(MetadataBoundTest, ValuesEndInAnEllipsisAtTheLimit) {
+    const TBoundCase& c = GetParam();
+    const TFreeImagePtr dib = MakePattern(2, 2);
+    AddNumbers(dib.get(), "Numbers", FIDT_LONG, 4, Longs(c.Count, 4000000000u));
+    QStringList lines;
+    CollectMetadata(dib.get(), lines, FIMD_COMMENTS);
+    ASSERT_EQ(lines.size(), 1);
+    const QString value = ValueOf(lines[0]);
+    EXPECT_TRUE(value.startsWith("4000000000"));
+    if (c.Cut) {
+        EXPECT_EQ(value.size(), kMaxInformationValueLength);
+        EXPECT_EQ(value.back(), QChar(0x2026));
+    } else {
+        EXPECT_EQ(value.size(), c.Count * 11 - 1);
+        EXPECT_NE(value.back(), QChar(0x2026));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Info, MetadataBoundTest,
+    ::testing::Values(TBoundCase{"One", 1, false},
+                      // 90 x 11 - 1 = 989 characters: whole.
+                      TBoundCase{"JustBelowTheLimit", 90, false},
+                      // 92 x 11 - 1 = 1,011 characters.
+                      TBoundCase{"JustAboveTheLimit", 92, true},
+                      // Fewer elements than FreeImage is given, many more characters.
+                      TBoundCase{"ManyElements", 900, true},
+                      TBoundCase{"MoreElementsThanFormatted", 50000, true}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A TIFF of one grey pixel whose directory holds a SubjectArea of `count` 16-bit numbers.
+QByteArray TiffWithNumberArray(std::uint32_t count) {
+    TExifBuilder b;
+    using E = TExifBuilder::Entry;
+    const auto u16 = [](int v) {
+        QByteArray bytes;
+        bytes.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF));
+        return bytes;
+    };
+    const auto u32 = [&](std::uint32_t v) { return u16(int(v & 0xFFFF)) + u16(int(v >> 16)); };
+    QByteArray numbers(qsizetype(count) * 2, '\0');
+    for (std::uint32_t i = 0; i < count; ++i) {
+        numbers[qsizetype(i) * 2] = char((i % 1000) & 0xFF);
+        numbers[qsizetype(i) * 2 + 1] = char((i % 1000) >> 8);
+    }
+    // The single pixel is the byte at offset 4 (the directory offset, 8).
+    b.AddIfd({E{256, 3, 1, u16(1)}, E{257, 3, 1, u16(1)}, E{258, 3, 1, u16(8)},
+              E{259, 3, 1, u16(1)}, E{262, 3, 1, u16(1)}, E{273, 4, 1, u32(4)},
+              E{277, 3, 1, u16(1)}, E{278, 3, 1, u16(1)}, E{279, 4, 1, u32(1)},
+              E{37396, 3, count, numbers}});
+    return b.Build();
+}
+
+// Ten million bytes of numbers in one tag: the lines stay short, made on the worker.
+TEST(ExifList, HugeNumberArrayOfATiffIsCut) {
+    QTemporaryDir dir;
+    const QString file = dir.path() + "/numbers.tif";
+    WriteFile(file, TiffWithNumberArray(5000000));
+    TVekImageLoaderPro loader;
+    TLoaderRecorder rec(loader);
+    ASSERT_TRUE(rec.OpenAndWait(file));
+    ASSERT_EQ(loader.Status(), TImageLoaderProStatus::ilSucces);
+    bool found = false;
+    for (const QString& line : loader.ExifList()) {
+        const QString value = ValueOf(line);
+        EXPECT_LE(value.size(), kMaxInformationValueLength) << line.left(80).toStdString();
+        if (value.startsWith("0 1 2 3 4")) {
+            found = true;
+            EXPECT_EQ(value.size(), kMaxInformationValueLength);
+            EXPECT_EQ(value.back(), QChar(0x2026));
+        }
+    }
+    EXPECT_TRUE(found) << loader.ExifList().join('\n').left(2000).toStdString();
+}
+
 } // namespace

@@ -58,6 +58,12 @@ std::vector<GuardCase> Cases() {
     shortRow[0] = {1, 10, 20}; // two bytes of four, then the data ends
     std::vector<Bytes> readsPastCount = good;
     readsPastCount[5] = {3, 10, 20};
+    std::vector<Bytes> runAfterFull = good;
+    runAfterFull[4] = {0xFD, 7, 0xFD, 7}; // the row is full after its first run
+    std::vector<Bytes> literalAfterFull = good;
+    literalAfterFull[1] = {3, 10, 20, 30, 40, 0, 9};
+    std::vector<Bytes> paddedWithNoOps = good;
+    paddedWithNoOps[2] = {0xFD, 7, 0x80};
     Bytes truncated = Psd(1, good);
     truncated.resize(truncated.size() - 3);
     Bytes raw = Psd(0, std::vector<Bytes>(6, Bytes{1, 2, 3, 4}));
@@ -71,6 +77,10 @@ std::vector<GuardCase> Cases() {
             {"LiteralCrossesRowEnd", Psd(1, longLiteral), false},
             {"RowTooShort", Psd(1, shortRow), false},
             {"RunReadsPastItsCount", Psd(1, readsPastCount), false},
+            // FreeImage would decode the rest of the row's bytes past its end.
+            {"RunAfterTheRowIsFull", Psd(1, runAfterFull), false},
+            {"LiteralAfterTheRowIsFull", Psd(1, literalAfterFull), false},
+            {"RowPaddedWithNoOps", Psd(1, paddedWithNoOps), true},
             {"Truncated", truncated, false},
             {"Raw", raw, true},
             {"RawTruncated", rawShort, false},

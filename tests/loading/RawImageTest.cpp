@@ -3,6 +3,7 @@
 
 #include "common/TestSupport.h"
 #include "gfx/Bitmap32.h"
+#include "loading/ImageLimits.h"
 #include "loading/RawImage.h"
 #include "loading/RawImageEntry.h"
 #include "loading/SmoothSpline.h"
@@ -529,6 +530,154 @@ TEST_F(RawFileTest, LoaderSendsARejectedFileOnToFreeImage) {
     ASSERT_TRUE(PumpUntil([&] { return rec.Finished() >= 1; }));
     EXPECT_EQ(loader.ImageKind(), TVekImageKind::ikTiff);
     EXPECT_NE(loader.MultiBitmap(), nullptr);
+}
+
+// ---- Pictures whose size changes while they are developed -------------------------------
+
+// A DNG found by the fuzzer: a diagonal (Fuji-style) sensor layout on 32 x 24 photosites,
+// which LibRaw turns upright into a smaller picture than the one it first allocated.
+QString DiagonalSensorFixture() {
+    return QStringLiteral(PICTREL_LOADING_FIXTURES) + "/fuzz-raw-image-smaller-than-size.dng";
+}
+
+// Pretends the system has `bytes` available while it lives.
+class TRawFakeMemory {
+public:
+    explicit TRawFakeMemory(std::uint64_t bytes) { SetAvailableMemoryForTesting(bytes); }
+    ~TRawFakeMemory() { SetAvailableMemoryForTesting(0); }
+    TRawFakeMemory(const TRawFakeMemory&) = delete;
+    TRawFakeMemory& operator=(const TRawFakeMemory&) = delete;
+};
+
+class RawResizedPictureTest : public ::testing::TestWithParam<bool> {};
+
+// The decoder hands out the picture as LibRaw left it, never the size it started from:
+// every sample it reports lies in the buffer (ASan checks the reads).
+TEST_P(RawResizedPictureTest, DecoderReportsThePictureItHolds) {
+    const bool half = GetParam();
+    const QByteArray name = QFile::encodeName(DiagonalSensorFixture());
+    vekraw_handle h = vekraw_init();
+    ASSERT_NE(h, nullptr);
+    vekraw_set_halfsize(h, half ? 1 : 0);
+    vekraw_load(h, name.constData());
+    ASSERT_TRUE(vekraw_get_is_raw(h));
+    std::int32_t w = 0, hh = 0;
+    const float* a = nullptr;
+    const float* b = nullptr;
+    const std::uint16_t* samples = vekraw_get_image(h, &w, &hh, &a, &b);
+    ASSERT_NE(samples, nullptr);
+    // Turned upright: narrower and taller than the 40 x 39 (20 x 19) first allocated.
+    EXPECT_EQ(w, half ? 11 : 21);
+    EXPECT_EQ(hh, half ? 15 : 33);
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < std::size_t(w) * std::size_t(hh) * 4; ++i) sum += samples[i];
+    EXPECT_GT(sum, 0u);
+    vekraw_finalize(h);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, RawResizedPictureTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Half" : "Full"; });
+
+TEST(RawResizedPicture, DevelopsAtTheSizeTheDecoderHolds) {
+    TRawImage raw;
+    ASSERT_EQ(raw.LoadFromFile(DiagonalSensorFixture()), TRawImage::kLoaded);
+    EXPECT_EQ(raw.Width(), 21);
+    EXPECT_EQ(raw.Height(), 33);
+    std::uint64_t counted = 0;
+    for (int c = 0; c < 4; ++c)
+        for (int v = 0; v < 65536; ++v) counted += raw.Histogram(c)[v];
+    EXPECT_EQ(counted, 4u * 21u * 33u);
+    TBitmap32 bitmap;
+    raw.RenderTo(bitmap);
+    EXPECT_EQ(bitmap.Width(), 21);
+    EXPECT_EQ(bitmap.Height(), 33);
+}
+
+TEST(RawResizedPicture, LoaderEndsWithoutReadingPastTheBuffer) {
+    TVekImageLoaderPro loader;
+    TLoaderRecorder rec(loader);
+    ASSERT_TRUE(rec.OpenAndWait(DiagonalSensorFixture()));
+    ASSERT_TRUE(PumpUntil([&] { return rec.Finished() == 2; }));
+    EXPECT_EQ(loader.Status(), TImageLoaderProStatus::ilSucces);
+    EXPECT_EQ(loader.ImageKind(), TVekImageKind::ikRaw);
+    EXPECT_EQ(loader.Bitmap().Width(), 21);
+    EXPECT_EQ(loader.Bitmap().Height(), 33);
+}
+
+// The buffer check that keeps the decoder within LibRaw's picture.
+struct TBufferCase {
+    const char* Name;
+    std::uint64_t Bytes, Width, Height;
+    bool Holds;
+};
+
+class RawBufferCheckTest : public ::testing::TestWithParam<TBufferCase> {};
+
+TEST_P(RawBufferCheckTest, RefusesASizeTheBufferDoesNotHold) {
+    const TBufferCase& c = GetParam();
+    EXPECT_EQ(BufferHoldsPixels(c.Bytes, c.Width, c.Height, 8), c.Holds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RawBufferCheckTest,
+    ::testing::Values(TBufferCase{"Exact", 21 * 33 * 8, 21, 33, true},
+                      TBufferCase{"WithTheManagersMargin", 21 * 33 * 8 + 1024, 21, 33, true},
+                      // The fuzzer's file: 40 x 39 claimed, 6,720 bytes there.
+                      TBufferCase{"ClaimedLargerThanAllocated", 6720, 40, 39, false},
+                      TBufferCase{"OnePixelShort", 21 * 33 * 8 - 8, 21, 33, false},
+                      TBufferCase{"OneByteShort", 21 * 33 * 8 - 1, 21, 33, false},
+                      TBufferCase{"ProductOverflows", 1 << 20, std::uint64_t(1) << 40,
+                                  std::uint64_t(1) << 40, false},
+                      TBufferCase{"NoBuffer", 0, 1, 1, false},
+                      TBufferCase{"NoPixels", 0, 0, 5, true}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// The loader's memory rule applies to RAW pictures at their peak of 20 bytes a pixel
+// and 2 a sensor sample.
+struct TRawLimitCase {
+    const char* Name;
+    std::uint64_t Available, RawSamples, Width, Height;
+    bool Within;
+};
+
+class RawImageLimitTest : public ::testing::TestWithParam<TRawLimitCase> {};
+
+TEST_P(RawImageLimitTest, CountsThePeakOfADecode) {
+    const TRawLimitCase& c = GetParam();
+    const TRawFakeMemory fake(c.Available);
+    EXPECT_EQ(WithinRawImageLimit(c.RawSamples, c.Width, c.Height), c.Within);
+}
+
+constexpr std::uint64_t kMiB = std::uint64_t(1) << 20;
+constexpr std::uint64_t kGiB = std::uint64_t(1) << 30;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RawImageLimitTest,
+    ::testing::Values(
+        // 24 megapixels: 48 MB of sensor data and 480 MB at the peak.
+        TRawLimitCase{"CameraOnADesktop", 8 * kGiB, 6000 * 4000, 6000, 4000, true},
+        TRawLimitCase{"CameraOnATinyMachine", 512 * kMiB, 6000 * 4000, 6000, 4000, false},
+        // Three quarters of 1 MiB: 786,432 bytes = 1,000 x 36 pixels and 33,216 samples.
+        TRawLimitCase{"AtTheShare", kMiB, 33216, 1000, 36, true},
+        TRawLimitCase{"OneSampleAbove", kMiB, 33217, 1000, 36, false},
+        TRawLimitCase{"AbsurdSensor", 1024 * kGiB, std::uint64_t(1) << 40, 10, 10, false},
+        TRawLimitCase{"AbsurdSide", 1024 * kGiB, 100, (std::uint64_t(1) << 20) + 1, 1, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(RawFileTest, PictureAboveTheMemoryRuleIsNotDecoded) {
+    const QString file = Write("bands.dng", MakeDng(Bands()));
+    TRawImage raw;
+    {
+        // 256 x 192 at full size needs about 1 MB at its peak; 1 MiB gives 768 KiB.
+        const TRawFakeMemory fake(kMiB);
+        EXPECT_EQ(raw.LoadFromFile(file), TRawImage::kNotRaw);
+        EXPECT_EQ(raw.Pixels(), nullptr);
+    }
+    {
+        const TRawFakeMemory fake(4 * kMiB);
+        EXPECT_EQ(raw.LoadFromFile(file), TRawImage::kLoaded);
+        EXPECT_EQ(raw.Width(), 256);
+    }
 }
 
 } // namespace
