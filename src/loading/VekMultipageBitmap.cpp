@@ -2,7 +2,10 @@
 
 #include "loading/ImageConversion.h"
 #include "loading/ImageLimits.h"
+#include "loading/ImageSizeProbe.h"
 #include "loading/VekImageLoaderPro.h"
+
+#include <QFile>
 
 #include <algorithm>
 #include <cstring>
@@ -138,6 +141,8 @@ void TVekMultipageBitmap::Assign(TVekImageLoaderPro& source) {
     if (IsMultiPageKind(source.ImageKind())) {
         m_multiBitmap = source.TakeMultiBitmap();
         m_imageKind = source.ImageKind();
+        m_path = QFile::encodeName(source.FileName());
+        m_format = source.ImageFormat();
         m_frameCount = m_multiBitmap ? FreeImage_GetPageCount(m_multiBitmap.get()) : 0;
         m_frameCount = std::max(0, m_frameCount);
         m_currentIndex = 0;
@@ -153,6 +158,8 @@ void TVekMultipageBitmap::Assign(TVekMultipageBitmap& source) {
     if (IsMultiPageKind(source.m_imageKind)) {
         m_multiBitmap = std::move(source.m_multiBitmap);
         m_imageKind = source.m_imageKind;
+        m_path = source.m_path;
+        m_format = source.m_format;
         m_frameCount = source.m_frameCount;
         // Nothing left there to close; this empties the rest of the source as well.
         source.Clear();
@@ -199,6 +206,8 @@ void TVekMultipageBitmap::Clear() {
     m_currentIndex = 0;
     m_frameCount = 0;
     m_imageKind = TVekImageKind::ikNone;
+    m_path.clear();
+    m_format = FIF_UNKNOWN;
     m_frameBackground = kNoBackgroundColour;
     m_zeroTimeRun = 0;
 }
@@ -209,6 +218,12 @@ void TVekMultipageBitmap::DrawPage(int index, TBitmap32* target) {
     // A page prepared by the worker stays valid, as pages do not change; the next tick
     // uses it only when it wants that index.
     JoinPrefetch();
+    // A page whose header claims a huge picture is refused before anything is allocated.
+    if (m_imageKind != TVekImageKind::ikGif && !PageWithinLimit(m_format, m_path, index)) {
+        target->SetSize(0, 0);
+        target->Changed();
+        return;
+    }
     const TLockedPage page(m_multiBitmap.get(), index);
     // A page that cannot be read or converted leaves the target empty; the viewer
     // still hears of the change and shows that nothing is there.

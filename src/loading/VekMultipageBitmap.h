@@ -6,6 +6,8 @@
 #include "loading/FreeImagePtr.h"
 #include "loading/VekImageKind.h"
 
+#include <QByteArray>
+
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -136,6 +138,10 @@ private:
     int m_currentIndex = 0;
     int m_frameCount = 0;
     TVekImageKind m_imageKind = TVekImageKind::ikNone;
+    // The file the handle was opened from and its format: pages other than the one the
+    // loader checked are checked against the size rule before they are decoded.
+    QByteArray m_path;
+    FREE_IMAGE_FORMAT m_format = FIF_UNKNOWN;
 
     // Reused for every frame so that playing does not allocate per frame. While
     // m_prefetch runs, it and m_next belong to the worker; the GUI thread joins first.
