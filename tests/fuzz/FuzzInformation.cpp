@@ -48,22 +48,15 @@ void CheckLines(const QStringList& lines) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    pictrel::fuzz::StartApplication();
+    pictrel::fuzz::StartDecoding();
     g_dir = std::make_unique<QTemporaryDir>();
-    EnsureFreeImage();
-    SetAvailableMemoryForTesting(std::uint64_t(1) << 30);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     const TFormat& format = kFormats[data[0] % (sizeof kFormats / sizeof *kFormats)];
-    const QString file = g_dir->path() + "/input." + format.Extension;
-    {
-        QFile f(file);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) std::abort();
-        f.write(reinterpret_cast<const char*>(data + 1), qint64(size - 1));
-    }
+    const QString file = pictrel::fuzz::WriteInput(*g_dir, format.Extension, data, size);
     const QByteArray path = QFile::encodeName(file);
     TFreeImagePtr dib;
     if (format.Format == FIF_JPEG) {

@@ -32,10 +32,8 @@ std::unique_ptr<TVekImageLoaderPro> g_loader;
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    pictrel::fuzz::StartApplication();
+    pictrel::fuzz::StartDecoding();
     g_dir = std::make_unique<QTemporaryDir>();
-    EnsureFreeImage();
-    SetAvailableMemoryForTesting(std::uint64_t(1) << 30);
     g_loader = std::make_unique<TVekImageLoaderPro>();
     return 0;
 }
@@ -43,20 +41,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     const char* ext = kExtensions[data[0] % (sizeof kExtensions / sizeof *kExtensions)];
-    const QString file = g_dir->path() + "/input." + ext;
-    {
-        QFile f(file);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) std::abort();
-        f.write(reinterpret_cast<const char*>(data + 1), qint64(size - 1));
-    }
-    bool finished = false;
-    g_loader->OnSucces = [&](TVekImageLoaderPro&) { finished = true; };
-    g_loader->OnError = [&](TVekImageLoaderPro&) { finished = true; };
-    g_loader->Open(file);
-    while (!finished) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        if (!finished) QThread::usleep(20);
-    }
+    const QString file = pictrel::fuzz::WriteInput(*g_dir, ext, data, size);
+    pictrel::fuzz::LoadAndWait(*g_loader, file);
     {
         TVekMultipageBitmap pages;
         int frames = 0;

@@ -1,7 +1,16 @@
 #pragma once
 
-#include <QCoreApplication>
+#include "loading/FreeImageSetup.h"
+#include "loading/ImageLimits.h"
+#include "loading/VekImageLoaderPro.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 
@@ -18,6 +27,37 @@ inline void StartApplication() {
     static char* argv[] = {name, nullptr};
     static QCoreApplication* const app = std::make_unique<QCoreApplication>(argc, argv).release();
     (void)app;
+}
+
+// The application, FreeImage and a picture size limit within libFuzzer's 2 GB RSS
+// budget (the limit follows the memory available: a large header is refused instead of
+// ending the run out of memory).
+inline void StartDecoding() {
+    StartApplication();
+    EnsureFreeImage();
+    SetAvailableMemoryForTesting(std::uint64_t(1) << 30);
+}
+
+// The input after its first byte as the file `dir`/input.`ext`.
+inline QString WriteInput(const QTemporaryDir& dir, const char* ext, const std::uint8_t* data,
+                          std::size_t size) {
+    const QString file = dir.path() + "/input." + ext;
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) std::abort();
+    f.write(reinterpret_cast<const char*>(data + 1), qint64(size - 1));
+    return file;
+}
+
+// Loads `file` through `loader`, its worker and its delivery on this thread included.
+inline void LoadAndWait(TVekImageLoaderPro& loader, const QString& file) {
+    bool finished = false;
+    loader.OnSucces = [&](TVekImageLoaderPro&) { finished = true; };
+    loader.OnError = [&](TVekImageLoaderPro&) { finished = true; };
+    loader.Open(file);
+    while (!finished) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        if (!finished) QThread::usleep(20);
+    }
 }
 
 } // namespace pictrel::fuzz

@@ -27,9 +27,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_dir = std::make_unique<QTemporaryDir>();
     // Before the application reads it: no real cache entry ever answers for an input.
     setenv("XDG_CACHE_HOME", QFile::encodeName(g_dir->filePath("cache")).constData(), 1);
-    pictrel::fuzz::StartApplication();
-    EnsureFreeImage();
-    SetAvailableMemoryForTesting(std::uint64_t(1) << 30);
+    pictrel::fuzz::StartDecoding();
     return 0;
 }
 
