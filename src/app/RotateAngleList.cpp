@@ -6,12 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 namespace {
 
 QString Folded(const QString& name) {
@@ -61,20 +55,14 @@ bool TRotateAngleList::StoreAngle(const QString& fileName, const QString& name, 
     };
     if (!QDir().mkpath(QFileInfo(fileName).absolutePath()))
         return fail(QStringLiteral("cannot create the folder of ") + fileName);
-    const QByteArray lockName = QFile::encodeName(fileName + QStringLiteral(".lock"));
-    const int fd = ::open(lockName.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return fail(QStringLiteral("cannot open ") + QString::fromLocal8Bit(lockName));
-    int rc;
-    do rc = ::flock(fd, LOCK_EX);
-    while (rc != 0 && errno == EINTR);
+    const TFileLock lock(fileName);
+    if (!lock.Held()) return fail(QStringLiteral("cannot open the lock file of ") + fileName);
     // The file as the other processes left it, with this one turn set in it.
     TRotateAngleList current;
     current.LoadFromFile(fileName);
     current.SetAngle(name, angle);
     QString why;
-    const bool ok = current.SaveToFile(fileName, &why);
-    ::close(fd);
-    if (!ok) return fail(why);
+    if (!current.SaveToFile(fileName, &why)) return fail(why);
     // The file now holds every process's turns; what only this list knew (a store
     // that failed earlier) is kept too.
     for (const TEntry& entry : m_entries)

@@ -368,14 +368,8 @@ bool TRegistryHive::Flush(QString* error) {
     };
     const QString folder = QFileInfo(m_fileName).absolutePath();
     if (!QDir().mkpath(folder)) return fail(QStringLiteral("cannot create the folder ") + folder);
-    const QByteArray lockName = QFile::encodeName(m_fileName + QStringLiteral(".lock"));
-    const int fd = ::open(lockName.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return fail(QStringLiteral("cannot open the lock file ") +
-                    QString::fromLocal8Bit(lockName));
-    int rc;
-    do rc = ::flock(fd, LOCK_EX);
-    while (rc != 0 && errno == EINTR);
+    const TFileLock lock(m_fileName);
+    if (!lock.Held()) return fail(QStringLiteral("cannot open the lock file of ") + m_fileName);
     // Another process may have saved since we read: start from its file.
     if (!m_everLoaded || CurrentFileId() != m_loaded) Reload();
     QString why;
@@ -384,7 +378,6 @@ bool TRegistryHive::Flush(QString* error) {
         m_loaded = CurrentFileId();
         m_journal.clear();
     }
-    ::close(fd); // releases the lock
     return ok ? true
               : fail(QStringLiteral("cannot write ") + m_fileName + QStringLiteral(": ") + why);
 }

@@ -555,15 +555,7 @@ void TMainForm::ShowLoadedImage() {
     m_quickLook = TDrawnPicture();
 
     ImgView32->BeginUpdate();
-    TBitmap32& picture = ImgView32->Bitmap;
-    // Moved, not copied; what the view held goes with the loader's empty bitmap.
-    picture.SwapPixels(VekImageLoaderPro.Bitmap());
-    VekImageLoaderPro.Bitmap().Delete();
-    MakeResampler(DialogValues.FilterKind, picture);
-    picture.DrawMode = TDrawMode::dmBlend;
-    picture.CombineMode = TCombineMode::cmBlend;
-    ImgView32->AdoptDrawing(std::move(VekImageLoaderPro.Drawn()));
-    ImgView32->Model().SetOverSize(TViewerZoom::ScrollMargin(picture.Width(), picture.Height()));
+    TakeLoadedPicture();
     SetCaption(shown);
     Zoom.RotationAngle = RotateAngles.Angle(shown);
     m_shownLists = {VekImageLoaderPro.ExifList(), VekImageLoaderPro.IptcList(),
@@ -612,6 +604,18 @@ void TMainForm::ShowLoadError(const QString& file) {
     UpdateToolbar();
 }
 
+void TMainForm::TakeLoadedPicture() {
+    TBitmap32& picture = ImgView32->Bitmap;
+    // Moved, not copied; what the view held goes with the loader's empty bitmap.
+    picture.SwapPixels(VekImageLoaderPro.Bitmap());
+    VekImageLoaderPro.Bitmap().Delete();
+    MakeResampler(DialogValues.FilterKind, picture);
+    picture.DrawMode = TDrawMode::dmBlend;
+    picture.CombineMode = TCombineMode::cmBlend;
+    ImgView32->AdoptDrawing(std::move(VekImageLoaderPro.Drawn()));
+    ImgView32->Model().SetOverSize(TViewerZoom::ScrollMargin(picture.Width(), picture.Height()));
+}
+
 void TMainForm::ShowLoadedPage() {
     ProgressPanel->Stop();
     ShownHasAlpha = VekImageLoaderPro.HasAlpha();
@@ -619,15 +623,9 @@ void TMainForm::ShowLoadedPage() {
     LoadFailed = false;
     m_pageIndex = m_requestedPage = VekImageLoaderPro.PageIndex();
     ImgView32->BeginUpdate();
-    TBitmap32& picture = ImgView32->Bitmap;
-    picture.SwapPixels(VekImageLoaderPro.Bitmap());
-    VekImageLoaderPro.Bitmap().Delete();
+    TakeLoadedPicture();
     VekImageLoaderPro.ReleaseSource();
-    picture.DrawMode = TDrawMode::dmBlend;
-    picture.CombineMode = TCombineMode::cmBlend;
-    ImgView32->AdoptDrawing(std::move(VekImageLoaderPro.Drawn()));
-    ImgView32->Model().SetOverSize(TViewerZoom::ScrollMargin(picture.Width(), picture.Height()));
-    picture.Changed();
+    ImgView32->Bitmap.Changed();
     // A new page has its own colours; the metadata stays the file's.
     m_histogramStale = true;
     UpdatePanels();
@@ -831,8 +829,6 @@ void TMainForm::ShowPagesMenu() {
 // ---- actions ----------------------------------------------------------------------
 
 void TMainForm::UpdateActions() {
-    // The panels wished for and the commands' states change together.
-    ScheduleSettingsSave();
     const bool several = FileList.size() > 1;
     SlideShowAction->setEnabled(m_context.SlideShowForm != nullptr && !FileList.isEmpty());
     PreviousAction->setVisible(several);

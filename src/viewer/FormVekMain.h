@@ -335,6 +335,8 @@ private:
     void AfterPageChange();
     // The loader's finished page in place of the shown one; zoom and turn stay.
     void ShowLoadedPage();
+    // The loader's finished picture moved into the view, drawn as the settings say.
+    void TakeLoadedPicture();
     void ShowPageError();
     // Nothing on screen: no picture, no panels, no pages.
     void ShowEmpty();
