@@ -4,6 +4,7 @@
 #include "authoring/CurrentSlideshow.h"
 #include "gfx/PaintBox32Widget.h"
 #include "layers/ResourceLoader.h"
+#include "loading/ImageConversion.h"
 #include "loading/ImageFilter.h"
 #include "platform/VirtualKeys.h"
 #include "slideshow/CustomVekTransformer.h"
@@ -22,9 +23,11 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -239,15 +242,18 @@ void TSlideShowForm::OpenSlideshowFile(const QString& path) {
     }
 }
 
-void TSlideShowForm::StartFromViewer(int index, TVekMultipageBitmap& pages) {
+void TSlideShowForm::StartFromViewer(int index, TVekMultipageBitmap& pages, TBitmap32 shown,
+                                     const QString& shownFile) {
     StartedFromWizard = false;
     Model.ImageIndex = std::max(0, index);
     Model.Step = 0;
     Model.Preloading = false;
     VekMultipageBitmap.Assign(pages);
-    // The viewer's picture comes again from the worker, fitted there; until then the
-    // screen stays black.
+    // Until the viewer's picture is fitted (or, without it, decoded again) the screen
+    // stays black.
     NextPicture.Delete();
+    m_handedPicture = std::move(shown);
+    m_handedFile = m_handedPicture.Empty() ? QString() : shownFile;
     PaintBox32->Buffer().Clear(clBlack32);
     show();
 }
@@ -299,7 +305,41 @@ void TSlideShowForm::showEvent(QShowEvent* event) {
     raise();
     activateWindow();
     setFocus();
+    FitHandedPicture();
     OpenTimer.start();
+}
+
+void TSlideShowForm::FitHandedPicture() {
+    m_fitting = false;
+    if (m_handedPicture.Empty()) return;
+    m_fitting = true;
+    const QSize box = BoxSize();
+    const int angle = RotationOf ? RotationOf(m_handedFile) : 0;
+    const int filter = Values().FilterKind;
+    auto picture = std::make_shared<TBitmap32>(std::move(m_handedPicture));
+    m_handedPicture = TBitmap32();
+    const std::uint64_t generation = ++m_fitGeneration;
+    QThreadPool::globalInstance()->start(
+        [this, picture, box, angle, filter, generation, token = m_guard.GetToken()] {
+            auto fitted = std::make_shared<TBitmap32>();
+            FitPicture(*picture, *fitted, box.height(), box.width(), angle, filter);
+            picture->Delete();
+            // Laid on black, as the show's own loads are.
+            CombineAlphaOver(*fitted, clBlack32);
+            PostToGuiThread(token, [this, generation, fitted] {
+                if (generation != m_fitGeneration || !m_shown) return;
+                m_fitting = false;
+                NextPicture = std::move(*fitted);
+                NextPicture.DrawMode = TDrawMode::dmOpaque;
+                BeginWhenReady();
+            });
+        });
+}
+
+void TSlideShowForm::BeginWhenReady() {
+    if (!m_listed || m_fitting) return;
+    m_listed = false;
+    BeginShow(std::exchange(m_listedImages, {}));
 }
 
 void TSlideShowForm::OpenTimerTimer() {
@@ -316,7 +356,9 @@ void TSlideShowForm::OpenTimerTimer() {
         PostToGuiThread(token, [this, generation, files = std::move(files)]() mutable {
             if (generation != m_listGeneration || !m_shown) return;
             m_listing = false;
-            BeginShow(std::move(files));
+            m_listed = true;
+            m_listedImages = std::move(files);
+            BeginWhenReady();
         });
     });
 }
@@ -334,8 +376,19 @@ void TSlideShowForm::BeginShow(QStringList images) {
         LastMousePos = {-1, -1};
         PlayTBXItem->setChecked(true);
         MouseHideThreadedTimer.SetEnabled(true);
-        Model.Begin(int(Images.size()), !NextPicture.Empty());
+        const int first = std::clamp(Model.ImageIndex, 0, int(Images.size()) - 1);
+        if (!NextPicture.Empty() && !m_handedFile.isEmpty() && Images[first] == m_handedFile) {
+            // The viewer's picture is here already: it fades in now, with the viewer's
+            // pages, and the next picture is decoded after it.
+            m_pagesHandedOver = true;
+            Model.ImageIndex = first;
+            Model.BeginWithPicture(int(Images.size()));
+        } else {
+            NextPicture.Delete();
+            Model.Begin(int(Images.size()), false);
+        }
     }
+    m_handedFile.clear();
     if (!Music.isEmpty() && slideshow != nullptr &&
         MusicSequence.Start(int(Music.size()), slideshow->Shuffle))
         PlayMusicTrack();
@@ -520,7 +573,13 @@ void TSlideShowForm::hideEvent(QHideEvent* event) {
 void TSlideShowForm::FormHide() {
     m_shown = false;
     m_listing = false;
+    m_listed = false;
+    m_fitting = false;
+    m_listedImages.clear();
+    m_handedPicture.Delete();
+    m_handedFile.clear();
     ++m_listGeneration;
+    ++m_fitGeneration;
     OpenTimer.stop();
     m_screenSaver.Release();
     m_mpris.Unregister();

@@ -76,8 +76,11 @@ public:
     // the window shows.
     void OpenSlideshowFile(const QString& path);
     // Starting by the viewer: its picture at `index` of the list (already the viewer's
-    // folder) comes first; `pages` hands the viewer's multi-page holder over.
-    void StartFromViewer(int index, TVekMultipageBitmap& pages);
+    // folder) comes first; `pages` hands the viewer's multi-page holder over. `shown`,
+    // when not empty, is the viewer's full-size picture of `shownFile`: it is fitted on a
+    // worker and fades in as soon as the list is read, instead of being decoded again.
+    void StartFromViewer(int index, TVekMultipageBitmap& pages, TBitmap32 shown = {},
+                         const QString& shownFile = {});
     // Starting by the wizard: the first picture comes first, and leaving the show ends
     // the program.
     void StartFromWizard();
@@ -121,6 +124,9 @@ private:
     void ShowPointerAndToolbar(bool show);
     void FormHide();
     void BeginShow(QStringList images);
+    // Fits the viewer's picture on a worker; the show begins when it and the list are in.
+    void FitHandedPicture();
+    void BeginWhenReady();
     void PlayMusicTrack();
     void VekImageLoaderProBitmapChange();
     void VekImageLoaderProError();
@@ -144,5 +150,12 @@ private:
     bool m_pagesHandedOver = false;
     bool m_takingOverPages = false;
     std::uint64_t m_listGeneration = 0;
+    // The viewer's picture while it is fitted, and what is in so far.
+    TBitmap32 m_handedPicture;
+    QString m_handedFile;
+    bool m_fitting = false;
+    std::uint64_t m_fitGeneration = 0;
+    bool m_listed = false;
+    QStringList m_listedImages;
     TDeliveryGuard m_guard;
 };

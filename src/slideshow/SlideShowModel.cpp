@@ -20,6 +20,7 @@ void TSlideShowModel::Begin(int imageCount, bool fadeIn) {
     ImageCount = imageCount;
     if (!IndexInside()) ImageIndex = 0;
     PendingStep = 0;
+    FadingIn = false;
     m_port.StartAnimation();
     m_port.LoadImage(ImageIndex);
     // What the next picture holds already fades in while the first file loads. With
@@ -27,6 +28,19 @@ void TSlideShowModel::Begin(int imageCount, bool fadeIn) {
     // into a preload of the one after it.
     m_port.SetEffectRunning(fadeIn);
     Playing = true;
+}
+
+void TSlideShowModel::BeginWithPicture(int imageCount) {
+    ImageCount = imageCount;
+    if (!IndexInside()) ImageIndex = 0;
+    PendingStep = 0;
+    Step = 0;
+    DelayElapsed = false;
+    NextLoaded = true;
+    Preloading = true;
+    FadingIn = true;
+    Playing = true;
+    m_port.SetEffectRunning(true);
 }
 
 void TSlideShowModel::PictureArrived() {
@@ -74,6 +88,7 @@ void TSlideShowModel::EffectTick(int stepCount) {
     }
     // The transition is over.
     Step = 0;
+    FadingIn = false;
     m_port.SetDelayRunning(Playing);
     DelayElapsed = false;
     m_port.SetEffectRunning(false);
@@ -90,6 +105,14 @@ void TSlideShowModel::StepBy(int delta) {
     Stop();
     Step = 0;
     DelayElapsed = false;
+    if (std::exchange(FadingIn, false)) {
+        // The picture fading in is the one on screen: it shows whole, and the step goes
+        // on from it.
+        Preloading = false;
+        PendingStep = delta;
+        PictureArrived();
+        return;
+    }
     if (!Preloading) {
         // The picture asked for is not on screen yet: the step waits for it.
         if (PendingStep == 0)
@@ -129,7 +152,7 @@ int TSlideShowModel::ShownIndex() const {
     const int index = std::clamp(ImageIndex, 0, ImageCount - 1);
     // A picture loading to be shown at once is the one the user asked for; a preload
     // (running or done) is the picture after the one on screen.
-    if (!Preloading) return index;
+    if (!Preloading || FadingIn) return index;
     return index == 0 ? ImageCount - 1 : index - 1;
 }
 

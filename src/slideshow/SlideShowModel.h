@@ -50,11 +50,18 @@ public:
     // -1, taken once that picture is on screen. One is kept; further presses in that
     // time are dropped, so holding a key down does not run on after it is let go.
     int PendingStep = 0;
+    // The first picture fades in from nothing, already here (handed over by the viewer):
+    // it counts as the picture on screen.
+    bool FadingIn = false;
 
     // The start with a non-empty list of `imageCount` pictures: the picture at
     // ImageIndex loads, with `fadeIn` while a transition from nothing to what the next
     // picture holds runs.
     void Begin(int imageCount, bool fadeIn = true);
+    // The start with the picture at ImageIndex already in place as the next picture: it
+    // fades in at once, and the one after it loads when the fade ends, as after any
+    // transition. A step during the fade shows it whole and goes on from it.
+    void BeginWithPicture(int imageCount);
     // The loader started a load.
     void LoadStarted() { NextLoaded = false; }
     // The next picture is in place (fitted, or a message picture).

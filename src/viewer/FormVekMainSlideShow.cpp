@@ -10,6 +10,7 @@
 #include <QAction>
 
 #include <algorithm>
+#include <utility>
 
 void TMainForm::AttachSlideShowForm() {
     TSlideShowForm* show = m_context.SlideShowForm;
@@ -38,8 +39,13 @@ void TMainForm::AttachSlideShowForm() {
 void TMainForm::SlideShowActionExecute() {
     TSlideShowForm* show = m_context.SlideShowForm;
     if (show == nullptr || FileList.isEmpty()) return;
-    // The show has the picture decoded and fitted for the screen on its own worker; the
-    // view lets go of its full-size copy meanwhile.
+    // The picture on screen (its first page, fully decoded) goes to the show, which fits
+    // it on a worker and fades it in at once; anything else it decodes itself.
+    const bool handOver = ImageLoaded && !LoadFailed && m_pageIndex == 0 &&
+                          m_nav.ShownIsCurrent() && !ImgView32->Bitmap.Empty();
+    const QString shownFile = handOver ? m_nav.Shown() : QString();
+    TBitmap32 shown;
+    if (handOver) shown.SwapPixels(ImgView32->Bitmap);
     VekImageLoaderPro.Cancel();
     VekMultipageBitmap.Stop();
     const int index = std::max(m_nav.ShownIndex(), 0);
@@ -50,7 +56,7 @@ void TMainForm::SlideShowActionExecute() {
     ClearPanels();
     ImgView32->Invalidate();
     UpdateToolbar();
-    show->StartFromViewer(index, VekMultipageBitmap);
+    show->StartFromViewer(index, VekMultipageBitmap, std::move(shown), shownFile);
 }
 
 void TMainForm::WizardSlideShowActionExecute() {

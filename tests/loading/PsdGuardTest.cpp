@@ -65,7 +65,7 @@ std::vector<GuardCase> Cases() {
     std::vector<Bytes> paddedWithNoOps = good;
     paddedWithNoOps[2] = {0xFD, 7, 0x80};
     Bytes truncated = Psd(1, good);
-    truncated.resize(truncated.size() - 3);
+    truncated.erase(truncated.end() - 3, truncated.end());
     Bytes raw = Psd(0, std::vector<Bytes>(6, Bytes{1, 2, 3, 4}));
     Bytes rawShort = raw;
     rawShort.pop_back();

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMetaObject>
@@ -60,8 +61,12 @@ protected:
         return QTest::qWaitFor([&] { return Centre() == colour; }, 20000);
     }
     bool WaitPreloaded() {
-        return QTest::qWaitFor([&] { return m_form->Model.NextLoaded && m_form->Model.Preloading; },
-                               20000);
+        return QTest::qWaitFor(
+            [&] {
+                const TSlideShowModel& m = m_form->Model;
+                return m.NextLoaded && m.Preloading && !m.FadingIn;
+            },
+            20000);
     }
     // Lets the delay run out and waits for the transition to the preloaded picture.
     bool RunTransition() {
@@ -106,6 +111,41 @@ TEST_F(SlideShowWindow, StartsFromTheViewersPictureStepsAndHandsThePictureBack) 
     EXPECT_EQ(m_returned, Path("c.png"));
     EXPECT_EQ(m_returnedIndex, 2);
     EXPECT_TRUE(m_form->CurrentPicture.Empty()) << "nothing is held once closed";
+}
+
+// The viewer's picture is handed over and shows without being decoded again (the file on
+// disk is green, the viewer's copy magenta); a picture of another file is not taken.
+TEST_F(SlideShowWindow, TheViewersPictureIsHandedOverNotDecodedAgain) {
+    constexpr QRgb kMagenta = 0xFFFF00FF;
+    WritePicture(Path("a.png"), kRed);
+    WritePicture(Path("b.png"), kGreen);
+    WritePicture(Path("c.png"), kBlue);
+    struct Case {
+        const char* handedFile;
+        QRgb first;
+        const char* firstLoad;
+    };
+    for (const Case& c : {Case{"b.png", kMagenta, "c.png"}, Case{"z.png", kGreen, "b.png"}}) {
+        SCOPED_TRACE(c.handedFile);
+        QStringList loads;
+        const auto started = m_form->VekImageLoaderPro.OnStart;
+        m_form->VekImageLoaderPro.OnStart = [&](TVekImageLoaderPro& loader, const QString& file) {
+            started(loader, file);
+            loads << QFileInfo(file).fileName();
+        };
+        TBitmap32 viewers(120, 90);
+        viewers.Clear(TColor32(kMagenta));
+        m_form->StartFromViewer(1, *std::make_unique<TVekMultipageBitmap>(), std::move(viewers),
+                                Path(c.handedFile));
+        ASSERT_TRUE(WaitCentre(c.first));
+        ASSERT_TRUE(WaitPreloaded());
+        ASSERT_FALSE(loads.isEmpty());
+        EXPECT_EQ(loads.front(), QString::fromLatin1(c.firstLoad));
+        EXPECT_EQ(m_form->Model.ShownIndex(), 1);
+        m_form->close();
+        EXPECT_EQ(m_returned, Path("b.png"));
+        m_form->VekImageLoaderPro.OnStart = started;
+    }
 }
 
 // The stored play/pause key (by default one no PC keyboard has) or not, the

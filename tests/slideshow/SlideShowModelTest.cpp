@@ -116,6 +116,47 @@ TEST_F(SlideShow, ATransitionDrawsEveryStepThenMovesOnAndPreloads) {
     EXPECT_EQ(model.ShownIndex(), 1);
 }
 
+// The viewer's picture, handed over, fades in at once: nothing is decoded until the fade
+// ends (then the following picture), it counts as the picture on screen throughout, and a
+// step during the fade shows it whole and moves on from it.
+TEST_F(SlideShow, AHandedOverPictureFadesInAndCountsAsShown) {
+    struct Case {
+        const char* name;
+        int stepDuringFade; // 0: none
+        std::vector<int> loads;
+        int shownAfter;
+    };
+    for (const Case& c : {Case{"fade ends", 0, {3}, 2}, Case{"next during fade", 1, {3, 4}, 3},
+                          Case{"previous during fade", -1, {1, 2}, 1}}) {
+        SCOPED_TRACE(c.name);
+        TRecordingPort p;
+        TSlideShowModel m{p};
+        m.ImageIndex = 2;
+        m.BeginWithPicture(5);
+        EXPECT_TRUE(p.EffectRunning);
+        EXPECT_TRUE(p.Loads.empty()) << "its file is not decoded again";
+        EXPECT_EQ(m.ShownIndex(), 2);
+        m.EffectTick(4);
+        if (c.stepDuringFade != 0) {
+            c.stepDuringFade > 0 ? m.ShowNext() : m.ShowPrevious();
+            EXPECT_FALSE(p.EffectRunning);
+            EXPECT_EQ(p.Calls,
+                      (std::vector<std::string>{"draw 0", "current", "draw 0", "still", "pages",
+                                                "load " + std::to_string(c.loads[0])}))
+                << "shown whole, then the step";
+            m.LoadStarted();
+            m.PictureArrived();
+        } else {
+            for (int i = 0; i < 6 && p.EffectRunning; ++i) m.EffectTick(4);
+            EXPECT_FALSE(p.EffectRunning);
+            EXPECT_TRUE(p.DelayRunning);
+        }
+        EXPECT_EQ(p.Loads, c.loads);
+        EXPECT_EQ(m.ShownIndex(), c.shownAfter);
+        EXPECT_FALSE(m.FadingIn);
+    }
+}
+
 TEST_F(SlideShow, PausingDuringATransitionLetsItEndWithoutANewDelay) {
     Shown(3);
     model.LoadStarted();
