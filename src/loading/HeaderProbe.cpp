@@ -2,12 +2,14 @@
 
 #include "loading/ImageLimits.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -298,7 +300,19 @@ bool IconDirectoryIsSound(const QByteArray& path) {
             return false;
         const auto signature = file.Bytes<8>(offset);
         const bool png = signature && std::memcmp(signature->data(), "\x89PNG\r\n\x1a\n", 8) == 0;
-        if (!png && offset + 40 > file.Size()) return false;
+        if (png) continue;
+        const auto info = file.Bytes<16>(offset);
+        if (!info || offset + 40 > file.Size()) return false;
+        // The decoder makes its bitmap for the depths a bitmap can have (any other becomes
+        // 8 bits) but reads the rows the header's own depth needs: a depth of 64 or 0xD220
+        // bits writes far past the rows it made. The height counts the mask's rows too.
+        const auto width = std::int32_t(Little32(info->data() + 4));
+        const auto height = std::int32_t(Little32(info->data() + 8));
+        const unsigned depth = Little16(info->data() + 14);
+        constexpr unsigned kDepths[] = {1, 4, 8, 16, 24, 32};
+        if (width <= 0 || height < 2 || std::find(std::begin(kDepths), std::end(kDepths), depth) ==
+                                             std::end(kDepths))
+            return false;
     }
     return true;
 }

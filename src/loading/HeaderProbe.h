@@ -19,6 +19,7 @@
 // An icon file's directory: every picture it lists must lie within the file, with room
 // for at least a bitmap header (40 bytes) or a PNG signature (8 bytes). FreeImage reads
 // a picture that starts past the end into a header it never filled and may allocate
-// gigabytes for it. True when the file cannot be read or is no icon file (the decoder
-// refuses it itself).
+// gigabytes for it. A bitmap picture must also have a positive size and a depth a bitmap
+// can have. True when the file cannot be read or is no icon file (the decoder refuses it
+// itself).
 [[nodiscard]] bool IconDirectoryIsSound(const QByteArray& path);

@@ -383,8 +383,8 @@ void Repair(QByteArray& data, bool big, const TExifFinding& f) {
     // Compacts the directory; the link to the next one moves up behind the last entry.
     const u64 dir = f.Where;
     const u64 count = t.U16(dir);
-    const std::optional<u64> link =
-        t.Fits(t.LinkOf(dir), 4) ? std::optional<u64>(t.U32(t.LinkOf(dir))) : std::nullopt;
+    const bool hasLink = t.Fits(t.LinkOf(dir), 4);
+    const u64 link = hasLink ? t.U32(t.LinkOf(dir)) : 0;
     u64 kept = 0;
     for (u64 e = 0; e < count; ++e) {
         if (std::find(f.Entries.begin(), f.Entries.end(), e) != f.Entries.end()) continue;
@@ -394,7 +394,7 @@ void Repair(QByteArray& data, bool big, const TExifFinding& f) {
         ++kept;
     }
     Put(data, dir, kept, 2, big);
-    if (link) Put(data, dir + 2 + 12 * kept, *link, 4, big);
+    if (hasLink) Put(data, dir + 2 + 12 * kept, link, 4, big);
 }
 
 enum class TExifOutcome : std::uint8_t { Sound, Repaired, Dropped };

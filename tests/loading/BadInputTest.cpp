@@ -263,7 +263,8 @@ INSTANTIATE_TEST_SUITE_P(Loader, RefusedFindingTest,
                          ::testing::Values("fuzz-wbmp-empty.wbmp",
                                            "fuzz-wbmp-ending-before-its-header.wbmp",
                                            "fuzz-psd-row-bytes-after-full-row.psd",
-                                           "fuzz-ico-picture-past-the-end.ico"),
+                                           "fuzz-ico-picture-past-the-end.ico",
+                                           "fuzz-ico-depth-no-bitmap-has.ico"),
                          [](const auto& info) {
                              std::string name;
                              for (const char* c = info.param; *c && *c != '.'; ++c)
