@@ -40,10 +40,10 @@ screenshot: samples
 	@scripts/screenshot-slideshow $(RELEASE_DIR)/pictrel screenshots/slideshow.png samples
 	@scripts/screenshot-wizard $(RELEASE_DIR)/pictrel screenshots samples
 
-# Builds with AddressSanitizer and UndefinedBehaviorSanitizer, checks formatting,
+# Builds with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors, checks formatting,
 # runs every test on the offscreen platform.
 test: deps format-check
-	@cmake -S . -B $(TEST_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTREL_SANITIZE=ON -DPICTREL_TESTS=ON >/dev/null
+	@cmake -S . -B $(TEST_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPICTREL_SANITIZE=ON -DPICTREL_TESTS=ON -DPICTREL_WERROR=ON >/dev/null
 	@cmake --build $(TEST_DIR) -j $(JOBS)
 	@cd $(TEST_DIR) && QT_QPA_PLATFORM=offscreen \
 	    ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \

@@ -95,6 +95,9 @@ void TImageLoadRun::Run() {
         // A pipe or a device would keep a decoder reading (or waiting) for ever.
         if (!QFileInfo(m_request.FileName).isFile()) throw ELoadFailed("not a regular file");
         const std::int64_t fileSize = FileSizeOf(m_request.FileName);
+        // No picture is empty, and FreeImage's readers would work on the header they
+        // failed to read (valgrind shows them branching on uninitialised fields).
+        if (fileSize == 0) throw ELoadFailed("empty file");
         if (LoadRaw(fileSize)) return;
         const QByteArray path = QFile::encodeName(m_request.FileName);
         if (LoadMultiPage(path, fileSize) == TAttempt::Handled) return;

@@ -14,9 +14,11 @@ using TRef = TImageFileTree::TRef;
 std::string Shape(const TImageFileTree& tree) {
     std::string out;
     for (const auto& folder : tree.Folders()) {
-        out += "[" + folder.Path.toStdString() + (folder.Explicit ? "*" : "");
+        out.append("[").append(folder.Path.toStdString()).append(folder.Explicit ? "*" : "");
         for (const auto& file : folder.Children)
-            out += " " + file.Path.section(u'/', -1).toStdString() + (file.Explicit ? "*" : "");
+            out.append(" ")
+                .append(file.Path.section(u'/', -1).toStdString())
+                .append(file.Explicit ? "*" : "");
         out += "]";
     }
     return out;

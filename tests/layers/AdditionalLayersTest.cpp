@@ -187,11 +187,15 @@ TEST_P(ToolbarFadeTest, Levels) {
 }
 
 const std::string kIn = "i" + std::string(11, 't'); // fully faded in
+// Ten ticks, and "oh" followed by eleven ticks, spelt out (GCC 12 warns wrongly about
+// building such strings with operator+ inside the test-case list).
+const std::string kTenTicks = "itttttttttt";
+const std::string kFadedOut = "ohttttttttttt";
 
 INSTANTIATE_TEST_SUITE_P(
     Scripts, ToolbarFadeTest,
     ::testing::Values(TFadeCase{"Hidden", "", 0, false, false},
-                      TFadeCase{"TenTicksReachFull", "i" + std::string(10, 't'), 100, true, true},
+                      TFadeCase{"TenTicksReachFull", kTenTicks, 100, true, true},
                       TFadeCase{"EleventhTickStops", kIn, 100, false, true},
                       TFadeCase{"LateFirstTickJumps", "iwt", 100, false, true},
                       TFadeCase{"LeavingFreezes",
@@ -200,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 50, false, true},
                       TFadeCase{"HideFadesOutFromFrozen", "itttttoht", 40, true, false},
                       TFadeCase{"StillShownUntilHide", kIn + "o", 100, false, true},
-                      TFadeCase{"FullFadeOut", kIn + "oh" + std::string(11, 't'), 0, false, false},
+                      TFadeCase{"FullFadeOut", kIn + kFadedOut, 0, false, false},
                       TFadeCase{"BackDuringFadeOut",
                                 kIn + "oh"
                                       "ttt"

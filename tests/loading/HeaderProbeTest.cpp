@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <cstdint>
 #include <functional>
@@ -222,10 +223,21 @@ TEST(HeaderProbe, FreeImagesOwnFilesPass) {
 
 // ---- Icon directories ----
 
+// A picture's bitmap header as an icon holds it: the height counts the mask's rows too.
+QByteArray BitmapHeader(std::int32_t width, std::int32_t height, std::uint16_t depth) {
+    QByteArray h(40, '\0');
+    qToLittleEndian<std::uint32_t>(40, h.data());
+    qToLittleEndian<std::int32_t>(width, h.data() + 4);
+    qToLittleEndian<std::int32_t>(height, h.data() + 8);
+    qToLittleEndian<std::uint16_t>(1, h.data() + 12);
+    qToLittleEndian<std::uint16_t>(depth, h.data() + 14);
+    return h;
+}
+
 // An icon file whose directory lists `entries` pictures (offset, size); the file is
-// `length` bytes long, the pictures' bytes filled with `fill`.
+// `length` bytes long, the pictures' bytes filled with `fill` over and over.
 QByteArray Icon(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries,
-                std::uint32_t length, const QByteArray& fill = QByteArray(40, '\x28')) {
+                std::uint32_t length, const QByteArray& fill = BitmapHeader(16, 32, 32)) {
     QByteArray b;
     const auto put = [&b](std::uint32_t v, int size) {
         for (int i = 0; i < size; ++i) b.append(char((v >> (8 * i)) & 0xFF));
@@ -258,13 +270,20 @@ TEST_P(IconDirectoryTest, EveryPictureLiesWithinTheFile) {
 INSTANTIATE_TEST_SUITE_P(
     Icons, IconDirectoryTest,
     ::testing::Values(
-        TIconCase{"TwoPictures", Icon({{38, 100}, {138, 100}}, 238), true},
+        TIconCase{"TwoPictures", Icon({{38, 80}, {118, 80}}, 238), true},
         TIconCase{"PngPicture", Icon({{22, 8}}, 30, QByteArray("\x89PNG\r\n\x1a\n", 8)), true},
         // The fuzzer's file: the second picture starts past the end.
         TIconCase{"PictureStartsPastTheEnd", Icon({{38, 100}, {4302, 100}}, 238), false},
         TIconCase{"PictureEndsPastTheEnd", Icon({{38, 300}}, 238), false},
         TIconCase{"PictureInsideTheDirectory", Icon({{10, 40}}, 100), false},
         TIconCase{"TooSmallForAHeader", Icon({{22, 8}}, 30), false},
+        // FreeImage makes an 8-bit bitmap for a depth it does not know, then reads the
+        // rows that depth needs into it (the fuzzer's depth was 0xD220).
+        TIconCase{"DepthNoBitmapHas", Icon({{22, 100}}, 122, BitmapHeader(16, 32, 0xD220)), false},
+        TIconCase{"DepthOf64Bits", Icon({{22, 100}}, 122, BitmapHeader(16, 32, 64)), false},
+        TIconCase{"NoWidth", Icon({{22, 100}}, 122, BitmapHeader(0, 32, 32)), false},
+        TIconCase{"NegativeHeight", Icon({{22, 100}}, 122, BitmapHeader(16, -32, 32)), false},
+        TIconCase{"OneBitDepth", Icon({{22, 100}}, 122, BitmapHeader(16, 32, 1)), true},
         TIconCase{"DirectoryPastTheEnd", Icon({{38, 100}, {138, 100}}, 30), false},
         TIconCase{"NoIcon", QByteArray("GIF89a"), true}, TIconCase{"Empty", QByteArray(), true}),
     [](const auto& info) { return std::string(info.param.name); });
