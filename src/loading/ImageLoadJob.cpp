@@ -218,6 +218,9 @@ TAttempt TImageLoadRun::LoadSingle(const QByteArray& path, std::int64_t fileSize
     FREE_IMAGE_FORMAT fif = detected;
     if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.constData());
     if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) return TAttempt::NotOpened;
+    // Camera RAW files had their turn with the system's LibRaw, which refused this one;
+    // FreeImage's own, older copy of it reads such files' uninitialised fields (valgrind).
+    if (fif == FIF_RAW) throw ELoadFailed("camera RAW the RAW decoder refused");
     if (fif == FIF_JPEG) return LoadJpeg(path, fileSize);
     if (fif == FIF_TIFF && !TiffMetadataIsSound(path)) throw ELoadFailed("damaged TIFF metadata");
     if (fif == FIF_ICO && !IconDirectoryIsSound(path)) throw ELoadFailed("damaged icon directory");
@@ -231,9 +234,8 @@ TAttempt TImageLoadRun::LoadSingle(const QByteArray& path, std::int64_t fileSize
     // Formats without a signature are found by their extension; name that format
     // rather than none.
     Describe(dib.get(), detected != FIF_UNKNOWN ? detected : fif, fileSize);
-    // libtiff turns some TIFF layouts itself, and FreeImage's own RAW reader lets the
-    // RAW decoder turn the picture.
-    if (fif != FIF_TIFF && fif != FIF_RAW) TakeOrientation(ExifOrientationTag(dib.get()));
+    // libtiff turns some TIFF layouts itself.
+    if (fif != FIF_TIFF) TakeOrientation(ExifOrientationTag(dib.get()));
     if (!ConvertTo32Bits(dib.get(), m_result.Bitmap, m_request.Settings.ToneMapGamma,
                          m_request.Settings.ToneMapExposure))
         throw ELoadFailed("picture cannot be converted");

@@ -259,18 +259,17 @@ TEST_P(RefusedFindingTest, EndsInError) {
     EXPECT_EQ(loader.Status(), ilError);
 }
 
-INSTANTIATE_TEST_SUITE_P(Loader, RefusedFindingTest,
-                         ::testing::Values("fuzz-wbmp-empty.wbmp",
-                                           "fuzz-wbmp-ending-before-its-header.wbmp",
-                                           "fuzz-psd-row-bytes-after-full-row.psd",
-                                           "fuzz-ico-picture-past-the-end.ico",
-                                           "fuzz-ico-depth-no-bitmap-has.ico"),
-                         [](const auto& info) {
-                             std::string name;
-                             for (const char* c = info.param; *c && *c != '.'; ++c)
-                                 if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Loader, RefusedFindingTest,
+    ::testing::Values("fuzz-wbmp-empty.wbmp", "fuzz-wbmp-ending-before-its-header.wbmp",
+                      "fuzz-psd-row-bytes-after-full-row.psd", "fuzz-ico-picture-past-the-end.ico",
+                      "fuzz-ico-depth-no-bitmap-has.ico", "fuzz-raw-refused-by-libraw.dng"),
+    [](const auto& info) {
+        std::string name;
+        for (const char* c = info.param; *c && *c != '.'; ++c)
+            if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+        return name;
+    });
 
 // Inputs that crash FreeImage's own readers; the loader refuses them before they get
 // there (see PsdGuard), so each ends as a plain error.
