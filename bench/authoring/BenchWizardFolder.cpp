@@ -6,9 +6,9 @@
 //   bench_wizard_folder [files]      (default 10000; 5 rounds each, medians shown)
 #include "../OffscreenHome.h"
 #include "app/AppContext.h"
-#include "authoring/CurrentSlideshow.h"
 #include "authoring/FormVekWizard.h"
 #include "authoring/ImageTreeModel.h"
+#include "show/VekSettingsFile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -24,6 +24,12 @@
 
 namespace {
 
+// The slideshow description the wizard edits (the composition root's in the program).
+TVekSettingsFile& Slideshow() {
+    static TVekSettingsFile slideshow;
+    return slideshow;
+}
+
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -35,7 +41,7 @@ struct TRound {
 };
 
 TRound AddFolder(TAppContext& context, const QString& folder, int files) {
-    TWizardForm form(context);
+    TWizardForm form(context, Slideshow());
     form.show();
     for (int i = 0; i < 10; ++i) QApplication::processEvents();
     QElapsedTimer clock;
@@ -79,7 +85,6 @@ int main(int argc, char** argv) {
     const TOffscreenHome home;
     QApplication app(argc, argv);
     const int files = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10000;
-    CreateCurrentSlideshow();
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("pictures"));
     QDir().mkpath(folder);
@@ -99,6 +104,5 @@ int main(int argc, char** argv) {
     std::printf("  longest stall of the window's thread  %8.1f ms\n", Median(stalls));
     std::printf("  until the list is complete            %8.1f ms\n", Median(complete));
     std::printf("  baseline: listing it on that thread   %8.1f ms\n", Median(listing));
-    FreeCurrentSlideshow();
     return 0;
 }

@@ -9,12 +9,11 @@
 //   PerExtensionWrites      every extension of the grid registered one by one, each
 //                           with its own writes (how OK used to write, on the window)
 #include "../OffscreenHome.h"
-#include "app/AppContext.h"
 #include "app/FileAssociations.h"
-#include "authoring/CurrentSlideshow.h"
 #include "settings/AssociationGridWidget.h"
 #include "settings/AssociationWriter.h"
 #include "settings/FormVekSettings.h"
+#include "show/VekSettingsFile.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,9 +21,10 @@
 
 namespace {
 
-TAppContext& Context() {
-    static TAppContext context;
-    return context;
+// The slideshow description the dialog starts from (the composition root's in the program).
+TVekSettingsFile& Slideshow() {
+    static TVekSettingsFile slideshow;
+    return slideshow;
 }
 
 const QString kProgram = QStringLiteral("/opt/pictrel/pictrel");
@@ -37,7 +37,7 @@ void SetGrid(TSettingsForm& form, bool associated) {
 }
 
 void OkAfterAll(benchmark::State& state) {
-    TSettingsForm form(Context());
+    TSettingsForm form(Slideshow());
     form.PrepareControls({200, 240, 135});
     for (auto _ : state) {
         state.PauseTiming();
@@ -55,7 +55,7 @@ void OkAfterAll(benchmark::State& state) {
 BENCHMARK(OkAfterAll)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 void OkAfterAllToTheEnd(benchmark::State& state) {
-    TSettingsForm form(Context());
+    TSettingsForm form(Slideshow());
     form.PrepareControls({200, 240, 135});
     for (auto _ : state) {
         state.PauseTiming();
@@ -78,7 +78,7 @@ void OneExtensionBaseline(benchmark::State& state) {
 BENCHMARK(OneExtensionBaseline)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 void PerExtensionWrites(benchmark::State& state) {
-    TSettingsForm form(Context());
+    TSettingsForm form(Slideshow());
     form.PrepareControls({200, 240, 135});
     form.AssociationGrid->CheckAll(true);
     const QStringList all = form.CheckedExtensions();
@@ -97,10 +97,8 @@ BENCHMARK(PerExtensionWrites)->Unit(benchmark::kMillisecond)->Iterations(1);
 int main(int argc, char** argv) {
     const TOffscreenHome home;
     QApplication app(argc, argv);
-    CreateCurrentSlideshow();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    FreeCurrentSlideshow();
     return 0;
 }

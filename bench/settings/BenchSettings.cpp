@@ -11,12 +11,11 @@
 //   PreviewStep/<effect>     one tick of the effect preview in a 320 x 120 box
 //   PreviewCopyBaseline      memcpy of the preview's output picture
 #include "../OffscreenHome.h"
-#include "app/AppContext.h"
 #include "app/SettingsLayout.h"
-#include "authoring/CurrentSlideshow.h"
 #include "platform/Registry.h"
 #include "settings/FormVekSettings.h"
-#include "slideshow/EffectPreviewWidget.h"
+#include "show/EffectPreviewWidget.h"
+#include "show/VekSettingsFile.h"
 
 #include <benchmark/benchmark.h>
 
@@ -29,9 +28,10 @@
 
 namespace {
 
-TAppContext& Context() {
-    static TAppContext context;
-    return context;
+// The slideshow description the dialog starts from (the composition root's in the program).
+TVekSettingsFile& Slideshow() {
+    static TVekSettingsFile slideshow;
+    return slideshow;
 }
 
 void Paint(QWidget& w) {
@@ -41,7 +41,7 @@ void Paint(QWidget& w) {
 
 void Construct(benchmark::State& state) {
     for (auto _ : state) {
-        TSettingsForm form(Context());
+        TSettingsForm form(Slideshow());
         benchmark::DoNotOptimize(&form);
     }
 }
@@ -50,7 +50,7 @@ BENCHMARK(Construct)->Unit(benchmark::kMillisecond);
 void PrepareAndShow(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
-        auto form = std::make_unique<TSettingsForm>(Context());
+        auto form = std::make_unique<TSettingsForm>(Slideshow());
         state.ResumeTiming();
         form->PrepareControls({200, 240, 135});
         Paint(*form);
@@ -63,7 +63,7 @@ void PrepareAndShow(benchmark::State& state) {
 BENCHMARK(PrepareAndShow)->Unit(benchmark::kMillisecond);
 
 void ReopenPrepared(benchmark::State& state) {
-    TSettingsForm form(Context());
+    TSettingsForm form(Slideshow());
     form.PrepareControls({200, 240, 135});
     Paint(form);
     form.hide();
@@ -124,10 +124,8 @@ BENCHMARK(PreviewCopyBaseline)->Unit(benchmark::kMicrosecond);
 int main(int argc, char** argv) {
     const TOffscreenHome home;
     QApplication app(argc, argv);
-    CreateCurrentSlideshow();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    FreeCurrentSlideshow();
     return 0;
 }

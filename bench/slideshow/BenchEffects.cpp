@@ -7,7 +7,7 @@
 //                                    step as a multiple of the frame copy
 //   FrameCopy/<width>x<height>       memcpy of one output frame (the baseline)
 #include "app/VekRandom.h"
-#include "slideshow/TransformerByName.h"
+#include "show/TransformerByName.h"
 
 #include <benchmark/benchmark.h>
 

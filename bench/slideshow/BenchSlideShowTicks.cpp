@@ -13,13 +13,13 @@
 // blit) when there is no display and Xvfb is installed, else where QT_QPA_PLATFORM says
 // (offscreen by default).
 #include "app/AppContext.h"
-#include "authoring/CurrentSlideshow.h"
 #include "gfx/PaintBox32Widget.h"
 #include "loading/FreeImagePtr.h"
 #include "loading/FreeImageSetup.h"
 #include "loading/VekImageLoaderPro.h"
+#include "show/TransformerByName.h"
+#include "show/VekSettingsFile.h"
 #include "slideshow/FormVekSlideShow.h"
-#include "slideshow/TransformerByName.h"
 
 #include <QApplication>
 #include <QDir>
@@ -41,6 +41,12 @@
 #include <vector>
 
 namespace {
+
+// The slideshow description the window plays (the composition root's in the program).
+TVekSettingsFile& Slideshow() {
+    static TVekSettingsFile slideshow;
+    return slideshow;
+}
 
 using Clock = std::chrono::steady_clock;
 constexpr double kBudgetMs = 26.0;
@@ -125,7 +131,7 @@ void ShowAt(TSlideShowForm& form, int w, int h) {
 }
 
 TTicks RunShow(TSlideShowForm& form, const char* effect, int transitions, double seconds) {
-    CurrentSlideshow()->Transformer = TransformerByName(QString::fromLatin1(effect));
+    Slideshow().Transformer = TransformerByName(QString::fromLatin1(effect));
     TTicks ticks;
     int ended = 0;
     Clock::time_point last{};
@@ -177,7 +183,6 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const TFreeImageSetup freeImage;
     QApplication app(argc, argv);
-    CreateCurrentSlideshow();
 
     const QString pictures = home.path() + QStringLiteral("/pictures");
     QDir().mkpath(pictures);
@@ -196,9 +201,9 @@ int main(int argc, char** argv) {
         const double copy = FrameCopyMs(size[0], size[1]);
         for (const char* effect : effects) {
             TAppContext context;
-            CurrentSlideshow()->ImageList = {pictures};
-            CurrentSlideshow()->Delay = 0;
-            TSlideShowForm form(context);
+            Slideshow().ImageList = {pictures};
+            Slideshow().Delay = 0;
+            TSlideShowForm form(context, Slideshow());
             ShowAt(form, size[0], size[1]);
             TBackgroundDecode decode(decodeFile);
             const TTicks ticks = RunShow(form, effect, 3, 30);
@@ -222,9 +227,9 @@ int main(int argc, char** argv) {
                                : 60.0;
     {
         TAppContext context;
-        CurrentSlideshow()->ImageList = {pictures};
-        CurrentSlideshow()->Delay = 0;
-        TSlideShowForm form(context);
+        Slideshow().ImageList = {pictures};
+        Slideshow().Delay = 0;
+        TSlideShowForm form(context, Slideshow());
         ShowAt(form, 3840, 2160);
         TBackgroundDecode decode(decodeFile);
         const TTicks ticks = RunShow(form, "Random", 1 << 30, seconds);
@@ -243,7 +248,6 @@ int main(int argc, char** argv) {
         form.close();
     }
     std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
-    FreeCurrentSlideshow();
     if (xvfb.state() != QProcess::NotRunning) {
         xvfb.terminate();
         xvfb.waitForFinished(5000);

@@ -7,9 +7,5 @@ void TAppContext::WindowClosed(const QObject* window, bool accepted) const {
 }
 
 void TAppContext::Clear() {
-    MainForm = nullptr;
-    WizardForm = nullptr;
-    SlideShowForm = nullptr;
-    SettingsForm = nullptr;
     m_mainWindow = nullptr;
 }

@@ -1,14 +1,13 @@
 #include "authoring/FormVekWizard.h"
 
 #include "app/AppContext.h"
-#include "authoring/CurrentSlideshow.h"
 #include "authoring/WizardPreviewWidget.h"
 #include "layers/ResourceLoader.h"
 #include "loading/ImageFilter.h"
-#include "slideshow/EffectPreviewWidget.h"
-#include "slideshow/FormVekSlideShow.h"
-#include "slideshow/TransformerByName.h"
-#include "slideshow/VekRandomTransform.h"
+#include "show/EffectPreviewWidget.h"
+#include "show/TransformerByName.h"
+#include "show/VekRandomTransform.h"
+#include "show/VekSettingsFile.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -162,7 +161,8 @@ protected:
 
 } // namespace
 
-TWizardForm::TWizardForm(TAppContext& context) : m_context(context) {
+TWizardForm::TWizardForm(TAppContext& context, TVekSettingsFile& slideshow)
+    : m_context(context), m_slideshow(slideshow) {
     setWindowTitle(QStringLiteral("Slideshow wizard"));
     setAcceptDrops(true);
 
@@ -662,8 +662,7 @@ QWidget* TWizardForm::CreateSettingsPage() {
 // ---- pages and the shared description -----------------------------------------------
 
 void TWizardForm::FillPages() {
-    const TVekSettingsFile* slideshow = CurrentSlideshow();
-    if (slideshow == nullptr) return;
+    const TVekSettingsFile* slideshow = &m_slideshow;
     // Listings still running belong to the lists being replaced: what they find is
     // dropped, and a command that waited for them is not carried out on other lists.
     ++m_fillGeneration;
@@ -698,8 +697,7 @@ void TWizardForm::CollectPages(TVekSettingsFile& target) const {
 }
 
 void TWizardForm::OpenInWizard(const QString& path) {
-    TVekSettingsFile* slideshow = CurrentSlideshow();
-    if (slideshow == nullptr) return;
+    TVekSettingsFile* slideshow = &m_slideshow;
     if (QFileInfo(path).suffix().compare(QStringLiteral("VekSS"), Qt::CaseInsensitive) == 0) {
         if (slideshow->LoadFromFile(path)) FillPages();
     } else {
@@ -708,8 +706,7 @@ void TWizardForm::OpenInWizard(const QString& path) {
 }
 
 bool TWizardForm::LoadSlideshow(const QString& file) {
-    TVekSettingsFile* slideshow = CurrentSlideshow();
-    if (slideshow == nullptr) return false;
+    TVekSettingsFile* slideshow = &m_slideshow;
     const bool loaded = slideshow->LoadFromFile(file);
     FillPages();
     if (!loaded) {
@@ -725,8 +722,7 @@ bool TWizardForm::LoadSlideshow(const QString& file) {
 
 QString TWizardForm::SaveSlideshow(const QString& file) {
     const QString name = SlideshowFileName(file);
-    TVekSettingsFile* slideshow = CurrentSlideshow();
-    if (slideshow == nullptr) return {};
+    TVekSettingsFile* slideshow = &m_slideshow;
     CollectPages(*slideshow);
     slideshow->SaveToFile(name);
     return name;
@@ -736,15 +732,13 @@ QString TWizardForm::SaveSlideshow(const QString& file) {
 
 void TWizardForm::AddImages(const QStringList& paths, bool remember) {
     if (paths.isEmpty()) return;
-    if (remember)
-        if (TVekSettingsFile* slideshow = CurrentSlideshow()) slideshow->ImageList << paths;
+    if (remember) m_slideshow.ImageList << paths;
     ListFolders(paths, true);
 }
 
 void TWizardForm::AddMusic(const QStringList& paths, bool remember) {
     if (paths.isEmpty()) return;
-    if (remember)
-        if (TVekSettingsFile* slideshow = CurrentSlideshow()) slideshow->MusicList << paths;
+    if (remember) m_slideshow.MusicList << paths;
     ListFolders(paths, false);
 }
 
@@ -908,19 +902,17 @@ void TWizardForm::UpdateButtons() {
 }
 
 void TWizardForm::Finish() {
-    TVekSettingsFile* slideshow = CurrentSlideshow();
-    if (slideshow == nullptr) return;
     if (Listing()) {
         // The show waits for the folders still being read, or it would lack them.
         WhenListed([this] { Finish(); });
         return;
     }
-    CollectPages(*slideshow);
+    CollectPages(m_slideshow);
     VekAudioPlayer.Close();
     UpdateMusicButtons();
     PreviewImgView32->ShowFile(QString());
-    if (TSlideShowForm* show = m_context.SlideShowForm) {
-        show->StartFromWizard();
+    if (PlaySlideShow) {
+        PlaySlideShow();
         hide();
     }
 }
@@ -950,7 +942,7 @@ void TWizardForm::closeEvent(QCloseEvent* event) {
     UpdateMusicButtons();
     if (ReturnToViewer) {
         ReturnToViewer = false;
-        if (QWidget* viewer = reinterpret_cast<QWidget*>(m_context.MainForm)) viewer->show();
+        if (ShowViewer) ShowViewer();
     }
     m_context.WindowClosed(this, event->isAccepted());
 }

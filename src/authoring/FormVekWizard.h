@@ -2,7 +2,7 @@
 
 #include "app/GuiThread.h"
 #include "authoring/ImageTreeModel.h"
-#include "slideshow/VekAudioPlayer.h"
+#include "show/VekAudioPlayer.h"
 
 #include <QString>
 #include <QStringList>
@@ -34,11 +34,11 @@ class TVekSettingsFile;
 
 // The slideshow wizard: the pictures, the music and the settings of a slideshow on three
 // pages, loaded from and saved to slideshow files, and Finish to watch it. It edits the
-// shared slideshow description: its pages are filled from it when shown and written back
-// on saving and finishing.
+// run's slideshow description (lent at construction by the composition root): its pages
+// are filled from it when shown and written back on saving and finishing.
 class TWizardForm : public QWidget {
 public:
-    explicit TWizardForm(TAppContext& context);
+    TWizardForm(TAppContext& context, TVekSettingsFile& slideshow);
     ~TWizardForm() override;
 
     // Components.
@@ -129,8 +129,13 @@ public:
     std::function<QString(QFileDialog&)> AskSaveFile;
     // Whether an existing file the save dialog did not name may be replaced.
     std::function<bool(const QString&)> AskReplace;
-    // The turn the viewer remembers for a picture; the preview starts each picture so.
+    // The window's port, filled by the composition root. The turn the viewer
+    // remembers for a picture (the preview starts each picture so); playing the
+    // description (Finish: without it Finish only collects the pages); showing the
+    // viewer again (when the viewer opened the wizard).
     std::function<int(const QString&)> RotationOf;
+    std::function<void()> PlaySlideShow;
+    std::function<void()> ShowViewer;
     // Shows a message to the user (a message box unless replaced).
     std::function<void(const QString&)> Warn;
 
@@ -159,6 +164,8 @@ private:
     void UpdateMusicButtons();
 
     TAppContext& m_context;
+    // The description being edited (the root's; it outlives the window).
+    TVekSettingsFile& m_slideshow;
     int m_listing = 0;
     // Counts the fillings of the lists; a listing started for an earlier one is stale.
     std::uint64_t m_fillGeneration = 0;

@@ -1,6 +1,6 @@
 #include "authoring/WizardPreviewWidget.h"
 
-#include "slideshow/SlideShowModel.h"
+#include "show/SlideShowModel.h"
 
 #include <QFileInfo>
 #include <QMouseEvent>

@@ -1,18 +1,17 @@
 #include "settings/FormVekSettings.h"
 
-#include "app/AppContext.h"
 #include "app/FileHelpers.h"
+#include "app/ShellHelpers.h"
 #include "app/StoreFailure.h"
-#include "authoring/CurrentSlideshow.h"
 #include "loading/ImageFilter.h"
-#include "loading/ShellHelpers.h"
 #include "settings/AssociationGridWidget.h"
 #include "settings/AssociationRows.h"
 #include "settings/AssociationWriter.h"
 #include "settings/FilterListWidget.h"
 #include "settings/ShortcutEditWidget.h"
 #include "settings/VekLabeledEditWidget.h"
-#include "slideshow/EffectPreviewWidget.h"
+#include "show/EffectPreviewWidget.h"
+#include "show/VekSettingsFile.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -49,7 +48,7 @@ int NumberOr0(const QString& text) {
 
 } // namespace
 
-TSettingsForm::TSettingsForm(TAppContext& context) : m_context(context) {
+TSettingsForm::TSettingsForm(const TVekSettingsFile& slideshow) : m_slideshow(slideshow) {
     setWindowTitle(QStringLiteral("Settings"));
     LoadFromRegistry();
 }
@@ -299,15 +298,13 @@ void TSettingsForm::PrepareControls(const TSimpleModeValues& simple) {
     FilterListBox->SelectKind(Values.FilterKind);
     for (const TShortcutField& f : ShortcutFields) f.Edit->SetShortcut(Values.*f.Field);
 
-    const TVekSettingsFile* slideshow = CurrentSlideshow();
     // Half a second rounds to even, as every rounding of the program does.
-    const int delay = slideshow != nullptr ? int(std::nearbyint(slideshow->Delay / 1000.0)) : 5;
-    TimerDelayLMDSpinEdit->setValue(delay);
+    TimerDelayLMDSpinEdit->setValue(int(std::nearbyint(m_slideshow.Delay / 1000.0)));
     int effect = -1;
-    if (slideshow != nullptr && slideshow->Transformer) {
+    if (m_slideshow.Transformer) {
         const QStringList names = EffectPreview->EffectNames();
         for (int i = 0; i < names.size(); ++i)
-            if (names[i].compare(slideshow->Transformer->Name, Qt::CaseInsensitive) == 0)
+            if (names[i].compare(m_slideshow.Transformer->Name, Qt::CaseInsensitive) == 0)
                 effect = i;
     }
     EffectComboBox->setCurrentIndex(effect);

@@ -19,21 +19,23 @@ class QPushButton;
 class QSlider;
 class QSpinBox;
 class QTabWidget;
-class TAppContext;
 class TAssociationGrid;
 class TAssociationWriter;
 class TEffectPreview;
 class TFilterListBox;
 class TShortcutEdit;
 class TVekLabeledEdit;
+class TVekSettingsFile;
 
 // The modal settings dialog; created hidden at start-up and kept until the end.
-// Its values (Values) are what the viewer and the slideshow read at any time. The
+// Its values (Values) are what the viewer and the slideshow read at any time; the
+// slideshow page starts from the run's slideshow description, lent at construction
+// by the composition root (which applies what the dialog returns). The
 // controls are made the first time the dialog is prepared, so that creating it at
 // start-up costs next to nothing.
 class TSettingsForm : public QDialog {
 public:
-    explicit TSettingsForm(TAppContext& context);
+    explicit TSettingsForm(const TVekSettingsFile& slideshow);
     ~TSettingsForm() override;
 
     // Shortcuts, filter, background, frame, icons and our own two options.
@@ -115,6 +117,6 @@ private:
     void ShowBackgroundColour();
     void ChooseBackgroundColour();
 
-    TAppContext& m_context;
+    const TVekSettingsFile& m_slideshow;
     std::unique_ptr<TAssociationWriter> m_associationWriter;
 };

@@ -1,6 +1,5 @@
 #include "shell/Startup.h"
 
-#include "app/AppContext.h"
 #include "app/DialogStoreValues.h"
 #include "app/FileAssociations.h"
 #include "app/FileHelpers.h"
@@ -8,7 +7,6 @@
 #include "app/SettingsLayout.h"
 #include "app/StoreFailure.h"
 #include "app/ViewerStoreValues.h"
-#include "authoring/CurrentSlideshow.h"
 #include "authoring/FormVekWizard.h"
 #include "gfx/ViewerZoom.h"
 #include "loading/EarlyImageLoad.h"
@@ -19,7 +17,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/Registry.h"
 #include "platform/SignalQuit.h"
-#include "settings/FormVekSettings.h"
+#include "shell/CompositionRoot.h"
 #include "shell/VekApplication.h"
 #include "slideshow/FormVekSlideShow.h"
 #include "viewer/FormVekMain.h"
@@ -42,16 +40,6 @@ namespace {
 QStringList LoaderExtensionList() {
     return GetImageFilter(true, true, true, false).split(',', Qt::SkipEmptyParts);
 }
-
-// The shared slideshow description lives from before the first window to the end
-// of the run.
-class TSharedSlideshowScope {
-public:
-    TSharedSlideshowScope() { CreateCurrentSlideshow(); }
-    ~TSharedSlideshowScope() { FreeCurrentSlideshow(); }
-    TSharedSlideshowScope(const TSharedSlideshowScope&) = delete;
-    TSharedSlideshowScope& operator=(const TSharedSlideshowScope&) = delete;
-};
 
 QStringList ArgumentsOf(int argc, char** argv) {
     QStringList args;
@@ -134,37 +122,27 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     TVekApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 
-    TAppContext context;
     // Reachable before the windows exist, so a start in the same instant finds
     // this instance; it gets its answer once the main window shows.
     THandOffServer handOff;
+    // The windows of the run, wired to each other (see CompositionRoot.cpp); they go
+    // before the hand-off server.
+    TCompositionRoot root;
     handOff.HoldReplies(true);
-    handOff.OnMessage = [&context]() -> std::uint32_t {
-        return context.MainForm ? context.MainForm->HandOffMessage() : 0;
+    handOff.OnMessage = [&root]() -> std::uint32_t {
+        TMainForm* viewer = root.Viewer();
+        return viewer ? viewer->HandOffMessage() : 0;
     };
     if (!handOff.Listen())
         std::fprintf(stderr, "pictrel: no hand-off socket; later starts cannot hand files over\n");
 
-    std::unique_ptr<TMainForm> mainForm;
-    std::unique_ptr<TWizardForm> wizardForm;
-    std::unique_ptr<TSlideShowForm> slideShowForm;
-    std::unique_ptr<TSettingsForm> settingsForm;
-    const auto viewer = [&] {
-        mainForm = std::make_unique<TMainForm>(context);
-        context.MainForm = mainForm.get();
-    };
-    const auto wizard = [&] {
-        wizardForm = std::make_unique<TWizardForm>(context);
-        context.WizardForm = wizardForm.get();
-    };
-    const auto slideshow = [&] {
-        slideShowForm = std::make_unique<TSlideShowForm>(context);
-        context.SlideShowForm = slideShowForm.get();
-    };
-    const auto settings = [&] {
-        settingsForm = std::make_unique<TSettingsForm>(context);
-        context.SettingsForm = settingsForm.get();
-    };
+    TMainForm* mainForm = nullptr;
+    TWizardForm* wizardForm = nullptr;
+    TSlideShowForm* slideShowForm = nullptr;
+    const auto viewer = [&] { mainForm = &root.MakeViewer(); };
+    const auto wizard = [&] { wizardForm = &root.MakeWizard(); };
+    const auto slideshow = [&] { slideShowForm = &root.MakeSlideShow(); };
+    const auto settings = [&] { root.MakeSettings(); };
 
     QWidget* mainWindow = nullptr;
     switch (line.Role) {
@@ -175,29 +153,25 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
         // first picture.
         if (const QString file = ViewerStartFile(line); !file.isEmpty()) {
             mainForm->OpenFile(file);
-            TEarlyImageLoad::WhenQuickLook([viewer = QPointer<TMainForm>(mainForm.get())](
-                                               const QString& f, TDrawnPicture&& d) {
-                if (viewer) viewer->ShowQuickLook(f, std::move(d));
-            });
+            TEarlyImageLoad::WhenQuickLook(
+                [viewer = QPointer<TMainForm>(mainForm)](const QString& f, TDrawnPicture&& d) {
+                    if (viewer) viewer->ShowQuickLook(f, std::move(d));
+                });
         }
         wizard(), slideshow(), settings();
-        mainForm->AttachSettingsForm();
-        mainForm->AttachSlideShowForm();
-        mainWindow = mainForm.get();
+        mainWindow = mainForm;
         break;
     case TStartRole::srSlideshow:
         slideshow(), settings(), viewer();
-        mainForm->AttachSlideShowForm();
-        mainWindow = slideShowForm.get();
+        mainWindow = slideShowForm;
         break;
     default: // no argument, "/wizard"
-        wizard(), slideshow(), settings(), viewer();
         // The wizard and its show turn pictures as the viewer does.
-        mainForm->AttachSlideShowForm();
-        mainWindow = wizardForm.get();
+        wizard(), slideshow(), settings(), viewer();
+        mainWindow = wizardForm;
         break;
     }
-    context.SetMainWindow(mainWindow);
+    root.Context().SetMainWindow(mainWindow);
 
     if (line.Role == TStartRole::srWizard && !line.FileArgument.isEmpty()) {
         wizardForm->OpenInWizard(line.FileArgument);
@@ -211,7 +185,7 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
             // Under the offscreen platform (scripts, tests) nobody could close a box.
             if (QGuiApplication::platformName() != QLatin1String("offscreen") && app.ReportError)
                 app.ReportError(message);
-            context.Clear();
+            root.Clear();
             return 1;
         }
     }
@@ -235,7 +209,7 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     // Nothing reaches the windows once they start to go.
     SetStoreFailureHandler(nullptr);
     handOff.OnMessage = nullptr;
-    context.Clear();
+    root.Clear();
     return code;
 }
 
@@ -254,7 +228,6 @@ int PictrelMain(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication::setApplicationName(QStringLiteral("Pictrel"));
     const TFreeImageSetup freeImage; // once for the process, before any loader runs
-    TSharedSlideshowScope sharedSlideshow;
     TInstanceLock instanceLock;
     // Relative names are resolved here: a viewer that takes one over works elsewhere.
     const TCommandLine line = TCommandLine::Parse(ArgumentsOf(argc, argv), QDir::currentPath());

@@ -1,13 +1,13 @@
 #include "slideshow/FormVekSlideShow.h"
 
 #include "app/AppContext.h"
-#include "authoring/CurrentSlideshow.h"
 #include "gfx/PaintBox32Widget.h"
 #include "layers/ResourceLoader.h"
 #include "loading/ImageConversion.h"
 #include "loading/ImageFilter.h"
 #include "platform/VirtualKeys.h"
-#include "slideshow/CustomVekTransformer.h"
+#include "show/CustomVekTransformer.h"
+#include "show/StoredSlideshowValues.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -44,7 +44,8 @@ constexpr int kPlayIcon = 14, kPauseIcon = 15, kPreviousIcon = 2, kNextIcon = 3,
 
 } // namespace
 
-TSlideShowForm::TSlideShowForm(TAppContext& context) : m_context(context) {
+TSlideShowForm::TSlideShowForm(TAppContext& context, TVekSettingsFile& slideshow)
+    : m_context(context), m_slideshow(slideshow) {
     setWindowTitle(QStringLiteral("Pictrel"));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAutoFillBackground(true);
@@ -109,10 +110,8 @@ TSlideShowForm::TSlideShowForm(TAppContext& context) : m_context(context) {
     OpenTimer.setInterval(100);
     connect(&OpenTimer, &QTimer::timeout, this, &TSlideShowForm::OpenTimerTimer);
 
-    if (TVekSettingsFile* slideshow = CurrentSlideshow()) {
-        ReadStoredSlideshowValues(*slideshow);
-        DelayThreadedTimer.SetInterval(slideshow->Delay);
-    }
+    ReadStoredSlideshowValues(m_slideshow);
+    DelayThreadedTimer.SetInterval(m_slideshow.Delay);
 }
 
 TSlideShowForm::~TSlideShowForm() {
@@ -122,12 +121,10 @@ TSlideShowForm::~TSlideShowForm() {
     MouseHideThreadedTimer.SetEnabled(false);
     VekImageLoaderPro.Cancel();
     // Whatever the wizard, a slideshow file or the settings last chose is kept.
-    if (const TVekSettingsFile* slideshow = CurrentSlideshow()) {
-        try {
-            StoreSlideshowValues(*slideshow);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "pictrel: slideshow settings not saved: %s\n", e.what());
-        }
+    try {
+        StoreSlideshowValues(m_slideshow);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pictrel: slideshow settings not saved: %s\n", e.what());
     }
 }
 
@@ -231,8 +228,7 @@ void TSlideShowForm::ConnectMpris() {
 // ---- starting ---------------------------------------------------------------------
 
 void TSlideShowForm::OpenSlideshowFile(const QString& path) {
-    TVekSettingsFile* slideshow = CurrentSlideshow();
-    if (slideshow == nullptr) return;
+    TVekSettingsFile* slideshow = &m_slideshow;
     if (QFileInfo(path).suffix().compare(QStringLiteral("VekSS"), Qt::CaseInsensitive) == 0) {
         if (!slideshow->LoadFromFile(path))
             throw std::runtime_error("Can't open slideshow file\n" + path.toStdString());
@@ -275,9 +271,7 @@ QSize TSlideShowForm::BoxSize() const {
 
 void TSlideShowForm::CoverScreen() {
     QScreen* screen = nullptr;
-    if (const QWidget* viewer = reinterpret_cast<const QWidget*>(m_context.MainForm);
-        viewer != nullptr && viewer->isVisible())
-        screen = viewer->screen();
+    if (ViewerScreen) screen = ViewerScreen();
     if (screen == nullptr) screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) return;
     setGeometry(screen->geometry());
@@ -344,8 +338,7 @@ void TSlideShowForm::BeginWhenReady() {
 
 void TSlideShowForm::OpenTimerTimer() {
     OpenTimer.stop();
-    const TVekSettingsFile* slideshow = CurrentSlideshow();
-    if (slideshow == nullptr) return;
+    const TVekSettingsFile* slideshow = &m_slideshow;
     slideshow->GetMusicFiles(Music, false);
     // A folder of thousands of pictures is listed on a worker.
     const QStringList entries = slideshow->ImageList;
@@ -365,7 +358,7 @@ void TSlideShowForm::OpenTimerTimer() {
 
 void TSlideShowForm::BeginShow(QStringList images) {
     Images = std::move(images);
-    const TVekSettingsFile* slideshow = CurrentSlideshow();
+    const TVekSettingsFile* slideshow = &m_slideshow;
     if (Images.isEmpty()) {
         Model.ImageCount = 0;
         MessageArrives("No images");
@@ -397,8 +390,7 @@ void TSlideShowForm::BeginShow(QStringList images) {
 // ---- the sequence -------------------------------------------------------------------
 
 TCustomVekTransformer* TSlideShowForm::Effect() const {
-    const TVekSettingsFile* slideshow = CurrentSlideshow();
-    return slideshow != nullptr ? slideshow->Transformer.get() : nullptr;
+    return m_slideshow.Transformer.get();
 }
 
 void TSlideShowForm::LoadImage(int index) {
@@ -550,17 +542,14 @@ void TSlideShowForm::PlayMusicTrack() {
                              MusicSequence.Current());
             return;
         }
-        const TVekSettingsFile* slideshow = CurrentSlideshow();
-        if (!MusicSequence.Advance(slideshow != nullptr && slideshow->RepeatAll, false)) return;
+        if (!MusicSequence.Advance(m_slideshow.RepeatAll, false)) return;
     }
 }
 
 void TSlideShowForm::VekAudioPlayerEndPlay() {
     if (Music.isEmpty()) return;
-    const TVekSettingsFile* slideshow = CurrentSlideshow();
     const bool played = VekAudioPlayer.Length() > 0;
-    if (MusicSequence.Advance(slideshow != nullptr && slideshow->RepeatAll, played))
-        PlayMusicTrack();
+    if (MusicSequence.Advance(m_slideshow.RepeatAll, played)) PlayMusicTrack();
 }
 
 // ---- closing ------------------------------------------------------------------------

@@ -7,9 +7,9 @@
 #include "loading/VekImageLoaderPro.h"
 #include "loading/VekMultipageBitmap.h"
 #include "platform/ScreenSaverInhibitor.h"
+#include "show/SlideShowModel.h"
+#include "show/VekAudioPlayer.h"
 #include "slideshow/MprisPlayer.h"
-#include "slideshow/SlideShowModel.h"
-#include "slideshow/VekAudioPlayer.h"
 
 #include <QIcon>
 #include <QString>
@@ -22,19 +22,21 @@
 
 class QAction;
 class QToolBar;
+class QScreen;
 class TAppContext;
 class TPaintBox32;
 class TCustomVekTransformer;
+class TVekSettingsFile;
 
-// The full-screen slideshow: the pictures of the shared slideshow description one
-// after another, each fitted to the screen, with the chosen transition between them
-// and the music playing along. The next picture is decoded and fitted on the loader's
-// worker while the current one shows; the window only copies and draws the steps.
-// A small toolbar in the top-right corner and the pointer hide after a second
-// without movement.
+// The full-screen slideshow: the pictures of the run's slideshow description (lent at
+// construction by the composition root) one after another, each fitted to the screen, with the
+// chosen transition between them and the music playing along. The next picture is decoded and
+// fitted on the loader's worker while the current one shows; the window only copies and draws the
+// steps. A small toolbar in the top-right corner and the pointer hide after a second without
+// movement.
 class TSlideShowForm : public QWidget, private TSlideShowModel::TPort {
 public:
-    explicit TSlideShowForm(TAppContext& context);
+    TSlideShowForm(TAppContext& context, TVekSettingsFile& slideshow);
     ~TSlideShowForm() override;
 
     // Components.
@@ -64,13 +66,15 @@ public:
     QPoint LastMousePos{-1, -1};
     bool StartedFromWizard = false;
 
-    // What the viewer lends the window (set by the viewer when it exists): the turn the
-    // user gave a file, the icons of its toolbar, its settings-dialog values, and taking
-    // the picture back when the show ends.
+    // The window's port, filled by the composition root when the run has a viewer: the
+    // turn the user gave a file, the icons of the viewer's toolbar, its settings-dialog
+    // values, taking the picture back when the show ends, and the screen the viewer is
+    // on (null when it is hidden). Each stays empty without a viewer.
     std::function<int(const QString& fileName)> RotationOf;
     std::function<const std::vector<QIcon>*()> Icons;
     std::function<TDialogStoreValues()> DialogValues;
     std::function<void(const QString& fileName, int index)> ReturnToViewer;
+    std::function<QScreen*()> ViewerScreen;
 
     // Prepares a slideshow file (".VekSS") or a single picture or folder; called before
     // the window shows.
@@ -141,6 +145,8 @@ private:
     void CoverScreen();
 
     TAppContext& m_context;
+    // The description being played (the root's; it outlives the window).
+    TVekSettingsFile& m_slideshow;
     TScreenSaverInhibitor m_screenSaver;
     TMprisPlayer m_mpris;
     TDialogStoreValues m_keys;

@@ -6,8 +6,6 @@
 #include "app/StoreFailure.h"
 #include "app/VekThreadedMethod.h"
 #include "app/ViewerStoreValues.h"
-#include "authoring/CurrentSlideshow.h"
-#include "authoring/VekSettingsFile.h"
 #include "gfx/BitmapOps.h"
 #include "gfx/BitmapText.h"
 #include "gfx/ImgView32Widget.h"
@@ -20,7 +18,7 @@
 #include "loading/ShellThumbnail.h"
 #include "platform/Registry.h"
 #include "platform/VirtualKeys.h"
-#include "settings/FormVekSettings.h"
+#include "show/VekSettingsFile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -103,7 +101,6 @@ TMainForm::TMainForm(TAppContext& context)
 }
 
 TMainForm::~TMainForm() {
-    if (m_context.SettingsForm != nullptr) m_context.SettingsForm->OnShortcutsLoaded = nullptr;
     m_guard.Revoke();
     OpenViewerTimer.SetEnabled(false);
     MessageTimer.SetEnabled(false);
@@ -294,12 +291,11 @@ void TMainForm::CreateActions() {
     connect(SlideShowAction, &QAction::triggered, this, &TMainForm::SlideShowActionExecute);
 
     // The stored shortcuts apply from the start, whether or not the settings dialog
-    // exists yet; it hands over its values once it does.
+    // exists yet; the composition root hands over its values once it does.
     DialogValues = TDialogStoreValues::Load();
     VekImageLoaderPro.Settings().ExifOrientation = DialogValues.ExifOrientation;
     ApplyShortcuts(DialogValues);
-    AttachSettingsForm();
-    AttachSlideShowForm();
+    PortsChanged();
 }
 
 void TMainForm::ApplyShortcuts(const TDialogStoreValues& v) {
@@ -389,13 +385,13 @@ void TMainForm::OpenFile(const QString& path) {
     if (FolderExists(path)) {
         // A folder shows its first picture, or the empty view when it has none.
         const QString folder = FolderOf(path + u'/');
-        if (TVekSettingsFile* slideshow = CurrentSlideshow()) slideshow->ImageList = {folder};
+        if (Ports.SlideshowImages) Ports.SlideshowImages({folder});
         m_nav.OpenEntries({folder});
         AfterNavigation();
         return;
     }
     const QString folder = FolderOf(path);
-    if (TVekSettingsFile* slideshow = CurrentSlideshow()) slideshow->ImageList = {folder};
+    if (Ports.SlideshowImages) Ports.SlideshowImages({folder});
     m_nav.Open(folder + QFileInfo(path).fileName(), folder);
     AfterNavigation();
 }
@@ -725,7 +721,7 @@ void TMainForm::DropFiles(const QStringList& names) {
         OpenFile(names[0]);
         return;
     }
-    if (TVekSettingsFile* slideshow = CurrentSlideshow()) slideshow->ImageList = names;
+    if (Ports.SlideshowImages) Ports.SlideshowImages(names);
     m_nav.OpenEntries(names);
     AfterNavigation();
 }
@@ -830,7 +826,7 @@ void TMainForm::ShowPagesMenu() {
 
 void TMainForm::UpdateActions() {
     const bool several = FileList.size() > 1;
-    SlideShowAction->setEnabled(m_context.SlideShowForm != nullptr && !FileList.isEmpty());
+    SlideShowAction->setEnabled(Ports.PlaySlideShow != nullptr && !FileList.isEmpty());
     PreviousAction->setVisible(several);
     NextAction->setVisible(several);
     for (QAction* a :
@@ -871,7 +867,7 @@ void TMainForm::UpdateToolbar() {
     UpdateActions();
     // Back, next, the separator after them and the slideshow button.
     const bool several = FileList.size() > 1;
-    SlideShowAction->setEnabled(m_context.SlideShowForm != nullptr && !FileList.isEmpty());
+    SlideShowAction->setEnabled(Ports.PlaySlideShow != nullptr && !FileList.isEmpty());
     for (int i : {0, 1, 2, 9}) MainToolbar->Items(i)->SetVisible(several);
     // Fit, actual size and the two turns.
     for (int i : {3, 4, 6, 7}) MainToolbar->Items(i)->SetEnabled(ImageLoaded);

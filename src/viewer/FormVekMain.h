@@ -4,12 +4,12 @@
 #include "app/RotateAngleList.h"
 #include "app/ThreadedTimer.h"
 #include "app/VekFont.h"
+#include "app/WallpaperStyle.h"
 #include "gfx/Bitmap32.h"
 #include "gfx/Layers.h"
 #include "gfx/ViewerZoom.h"
 #include "loading/VekImageLoaderPro.h"
 #include "loading/VekMultipageBitmap.h"
-#include "loading/Wallpaper.h"
 #include "platform/StoreSnapshot.h"
 #include "viewer/ViewerNavigator.h"
 
@@ -33,7 +33,6 @@
 
 class QAction;
 class QMenu;
-class TSettingsForm;
 class QPrinter;
 class TAppContext;
 class TColorLayer;
@@ -243,27 +242,63 @@ public:
     std::function<bool(QPrinter& printer)> PrintDialog;
 
     // Sets the desktop wallpaper on a worker thread: true when the desktop took it.
-    // SetWallpaper unless replaced.
+    // Filled by the composition root with the desktop's setter; without it the
+    // wallpaper commands say that the wallpaper can't be set.
     std::function<bool(const TBitmap32& picture, TWallpaperStyle style, int screenW, int screenH)>
         WallpaperSetter;
     // Whether a wallpaper is being set now.
     [[nodiscard]] bool SettingWallpaper() const { return m_settingWallpaper; }
 
-    // Takes the settings dialog of the run (the context's) as the source of its
-    // shortcuts and options; without one the Settings command stays disabled.
-    void AttachSettingsForm();
-    // Shows the settings dialog modally and applies what it returns. The dialog's
-    // exec() unless replaced (tests close it themselves and return its result).
-    std::function<int(TSettingsForm& form)> ExecSettings;
-    void SettingsActionExecute();
+    // What the viewer asks of the other windows of the run. The composition root
+    // (src/shell) fills it; an empty function means that window is not part of the
+    // run, and its command stays disabled. Call PortsChanged after changing it.
+    struct TPorts {
+        // The slideshow from the picture at `index` of the folder: the multi-page holder
+        // is handed over, and `shown`, when not empty, is the full-size picture of
+        // `shownFile` the view had (the show fits it instead of decoding it again).
+        std::function<void(int index, TVekMultipageBitmap& pages, TBitmap32&& shown,
+                           const QString& shownFile)>
+            PlaySlideShow;
+        // The slideshow wizard in place of the viewer (it shows the viewer again when
+        // it closes).
+        std::function<void()> OpenWizard;
+        // The settings dialog, modal; what it returns comes back through
+        // ApplySettings.
+        std::function<void()> OpenSettings;
+        // The pictures a slideshow started later plays: the folder opened or the files
+        // dropped.
+        std::function<void(const QStringList& images)> SlideshowImages;
+    };
+    TPorts Ports;
+    void PortsChanged();
 
-    // Lends the slideshow window of the run (the context's) the turns, icons and
-    // settings it uses, and takes the picture back when its show ends.
-    void AttachSlideShowForm();
+    // The frame of simple mode: its translucency and size.
+    struct TSimpleModeSettings {
+        int Blend = 0;
+        int Width = 0;
+        int Height = 0;
+    };
+    [[nodiscard]] TSimpleModeSettings SimpleModeSettings() const {
+        return {SimpleBlend, SimpleWidth, SimpleHeight};
+    }
+    // The settings dialog's values become the viewer's shortcuts and options, the
+    // loader's orientation option included (when the root wires the dialog to it).
+    void TakeDialogValues(const TDialogStoreValues& values);
+    // The same without touching the loader: the dialog read its stored values again
+    // (Cancel forgets what it captured).
+    void TakeShortcuts(const TDialogStoreValues& values);
+    // What the settings dialog returned with OK, applied at once.
+    void ApplySettings(const TDialogStoreValues& values, const TSimpleModeSettings& simple);
+
+    void SettingsActionExecute();
     // The slideshow from the shown picture of the folder, full-screen.
     void SlideShowActionExecute();
     // The slideshow wizard in place of the viewer, which shows again when it closes.
     void WizardSlideShowActionExecute();
+    // The slideshow ended on `fileName` (a picture of the viewer's list): it is shown.
+    void ReturnFromSlideShow(const QString& fileName);
+    // A message box titled "Pictrel" unless Warn replaces it.
+    void ShowWarning(const QString& message);
 
     // Prints the shown picture, turned as shown, fitted to the printable page.
     bool PrintShownPicture(QPrinter& printer);
@@ -312,8 +347,6 @@ private:
     void OpenEditActionExecute();
     // The shown picture, turned as shown, as the desktop wallpaper in `style`.
     void SetWallpaperExecute(TWallpaperStyle style);
-    // A message box titled "Pictrel" unless Warn replaces it.
-    void ShowWarning(const QString& message);
     void OpenViewerTimerTimer();
     void MessageTimerTimer();
     void CacheTimerTimer();

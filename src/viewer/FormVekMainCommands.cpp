@@ -67,10 +67,10 @@ void TMainForm::SetWallpaperExecute(TWallpaperStyle style) {
     auto picture = std::make_shared<TBitmap32>();
     picture->Assign(shown);
     auto setter = WallpaperSetter;
-    if (!setter)
-        setter = [](const TBitmap32& p, TWallpaperStyle s, int w, int h) {
-            return SetWallpaper(p, s, w, h);
-        };
+    if (!setter) {
+        ShowWarning(QStringLiteral("Can't set the wallpaper on this desktop"));
+        return;
+    }
     m_settingWallpaper = true;
     UpdateActions();
     const int angle = Zoom.RotationAngle;

@@ -3,6 +3,7 @@
 
 #include "app/PanelStoreValues.h"
 #include "app/SettingsLayout.h"
+#include "app/ShellHelpers.h"
 #include "app/VekThreadedMethod.h"
 #include "gfx/ImgView32Widget.h"
 #include "layers/LayerPaint.h"
@@ -11,7 +12,6 @@
 #include "layers/VekEditLayer.h"
 #include "layers/VekHistogramLayer.h"
 #include "layers/VekStringListLayer.h"
-#include "loading/ShellHelpers.h"
 #include "viewer/FormVekMain.h"
 
 #include <QAction>

@@ -1,10 +1,8 @@
-// The viewer's side of the slideshow: starting it from the shown picture and taking
-// the picture back when it ends.
+// The viewer's side of the slideshow and the wizard: starting the show from the shown
+// picture, taking the picture back when it ends, and giving way to the wizard. The
+// other windows are reached through Ports only.
 
-#include "app/AppContext.h"
-#include "authoring/FormVekWizard.h"
 #include "gfx/ImgView32Widget.h"
-#include "slideshow/FormVekSlideShow.h"
 #include "viewer/FormVekMain.h"
 
 #include <QAction>
@@ -12,33 +10,25 @@
 #include <algorithm>
 #include <utility>
 
-void TMainForm::AttachSlideShowForm() {
-    TSlideShowForm* show = m_context.SlideShowForm;
-    SlideShowAction->setEnabled(show != nullptr && !FileList.isEmpty());
-    WizardSlideShowAction->setEnabled(m_context.WizardForm != nullptr);
+void TMainForm::PortsChanged() {
+    SettingsAction->setEnabled(Ports.OpenSettings != nullptr);
+    SlideShowAction->setEnabled(Ports.PlaySlideShow != nullptr && !FileList.isEmpty());
+    WizardSlideShowAction->setEnabled(Ports.OpenWizard != nullptr);
     if (MainToolbar) UpdateToolbar();
-    if (TWizardForm* wizard = m_context.WizardForm)
-        wizard->RotationOf = [this](const QString& fileName) {
-            return RotateAngles.Angle(fileName);
-        };
-    if (show == nullptr) return;
-    show->RotationOf = [this](const QString& fileName) { return RotateAngles.Angle(fileName); };
-    show->Icons = [this] { return &TBXImageList; };
-    show->DialogValues = [this] { return DialogValues; };
-    show->ReturnToViewer = [this](const QString& fileName, int) {
-        // The show's list is the viewer's; its picture is found there by name.
-        m_nav.ShowFile(fileName);
-        AfterNavigation();
-        if (isVisible()) {
-            raise();
-            activateWindow();
-        }
-    };
+}
+
+void TMainForm::ReturnFromSlideShow(const QString& fileName) {
+    // The show's list is the viewer's; its picture is found there by name.
+    m_nav.ShowFile(fileName);
+    AfterNavigation();
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
 }
 
 void TMainForm::SlideShowActionExecute() {
-    TSlideShowForm* show = m_context.SlideShowForm;
-    if (show == nullptr || FileList.isEmpty()) return;
+    if (!Ports.PlaySlideShow || FileList.isEmpty()) return;
     // The picture on screen (its first page, fully decoded) goes to the show, which fits
     // it on a worker and fades it in at once; anything else it decodes itself.
     const bool handOver = ImageLoaded && !LoadFailed && m_pageIndex == 0 &&
@@ -56,16 +46,11 @@ void TMainForm::SlideShowActionExecute() {
     ClearPanels();
     ImgView32->Invalidate();
     UpdateToolbar();
-    show->StartFromViewer(index, VekMultipageBitmap, std::move(shown), shownFile);
+    Ports.PlaySlideShow(index, VekMultipageBitmap, std::move(shown), shownFile);
 }
 
 void TMainForm::WizardSlideShowActionExecute() {
-    TWizardForm* wizard = m_context.WizardForm;
-    if (wizard == nullptr) return;
-    wizard->ReturnToViewer = true;
-    wizard->show();
-    wizard->GoToPage(0);
-    wizard->raise();
-    wizard->activateWindow();
+    if (!Ports.OpenWizard) return;
+    Ports.OpenWizard();
     hide();
 }

@@ -48,7 +48,6 @@ TEST(AppContext, NoWindowIsTheMainWindowUntilSetOrAfterClear) {
     EXPECT_FALSE(context.IsMainWindow(nullptr));
     context.Clear();
     EXPECT_FALSE(context.IsMainWindow(&window));
-    EXPECT_EQ(context.MainForm, nullptr);
 }
 
 } // namespace

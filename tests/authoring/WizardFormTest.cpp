@@ -2,11 +2,11 @@
 // back, through saved files.
 
 #include "app/AppContext.h"
-#include "authoring/CurrentSlideshow.h"
 #include "authoring/FormVekWizard.h"
 #include "authoring/WizardPreviewWidget.h"
+#include "common/SharedSlideshow.h"
 #include "common/TestSupport.h"
-#include "slideshow/TransformerByName.h"
+#include "show/TransformerByName.h"
 
 #include <gtest/gtest.h>
 
@@ -36,11 +36,11 @@
 
 namespace {
 
-class WizardWindow : public testing::Test {
+class WizardWindow : public testing::Test, protected pictrel::test::SharedSlideshow {
 protected:
     void SetUp() override {
         CreateCurrentSlideshow();
-        m_form = std::make_unique<TWizardForm>(m_context);
+        m_form = std::make_unique<TWizardForm>(m_context, m_slideshow);
         m_form->Warn = [this](const QString& m) { m_warnings << m; };
         QDir().mkpath(Path("pics"));
         for (const char* name : {"pics/a.png", "pics/b.png", "c.png"}) {

@@ -11,9 +11,9 @@
 // Built by the PICTREL_FUZZ CMake option (tests/fuzz/CMakeLists.txt), run by scripts/fuzz.
 #include "app/MimeAppsList.h"
 #include "app/RotateAngleList.h"
-#include "authoring/VekSettingsFile.h"
 #include "platform/RegistryHive.h"
-#include "slideshow/TransformerByName.h"
+#include "show/TransformerByName.h"
+#include "show/VekSettingsFile.h"
 
 #include "FuzzSupport.h"
 

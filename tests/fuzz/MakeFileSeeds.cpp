@@ -2,9 +2,9 @@
 // own writer where it has one. The first byte of each seed picks the reader the
 // fuzz target hands it to (see FuzzFiles.cpp).
 #include "app/RotateAngleList.h"
-#include "authoring/VekSettingsFile.h"
 #include "platform/RegistryHive.h"
-#include "slideshow/TransformerByName.h"
+#include "show/TransformerByName.h"
+#include "show/VekSettingsFile.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,8 +1,7 @@
 #include "settings/FormVekSettings.h"
 
-#include "app/AppContext.h"
 #include "app/SettingsLayout.h"
-#include "authoring/CurrentSlideshow.h"
+#include "common/SharedSlideshow.h"
 #include "platform/Registry.h"
 #include "platform/VirtualKeys.h"
 #include "settings/AssociationGridWidget.h"
@@ -10,8 +9,8 @@
 #include "settings/FilterListWidget.h"
 #include "settings/ShortcutEditWidget.h"
 #include "settings/VekLabeledEditWidget.h"
-#include "slideshow/EffectPreviewWidget.h"
-#include "slideshow/TransformerByName.h"
+#include "show/EffectPreviewWidget.h"
+#include "show/TransformerByName.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +31,7 @@
 
 namespace {
 
-class SettingsForm : public testing::Test {
+class SettingsForm : public testing::Test, protected pictrel::test::SharedSlideshow {
 protected:
     void SetUp() override {
         // Every test starts from an empty store.
@@ -40,7 +39,7 @@ protected:
         reg.DeleteKey(QStringLiteral("\\") + QLatin1String(layout::kSettingsKey));
         reg.CloseKey();
         CreateCurrentSlideshow();
-        m_form = std::make_unique<TSettingsForm>(m_context);
+        m_form = std::make_unique<TSettingsForm>(m_slideshow);
         m_form->OnShortcutsLoaded = [this] { ++m_loads; };
     }
     void TearDown() override {
@@ -55,7 +54,6 @@ protected:
         return nullptr;
     }
 
-    TAppContext m_context;
     std::unique_ptr<TSettingsForm> m_form;
     int m_loads = 0;
 };

@@ -2,6 +2,7 @@
 // as the main window and only hides otherwise.
 #include "app/AppContext.h"
 #include "authoring/FormVekWizard.h"
+#include "show/VekSettingsFile.h"
 #include "slideshow/FormVekSlideShow.h"
 #include "viewer/FormVekMain.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 struct TWindowCase {
     const char* Name;
-    std::function<std::unique_ptr<QWidget>(TAppContext&)> Make;
+    std::function<std::unique_ptr<QWidget>(TAppContext&, TVekSettingsFile&)> Make;
     bool IsMain;
 };
 
@@ -26,7 +27,8 @@ class WindowCloseTest : public ::testing::TestWithParam<TWindowCase> {};
 
 TEST_P(WindowCloseTest, ClosingEndsTheLoopOnlyForTheMainWindow) {
     TAppContext context;
-    const std::unique_ptr<QWidget> window = GetParam().Make(context);
+    TVekSettingsFile slideshow;
+    const std::unique_ptr<QWidget> window = GetParam().Make(context, slideshow);
     QWidget other;
     context.SetMainWindow(GetParam().IsMain ? window.get() : &other);
     window->show();
@@ -40,14 +42,14 @@ TEST_P(WindowCloseTest, ClosingEndsTheLoopOnlyForTheMainWindow) {
     EXPECT_FALSE(window->isVisible());
 }
 
-std::unique_ptr<QWidget> Viewer(TAppContext& context) {
+std::unique_ptr<QWidget> Viewer(TAppContext& context, TVekSettingsFile&) {
     return std::make_unique<TMainForm>(context);
 }
-std::unique_ptr<QWidget> Wizard(TAppContext& context) {
-    return std::make_unique<TWizardForm>(context);
+std::unique_ptr<QWidget> Wizard(TAppContext& context, TVekSettingsFile& slideshow) {
+    return std::make_unique<TWizardForm>(context, slideshow);
 }
-std::unique_ptr<QWidget> SlideShow(TAppContext& context) {
-    return std::make_unique<TSlideShowForm>(context);
+std::unique_ptr<QWidget> SlideShow(TAppContext& context, TVekSettingsFile& slideshow) {
+    return std::make_unique<TSlideShowForm>(context, slideshow);
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, WindowCloseTest,

@@ -2,11 +2,11 @@
 // a step and a failed picture, and what it hands back when it closes.
 
 #include "app/AppContext.h"
-#include "authoring/CurrentSlideshow.h"
+#include "common/SharedSlideshow.h"
 #include "gfx/PaintBox32Widget.h"
 #include "loading/VekMultipageBitmapTestSupport.h"
+#include "show/TransformerByName.h"
 #include "slideshow/FormVekSlideShow.h"
-#include "slideshow/TransformerByName.h"
 
 #include <gtest/gtest.h>
 
@@ -31,16 +31,15 @@ void WritePicture(const QString& path, QRgb colour, QSize size = {120, 90}) {
     ASSERT_TRUE(image.save(path, "PNG"));
 }
 
-class SlideShowWindow : public testing::Test {
+class SlideShowWindow : public testing::Test, protected pictrel::test::SharedSlideshow {
 protected:
     void SetUp() override {
         CreateCurrentSlideshow();
         CurrentSlideshow()->ImageList = {m_dir.path()};
-        m_form = std::make_unique<TSlideShowForm>(m_context);
+        m_form = std::make_unique<TSlideShowForm>(m_context, m_slideshow);
         // No delay runs out during a test: every change is the test's own.
         CurrentSlideshow()->Delay = 600000;
         CurrentSlideshow()->Transformer = TransformerByName(QStringLiteral("No effect"));
-        m_context.SlideShowForm = m_form.get();
         m_form->ReturnToViewer = [this](const QString& file, int index) {
             m_returned = file;
             m_returnedIndex = index;
