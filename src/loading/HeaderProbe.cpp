@@ -310,8 +310,8 @@ bool IconDirectoryIsSound(const QByteArray& path) {
         const auto height = std::int32_t(Little32(info->data() + 8));
         const unsigned depth = Little16(info->data() + 14);
         constexpr unsigned kDepths[] = {1, 4, 8, 16, 24, 32};
-        if (width <= 0 || height < 2 || std::find(std::begin(kDepths), std::end(kDepths), depth) ==
-                                             std::end(kDepths))
+        if (width <= 0 || height < 2 ||
+            std::find(std::begin(kDepths), std::end(kDepths), depth) == std::end(kDepths))
             return false;
     }
     return true;
