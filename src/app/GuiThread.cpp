@@ -38,6 +38,8 @@ void TakenOver(void*) {}
 
 // The posted call as Qt stores it: its last move (into Qt's slot object, on the
 // posting thread) announces the hand-over; running it on the GUI thread takes it.
+// Qt may free it on either thread, whichever lets go of it last, so the run hands it
+// back and the destructor takes it again.
 class TPostedCall {
 public:
     TPostedCall(TDeliveryGuard::Token token, std::function<void()> call)
@@ -51,11 +53,12 @@ public:
     }
     TPostedCall& operator=(const TPostedCall&) = delete;
     TPostedCall& operator=(TPostedCall&&) = delete;
-    ~TPostedCall() = default;
+    ~TPostedCall() { TakenOver(this); }
 
     void operator()() {
         TakenOver(this);
         if (m_token && m_token->load()) m_call();
+        HandedOver(this);
     }
 
 private:
