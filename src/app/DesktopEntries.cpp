@@ -2,6 +2,7 @@
 
 #include "app/FileAssociations.h"
 #include "app/FileHelpers.h"
+#include "app/GuiThread.h"
 #include "app/MimeAppsList.h"
 
 #include <QDir>
@@ -17,7 +18,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <sys/stat.h>
 #include <utility>
 
 namespace {
@@ -365,16 +368,27 @@ QString DefaultApplicationId(const QString& mimeType) {
     return {};
 }
 
-std::vector<TDesktopEntry> InstalledDesktopEntries() {
+namespace {
+
+std::atomic<int> g_guiThreadScans{0};
+
+// Reads every entry of `folders`; `subfolders` receives the folders below them.
+std::vector<TDesktopEntry> ScanDesktopEntries(const QStringList& folders, QStringList* subfolders) {
+    if (IsGuiThread()) ++g_guiThreadScans;
     std::vector<TDesktopEntry> entries;
     QSet<QString> seen;
-    for (const QString& folder : ApplicationFolders()) {
+    for (const QString& folder : folders) {
         const QDir root(folder);
         std::vector<std::pair<QString, QString>> files; // id, path
-        QDirIterator it(folder, {QStringLiteral("*.desktop")}, QDir::Files | QDir::Readable,
+        QDirIterator it(folder, {QStringLiteral("*.desktop")},
+                        QDir::Files | QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Readable,
                         QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
+            if (it.fileInfo().isDir()) {
+                if (subfolders != nullptr) subfolders->append(path);
+                continue;
+            }
             QString id = root.relativeFilePath(path);
             id.replace(u'/', u'-');
             files.emplace_back(id, path);
@@ -393,6 +407,80 @@ std::vector<TDesktopEntry> InstalledDesktopEntries() {
     return entries;
 }
 
+// Each folder with its inode and modification time (or its absence). Entries are
+// installed, removed and renamed within these folders, which changes their times.
+QByteArray FoldersSignature(const QStringList& folders) {
+    QByteArray signature;
+    for (const QString& folder : folders) {
+        const QByteArray name = QFile::encodeName(folder);
+        signature += name;
+        struct stat st {};
+        if (::stat(name.constData(), &st) == 0) {
+            signature += ' ' + QByteArray::number(qulonglong(st.st_ino)) + ' ' +
+                         QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.' +
+                         QByteArray::number(qlonglong(st.st_mtim.tv_nsec));
+        }
+        signature += '\n';
+    }
+    return signature;
+}
+
+struct TEntryCache {
+    std::mutex mutex;
+    bool valid = false;
+    QStringList folders;    // the application folders it was read from
+    QStringList subfolders; // and the folders below them
+    QByteArray signature;
+    std::vector<TDesktopEntry> entries;
+};
+
+TEntryCache& EntryCache() {
+    static TEntryCache cache;
+    return cache;
+}
+
+// The cached entries when the folders have not changed since they were read.
+std::optional<std::vector<TDesktopEntry>> CurrentEntries(const QStringList& folders) {
+    TEntryCache& cache = EntryCache();
+    const std::lock_guard lock(cache.mutex);
+    if (!cache.valid || cache.folders != folders ||
+        cache.signature != FoldersSignature(folders + cache.subfolders))
+        return std::nullopt;
+    return cache.entries;
+}
+
+} // namespace
+
+std::vector<TDesktopEntry> InstalledDesktopEntries() {
+    return ScanDesktopEntries(ApplicationFolders(), nullptr);
+}
+
+std::vector<TDesktopEntry> CachedDesktopEntries() {
+    const QStringList folders = ApplicationFolders();
+    if (auto entries = CurrentEntries(folders)) return std::move(*entries);
+    // Read outside the lock: two threads may both read, and the later result stays.
+    const QByteArray before = FoldersSignature(folders);
+    QStringList subfolders;
+    std::vector<TDesktopEntry> entries = ScanDesktopEntries(folders, &subfolders);
+    TEntryCache& cache = EntryCache();
+    const std::lock_guard lock(cache.mutex);
+    // A folder that changed while it was read is read again next time.
+    cache.valid = FoldersSignature(folders) == before;
+    cache.folders = folders;
+    cache.subfolders = subfolders;
+    cache.signature = FoldersSignature(folders + subfolders);
+    cache.entries = entries;
+    return entries;
+}
+
+bool DesktopEntriesCached() {
+    return CurrentEntries(ApplicationFolders()).has_value();
+}
+
+int GuiThreadDesktopScans() {
+    return g_guiThreadScans.load();
+}
+
 std::vector<TDesktopEntry> EditorCandidates(const QString& file) {
     const QString path = QFileInfo(file).absoluteFilePath();
     const QMimeType mime = QMimeDatabase().mimeTypeForFile(path);
@@ -401,7 +489,7 @@ std::vector<TDesktopEntry> EditorCandidates(const QString& file) {
     mimeNames.prepend(mime.name());
 
     std::vector<TDesktopEntry> candidates;
-    for (TDesktopEntry& entry : InstalledDesktopEntries())
+    for (TDesktopEntry& entry : CachedDesktopEntries())
         if (Qualifies(entry, mimeNames, path)) candidates.push_back(std::move(entry));
 
     TMimeAppsList mimeApps;

@@ -73,8 +73,19 @@ struct TDesktopEntry {
 // the same id in later ones. Ordered by folder, then by id.
 [[nodiscard]] std::vector<TDesktopEntry> InstalledDesktopEntries();
 
-// The editors that can take `file`, best first. A candidate is an Application entry
-// that lists the file's MIME type (or an alias of it) in MimeType, has Graphics,
+// InstalledDesktopEntries, remembered between calls and read again only when one of
+// the folders (or the folders below them) changed: a few stat calls instead of
+// reading hundreds of files. Safe from any thread, so a worker can read the entries
+// before the user asks for an editor, and "Edit" then reads nothing on the GUI thread.
+[[nodiscard]] std::vector<TDesktopEntry> CachedDesktopEntries();
+// True when CachedDesktopEntries would answer without reading the folders.
+[[nodiscard]] bool DesktopEntriesCached();
+// How often the entries were read on the GUI thread (lets tests see that a worker
+// read them).
+[[nodiscard]] int GuiThreadDesktopScans();
+
+// The editors that can take `file`, best first (from CachedDesktopEntries). A candidate is an
+// Application entry that lists the file's MIME type (or an alias of it) in MimeType, has Graphics,
 // 2DGraphics or RasterGraphics among its Categories, is not Hidden, is not our own
 // viewer entry, whose TryExec (when given) is an executable and whose Exec expands
 // to a program that can be found. The first id of the user's mimeapps.list default

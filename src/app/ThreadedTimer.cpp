@@ -44,12 +44,16 @@ private:
     std::uint64_t m_seq;
 };
 
-TThreadedTimer::TThreadedTimer() : m_shared(std::make_shared<TShared>()) {
-    // Starts suspended: the thread waits until the timer is enabled.
+TThreadedTimer::TThreadedTimer() : m_shared(std::make_shared<TShared>()) {}
+
+void TThreadedTimer::StartThread() {
+    if (m_thread.joinable()) return;
+    // Starts suspended unless the timer is already enabled (the shared state says so).
     m_thread = std::thread(&TThreadedTimer::TimingThread, m_shared, this, m_guard.GetToken());
 }
 
 TThreadedTimer::~TThreadedTimer() {
+    PICTREL_ASSERT_GUI_THREAD();
     m_destroying = true;
     // First stop delivering (a queued tick will not run), then end and wait for the
     // thread; it may be waiting for a tick, which `terminating` releases.
@@ -70,8 +74,10 @@ bool TThreadedTimer::CanRun() const {
 }
 
 void TThreadedTimer::SetEnabled(bool value) {
+    PICTREL_ASSERT_GUI_THREAD();
     if (value == m_enabled) return;
     m_enabled = value;
+    if (value && CanRun() && !m_destroying) StartThread();
     std::lock_guard lock(m_shared->mutex);
     if (value) {
         // With an interval that may not run the timer reads as enabled but stays
@@ -86,6 +92,7 @@ void TThreadedTimer::SetEnabled(bool value) {
 }
 
 void TThreadedTimer::SetInterval(std::int32_t value) {
+    PICTREL_ASSERT_GUI_THREAD();
     if (value == m_interval) return;
     // Re-enabling restarts the wait with the new interval.
     const bool wasEnabled = m_enabled;
@@ -99,6 +106,7 @@ void TThreadedTimer::SetInterval(std::int32_t value) {
 }
 
 void TThreadedTimer::SetThreadPriority(TThreadPriority value) {
+    PICTREL_ASSERT_GUI_THREAD();
     m_priority = value;
     std::lock_guard lock(m_shared->mutex);
     m_shared->priority = value;
@@ -106,7 +114,8 @@ void TThreadedTimer::SetThreadPriority(TThreadPriority value) {
     if (m_shared->tid != 0) ::SetThreadPriority(m_shared->tid, value);
 }
 
-pid_t TThreadedTimer::ThreadId() const {
+pid_t TThreadedTimer::ThreadId() {
+    StartThread();
     std::lock_guard lock(m_shared->mutex);
     return m_shared->tid;
 }
@@ -117,6 +126,7 @@ bool TThreadedTimer::TickPending() const {
 }
 
 void TThreadedTimer::Tick() {
+    PICTREL_ASSERT_GUI_THREAD();
     if (!m_enabled || m_destroying || !OnTimer) return;
     // Call a copy: the handler may destroy this timer, and OnTimer with it, while it
     // runs. Nothing below the call may touch the timer.

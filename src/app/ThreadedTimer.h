@@ -17,6 +17,9 @@
 // interval) restarts the wait, so the next tick comes one full interval later.
 // An interval of 0 only runs with `AllowZero`; a negative interval never runs.
 //
+// The timing thread starts when the timer is first enabled with an interval that
+// runs (or its id is asked for), so a timer that never runs holds no thread.
+//
 // Create, use and destroy the timer on the GUI thread. Destroying it is safe at
 // any moment, including from inside its own `OnTimer` and while a tick is queued
 // but not yet run: no tick is delivered afterwards.
@@ -50,8 +53,11 @@ public:
     // Public so that owners and tests can drive ticks deterministically.
     void Tick();
 
-    // Kernel id of the timing thread, 0 until it has started.
-    [[nodiscard]] pid_t ThreadId() const;
+    // Kernel id of the timing thread, 0 until it has started. Asking starts the
+    // thread: its id (and the priority the kernel gives it) only exists on a live one.
+    [[nodiscard]] pid_t ThreadId();
+    // True once the timing thread has been started.
+    [[nodiscard]] bool ThreadStarted() const { return m_thread.joinable(); }
     // True while a tick has been handed to the GUI thread and has not run yet.
     [[nodiscard]] bool TickPending() const;
 
@@ -62,6 +68,7 @@ private:
     static void TimingThread(std::shared_ptr<TShared> shared, TThreadedTimer* owner,
                              TDeliveryGuard::Token token);
     [[nodiscard]] bool CanRun() const;
+    void StartThread();
 
     bool m_enabled = false;
     std::int32_t m_interval = 1000;
@@ -71,5 +78,5 @@ private:
 
     TDeliveryGuard m_guard;
     std::shared_ptr<TShared> m_shared;
-    std::thread m_thread;
+    std::thread m_thread; // started lazily, GUI thread only
 };

@@ -31,7 +31,6 @@
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
-#include <QThreadPool>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -265,6 +264,7 @@ void TWizardForm::WhenListed(std::function<void()> action) {
 
 TWizardForm::~TWizardForm() {
     m_guard.Revoke();
+    m_listWork.Shutdown();
 }
 
 QWidget* TWizardForm::PageFrame(const char* step, const char* text, QWidget* body,
@@ -662,10 +662,12 @@ QWidget* TWizardForm::CreateSettingsPage() {
 // ---- pages and the shared description -----------------------------------------------
 
 void TWizardForm::FillPages() {
+    PICTREL_ASSERT_GUI_THREAD();
     const TVekSettingsFile* slideshow = &m_slideshow;
     // Listings still running belong to the lists being replaced: what they find is
     // dropped, and a command that waited for them is not carried out on other lists.
     ++m_fillGeneration;
+    m_listWork.Cancel();
     m_listing = 0;
     m_whenListed = nullptr;
     unsetCursor();
@@ -697,6 +699,7 @@ void TWizardForm::CollectPages(TVekSettingsFile& target) const {
 }
 
 void TWizardForm::OpenInWizard(const QString& path) {
+    PICTREL_ASSERT_GUI_THREAD();
     TVekSettingsFile* slideshow = &m_slideshow;
     if (QFileInfo(path).suffix().compare(QStringLiteral("VekSS"), Qt::CaseInsensitive) == 0) {
         if (slideshow->LoadFromFile(path)) FillPages();
@@ -743,43 +746,52 @@ void TWizardForm::AddMusic(const QStringList& paths, bool remember) {
 }
 
 void TWizardForm::ListFolders(const QStringList& paths, bool pictures) {
+    PICTREL_ASSERT_GUI_THREAD();
     if (m_listing++ == 0) ListingProgress->show();
     setCursor(Qt::BusyCursor);
     // A folder of thousands of files is listed on a worker; the window stays usable.
     const std::uint64_t generation = m_fillGeneration;
-    QThreadPool::globalInstance()->start(
-        [this, paths, pictures, generation, token = m_guard.GetToken()] {
-            QStringList files = ExpandFileList(
+    struct TListed {
+        QStringList files;
+        std::set<QString> folders;
+        std::set<QString> missing;
+    };
+    m_listWork.Run(
+        [paths, pictures](const TJobStop&) {
+            TListed listed;
+            listed.files = ExpandFileList(
                 paths, true, pictures ? ImageExtensions() : QString::fromLatin1(kMusicExtensions));
-            std::set<QString> folders;
-            std::set<QString> missing;
-            const QSet<QString> listed(files.begin(), files.end());
+            const QSet<QString> found(listed.files.begin(), listed.files.end());
             for (const QString& p : paths) {
                 if (IsFolder(p))
-                    folders.insert(p);
-                else if (pictures && !QFileInfo::exists(p) && !listed.contains(p))
-                    missing.insert(p); // a folder of another computer, kept (files stay listed)
+                    listed.folders.insert(p);
+                else if (pictures && !QFileInfo::exists(p) && !found.contains(p))
+                    listed.missing.insert(
+                        p); // a folder of another computer, kept (files stay listed)
             }
-            PostToGuiThread(token, [this, paths, pictures, folders, missing, generation,
-                                    files = std::move(files)] {
-                if (generation != m_fillGeneration) return; // the lists were filled anew
-                const bool last = --m_listing == 0;
-                if (last) {
-                    unsetCursor();
-                    ListingProgress->hide();
-                }
-                if (pictures) {
-                    const auto added = ImageModel->AddEntries(
-                        paths, files, [&folders](const QString& p) { return folders.count(p) > 0; },
-                        [&missing](const QString& p) { return missing.count(p) > 0; });
-                    ImageFilesVirtualDrawTree->expandAll();
-                    if (added) SelectImageRefs({*added});
-                } else {
-                    AppendMusicFiles(files);
-                }
-                UpdateButtons();
-                if (last && m_whenListed) std::exchange(m_whenListed, nullptr)();
-            });
+            return listed;
+        },
+        [this, paths, pictures, generation](const TListed& listed) {
+            if (generation != m_fillGeneration) return; // the lists were filled anew
+            const bool last = --m_listing == 0;
+            if (last) {
+                unsetCursor();
+                ListingProgress->hide();
+            }
+            if (pictures) {
+                const auto& folders = listed.folders;
+                const auto& missing = listed.missing;
+                const auto added = ImageModel->AddEntries(
+                    paths, listed.files,
+                    [&folders](const QString& p) { return folders.count(p) > 0; },
+                    [&missing](const QString& p) { return missing.count(p) > 0; });
+                ImageFilesVirtualDrawTree->expandAll();
+                if (added) SelectImageRefs({*added});
+            } else {
+                AppendMusicFiles(listed.files);
+            }
+            UpdateButtons();
+            if (last && m_whenListed) std::exchange(m_whenListed, nullptr)();
         });
 }
 

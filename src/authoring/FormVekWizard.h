@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/BackgroundWork.h"
 #include "app/GuiThread.h"
 #include "authoring/ImageTreeModel.h"
 #include "show/VekAudioPlayer.h"
@@ -177,4 +178,6 @@ private:
     // Pictures to draw on first showing, and where each goes.
     std::vector<std::pair<std::function<void(const QPixmap&)>, const char*>> m_pictures;
     TDeliveryGuard m_guard;
+    // Folder listings of Add and of filling the lists, one after another.
+    TBackgroundWork m_listWork;
 };

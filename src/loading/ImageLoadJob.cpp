@@ -108,6 +108,7 @@ void TImageLoadRun::Run() {
         // Nothing leaves the worker: every failure is a status.
         m_result.Bitmap.SetSize(0, 0);
         m_result.MultiBitmap.reset();
+        m_result.GifFirstFrame.reset();
         m_result.SingleBitmap.reset();
         m_result.Status = ilError;
     }
@@ -116,6 +117,7 @@ void TImageLoadRun::Run() {
 // A stop point: what was opened is released and nothing is delivered.
 TAttempt TImageLoadRun::Stopped() {
     m_result.MultiBitmap.reset();
+    m_result.GifFirstFrame.reset();
     m_result.SingleBitmap.reset();
     m_result.Status = ilTerminated;
     return TAttempt::Handled;
@@ -209,6 +211,20 @@ TAttempt TImageLoadRun::LoadMultiPage(const QByteArray& path, std::int64_t fileS
         if (!ConvertTo32Bits(page.Get(), m_result.Bitmap, m_request.Settings.ToneMapGamma,
                              m_request.Settings.ToneMapExposure))
             throw ELoadFailed("page cannot be converted");
+        // The holder starts an animation from frame 0 and the logical screen's colour;
+        // read here, they cost the GUI thread no decode.
+        if (fif == FIF_GIF) {
+            auto first = std::make_unique<TGifFirstFrame>();
+            if (pageIndex == 0) {
+                ReadGifPage(page.Get(), 0, first->Page, first->Pixels);
+                first->Background = GifBackground(page.Get());
+            } else {
+                DecodeGifPage(handle.get(), 0, first->Page, first->Pixels);
+                const TLockedPage firstPage(handle.get(), 0);
+                first->Background = GifBackground(firstPage.Get());
+            }
+            m_result.GifFirstFrame = std::move(first);
+        }
     }
     return FinishDecoded();
 }

@@ -3,6 +3,7 @@
 #include "gfx/Bitmap32.h"
 #include "gfx/BitmapOps.h"
 #include "loading/FreeImagePtr.h"
+#include "loading/GifFrame.h"
 #include "loading/VekImageKind.h"
 #include "loading/VekImageSettings.h"
 
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // What one load works from: a copy of the loader's inputs taken when the load was
@@ -55,6 +57,8 @@ struct TImageLoadResult {
     // On entry: a buffer the decoders may reuse when the new picture has its size.
     TBitmap32 Bitmap;
     TFreeImageMultiPtr MultiBitmap;
+    // A GIF's first frame read for the multi-page holder (GIF loads only).
+    std::unique_ptr<TGifFirstFrame> GifFirstFrame;
     TFreeImagePtr SingleBitmap;
     // What the request's Prepare drew, if anything.
     TDrawnPicture Drawn;

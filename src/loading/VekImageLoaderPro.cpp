@@ -31,6 +31,7 @@ TVekImageLoaderPro::TVekImageLoaderPro() {
 }
 
 TVekImageLoaderPro::~TVekImageLoaderPro() {
+    PICTREL_ASSERT_GUI_THREAD();
     // Stop delivering first, then stop and wait: no event and no pending restart
     // reaches a loader that is going.
     m_guard.Revoke();
@@ -48,6 +49,7 @@ void TVekImageLoaderPro::SetPriority(TThreadPriority value) {
 }
 
 void TVekImageLoaderPro::Open(const QString& FileName, bool FireStart, int PageIndex) {
+    PICTREL_ASSERT_GUI_THREAD();
     if (FireStart && OnStart) OnStart(*this, FileName);
     m_cancelled = false;
     if (m_job) {
@@ -114,13 +116,16 @@ void TVekImageLoaderPro::StartWorker() {
 }
 
 void TVekImageLoaderPro::Cancel() {
+    PICTREL_ASSERT_GUI_THREAD();
     m_cancelled = true;
     if (m_job) m_job->Thread.Terminate();
 }
 
 void TVekImageLoaderPro::ReleaseSource() {
+    PICTREL_ASSERT_GUI_THREAD();
     ReleaseSingleBitmap();
     m_multiBitmap.reset();
+    m_gifFirstFrame.reset();
 }
 
 void TVekImageLoaderPro::ReleaseSingleBitmap() {
@@ -137,6 +142,7 @@ void TVekImageLoaderPro::WorkTimerTimer() {
 }
 
 void TVekImageLoaderPro::WorkerFinished(std::uint64_t generation) {
+    PICTREL_ASSERT_GUI_THREAD();
     if (!m_job || m_job->Generation != generation) return;
     std::unique_ptr<TLoadJob> job = std::move(m_job);
     // The worker posted this completion as its last act, so the join is immediate.
@@ -172,6 +178,7 @@ void TVekImageLoaderPro::WorkerFinished(std::uint64_t generation) {
     }
     if (status == ilSucces) {
         m_multiBitmap = std::move(result.MultiBitmap);
+        m_gifFirstFrame = std::move(result.GifFirstFrame);
         m_singleBitmap = std::move(result.SingleBitmap);
         m_bitmap.SwapPixels(result.Bitmap);
         m_drawn = std::move(result.Drawn);

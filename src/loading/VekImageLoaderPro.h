@@ -5,6 +5,7 @@
 #include "gfx/Bitmap32.h"
 #include "gfx/BitmapOps.h"
 #include "loading/FreeImagePtr.h"
+#include "loading/GifFrame.h"
 #include "loading/VekImageKind.h"
 #include "loading/VekImageSettings.h"
 #include "platform/ThreadPriority.h"
@@ -104,6 +105,10 @@ public:
     [[nodiscard]] FIMULTIBITMAP* MultiBitmap() const { return m_multiBitmap.get(); }
     // Hands the handle over to the multi-page holder; the loader's becomes null.
     [[nodiscard]] TFreeImageMultiPtr TakeMultiBitmap() { return std::move(m_multiBitmap); }
+    // A GIF load's first frame as the worker read it, for the holder; null otherwise.
+    [[nodiscard]] std::unique_ptr<TGifFirstFrame> TakeGifFirstFrame() {
+        return std::move(m_gifFirstFrame);
+    }
     // The FreeImage bitmap of the last single-image load (for a JPEG, the header
     // without pixels), or null.
     [[nodiscard]] FIBITMAP* SingleBitmap() const { return m_singleBitmap.get(); }
@@ -137,6 +142,7 @@ private:
     int m_pageCount = 0;
     QStringList m_exifList, m_iptcList, m_xmpList, m_geoTiffList, m_infoList;
     TFreeImageMultiPtr m_multiBitmap;
+    std::unique_ptr<TGifFirstFrame> m_gifFirstFrame;
     TFreeImagePtr m_singleBitmap;
 
     // The running load, from Open until its completion has run; null when none runs.

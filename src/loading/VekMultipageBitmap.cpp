@@ -20,45 +20,6 @@ bool IsMultiPageKind(TVekImageKind kind) {
            kind == TVekImageKind::ikIcon;
 }
 
-// An integer tag of the animation model, whatever integer type the file gave it.
-std::optional<std::int64_t> AnimationValue(FIBITMAP* page, const char* key) {
-    FITAG* tag = nullptr;
-    if (page == nullptr || !FreeImage_GetMetadata(FIMD_ANIMATION, page, key, &tag) ||
-        tag == nullptr || FreeImage_GetTagCount(tag) < 1)
-        return std::nullopt;
-    const void* value = FreeImage_GetTagValue(tag);
-    if (value == nullptr) return std::nullopt;
-    const auto length = FreeImage_GetTagLength(tag);
-    auto read = [&](auto sample) -> std::optional<std::int64_t> {
-        if (length < sizeof(sample)) return std::nullopt;
-        std::memcpy(&sample, value, sizeof(sample));
-        return std::int64_t(sample);
-    };
-    switch (FreeImage_GetTagType(tag)) {
-    case FIDT_BYTE:
-        return read(std::uint8_t{});
-    case FIDT_SBYTE:
-        return read(std::int8_t{});
-    case FIDT_SHORT:
-        return read(std::uint16_t{});
-    case FIDT_SSHORT:
-        return read(std::int16_t{});
-    case FIDT_LONG:
-        return read(std::uint32_t{});
-    case FIDT_SLONG:
-        return read(std::int32_t{});
-    default:
-        return std::nullopt;
-    }
-}
-
-// The 16-bit signed keys: a GIF stores them unsigned, so the low 16 bits are taken
-// as two's complement.
-int Signed16(FIBITMAP* page, const char* key, int fallback) {
-    const auto value = AnimationValue(page, key);
-    return value ? int(std::int16_t(std::uint16_t(*value & 0xFFFF))) : fallback;
-}
-
 // Copies pixels without re-allocating when the size stays, as it does on every frame.
 void CopyPixels(TBitmap32& target, const TBitmap32& source) {
     PrepareTarget(target, source.Width(), source.Height());
@@ -87,29 +48,12 @@ TVekMultipageBitmap::~TVekMultipageBitmap() {
     JoinPrefetch();
 }
 
+std::atomic<int> TVekMultipageBitmap::s_guiThreadPageReads{0};
+
 void TVekMultipageBitmap::DecodePage(FIMULTIBITMAP* handle, int index, TDecodedPage& page,
                                      TBitmap32& pixels) noexcept {
-    page = TDecodedPage{};
-    page.index = index;
-    try {
-        const TLockedPage locked(handle, index);
-        FIBITMAP* dib = locked.Get();
-        page.present = dib != nullptr;
-        page.frameTime = AnimationValue(dib, "FrameTime");
-        page.left = Signed16(dib, "FrameLeft", 0);
-        page.top = Signed16(dib, "FrameTop", 0);
-        page.disposal = AnimationValue(dib, "DisposalMethod").value_or(0);
-        page.logicalWidth = Signed16(dib, "LogicalWidth", 0);
-        page.logicalHeight = Signed16(dib, "LogicalHeight", 0);
-        if (dib != nullptr) {
-            page.frameWidth = int(FreeImage_GetWidth(dib));
-            page.frameHeight = int(FreeImage_GetHeight(dib));
-            page.converted = ConvertTo32Bits(dib, pixels, 0.0f, 0.0f);
-        }
-    } catch (...) {
-        page.converted = false;
-        page.error = std::current_exception();
-    }
+    if (IsGuiThread()) ++s_guiThreadPageReads;
+    DecodeGifPage(handle, index, page, pixels);
 }
 
 TVekMultipageBitmap::TDecodedPage TVekMultipageBitmap::TakePage(int index) {
@@ -137,7 +81,9 @@ void TVekMultipageBitmap::JoinPrefetch() {
 }
 
 void TVekMultipageBitmap::Assign(TVekImageLoaderPro& source) {
+    PICTREL_ASSERT_GUI_THREAD();
     Clear();
+    std::unique_ptr<TGifFirstFrame> first = source.TakeGifFirstFrame();
     if (IsMultiPageKind(source.ImageKind())) {
         m_multiBitmap = source.TakeMultiBitmap();
         m_imageKind = source.ImageKind();
@@ -147,10 +93,11 @@ void TVekMultipageBitmap::Assign(TVekImageLoaderPro& source) {
         m_frameCount = std::max(0, m_frameCount);
         m_currentIndex = 0;
     }
-    AfterAssign();
+    AfterAssign(std::move(first));
 }
 
 void TVekMultipageBitmap::Assign(TVekMultipageBitmap& source) {
+    PICTREL_ASSERT_GUI_THREAD();
     if (&source == this) return;
     Clear();
     // Its worker may still be reading the handle that moves here.
@@ -165,13 +112,20 @@ void TVekMultipageBitmap::Assign(TVekMultipageBitmap& source) {
         source.Clear();
     }
     m_currentIndex = 0;
-    AfterAssign();
+    AfterAssign(nullptr);
 }
 
-void TVekMultipageBitmap::AfterAssign() {
+void TVekMultipageBitmap::AfterAssign(std::unique_ptr<TGifFirstFrame> first) {
     if (m_multiBitmap && m_imageKind == TVekImageKind::ikGif && m_frameCount > 0) {
-        ReadBackground();
-        ComposeFirstFrame(TakePage(0));
+        if (first && first->Page.index == 0) {
+            // Read by the loader's worker beside the picture: nothing to decode here.
+            m_frameBackground = first->Background.value_or(kNoBackgroundColour);
+            m_frame.SwapPixels(first->Pixels);
+            ComposeFirstFrame(first->Page);
+        } else {
+            ReadBackground();
+            ComposeFirstFrame(TakePage(0));
+        }
         // Decodes while the receiver of the event draws frame 0.
         StartPrefetch(1 % m_frameCount);
         FireBitmapChange();
@@ -183,18 +137,21 @@ void TVekMultipageBitmap::AfterAssign() {
 }
 
 void TVekMultipageBitmap::Play() {
+    PICTREL_ASSERT_GUI_THREAD();
     if (!m_multiBitmap || m_frameCount <= 1 || m_imageKind != TVekImageKind::ikGif) return;
     m_playing = true;
     m_frameTimer.SetEnabled(true);
 }
 
 void TVekMultipageBitmap::Stop() {
+    PICTREL_ASSERT_GUI_THREAD();
     m_playing = false;
     m_frameTimer.SetEnabled(false);
     m_currentIndex = 0;
 }
 
 void TVekMultipageBitmap::Clear() {
+    PICTREL_ASSERT_GUI_THREAD();
     m_playing = false;
     m_frameTimer.SetEnabled(false);
     JoinPrefetch();
@@ -213,6 +170,7 @@ void TVekMultipageBitmap::Clear() {
 }
 
 void TVekMultipageBitmap::DrawPage(int index, TBitmap32* target) {
+    PICTREL_ASSERT_GUI_THREAD();
     if (target == nullptr || !m_multiBitmap || index < 0 || index >= m_frameCount) return;
     m_currentIndex = index;
     // A page prepared by the worker stays valid, as pages do not change; the next tick
@@ -231,17 +189,9 @@ void TVekMultipageBitmap::DrawPage(int index, TBitmap32* target) {
 }
 
 void TVekMultipageBitmap::ReadBackground() {
-    m_frameBackground = kNoBackgroundColour;
+    if (IsGuiThread()) ++s_guiThreadPageReads;
     const TLockedPage page(m_multiBitmap.get(), 0);
-    if (page.Get() == nullptr) return;
-    RGBQUAD colour{};
-    if (!FreeImage_GetBackgroundColor(page.Get(), &colour)) return;
-    if (FreeImage_GetBPP(page.Get()) == 8) {
-        const RGBQUAD* palette = FreeImage_GetPalette(page.Get());
-        if (palette != nullptr && colour.rgbReserved < FreeImage_GetColorsUsed(page.Get()))
-            colour = palette[colour.rgbReserved];
-    }
-    m_frameBackground = Color32(colour.rgbRed, colour.rgbGreen, colour.rgbBlue, 255);
+    m_frameBackground = GifBackground(page.Get()).value_or(kNoBackgroundColour);
 }
 
 void TVekMultipageBitmap::SetFrameTime(std::optional<std::int64_t> value) {
@@ -310,6 +260,7 @@ void TVekMultipageBitmap::FireBitmapChange() {
 }
 
 void TVekMultipageBitmap::FrameTimerTimer() {
+    PICTREL_ASSERT_GUI_THREAD();
     if (!m_multiBitmap || m_frameCount <= 0) return;
     m_frameTimer.SetEnabled(false);
     if (++m_currentIndex >= m_frameCount) m_currentIndex = 0;

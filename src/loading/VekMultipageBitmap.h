@@ -4,10 +4,12 @@
 #include "gfx/Bitmap32.h"
 #include "gfx/Color32.h"
 #include "loading/FreeImagePtr.h"
+#include "loading/GifFrame.h"
 #include "loading/VekImageKind.h"
 
 #include <QByteArray>
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -97,23 +99,13 @@ public:
     // owners and tests can step the animation without waiting for real time.
     void FrameTimerTimer();
 
+    // Pages (or the first page's background) read on the GUI thread by any holder so far;
+    // lets tests see which reads the loader's worker spared the GUI thread.
+    [[nodiscard]] static int GuiThreadPageReads() { return s_guiThreadPageReads.load(); }
+
 private:
     // One page as read for the animation; its pixels are in m_frame.
-    struct TDecodedPage {
-        int index = -1; // -1: nothing prepared
-        bool present = false;
-        std::optional<std::int64_t> frameTime;
-        int left = 0;
-        int top = 0;
-        std::int64_t disposal = 0;
-        int frameWidth = 0;
-        int frameHeight = 0;
-        int logicalWidth = 0;
-        int logicalHeight = 0;
-        bool converted = false;
-        // What the conversion threw; rethrown on the GUI thread where the frame is drawn.
-        std::exception_ptr error;
-    };
+    using TDecodedPage = TGifPage;
 
     static void DecodePage(FIMULTIBITMAP* handle, int index, TDecodedPage& page,
                            TBitmap32& pixels) noexcept;
@@ -122,7 +114,8 @@ private:
     void StartPrefetch(int index);
     void JoinPrefetch();
 
-    void AfterAssign();
+    // `first`: the first frame as the loader's worker read it, if it did.
+    void AfterAssign(std::unique_ptr<TGifFirstFrame> first);
     void ReadBackground();
     void ComposeFirstFrame(const TDecodedPage& page);
     void ComposeNextFrame(const TDecodedPage& page);
@@ -153,6 +146,7 @@ private:
     bool m_playing = false;
     // Frames composed in a row whose time was 0.
     int m_zeroTimeRun = 0;
+    static std::atomic<int> s_guiThreadPageReads;
     // Lets a tick notice that OnBitmapChange destroyed the holder.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

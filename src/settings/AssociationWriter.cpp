@@ -16,9 +16,8 @@ TAssociationWriter::TAssociationWriter() {
 }
 
 TAssociationWriter::~TAssociationWriter() {
-    m_guard.Revoke();
+    m_work.Shutdown();
     m_busyTimer.stop();
-    if (m_thread.joinable()) m_thread.join();
     if (m_waiting) {
         try {
             ApplyAssociations(m_waiting->Associate, m_waiting->Release);
@@ -38,18 +37,21 @@ void TAssociationWriter::Start(QStringList associate, QStringList release, TDone
 }
 
 void TAssociationWriter::Launch(TRequest request) {
-    if (m_thread.joinable()) m_thread.join(); // it has reported, so it has ended
     m_running = true;
     m_busyTimer.start();
-    m_thread = std::thread([this, token = m_guard.GetToken(), request = std::move(request)] {
-        QString error;
-        try {
-            ApplyAssociations(request.Associate, request.Release);
-        } catch (const std::exception& e) {
-            error = QString::fromLocal8Bit(e.what());
-        }
-        PostToGuiThread(token, [this, error, done = request.Done] { Finished(error, done); });
-    });
+    m_work.Run(
+        [associate = std::move(request.Associate),
+         release = std::move(request.Release)](const TJobStop&) {
+            QString error;
+            try {
+                ApplyAssociations(associate, release);
+            } catch (const std::exception& e) {
+                error = QString::fromLocal8Bit(e.what());
+            }
+            return error;
+        },
+        [this, done = request.Done](const QString& error) { Finished(error, done); },
+        [this, done = request.Done](const QString& error) { Finished(error, done); });
 }
 
 void TAssociationWriter::Finished(const QString& error, const TDone& done) {
@@ -67,7 +69,7 @@ void TAssociationWriter::Finished(const QString& error, const TDone& done) {
 
 void TAssociationWriter::Wait() {
     while (m_running) {
-        if (m_thread.joinable()) m_thread.join();
+        m_work.WaitForIdle();
         if (QCoreApplication::instance() == nullptr) return; // nothing would deliver the end
         QCoreApplication::sendPostedEvents();
     }

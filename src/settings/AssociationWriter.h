@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/GuiThread.h"
+#include "app/BackgroundWork.h"
 
 #include <QString>
 #include <QStringList>
@@ -8,7 +8,6 @@
 
 #include <functional>
 #include <optional>
-#include <thread>
 
 // Writes the association grid's outcome (ApplyAssociations) on a worker thread, so
 // OK returns at once however many types change. The pointer shows busy while a run
@@ -44,9 +43,8 @@ private:
     void ShowBusy(bool busy);
 
     std::optional<TRequest> m_waiting;
-    std::thread m_thread;
     bool m_running = false;
     bool m_busyShown = false;
     QTimer m_busyTimer;
-    TDeliveryGuard m_guard;
+    TBackgroundWork m_work;
 };

@@ -18,7 +18,6 @@
 #include <QHBoxLayout>
 #include <QPixmap>
 #include <QScreen>
-#include <QThreadPool>
 #include <QToolBar>
 #include <QWheelEvent>
 #include <QWindow>
@@ -116,6 +115,8 @@ TSlideShowForm::TSlideShowForm(TAppContext& context, TVekSettingsFile& slideshow
 
 TSlideShowForm::~TSlideShowForm() {
     m_guard.Revoke();
+    m_fitWork.Shutdown();
+    m_listWork.Shutdown();
     OpenTimer.stop();
     Model.Stop();
     MouseHideThreadedTimer.SetEnabled(false);
@@ -228,6 +229,7 @@ void TSlideShowForm::ConnectMpris() {
 // ---- starting ---------------------------------------------------------------------
 
 void TSlideShowForm::OpenSlideshowFile(const QString& path) {
+    PICTREL_ASSERT_GUI_THREAD();
     TVekSettingsFile* slideshow = &m_slideshow;
     if (QFileInfo(path).suffix().compare(QStringLiteral("VekSS"), Qt::CaseInsensitive) == 0) {
         if (!slideshow->LoadFromFile(path))
@@ -240,6 +242,7 @@ void TSlideShowForm::OpenSlideshowFile(const QString& path) {
 
 void TSlideShowForm::StartFromViewer(int index, TVekMultipageBitmap& pages, TBitmap32 shown,
                                      const QString& shownFile) {
+    PICTREL_ASSERT_GUI_THREAD();
     StartedFromWizard = false;
     Model.ImageIndex = std::max(0, index);
     Model.Step = 0;
@@ -255,6 +258,7 @@ void TSlideShowForm::StartFromViewer(int index, TVekMultipageBitmap& pages, TBit
 }
 
 void TSlideShowForm::StartFromWizard() {
+    PICTREL_ASSERT_GUI_THREAD();
     StartedFromWizard = true;
     Model.Step = 0;
     Model.Preloading = false;
@@ -313,20 +317,21 @@ void TSlideShowForm::FitHandedPicture() {
     auto picture = std::make_shared<TBitmap32>(std::move(m_handedPicture));
     m_handedPicture = TBitmap32();
     const std::uint64_t generation = ++m_fitGeneration;
-    QThreadPool::globalInstance()->start(
-        [this, picture, box, angle, filter, generation, token = m_guard.GetToken()] {
+    m_fitWork.RunLatest(
+        [picture, box, angle, filter](const TJobStop&) {
             auto fitted = std::make_shared<TBitmap32>();
             FitPicture(*picture, *fitted, box.height(), box.width(), angle, filter);
             picture->Delete();
             // Laid on black, as the show's own loads are.
             CombineAlphaOver(*fitted, clBlack32);
-            PostToGuiThread(token, [this, generation, fitted] {
-                if (generation != m_fitGeneration || !m_shown) return;
-                m_fitting = false;
-                NextPicture = std::move(*fitted);
-                NextPicture.DrawMode = TDrawMode::dmOpaque;
-                BeginWhenReady();
-            });
+            return fitted;
+        },
+        [this, generation](const std::shared_ptr<TBitmap32>& fitted) {
+            if (generation != m_fitGeneration || !m_shown) return;
+            m_fitting = false;
+            NextPicture = std::move(*fitted);
+            NextPicture.DrawMode = TDrawMode::dmOpaque;
+            BeginWhenReady();
         });
 }
 
@@ -337,6 +342,7 @@ void TSlideShowForm::BeginWhenReady() {
 }
 
 void TSlideShowForm::OpenTimerTimer() {
+    PICTREL_ASSERT_GUI_THREAD();
     OpenTimer.stop();
     const TVekSettingsFile* slideshow = &m_slideshow;
     slideshow->GetMusicFiles(Music, false);
@@ -344,16 +350,15 @@ void TSlideShowForm::OpenTimerTimer() {
     const QStringList entries = slideshow->ImageList;
     const std::uint64_t generation = ++m_listGeneration;
     m_listing = true;
-    QThreadPool::globalInstance()->start([this, entries, generation, token = m_guard.GetToken()] {
-        QStringList files = ExpandFileList(entries, true, ImageExtensions());
-        PostToGuiThread(token, [this, generation, files = std::move(files)]() mutable {
+    m_listWork.RunLatest(
+        [entries](const TJobStop&) { return ExpandFileList(entries, true, ImageExtensions()); },
+        [this, generation](QStringList files) {
             if (generation != m_listGeneration || !m_shown) return;
             m_listing = false;
             m_listed = true;
             m_listedImages = std::move(files);
             BeginWhenReady();
         });
-    });
 }
 
 void TSlideShowForm::BeginShow(QStringList images) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/BackgroundWork.h"
 #include "app/DialogStoreValues.h"
 #include "app/GuiThread.h"
 #include "app/ThreadedTimer.h"
@@ -164,4 +165,7 @@ private:
     bool m_listed = false;
     QStringList m_listedImages;
     TDeliveryGuard m_guard;
+    // The handed picture's fit and the listing run side by side.
+    TBackgroundWork m_fitWork;
+    TBackgroundWork m_listWork;
 };

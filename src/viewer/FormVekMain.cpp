@@ -1,6 +1,7 @@
 #include "viewer/FormVekMain.h"
 
 #include "app/AppContext.h"
+#include "app/DesktopEntries.h"
 #include "app/FileHelpers.h"
 #include "app/SettingsLayout.h"
 #include "app/StoreFailure.h"
@@ -105,8 +106,9 @@ TMainForm::~TMainForm() {
     OpenViewerTimer.SetEnabled(false);
     MessageTimer.SetEnabled(false);
     CacheTimer.SetEnabled(false);
-    m_listPool.waitForDone();
-    m_shellPool.waitForDone();
+    m_listWork.Shutdown();
+    m_shellWork.Shutdown();
+    m_editWork.Shutdown();
     // Turns were stored as they were made; what changed of the window goes now.
     m_settingsTimer.stop();
     WriteSettingsThrough();
@@ -119,8 +121,6 @@ void TMainForm::FormCreate() {
     connect(&m_settingsTimer, &QTimer::timeout, this, &TMainForm::WriteSettingsThrough);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
-    m_listPool.setMaxThreadCount(1);
-    m_shellPool.setMaxThreadCount(1);
 
     ImgView32 = new TImgView32(this);
     auto* layout = new QVBoxLayout(this);
@@ -379,6 +379,7 @@ void TMainForm::SaveViewerSettings() {
 // ---- opening ---------------------------------------------------------------------
 
 void TMainForm::OpenFile(const QString& path) {
+    PICTREL_ASSERT_GUI_THREAD();
     m_openedFiles.append(path);
     Trace("open", path);
     if (path.isEmpty()) return;
@@ -397,16 +398,18 @@ void TMainForm::OpenFile(const QString& path) {
 }
 
 void TMainForm::StartListing(const QStringList& entries, std::uint64_t generation) {
-    m_listPool.start([this, entries, generation, token = m_guard.GetToken()] {
-        QStringList files = ExpandFileList(entries, true, ImageExtensions());
-        PostToGuiThread(token, [this, generation, files = std::move(files)] {
+    PICTREL_ASSERT_GUI_THREAD();
+    // The navigator takes only the listing of its latest generation.
+    m_listWork.RunLatest(
+        [entries](const TJobStop&) { return ExpandFileList(entries, true, ImageExtensions()); },
+        [this, generation](const QStringList& files) {
             m_nav.ListingArrived(generation, files);
             AfterNavigation();
         });
-    });
 }
 
 void TMainForm::AfterNavigation() {
+    PICTREL_ASSERT_GUI_THREAD();
     FileList = m_nav.List();
     FileIndex = m_nav.ShownIndex();
     ShowOnLoad = m_nav.Displaying();
@@ -541,6 +544,7 @@ void TMainForm::VekImageLoaderProError() {
 }
 
 void TMainForm::ShowLoadedImage() {
+    PICTREL_ASSERT_GUI_THREAD();
     ProgressPanel->Stop();
     ShownHasAlpha = VekImageLoaderPro.HasAlpha();
     const QString shown = VekImageLoaderPro.FileName();
@@ -580,6 +584,9 @@ void TMainForm::ShowLoadedImage() {
     if (kind == TVekImageKind::ikGif) VekMultipageBitmap.Play();
     UpdateToolbar();
     UpdatePageButtons();
+    // "Edit" chooses among the installed desktop entries; they are read here, on a
+    // worker, while the user looks, so the command itself reads nothing.
+    m_editWork.RunLatest([](const TJobStop&) { (void)CachedDesktopEntries(); }, [] {});
 }
 
 void TMainForm::ShowLoadError(const QString& file) {

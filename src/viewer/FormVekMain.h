@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/BackgroundWork.h"
 #include "app/DialogStoreValues.h"
 #include "app/RotateAngleList.h"
 #include "app/ThreadedTimer.h"
@@ -17,7 +18,6 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
-#include <QThreadPool>
 #include <QTimer>
 #include <QWidget>
 
@@ -412,9 +412,12 @@ private:
         std::uint16_t Key = 0;
     };
     TPendingKey m_pendingModifier;
-    QThreadPool m_listPool;
+    // Folder listings; a newer one revokes the older.
+    TBackgroundWork m_listWork;
     // Desktop commands that may take seconds (the wallpaper setters).
-    QThreadPool m_shellPool;
+    TBackgroundWork m_shellWork;
+    // Reads the desktop entries "Edit" chooses from before it is asked for.
+    TBackgroundWork m_editWork;
     bool m_settingWallpaper = false;
     TDeliveryGuard m_guard;
 };

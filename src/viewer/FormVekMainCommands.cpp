@@ -74,22 +74,23 @@ void TMainForm::SetWallpaperExecute(TWallpaperStyle style) {
     m_settingWallpaper = true;
     UpdateActions();
     const int angle = Zoom.RotationAngle;
-    m_shellPool.start([this, picture, angle, style, size, setter = std::move(setter),
-                       token = m_guard.GetToken()] {
-        bool done = false;
-        try {
-            TBitmap32 turned;
-            TurnQuarter(*picture, turned, angle);
-            done = setter(turned, style, size.width(), size.height());
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "pictrel: wallpaper: %s\n", e.what());
-        }
-        PostToGuiThread(token, [this, done] {
+    m_shellWork.Run(
+        [picture, angle, style, size, setter = std::move(setter)](const TJobStop&) {
+            bool done = false;
+            try {
+                TBitmap32 turned;
+                TurnQuarter(*picture, turned, angle);
+                done = setter(turned, style, size.width(), size.height());
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "pictrel: wallpaper: %s\n", e.what());
+            }
+            return done;
+        },
+        [this](bool done) {
             m_settingWallpaper = false;
             UpdateActions();
             if (!done) ShowWarning(QStringLiteral("Can't set the wallpaper on this desktop"));
         });
-    });
 }
 
 void TMainForm::ShowWarning(const QString& message) {

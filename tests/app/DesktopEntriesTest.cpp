@@ -17,6 +17,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Readable failure messages for argument lists.
@@ -394,6 +395,43 @@ TEST_F(EditorChoiceTest, AFailedLaunchIsAnotherError) {
 TEST_F(EditorChoiceTest, TheRealLauncherStartsAProgram) {
     // "true" exits at once; a launcher that could not start it would say so.
     EXPECT_EQ(EditFile(m_picture), kShellStarted);
+}
+
+TEST_F(EditorChoiceTest, RememberedEntriesAreReadAgainOnlyWhenAFolderChanged) {
+    const auto read = [] {
+        QStringList ids;
+        for (const TDesktopEntry& e : CachedDesktopEntries()) ids << e.Id;
+        return ids;
+    };
+    EXPECT_FALSE(DesktopEntriesCached());
+    const QStringList first = read();
+    EXPECT_TRUE(first.contains("kde-draw.desktop"));
+    EXPECT_TRUE(DesktopEntriesCached());
+    const int scans = GuiThreadDesktopScans();
+    EXPECT_EQ(read(), first);
+    EXPECT_EQ(GuiThreadDesktopScans(), scans);
+
+    // A new entry in a subfolder, a removed one in a top folder.
+    Write("sys1/applications/kde/paintbox.desktop",
+          Entry("true box %f", "image/png;", "Graphics;"));
+    EXPECT_FALSE(DesktopEntriesCached());
+    EXPECT_TRUE(read().contains("kde-paintbox.desktop"));
+    ASSERT_TRUE(QFile::remove(Path("sys2/applications/zz.desktop")));
+    EXPECT_FALSE(read().contains("zz.desktop"));
+    EXPECT_EQ(read(), [] {
+        QStringList ids;
+        for (const TDesktopEntry& e : InstalledDesktopEntries()) ids << e.Id;
+        return ids;
+    }());
+}
+
+TEST_F(EditorChoiceTest, EntriesReadOnAWorkerServeTheGuiThread) {
+    std::thread worker([] { (void)CachedDesktopEntries(); });
+    worker.join();
+    const int scans = GuiThreadDesktopScans();
+    EXPECT_EQ(Ids(EditorCandidates(m_picture)),
+              QStringList({"paint.desktop", "kde-draw.desktop", "zz.desktop"}));
+    EXPECT_EQ(GuiThreadDesktopScans(), scans);
 }
 
 } // namespace

@@ -346,3 +346,58 @@ TEST(ThreadedTimerPriority, SetBeforeTheThreadRunsIsApplied) {
     ASSERT_TRUE(WaitWithoutPumping([&] { return timer.ThreadId() != 0; }));
     EXPECT_EQ(NiceOf(timer.ThreadId()), base + 10);
 }
+
+// --- the timing thread starts when it is first needed -------------------------
+
+TEST(ThreadedTimerThread, NeverEnabledTimerStartsNoThread) {
+    TThreadedTimer timer;
+    timer.SetInterval(5);
+    timer.SetThreadPriority(TThreadPriority::tpLower);
+    timer.OnTimer = [](TThreadedTimer&) {};
+    timer.SetEnabled(false);
+    PumpFor(20);
+    EXPECT_FALSE(timer.ThreadStarted());
+}
+
+TEST(ThreadedTimerThread, EnablingWithAnIntervalThatCannotRunStartsNoThread) {
+    TThreadedTimer timer;
+    timer.SetInterval(0);
+    timer.SetEnabled(true);
+    EXPECT_FALSE(timer.ThreadStarted());
+    timer.SetInterval(-1);
+    EXPECT_FALSE(timer.ThreadStarted());
+    // Once the interval may run, the enabled timer gets its thread and ticks.
+    int ticks = 0;
+    timer.OnTimer = [&](TThreadedTimer&) { ++ticks; };
+    timer.SetInterval(5);
+    EXPECT_TRUE(timer.ThreadStarted());
+    EXPECT_TRUE(PumpUntil([&] { return ticks > 0; }));
+}
+
+TEST(ThreadedTimerThread, FirstEnableStartsTheThreadAndTicks) {
+    TThreadedTimer timer;
+    int ticks = 0;
+    timer.SetInterval(5);
+    timer.OnTimer = [&](TThreadedTimer&) { ++ticks; };
+    EXPECT_FALSE(timer.ThreadStarted());
+    timer.SetEnabled(true);
+    EXPECT_TRUE(timer.ThreadStarted());
+    EXPECT_TRUE(PumpUntil([&] { return ticks >= 2; }));
+    // Disabled and enabled again: the same thread goes on.
+    const pid_t tid = timer.ThreadId();
+    timer.SetEnabled(false);
+    timer.SetEnabled(true);
+    EXPECT_EQ(timer.ThreadId(), tid);
+}
+
+TEST(ThreadedTimerThread, PriorityChosenBeforeTheStartIsApplied) {
+    const int base = ProcessNice();
+    if (base > 19 - 10) GTEST_SKIP() << "process nice " << base << " leaves no room for +10";
+    TThreadedTimer timer;
+    timer.SetInterval(100000);
+    timer.SetThreadPriority(TThreadPriority::tpLowest);
+    EXPECT_FALSE(timer.ThreadStarted());
+    timer.SetEnabled(true);
+    ASSERT_TRUE(WaitWithoutPumping([&] { return timer.ThreadId() != 0; }));
+    EXPECT_EQ(NiceOf(timer.ThreadId()), base + 10);
+}

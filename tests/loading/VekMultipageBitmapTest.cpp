@@ -691,4 +691,49 @@ TEST_F(MultipageTest, FiveThousandFramesDecodedAheadThroughTheWrap) {
     EXPECT_EQ(m_frames, int(pages.size()));
 }
 
+// --- the first frame comes from the loader's worker -------------------------------
+
+TEST_F(MultipageTest, LoadersFirstFrameSparesTheGuiThreadFromDecodingIt) {
+    TVekMultipageBitmap holder;
+    TLoaderRecorder rec(m_loader);
+    ASSERT_TRUE(rec.OpenAndWait(SaveGif(Path("w.gif"),
+                                        {{.width = 4,
+                                          .height = 4,
+                                          .index = 0,
+                                          .left = 2,
+                                          .top = 1,
+                                          .timeMs = 50,
+                                          .transparentColumns = 1},
+                                         {.index = 1, .timeMs = 50}},
+                                        8, 6, 2)));
+    const int before = TVekMultipageBitmap::GuiThreadPageReads();
+    holder.Assign(m_loader);
+    EXPECT_EQ(TVekMultipageBitmap::GuiThreadPageReads(), before);
+    // The same composition as decoding it here would give.
+    ASSERT_EQ(holder.Composite().Width(), 8);
+    ASSERT_EQ(holder.Composite().Height(), 6);
+    EXPECT_EQ(holder.FrameBackground(), kBlue);
+    EXPECT_TRUE(AllPixels(holder.Composite(), {0, 0, 3, 6}, kBlue));
+    EXPECT_TRUE(AllPixels(holder.Composite(), {3, 1, 6, 5}, kRed));
+
+    // Handed on to another holder, frame 0 is composed from the handle again.
+    TVekMultipageBitmap other;
+    other.Assign(holder);
+    EXPECT_GT(TVekMultipageBitmap::GuiThreadPageReads(), before);
+    EXPECT_TRUE(AllPixels(other.Composite(), {3, 1, 6, 5}, kRed));
+}
+
+TEST_F(MultipageTest, FirstFrameOfAnEarlierLoadIsNotReused) {
+    TVekMultipageBitmap holder;
+    TLoaderRecorder rec(m_loader);
+    ASSERT_TRUE(rec.OpenAndWait(SaveGif(Path("x.gif"), {{.index = 0}, {.index = 1}})));
+    m_loader.ReleaseSource();
+    EXPECT_EQ(m_loader.TakeGifFirstFrame(), nullptr);
+    ASSERT_TRUE(rec.OpenAndWait(SaveGif(Path("y.gif"), {{.index = 1}, {.index = 0}})));
+    holder.Assign(m_loader);
+    // y.gif starts with the second colour.
+    EXPECT_TRUE(AllPixels(holder.Composite(), holder.Composite().BoundsRect(), kGreen));
+    EXPECT_EQ(m_loader.TakeGifFirstFrame(), nullptr);
+}
+
 } // namespace

@@ -206,4 +206,19 @@ TEST_F(ViewerEdit, ReportsEachOutcome) {
     }
 }
 
+TEST_F(ViewerEdit, TheEntriesAreReadOnAWorkerBeforeEditIsAsked) {
+    InstallEditor();
+    // Shown again now that the editor is there: the viewer reads the entries meanwhile.
+    WritePicture(Path("b.png"), qRgb(0, 255, 0), 8, 8, qRgb(0, 255, 0));
+    m_form->OpenFile(Path("b.png"));
+    ASSERT_TRUE(WaitShown("b.png"));
+    m_form->UpdateActions();
+    ASSERT_TRUE(pictrel::test::PumpUntil([] { return DesktopEntriesCached(); }));
+    const int scans = GuiThreadDesktopScans();
+    m_form->OpenEditAction->trigger();
+    EXPECT_EQ(m_launched, QStringList({"sh", "-c", "true", Path("b.png")}));
+    EXPECT_TRUE(m_warnings.isEmpty());
+    EXPECT_EQ(GuiThreadDesktopScans(), scans);
+}
+
 } // namespace
