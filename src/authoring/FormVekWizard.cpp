@@ -38,6 +38,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <set>
 #include <utility>
 
@@ -792,6 +793,19 @@ void TWizardForm::ListFolders(const QStringList& paths, bool pictures) {
             }
             UpdateButtons();
             if (last && m_whenListed) std::exchange(m_whenListed, nullptr)();
+        },
+        [this, generation](const QString& error) {
+            // Nothing of it is added; a Save or Finish that waited is not carried out on
+            // lists that lack it.
+            std::fprintf(stderr, "pictrel: folders not read: %s\n",
+                         error.toLocal8Bit().constData());
+            if (generation != m_fillGeneration) return;
+            if (--m_listing == 0) {
+                unsetCursor();
+                ListingProgress->hide();
+                m_whenListed = nullptr;
+            }
+            UpdateButtons();
         });
 }
 

@@ -332,6 +332,15 @@ void TSlideShowForm::FitHandedPicture() {
             NextPicture = std::move(*fitted);
             NextPicture.DrawMode = TDrawMode::dmOpaque;
             BeginWhenReady();
+        },
+        [this, generation](const QString& error) {
+            // No room to fit it: the show decodes the file itself, as without it.
+            std::fprintf(stderr, "pictrel: %s\n", error.toLocal8Bit().constData());
+            if (generation != m_fitGeneration || !m_shown) return;
+            m_fitting = false;
+            NextPicture.Delete();
+            m_handedFile.clear();
+            BeginWhenReady();
         });
 }
 
@@ -357,6 +366,15 @@ void TSlideShowForm::OpenTimerTimer() {
             m_listing = false;
             m_listed = true;
             m_listedImages = std::move(files);
+            BeginWhenReady();
+        },
+        [this, generation](const QString& error) {
+            // The show still begins, with "No images", rather than staying black.
+            std::fprintf(stderr, "pictrel: %s\n", error.toLocal8Bit().constData());
+            if (generation != m_listGeneration || !m_shown) return;
+            m_listing = false;
+            m_listed = true;
+            m_listedImages.clear();
             BeginWhenReady();
         });
 }

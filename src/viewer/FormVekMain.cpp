@@ -405,6 +405,14 @@ void TMainForm::StartListing(const QStringList& entries, std::uint64_t generatio
         [this, generation](const QStringList& files) {
             m_nav.ListingArrived(generation, files);
             AfterNavigation();
+        },
+        [this, generation](const QString& error) {
+            // The folder could not be read whole: the picture opened stays the only one,
+            // and steps waiting for the list do not wait for ever.
+            std::fprintf(stderr, "pictrel: folder not read: %s\n", error.toLocal8Bit().constData());
+            const QString only = m_nav.Target().isEmpty() ? m_nav.Shown() : m_nav.Target();
+            m_nav.ListingArrived(generation, only.isEmpty() ? QStringList() : QStringList{only});
+            AfterNavigation();
         });
 }
 
