@@ -18,7 +18,10 @@ class TScript {
 public:
     TScript()
         : Nav({[this](const QString& f, int page) {
-                   Log("decode " + f.toStdString() + (page > 0 ? "#" + std::to_string(page) : ""));
+                   std::string line = "decode ";
+                   line.append(f.toStdString());
+                   if (page > 0) line.append("#").append(std::to_string(page));
+                   Log(line);
                },
                [this] { Log("cancel"); },
                [this](const QStringList&, std::uint64_t generation) {
