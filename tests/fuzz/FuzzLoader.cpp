@@ -25,23 +25,17 @@ const char* const kExtensions[] = {"jpg",  "png",  "tif", "gif", "ico", "svg", "
                                    "tga",  "webp", "pcx", "hdr", "exr", "dds", "dng", "sgi",
                                    "wbmp", "xbm",  "iff", "pct", "j2k", "jp2", "mng"};
 
-std::unique_ptr<QTemporaryDir> g_dir;
-std::unique_ptr<TVekImageLoaderPro> g_loader;
+pictrel::fuzz::TLoaderTarget g_target;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    pictrel::fuzz::StartDecoding();
-    g_dir = std::make_unique<QTemporaryDir>();
-    g_loader = std::make_unique<TVekImageLoaderPro>();
+    g_target.Start();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1) return 0;
-    const char* ext = kExtensions[data[0] % (sizeof kExtensions / sizeof *kExtensions)];
-    const QString file = pictrel::fuzz::WriteInput(*g_dir, ext, data, size);
-    pictrel::fuzz::LoadAndWait(*g_loader, file);
-    g_loader->ReleaseSource();
+    if (!g_target.Load(data, size, kExtensions)) return 0;
+    g_target.Loader->ReleaseSource();
     return 0;
 }

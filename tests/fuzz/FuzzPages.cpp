@@ -26,28 +26,22 @@ const char* const kExtensions[] = {"gif", "tif", "ico"};
 // Pages looked at per input: enough to switch back and forth, few enough to stay fast.
 constexpr int kMaxPages = 6;
 
-std::unique_ptr<QTemporaryDir> g_dir;
-std::unique_ptr<TVekImageLoaderPro> g_loader;
+pictrel::fuzz::TLoaderTarget g_target;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    pictrel::fuzz::StartDecoding();
-    g_dir = std::make_unique<QTemporaryDir>();
-    g_loader = std::make_unique<TVekImageLoaderPro>();
+    g_target.Start();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1) return 0;
-    const char* ext = kExtensions[data[0] % (sizeof kExtensions / sizeof *kExtensions)];
-    const QString file = pictrel::fuzz::WriteInput(*g_dir, ext, data, size);
-    pictrel::fuzz::LoadAndWait(*g_loader, file);
+    if (!g_target.Load(data, size, kExtensions)) return 0;
     {
         TVekMultipageBitmap pages;
         int frames = 0;
         pages.OnBitmapChange = [&](TVekMultipageBitmap&, TBitmap32&) { ++frames; };
-        pages.Assign(*g_loader);
+        pages.Assign(*g_target.Loader);
         const int count = std::min(pages.FrameCount(), kMaxPages);
         TBitmap32 target;
         // Last page first, then forwards, as a jump to the end and paging back do; the
@@ -65,6 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         other.Assign(pages);
         if (count > 0) other.DrawPage(0, &target);
     }
-    g_loader->ReleaseSource();
+    g_target.Loader->ReleaseSource();
     return 0;
 }

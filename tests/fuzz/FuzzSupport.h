@@ -60,4 +60,24 @@ inline void LoadAndWait(TVekImageLoaderPro& loader, const QString& file) {
     }
 }
 
+// What the loader-driven targets share: decoding started, a private folder, one loader.
+struct TLoaderTarget {
+    std::unique_ptr<QTemporaryDir> Dir;
+    std::unique_ptr<TVekImageLoaderPro> Loader;
+
+    void Start() {
+        StartDecoding();
+        Dir = std::make_unique<QTemporaryDir>();
+        Loader = std::make_unique<TVekImageLoaderPro>();
+    }
+    // The input as a file of the extension its first byte picks, loaded and waited for.
+    // False for an input too short to pick one.
+    template <std::size_t N>
+    bool Load(const std::uint8_t* data, std::size_t size, const char* const (&extensions)[N]) {
+        if (size < 1) return false;
+        LoadAndWait(*Loader, WriteInput(*Dir, extensions[data[0] % N], data, size));
+        return true;
+    }
+};
+
 } // namespace pictrel::fuzz
