@@ -45,7 +45,8 @@ void TCompositionRoot::RunSettings() {
     if (form->AssocChanged())
         form->ApplyAssociations([self = QPointer<TMainForm>(viewer)](const QString& reason) {
             if (self)
-                self->ShowWarning(QStringLiteral("Can't change the file associations\n") + reason);
+                self->Commands.ShowWarning(QStringLiteral("Can't change the file associations\n") +
+                                           reason);
         });
 
     m_slideshow.Delay = form->DelaySeconds() * 1000;

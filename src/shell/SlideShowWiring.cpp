@@ -22,7 +22,7 @@ void TCompositionRoot::WireSlideShow() {
     show->RotationOf = [this](const QString& fileName) {
         return m_viewer ? m_viewer->RotateAngles.Angle(fileName) : 0;
     };
-    show->Icons = [this]() -> const std::vector<QIcon>* {
+    show->Icons = [this]() -> const TMenuIcons* {
         return m_viewer ? &m_viewer->TBXImageList : nullptr;
     };
     show->DialogValues = [this] {

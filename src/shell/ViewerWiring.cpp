@@ -34,8 +34,9 @@ void TCompositionRoot::WireViewer() {
     if (m_settings) ports.OpenSettings = [this] { RunSettings(); };
     viewer->Ports = std::move(ports);
     // A setter given before (tests give their own) is kept.
-    if (!viewer->WallpaperSetter)
-        viewer->WallpaperSetter = [](const TBitmap32& picture, TWallpaperStyle style, int w,
-                                     int h) { return SetWallpaper(picture, style, w, h); };
+    if (!viewer->Commands.WallpaperSetter)
+        viewer->Commands.WallpaperSetter = [](const TBitmap32& picture, TWallpaperStyle style,
+                                              int w,
+                                              int h) { return SetWallpaper(picture, style, w, h); };
     viewer->PortsChanged();
 }

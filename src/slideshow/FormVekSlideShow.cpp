@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -37,9 +38,6 @@ constexpr int kEffectIntervalMs = 26;
 constexpr int kMouseHideMs = 1000;
 // The pointer must move this far (left or up, or now any way) before the toolbar shows.
 constexpr int kPointerSlack = 2;
-
-// Icon indexes in the viewer's list: play, pause, previous, next, exit.
-constexpr int kPlayIcon = 14, kPauseIcon = 15, kPreviousIcon = 2, kNextIcon = 3, kExitIcon = 10;
 
 } // namespace
 
@@ -167,24 +165,21 @@ void TSlideShowForm::CreateToolbar() {
 }
 
 void TSlideShowForm::ApplyIcons() {
-    const std::vector<QIcon>* list = Icons ? Icons() : nullptr;
-    const std::pair<QAction*, int> icons[] = {{PlayTBXItem, kPlayIcon},
-                                              {PauseTBXItem, kPauseIcon},
-                                              {PrevTBXItem, kPreviousIcon},
-                                              {NextTBXItem, kNextIcon},
-                                              {ExitTBXItem, kExitIcon}};
-    static const char* const kNames[] = {"zPlay", "zPause", "zPrevious", "zNext", "zExit"};
-    int i = 0;
-    for (const auto& [action, index] : icons) {
-        QIcon icon;
-        if (list != nullptr && index < int(list->size())) icon = (*list)[std::size_t(index)];
+    const TMenuIcons* list = Icons ? Icons() : nullptr;
+    const std::pair<QAction*, std::string_view> icons[] = {{PlayTBXItem, "Play"},
+                                                           {PauseTBXItem, "Pause"},
+                                                           {PrevTBXItem, "Previous"},
+                                                           {NextTBXItem, "Next"},
+                                                           {ExitTBXItem, "Exit"}};
+    for (const auto& [action, name] : icons) {
+        QIcon icon = list != nullptr ? list->Icon(name) : QIcon();
         if (icon.isNull()) {
-            // The viewer's list is not there (yet): the same pictures from the resources.
-            if (const QPixmap p = LoadResourcePixmap(QString::fromLatin1(kNames[i])); !p.isNull())
-                icon = QIcon(p);
+            // The viewer's icons are not there (yet): the same pictures from the resources.
+            const QString resource =
+                QStringLiteral("z") + QLatin1String(name.data(), qsizetype(name.size()));
+            if (const QPixmap p = LoadResourcePixmap(resource); !p.isNull()) icon = QIcon(p);
         }
         if (!icon.isNull()) action->setIcon(icon);
-        ++i;
     }
     // The style's buttons may be larger than the panel planned for: the panel takes the
     // toolbar's own size, so the exit button is never pushed into an overflow menu.

@@ -5,6 +5,7 @@
 #include "app/GuiThread.h"
 #include "app/ThreadedTimer.h"
 #include "gfx/Bitmap32.h"
+#include "layers/MenuIcons.h"
 #include "loading/VekImageLoaderPro.h"
 #include "loading/VekMultipageBitmap.h"
 #include "platform/ScreenSaverInhibitor.h"
@@ -72,7 +73,7 @@ public:
     // values, taking the picture back when the show ends, and the screen the viewer is
     // on (null when it is hidden). Each stays empty without a viewer.
     std::function<int(const QString& fileName)> RotationOf;
-    std::function<const std::vector<QIcon>*()> Icons;
+    std::function<const TMenuIcons*()> Icons;
     std::function<TDialogStoreValues()> DialogValues;
     std::function<void(const QString& fileName, int index)> ReturnToViewer;
     std::function<QScreen*()> ViewerScreen;

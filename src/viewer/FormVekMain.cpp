@@ -28,13 +28,11 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
 #include <QUrl>
@@ -45,32 +43,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <optional>
+#include <utility>
 
 namespace {
 
-constexpr TColor32 kViewBackground = 0xFF808080;
-constexpr TColor32 kViewText = 0xFF000000;
-constexpr TColor32 kPictureFrame = 0xC8000000;
-constexpr TColor32 kSimpleFrame = 0x96000000;
-constexpr TColor32 kCheckerLight = 0xFFFFFFFF;
-constexpr TColor32 kCheckerDark = 0xFFBFBFBF;
-constexpr int kCheckerCell = 10;
 // Files above 1.1 MiB get a thumbnail while they decode.
 constexpr qint64 kLargeFileSize = 1153433;
 constexpr int kProgressThumbnailSize = 100;
-constexpr std::uint16_t kDeleteKey = 46; // the virtual-key code of Delete
-constexpr std::uint16_t kPageUpKey = 33, kPageDownKey = 34;
-// Changes of the window's values within this time are written together.
-constexpr int kSettingsDelayMs = 500;
 
 QString ProgramCaption(const QString& fileName) {
     return QFileInfo(fileName).fileName() + QStringLiteral(" - Pictrel");
-}
-
-// The screen's free area, which the stored defaults are measured against.
-QRect AvailableScreen() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
 }
 
 TShiftState ShiftOf(Qt::KeyboardModifiers m) {
@@ -89,7 +73,20 @@ void TMainForm::Trace(const char* what, const QString& path) {
 }
 
 TMainForm::TMainForm(TAppContext& context)
-    : m_context(context),
+    : Actions(*this, TBXImageList), Simple(*this),
+      Commands(*this, {[this] {
+                           return TViewerCommands::TShown{m_nav.ShownIsCurrent() ? m_nav.Shown()
+                                                                                 : QString(),
+                                                          &ImgView32->Bitmap, Zoom.RotationAngle};
+                       },
+                       [this] { return DialogValues.DeleteToTrash; },
+                       [this](const QString& path) {
+                           if (path == m_nav.PreviousFile()) PreviousPicture.Delete();
+                           m_nav.Deleted(path);
+                           AfterNavigation();
+                       },
+                       [this] { UpdateActions(); }}),
+      m_context(context),
       m_nav({[this](const QString& file, int page) { NavigatorDecode(file, page); },
              [this] { VekImageLoaderPro.Cancel(); },
              [this](const QStringList& entries, std::uint64_t generation) {
@@ -107,22 +104,19 @@ TMainForm::~TMainForm() {
     MessageTimer.SetEnabled(false);
     CacheTimer.SetEnabled(false);
     m_listWork.Shutdown();
-    m_shellWork.Shutdown();
+    Commands.Shutdown();
     m_editWork.Shutdown();
     // Turns were stored as they were made; what changed of the window goes now.
-    m_settingsTimer.stop();
-    WriteSettingsThrough();
+    m_store->WriteThrough();
 }
 
 void TMainForm::FormCreate() {
     setWindowTitle(QStringLiteral("Pictrel"));
-    m_settingsTimer.setSingleShot(true);
-    m_settingsTimer.setInterval(kSettingsDelayMs);
-    connect(&m_settingsTimer, &QTimer::timeout, this, &TMainForm::WriteSettingsThrough);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
 
     ImgView32 = new TImgView32(this);
+    m_painter = std::make_unique<TViewerPainter>(*ImgView32);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ImgView32);
@@ -150,9 +144,10 @@ void TMainForm::FormCreate() {
     VekImageLoaderPro.Settings().HalfSize = true;
     // The next picture is drawn for the view on the worker, so showing it is a copy.
     VekImageLoaderPro.PreparePicture = [this](const QString& file) {
-        return SimpleMode ? nullptr
-                          : MakeFitPreparation(ImgView32->ViewWidth(), ImgView32->ViewHeight(),
-                                               RotateAngles.Angle(file), DialogValues.FilterKind);
+        return Simple.SimpleMode
+                   ? nullptr
+                   : MakeFitPreparation(ImgView32->ViewWidth(), ImgView32->ViewHeight(),
+                                        RotateAngles.Angle(file), DialogValues.FilterKind);
     };
     VekMultipageBitmap.OnBitmapChange = [this](TVekMultipageBitmap&, TBitmap32& bitmap) {
         VekMultipageBitmapBitmapChange(bitmap);
@@ -165,215 +160,87 @@ void TMainForm::FormCreate() {
     CacheTimer.SetInterval(500);
     CacheTimer.OnTimer = [this](TThreadedTimer&) { CacheTimerTimer(); };
 
-    PagesPopupMenu = new QMenu(this);
-    m_viewFont = QFont(QStringLiteral("DejaVu Sans"));
-    m_viewFont.setPointSizeF(10);
-
-    CreateActions();
-    LoadIcons();
-    CreatePanelMenus();
+    ConnectActions();
+    TBXImageList.Load();
+    Panels = std::make_unique<TViewerPanelSet>(
+        ImgView32->Layers, *this, TBXImageList,
+        TViewerPanelSet::THost{[this](QMenu* menu, int x, int y) { PopupAt(menu, x, y); },
+                               [this] { UpdatePanels(); }, nullptr});
+    Actions.BuildMenus(Panels->ShowActions());
+    for (QMenu* menu :
+         {Actions.ImageTBXPopupMenu, Actions.SimpleModeTBXPopupMenu, Actions.WallpaperTBXSubmenu})
+        connect(menu, &QMenu::aboutToShow, this, &TMainForm::UpdateActions);
     FileIndex = 0;
-    CreatePanels();
-    LoadViewerSettings();
-    CreateToolbars();
+    m_store = std::make_unique<TViewerStore>(*this, *ImgView32, Simple, *Panels);
+    m_store->Load();
+    Toolbars = std::make_unique<TViewerToolbars>(
+        ImgView32->Layers, *this, Actions, [this] { return ImageLoaded; },
+        [this](int page) { ShowPage(page); });
     RotateAngles.LoadFromFile(DataFolder() + QStringLiteral("RotateAngles"));
     UpdateToolbar();
     UpdatePanels();
     // The values as stored: only what changes from here on is written.
-    m_storedSettings.Take([this] { SaveViewerSettings(); });
-    // A panel dragged or resized ends with the button's release over the view.
-    ImgView32->installEventFilter(this);
-    for (QMenu* menu : findChildren<QMenu*>())
-        connect(menu, &QMenu::triggered, this, &TMainForm::ScheduleSettingsSave);
+    m_store->Watch();
 }
 
-void TMainForm::ScheduleSettingsSave() {
-    m_settingsTimer.start();
-}
-
-void TMainForm::WriteSettingsThrough() {
-    QString error;
-    if (!m_storedSettings.WriteChanges([this] { SaveViewerSettings(); }, &error))
-        ReportStoreFailure(error);
-}
-
-bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ImgView32 && event->type() == QEvent::MouseButtonRelease) ScheduleSettingsSave();
-    return QWidget::eventFilter(watched, event);
-}
-
-void TMainForm::moveEvent(QMoveEvent* event) {
-    QWidget::moveEvent(event);
-    ScheduleSettingsSave();
-}
-
-void TMainForm::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    ScheduleSettingsSave();
-}
-
-void TMainForm::changeEvent(QEvent* event) {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange) ScheduleSettingsSave();
-}
-
-void TMainForm::CreateActions() {
-    OpenAction = new QAction(QStringLiteral("Open"), this);
-    connect(OpenAction, &QAction::triggered, this, [this] {
-        const QString file = QFileDialog::getOpenFileName(
-            this, QStringLiteral("Open"),
-            m_nav.Shown().isEmpty() ? QDir::homePath() : QFileInfo(m_nav.Shown()).path(),
-            FileDialogFilter(GetImageFilter(true, true, true, true)));
-        if (!file.isEmpty()) OpenFile(file);
-    });
-    PreviousAction = new QAction(QStringLiteral("Previous image"), this);
-    connect(PreviousAction, &QAction::triggered, this, [this] { Step(false); });
-    NextAction = new QAction(QStringLiteral("Next image"), this);
-    connect(NextAction, &QAction::triggered, this, [this] { Step(true); });
-    ZoomInAction = new QAction(QStringLiteral("Zoom in"), this);
-    connect(ZoomInAction, &QAction::triggered, this, [this] { ZoomBy(1); });
-    ZoomOutAction = new QAction(QStringLiteral("Zoom out"), this);
-    connect(ZoomOutAction, &QAction::triggered, this, [this] { ZoomBy(-1); });
-    ZoomFitAction = new QAction(QStringLiteral("Fit width"), this);
-    connect(ZoomFitAction, &QAction::triggered, this, [this] {
-        Zoom.FitMode = true;
-        ImgView32->Invalidate();
-        UpdateActions();
-    });
-    ZoomRealAction = new QAction(QStringLiteral("Actual size"), this);
-    connect(ZoomRealAction, &QAction::triggered, this, [this] { SetZoom(1); });
-    RotateLeftAction = new QAction(QStringLiteral("Rotate left"), this);
-    connect(RotateLeftAction, &QAction::triggered, this, [this] { Rotate(1); });
-    RotateRightAction = new QAction(QStringLiteral("Rotate right"), this);
-    connect(RotateRightAction, &QAction::triggered, this, [this] { Rotate(-1); });
-    PrevPageAction = new QAction(QStringLiteral("Previous page"), this);
-    connect(PrevPageAction, &QAction::triggered, this, [this] {
-        if (m_requestedPage > 0) ShowPage(m_requestedPage - 1);
-    });
-    NextPageAction = new QAction(QStringLiteral("Next page"), this);
-    connect(NextPageAction, &QAction::triggered, this, [this] { ShowPage(m_requestedPage + 1); });
-    DeleteAction = new QAction(QStringLiteral("Delete"), this);
-    connect(DeleteAction, &QAction::triggered, this, &TMainForm::DeleteShownFile);
-    ExitAction = new QAction(QStringLiteral("Exit"), this);
-    connect(ExitAction, &QAction::triggered, this, &QWidget::close);
-    SlideShowAction = new QAction(QStringLiteral("Start slideshow"), this);
-    WizardSlideShowAction = new QAction(QStringLiteral("Start wizard"), this);
-    SettingsAction = new QAction(QStringLiteral("Pictrel settings"), this);
-    PrintAction = new QAction(QStringLiteral("Print"), this);
-    PrintAction->setVisible(false);
-    connect(PrintAction, &QAction::triggered, this, &TMainForm::PrintActionExecute);
-    const auto wallpaper = [this](const char* caption, TWallpaperStyle style) {
-        auto* action = new QAction(QString::fromLatin1(caption), this);
-        connect(action, &QAction::triggered, this, [this, style] { SetWallpaperExecute(style); });
-        return action;
+void TMainForm::ConnectActions() {
+    const std::pair<QAction*, std::function<void()>> commands[] = {
+        {Actions.OpenAction,
+         [this] {
+             const QString file = QFileDialog::getOpenFileName(
+                 this, QStringLiteral("Open"),
+                 m_nav.Shown().isEmpty() ? QDir::homePath() : QFileInfo(m_nav.Shown()).path(),
+                 FileDialogFilter(GetImageFilter(true, true, true, true)));
+             if (!file.isEmpty()) OpenFile(file);
+         }},
+        {Actions.PreviousAction, [this] { Step(false); }},
+        {Actions.NextAction, [this] { Step(true); }},
+        {Actions.ZoomInAction, [this] { ZoomBy(1); }},
+        {Actions.ZoomOutAction, [this] { ZoomBy(-1); }},
+        {Actions.ZoomFitAction,
+         [this] {
+             Zoom.FitMode = true;
+             ImgView32->Invalidate();
+             UpdateActions();
+         }},
+        {Actions.ZoomRealAction, [this] { SetZoom(1); }},
+        {Actions.RotateLeftAction, [this] { Rotate(1); }},
+        {Actions.RotateRightAction, [this] { Rotate(-1); }},
+        {Actions.PrevPageAction,
+         [this] {
+             if (m_requestedPage > 0) ShowPage(m_requestedPage - 1);
+         }},
+        {Actions.NextPageAction, [this] { ShowPage(m_requestedPage + 1); }},
+        {Actions.DeleteAction, [this] { Commands.Delete(); }},
+        {Actions.ExitAction, [this] { close(); }},
+        {Actions.PrintAction, [this] { Commands.Print(); }},
+        {Actions.OptimalWallpaperAction,
+         [this] { Commands.SetWallpaper(TWallpaperStyle::wsOptimal); }},
+        {Actions.TileWallpaperAction, [this] { Commands.SetWallpaper(TWallpaperStyle::wsTile); }},
+        {Actions.CenterWallpaperAction,
+         [this] { Commands.SetWallpaper(TWallpaperStyle::wsCenter); }},
+        {Actions.StretchWallpaperAction,
+         [this] { Commands.SetWallpaper(TWallpaperStyle::wsStretch); }},
+        {Actions.OpenEditAction, [this] { Commands.Edit(); }},
+        {Actions.SimpleModeAction,
+         [this] {
+             if (Simple.SimpleMode)
+                 LeaveSimpleMode();
+             else
+                 EnterSimpleMode();
+         }},
+        {Actions.WizardSlideShowAction, [this] { WizardSlideShowActionExecute(); }},
+        {Actions.SettingsAction, [this] { SettingsActionExecute(); }},
+        {Actions.SlideShowAction, [this] { SlideShowActionExecute(); }},
     };
-    OptimalWallpaperAction = wallpaper("optimal", TWallpaperStyle::wsOptimal);
-    TileWallpaperAction = wallpaper("tile", TWallpaperStyle::wsTile);
-    CenterWallpaperAction = wallpaper("center", TWallpaperStyle::wsCenter);
-    StretchWallpaperAction = wallpaper("stretch", TWallpaperStyle::wsStretch);
-    WallpaperAction = new QAction(QStringLiteral("Set as wallpaper"), this);
-    connect(WallpaperAction, &QAction::triggered, OptimalWallpaperAction, &QAction::trigger);
-    OpenEditAction = new QAction(QStringLiteral("Edit"), this);
-    connect(OpenEditAction, &QAction::triggered, this, &TMainForm::OpenEditActionExecute);
-    PropertiesAction = new QAction(QStringLiteral("Image properties"), this);
-    HelpAction = new QAction(QStringLiteral("Help"), this);
-    SimpleModeAction = new QAction(QStringLiteral("Simple mode"), this);
-    connect(SimpleModeAction, &QAction::triggered, this, [this] {
-        if (SimpleMode)
-            LeaveSimpleMode();
-        else
-            EnterSimpleMode();
-    });
-    WizardSlideShowAction->setEnabled(false);
-    connect(WizardSlideShowAction, &QAction::triggered, this,
-            &TMainForm::WizardSlideShowActionExecute);
-    connect(SettingsAction, &QAction::triggered, this, &TMainForm::SettingsActionExecute);
-    connect(SlideShowAction, &QAction::triggered, this, &TMainForm::SlideShowActionExecute);
+    for (const auto& [action, run] : commands) connect(action, &QAction::triggered, this, run);
 
     // The stored shortcuts apply from the start, whether or not the settings dialog
     // exists yet; the composition root hands over its values once it does.
     DialogValues = TDialogStoreValues::Load();
     VekImageLoaderPro.Settings().ExifOrientation = DialogValues.ExifOrientation;
-    ApplyShortcuts(DialogValues);
+    Actions.ApplyShortcuts(DialogValues);
     PortsChanged();
-}
-
-void TMainForm::ApplyShortcuts(const TDialogStoreValues& v) {
-    // Stored shortcuts are virtual-key values (a lone Shift key among them), so keys
-    // are matched here rather than by Qt's shortcut map.
-    m_shortcuts = {
-        {PreviousAction, {v.ShortcutLeft, v.ShortcutLeft2}},
-        {NextAction, {v.ShortcutRight, v.ShortcutRight2}},
-        {RotateLeftAction, {v.ShortcutRotateLeft}},
-        {RotateRightAction, {v.ShortcutRotateRight}},
-        {ZoomFitAction, {v.ShortcutFitToPage}},
-        {ZoomRealAction, {v.ShortcutActual}},
-        {ZoomInAction, {v.ShortcutZoomIn}},
-        {ZoomOutAction, {v.ShortcutZoomOut}},
-        {DeleteAction, {kDeleteKey}},
-        {OpenAction, {MakeShortcut('O', false, true, false)}},
-        {PrevPageAction, {kPageUpKey}},
-        {NextPageAction, {kPageDownKey}},
-        {SimpleModeAction, {v.ShortcutSimpleMode}},
-    };
-    // A key given to two actions runs the first of them; say so once.
-    std::vector<std::uint16_t> seen;
-    for (const TShortcut& s : m_shortcuts)
-        for (std::uint16_t k : s.Keys) {
-            if (k == 0) continue;
-            if (std::find(seen.begin(), seen.end(), k) != seen.end())
-                std::fprintf(stderr, "pictrel: the key %s is given to more than one command\n",
-                             ShortcutToText(k).toLocal8Bit().constData());
-            else
-                seen.push_back(k);
-        }
-    for (const TShortcut& s : m_shortcuts)
-        s.Action->setToolTip(s.Action->text() + QStringLiteral(" (") + ShortcutToText(s.Keys[0]) +
-                             u')');
-}
-
-void TMainForm::LoadViewerSettings() {
-    const QRect screen = AvailableScreen();
-    const TViewerStoreValues v = TViewerStoreValues::Load(screen.width(), screen.height());
-    resize(std::max(v.Width, 100), std::max(v.Height, 100));
-    move(v.Left, v.Top);
-    if (v.WindowState == 2) setWindowState(Qt::WindowMaximized);
-    for (int i = 0; i < layout::kPanelCount; ++i)
-        ShowPanels[std::size_t(i)] = v.LayerVisible[std::size_t(i)];
-    SimpleLeft = v.SimpleLeft;
-    SimpleTop = v.SimpleTop;
-    SimpleWidth = v.SimpleWidth;
-    SimpleHeight = v.SimpleHeight;
-    SimpleBlend = v.SimpleBlend;
-    LoadPanelSettings();
-}
-
-void TMainForm::SaveViewerSettings() {
-    const QRect screen = AvailableScreen();
-    TViewerStoreValues v = TViewerStoreValues::Defaults(screen.width(), screen.height());
-    if (SimpleMode) {
-        // Where the user dragged the frame; the normal window comes back as it was.
-        SimpleLeft = geometry().x();
-        SimpleTop = geometry().y();
-    }
-    const QRect normal = SimpleMode ? NormalBounds : isMaximized() ? normalGeometry() : geometry();
-    // The place is stored as the frame's, which is what move() restores: storing the
-    // inside would move the window down and right by its frame at every start.
-    const QPoint frame = SimpleMode ? m_normalFrameOffset : geometry().topLeft() - pos();
-    v.Left = normal.x() - frame.x();
-    v.Top = normal.y() - frame.y();
-    v.Width = normal.width();
-    v.Height = normal.height();
-    v.WindowState = !SimpleMode && isMaximized() ? 2 : 0;
-    v.SimpleLeft = SimpleLeft;
-    v.SimpleTop = SimpleTop;
-    v.SimpleWidth = SimpleWidth;
-    v.SimpleHeight = SimpleHeight;
-    v.SimpleBlend = SimpleBlend;
-    for (int i = 0; i < layout::kPanelCount; ++i)
-        v.LayerVisible[std::size_t(i)] = ShowPanels[std::size_t(i)];
-    v.Save();
-    SavePanelSettings();
 }
 
 // ---- opening ---------------------------------------------------------------------
@@ -496,13 +363,14 @@ std::uint32_t TMainForm::HandOffMessage() {
 void TMainForm::VekImageLoaderProStart(const QString& fileName) {
     // A prefetch changes nothing on screen.
     if (!m_nav.Displaying() || m_nav.Target() != fileName) return;
-    ProgressPanel->SetText(QFileInfo(fileName).fileName());
-    ProgressPanel->SetPosition(0);
+    TProgressbarLayer& progress = *Toolbars->ProgressPanel;
+    progress.SetText(QFileInfo(fileName).fileName());
+    progress.SetPosition(0);
     if (m_nav.PageLoad()) {
         // The shown page stays until the next one is there.
-        if (FileSizeOf(fileName) > kLargeFileSize && !SimpleMode) {
-            ProgressPanel->SetThumbnail(TBitmap32());
-            ProgressPanel->Start();
+        if (FileSizeOf(fileName) > kLargeFileSize && !Simple.SimpleMode) {
+            progress.SetThumbnail(TBitmap32());
+            progress.Start();
         }
         return;
     }
@@ -512,10 +380,11 @@ void TMainForm::VekImageLoaderProStart(const QString& fileName) {
     if (FileSizeOf(fileName) <= kLargeFileSize) return;
     const int angle = RotateAngles.Angle(fileName);
     const bool upright = DialogValues.ExifOrientation;
-    if (SimpleMode) {
+    if (Simple.SimpleMode) {
         // The frame shows the thumbnail at once in place of the picture.
         TBitmap32 thumbnail;
-        if (!ShellThumbnail(fileName, thumbnail, SimpleWidth, clBlack32, SimpleHeight, upright))
+        if (!ShellThumbnail(fileName, thumbnail, Simple.SimpleWidth, clBlack32, Simple.SimpleHeight,
+                            upright))
             return;
         TurnQuarter(thumbnail, angle);
         ImgView32->BeginUpdate();
@@ -530,11 +399,11 @@ void TMainForm::VekImageLoaderProStart(const QString& fileName) {
     if (ShellThumbnail(fileName, thumbnail, kProgressThumbnailSize, clBlack32,
                        kProgressThumbnailSize, upright)) {
         TurnQuarter(thumbnail, angle);
-        ProgressPanel->SetThumbnail(thumbnail);
+        progress.SetThumbnail(thumbnail);
     } else {
-        ProgressPanel->SetThumbnail(TBitmap32());
+        progress.SetThumbnail(TBitmap32());
     }
-    ProgressPanel->Start();
+    progress.Start();
 }
 
 void TMainForm::VekImageLoaderProSucces() {
@@ -553,23 +422,23 @@ void TMainForm::VekImageLoaderProError() {
 
 void TMainForm::ShowLoadedImage() {
     PICTREL_ASSERT_GUI_THREAD();
-    ProgressPanel->Stop();
+    Toolbars->ProgressPanel->Stop();
     ShownHasAlpha = VekImageLoaderPro.HasAlpha();
     const QString shown = VekImageLoaderPro.FileName();
     Trace("shown", shown);
     Zoom.FitMode = true;
     ImageLoaded = true;
     LoadFailed = false;
-    m_quickLook = TDrawnPicture();
+    m_painter->DropQuickLook();
 
     ImgView32->BeginUpdate();
     TakeLoadedPicture();
     SetCaption(shown);
     Zoom.RotationAngle = RotateAngles.Angle(shown);
-    m_shownLists = {VekImageLoaderPro.ExifList(), VekImageLoaderPro.IptcList(),
-                    VekImageLoaderPro.XmpList(), VekImageLoaderPro.GeoTiffList(),
-                    VekImageLoaderPro.InfoList()};
-    if (!SimpleMode) FillPanels();
+    Panels->SetLines({VekImageLoaderPro.ExifList(), VekImageLoaderPro.IptcList(),
+                      VekImageLoaderPro.XmpList(), VekImageLoaderPro.GeoTiffList(),
+                      VekImageLoaderPro.InfoList()},
+                     !Simple.SimpleMode);
     UpdatePanels();
     ImgView32->Invalidate();
     ImgView32->EndUpdate();
@@ -579,11 +448,7 @@ void TMainForm::ShowLoadedImage() {
     m_pageIndex = m_requestedPage = std::max(VekImageLoaderPro.PageIndex(), 0);
     PagesToolbarVisible =
         (kind == TVekImageKind::ikTiff || kind == TVekImageKind::ikIcon) && m_pageCount >= 2;
-    PagesPopupMenu->clear();
-    if (PagesToolbarVisible)
-        for (int i = 0; i < VekImageLoaderPro.PageCount(); ++i)
-            connect(PagesPopupMenu->addAction(QString::number(i + 1)), &QAction::triggered, this,
-                    [this, i] { ShowPage(i); });
+    Toolbars->SetPages(PagesToolbarVisible ? m_pageCount : 0);
 
     VekMultipageBitmap.Stop();
     VekMultipageBitmap.Clear();
@@ -599,7 +464,7 @@ void TMainForm::ShowLoadedImage() {
 
 void TMainForm::ShowLoadError(const QString& file) {
     PagesToolbarVisible = false;
-    PagesToolbar->SetVisible(false);
+    Toolbars->PagesToolbar->SetVisible(false);
     ShownHasAlpha = false;
     Trace("failed", file);
     ImageLoaded = false;
@@ -611,7 +476,7 @@ void TMainForm::ShowLoadError(const QString& file) {
     LoadFailed = true;
     ErrorText = QStringLiteral("Can't open image");
     ImgView32->Invalidate();
-    ProgressPanel->Stop();
+    Toolbars->ProgressPanel->Stop();
     UpdateToolbar();
 }
 
@@ -628,7 +493,7 @@ void TMainForm::TakeLoadedPicture() {
 }
 
 void TMainForm::ShowLoadedPage() {
-    ProgressPanel->Stop();
+    Toolbars->ProgressPanel->Stop();
     ShownHasAlpha = VekImageLoaderPro.HasAlpha();
     ImageLoaded = true;
     LoadFailed = false;
@@ -638,7 +503,7 @@ void TMainForm::ShowLoadedPage() {
     VekImageLoaderPro.ReleaseSource();
     ImgView32->Bitmap.Changed();
     // A new page has its own colours; the metadata stays the file's.
-    m_histogramStale = true;
+    Panels->PictureChanged();
     UpdatePanels();
     ImgView32->EndUpdate();
     ImgView32->Invalidate();
@@ -646,13 +511,13 @@ void TMainForm::ShowLoadedPage() {
 }
 
 void TMainForm::ShowPageError() {
-    ProgressPanel->Stop();
+    Toolbars->ProgressPanel->Stop();
     ImageLoaded = false;
     LoadFailed = true;
     ErrorText = QStringLiteral("Can't open image");
     ImgView32->Bitmap.Delete();
-    HistogramPanel->Analyze(nullptr);
-    m_histogramStale = true;
+    Panels->HistogramPanel->Analyze(nullptr);
+    Panels->PictureChanged();
     UpdatePanels();
     ImgView32->Invalidate();
     // The pages stay, so another one can be chosen.
@@ -666,7 +531,7 @@ void TMainForm::ShowEmpty() {
     VekMultipageBitmap.Stop();
     VekMultipageBitmap.Clear();
     ImgView32->Bitmap.Delete();
-    ProgressPanel->Stop();
+    Toolbars->ProgressPanel->Stop();
     setWindowTitle(QStringLiteral("Pictrel"));
     ClearPanels();
     ImgView32->Invalidate();
@@ -698,32 +563,6 @@ void TMainForm::CacheTimerTimer() {
     CacheTimer.SetEnabled(false);
     PreviousPicture.Delete();
     m_nav.PreviousReleased();
-}
-
-void TMainForm::DeleteShownFile() {
-    // Only the picture on screen, and only while it is the list's current entry.
-    if (!m_nav.ShownIsCurrent()) return;
-    const QString path = m_nav.Shown();
-    const bool toTrash = DialogValues.DeleteToTrash;
-    const QString question =
-        (toTrash ? QStringLiteral("Are you sure you want to move to the trash\n")
-                 : QStringLiteral("Are you sure you want to delete\n")) +
-        QDir::toNativeSeparators(path);
-    if (!(Confirm ? Confirm(question)
-                  : QMessageBox::question(this, QStringLiteral("Pictrel"), question,
-                                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes))
-        return;
-    // The file asked about, whatever happened to the list while the question was open.
-    QFile file(path);
-    if (!(toTrash ? file.moveToTrash() : file.remove())) {
-        ShowWarning((toTrash ? QStringLiteral("Can't move file to the trash\n")
-                             : QStringLiteral("Can't delete file\n")) +
-                    QDir::toNativeSeparators(path) + u'\n' + file.errorString());
-        return;
-    }
-    if (path == m_nav.PreviousFile()) PreviousPicture.Delete();
-    m_nav.Deleted(path);
-    AfterNavigation();
 }
 
 void TMainForm::DropFiles(const QStringList& names) {
@@ -758,10 +597,7 @@ void TMainForm::dropEvent(QDropEvent* event) {
 // ---- zoom, turn, pages ------------------------------------------------------------
 
 double TMainForm::FitScale() const {
-    const TBitmap32& picture = ImgView32->Bitmap;
-    if (picture.Empty()) return 1;
-    return TViewerZoom::FitScale(picture.Width(), picture.Height(), ImgView32->ViewWidth(),
-                                 ImgView32->ViewHeight(), Zoom.RotationAngle);
+    return m_painter->FitScale(Zoom);
 }
 
 void TMainForm::SetZoom(double value) {
@@ -787,7 +623,7 @@ void TMainForm::ZoomBy(int direction) {
 
 void TMainForm::wheelEvent(QWheelEvent* event) {
     event->accept();
-    if (!ImageLoaded || SimpleMode) return;
+    if (!ImageLoaded || Simple.SimpleMode) return;
     const int delta = event->angleDelta().y();
     if (delta != 0) ApplyZoom(Zoom.Wheel(delta, FitScale()));
 }
@@ -822,133 +658,41 @@ void TMainForm::AfterPageChange() {
 }
 
 void TMainForm::UpdatePageButtons() {
-    const int index = m_requestedPage;
-    PageLabel = QString::number(index + 1);
-    PrevPageAction->setEnabled(PagesToolbarVisible && index > 0);
-    NextPageAction->setEnabled(PagesToolbarVisible && index < m_pageCount - 1);
-    PageNumberLabel->SetCaption(PageLabel);
-    PagesToolbar->Items(0)->SetEnabled(PrevPageAction->isEnabled());
-    PagesToolbar->Items(2)->SetEnabled(NextPageAction->isEnabled());
-    PagesToolbar->SetVisible(PagesToolbarVisible && !SimpleMode);
-}
-
-void TMainForm::ShowPagesMenu() {
-    if (!PagesToolbarVisible) return;
-    PagesPopupMenu->popup(mapToGlobal(QPoint(width() / 2 - 27, 26)));
+    Toolbars->ShowPageNumber(m_requestedPage, m_pageCount, ToolbarState());
 }
 
 // ---- actions ----------------------------------------------------------------------
 
 void TMainForm::UpdateActions() {
-    const bool several = FileList.size() > 1;
-    SlideShowAction->setEnabled(Ports.PlaySlideShow != nullptr && !FileList.isEmpty());
-    PreviousAction->setVisible(several);
-    NextAction->setVisible(several);
-    for (QAction* a :
-         {ZoomInAction, ZoomOutAction, ZoomRealAction, RotateLeftAction, RotateRightAction})
-        a->setEnabled(ImageLoaded);
-    ZoomFitAction->setEnabled(ImageLoaded && !Zoom.FitMode);
-    DeleteAction->setVisible(ImageLoaded);
-    // These name the file on screen: not while another one is on its way.
-    for (QAction* a : {DeleteAction, PrintAction, OpenEditAction})
-        a->setEnabled(m_nav.ShownIsCurrent());
-    PrintAction->setVisible(ImageLoaded);
-    WallpaperAction->setVisible(ImageLoaded);
-    OpenEditAction->setVisible(ImageLoaded);
-    for (QAction* a : {OptimalWallpaperAction, TileWallpaperAction, CenterWallpaperAction,
-                       StretchWallpaperAction})
-        a->setEnabled(ImageLoaded && !m_settingWallpaper);
-    const std::pair<QAction*, layout::TPanel> shows[] = {
-        {ShowCommonInfoAction, layout::TPanel::pnInfo},
-        {ShowHistogramAction, layout::TPanel::pnHistogram},
-        {ShowExifAction, layout::TPanel::pnExif},
-        {ShowIPTCAction, layout::TPanel::pnIptc},
-        {ShowXMPAction, layout::TPanel::pnXmp},
-        {ShowGeoTiffAction, layout::TPanel::pnGeoTiff},
-        {ShowCommentAction, layout::TPanel::pnComment}};
-    for (const auto& [action, panel] : shows) {
-        action->setChecked(ShowPanels[std::size_t(panel)]);
-        bool visible = ImageLoaded;
-        if (panel == layout::TPanel::pnComment)
-            visible = visible && CommentAvailable;
-        else if (panel != layout::TPanel::pnHistogram)
-            visible =
-                visible && !static_cast<TVekMetaDataLayer*>(Panel(int(panel)))->Lines().isEmpty();
-        action->setVisible(visible);
-    }
+    Actions.Update({FileList.size() > 1, ImageLoaded, Zoom.FitMode, m_nav.ShownIsCurrent(),
+                    Commands.SettingWallpaper(),
+                    Ports.PlaySlideShow != nullptr && !FileList.isEmpty()});
+    Panels->UpdateActions(ImageLoaded);
+}
+
+TViewerToolbars::TState TMainForm::ToolbarState() const {
+    return {FileList.size() > 1, ImageLoaded, PagesToolbarVisible, Simple.SimpleMode};
 }
 
 void TMainForm::UpdateToolbar() {
     UpdateActions();
-    // Back, next, the separator after them and the slideshow button.
-    const bool several = FileList.size() > 1;
-    SlideShowAction->setEnabled(Ports.PlaySlideShow != nullptr && !FileList.isEmpty());
-    for (int i : {0, 1, 2, 9}) MainToolbar->Items(i)->SetVisible(several);
-    // Fit, actual size and the two turns.
-    for (int i : {3, 4, 6, 7}) MainToolbar->Items(i)->SetEnabled(ImageLoaded);
-    // The buttons of the other windows follow their commands.
-    MainToolbar->Items(9)->SetEnabled(SlideShowAction->isEnabled());
-    MainToolbar->Items(10)->SetEnabled(WizardSlideShowAction->isEnabled());
-    MainToolbar->Items(12)->SetEnabled(SettingsAction->isEnabled());
-    PagesToolbar->SetVisible(PagesToolbarVisible && !SimpleMode);
+    Toolbars->Update(ToolbarState());
+}
+
+void TMainForm::UpdatePanels() {
+    Panels->Update(ImageLoaded && !Simple.SimpleMode, ImgView32->ViewWidth(),
+                   ImgView32->ViewHeight(), ImgView32->Bitmap);
 }
 
 void TMainForm::ClearPanels() {
-    for (TVekMetaDataLayer* panel :
-         {ExifPanel.get(), IptcPanel.get(), XmpPanel.get(), GeoTiffPanel.get(), InfoPanel.get()})
-        panel->ClearLines();
-    m_shownLists = {};
-    CommentPanel->SetText(QString());
-    HistogramPanel->Analyze(nullptr);
-    m_histogramStale = true;
+    Panels->Clear();
     UpdatePanels();
 }
-
-namespace {
-
-// A modifier key alone (left Shift turns left): it acts when released without another
-// key pressed meanwhile, so holding Shift for another shortcut does not turn.
-bool ModifierAlone(std::uint16_t shortcut) {
-    switch (shortcut) {
-    case vkShift:
-    case vkControl:
-    case vkMenu:
-    case vkLShift:
-    case vkRShift:
-    case vkLControl:
-    case vkRControl:
-    case vkLMenu:
-    case vkRMenu:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool IsModifierKey(int qtKey) {
-    return qtKey == Qt::Key_Shift || qtKey == Qt::Key_Control || qtKey == Qt::Key_Alt ||
-           qtKey == Qt::Key_AltGr || qtKey == Qt::Key_Meta;
-}
-
-} // namespace
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {
     // Shortcuts first, as a menu's would be; what they leave goes to the layer that
     // took the last click. While a comment is edited every key goes to the editor.
-    const bool editing = CommentPanel && CommentPanel->Editing();
-    if (event->isAutoRepeat() && m_pendingModifier.Action) return;
-    m_pendingModifier = {};
-    for (const TShortcut& s : m_shortcuts) {
-        if (editing) break;
-        for (std::uint16_t k : s.Keys) {
-            if (k == 0 || !ShortcutMatches(k, *event)) continue;
-            if (ModifierAlone(k))
-                m_pendingModifier = TPendingKey{s.Action, k};
-            else if (s.Action->isEnabled() && s.Action->isVisible())
-                s.Action->trigger();
-            return;
-        }
-    }
+    if (Actions.KeyPress(*event, Panels->CommentPanel->Editing())) return;
     std::uint16_t key = ShortcutFromKeyEvent(*event) & 0xFF;
     if (ImgView32->Layers.KeyDown(key, ShiftOf(event->modifiers()))) {
         // The characters the key typed follow, as the platform's text input gives them.
@@ -959,18 +703,7 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
 }
 
 void TMainForm::keyReleaseEvent(QKeyEvent* event) {
-    const TPendingKey pending = m_pendingModifier;
-    if (pending.Action && !event->isAutoRepeat()) {
-        if (ShortcutMatches(pending.Key, *event)) {
-            m_pendingModifier = {};
-            if (pending.Action->isEnabled() && pending.Action->isVisible())
-                pending.Action->trigger();
-            return;
-        }
-        // Another modifier coming up leaves the lone key pending: input tools type right
-        // Shift as left Shift down, right Shift down, left Shift up, right Shift up.
-        if (!IsModifierKey(event->key())) m_pendingModifier = {};
-    }
+    if (Actions.KeyRelease(*event)) return;
     std::uint16_t key = ShortcutFromKeyEvent(*event) & 0xFF;
     if (ImgView32->Layers.KeyUp(key, ShiftOf(event->modifiers()))) return;
     QWidget::keyReleaseEvent(event);
@@ -978,59 +711,20 @@ void TMainForm::keyReleaseEvent(QKeyEvent* event) {
 
 // ---- painting ---------------------------------------------------------------------
 
-TAffineTransformation TMainForm::PictureTransform() const {
-    const TBitmap32& picture = ImgView32->Bitmap;
-    const int w = picture.Width(), h = picture.Height();
-    if (Zoom.FitMode || SimpleMode)
-        return TViewerZoom::FittedTransform(w, h, ImgView32->ViewWidth(), ImgView32->ViewHeight(),
-                                            Zoom.RotationAngle, FitScale());
-    if (Zoom.RotationAngle % 360 != 0) {
-        const TFloatRect r = ImgView32->Model().BitmapRect();
-        return TViewerZoom::TurnedTransform(w, h, Zoom.RotationAngle, Zoom.ViewScale,
-                                            std::round(r.Left), std::round(r.Top));
-    }
-    return ImgView32->ViewTransform();
-}
-
 void TMainForm::ImgView32PaintStage(TBitmap32& buffer, int stage) {
-    const TRect view = ImgView32->ViewRect();
-    if (stage == 0) {
-        buffer.FillRect(view, kViewBackground);
-        QFont font = m_viewFont;
-        font.setPointSizeF(m_viewFont.pointSizeF() * ImgView32->DeviceRatio());
-        const auto centred = [&](const QString& text, int line) {
-            const QSize size = TextExtent(font, text);
-            TextOut(buffer, (view.Width() - size.width()) / 2,
-                    (view.Height() - size.height()) / 2 + line * size.height(), text, font,
-                    kViewText);
-        };
-        if (!ImageLoaded && FileList.isEmpty() && !LoadFailed && !m_nav.Listing() &&
-            !m_nav.Displaying())
-            centred(QStringLiteral("No preview available"), 0);
-        if (!ImageLoaded && SimpleMode) buffer.FrameRectTS(view, kSimpleFrame);
-        if (LoadFailed) {
-            centred(ErrorText, 0);
-            const QString& path = m_nav.Shown();
-            if (!path.isEmpty()) centred(QDir::toNativeSeparators(path), 1);
-        }
-        return;
-    }
-    const TBitmap32& picture = ImgView32->Bitmap;
-    if (picture.Empty()) {
-        PaintQuickLook(buffer);
-        return;
-    }
-    const TAffineTransformation t = PictureTransform();
-    const TRect dest = OutsideRect(t.TransformRect(ToFloatRect(picture.BoundsRect())));
-    if (!SimpleMode && ShownHasAlpha) {
-        if (DialogValues.UseBackgroundColor)
-            buffer.FillRectTS(dest, DialogValues.BackgroundColor);
-        else
-            CheckerFill(buffer, dest, kCheckerCell, kCheckerLight, kCheckerDark, kCheckerCell);
-    }
-    ImgView32->PaintPicture(buffer, t);
-    if (DialogValues.ShowFrame)
-        buffer.FrameRectTS(SimpleMode ? view : dest, SimpleMode ? kSimpleFrame : kPictureFrame);
+    TViewerPainter::TState state;
+    state.ImageLoaded = ImageLoaded;
+    state.LoadFailed = LoadFailed;
+    state.SimpleMode = Simple.SimpleMode;
+    state.HasAlpha = ShownHasAlpha;
+    state.NothingToShow = !ImageLoaded && FileList.isEmpty() && !LoadFailed && !m_nav.Listing() &&
+                          !m_nav.Displaying();
+    state.QuickLookWanted = QuickLookWanted(m_painter->QuickLookFile());
+    state.ErrorText = ErrorText;
+    state.ErrorPath = m_nav.Shown();
+    state.Zoom = &Zoom;
+    state.Values = &DialogValues;
+    m_painter->Paint(buffer, stage, state);
 }
 
 bool TMainForm::QuickLookWanted(const QString& file) const {
@@ -1038,41 +732,20 @@ bool TMainForm::QuickLookWanted(const QString& file) const {
 }
 
 void TMainForm::ShowQuickLook(const QString& file, TDrawnPicture&& drawn) {
-    if (SimpleMode || !QuickLookWanted(file)) return;
-    m_quickLook = std::move(drawn);
-    m_quickLookFile = file;
+    if (Simple.SimpleMode || !QuickLookWanted(file)) return;
+    m_painter->SetQuickLook(file, std::move(drawn));
     // The picture is there: the rest of it comes without covering it.
-    ProgressPanel->Stop();
+    Toolbars->ProgressPanel->Stop();
     ImgView32->Invalidate();
-}
-
-void TMainForm::PaintQuickLook(TBitmap32& buffer) {
-    if (m_quickLook.Bitmap.Empty()) return;
-    if (!QuickLookWanted(m_quickLookFile)) {
-        m_quickLook = TDrawnPicture();
-        return;
-    }
-    // Drawn for the window's stored size: a view of another size shows nothing until
-    // the picture itself arrives.
-    const TRect view = ImgView32->ViewRect();
-    const TRect& area = m_quickLook.Area;
-    if (area.Left < 0 || area.Top < 0 || area.Right > view.Width() || area.Bottom > view.Height() ||
-        std::abs(area.Left + area.Right - view.Width()) > 2 ||
-        std::abs(area.Top + area.Bottom - view.Height()) > 2)
-        return;
-    TBitmap32& drawn = m_quickLook.Bitmap;
-    drawn.DrawMode = TDrawMode::dmBlend;
-    buffer.Draw(area.Left, area.Top, drawn);
-    if (DialogValues.ShowFrame) buffer.FrameRectTS(area, kPictureFrame);
 }
 
 // ---- the mouse ----------------------------------------------------------------------
 
 void TMainForm::ImgView32MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
     // A press beside the comment ends its editing.
-    if (CommentPanel) CommentPanel->SetEditing(false);
+    Panels->CommentPanel->SetEditing(false);
     if (button == TMouseButton::mbLeft) DragStart = {x, y};
-    if (SimpleMode && button == TMouseButton::mbLeft) {
+    if (Simple.SimpleMode && button == TMouseButton::mbLeft) {
         if (shift & ssDouble) {
             LeaveSimpleMode();
             return;
@@ -1092,13 +765,11 @@ void TMainForm::ImgView32MouseDown(TMouseButton button, TShiftState shift, int x
 }
 
 void TMainForm::ImgView32MouseMove(TShiftState shift, int x, int y) {
-    if (SimpleMode) {
+    if (Simple.SimpleMode) {
         if (!(shift & ssLeft)) return;
         // The press point stays under the pointer as the frame follows it.
-        const double ratio = ImgView32->DeviceRatio();
         ImgView32->setCursor(Qt::SizeAllCursor);
-        setGeometry(geometry().translated(int((x - DragStart.x()) / ratio),
-                                          int((y - DragStart.y()) / ratio)));
+        Simple.Drag(x - DragStart.x(), y - DragStart.y(), ImgView32->DeviceRatio());
         return;
     }
     if (!ImageLoaded || !(shift & ssLeft) || Zoom.FitMode || !m_panning) return;
@@ -1113,7 +784,8 @@ void TMainForm::ImgView32MouseUp(TMouseButton button, TShiftState, int x, int y)
     if (!ImageLoaded) return;
     if (button == TMouseButton::mbRight) {
         UpdateActions();
-        PopupAt(SimpleMode ? SimpleModeTBXPopupMenu : ImageTBXPopupMenu, x, y);
+        PopupAt(Simple.SimpleMode ? Actions.SimpleModeTBXPopupMenu : Actions.ImageTBXPopupMenu, x,
+                y);
     }
     ImgView32->unsetCursor();
 }
@@ -1129,4 +801,14 @@ void TMainForm::StartFileDrag() {
 void TMainForm::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
     m_context.WindowClosed(this, event->isAccepted());
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Toolbars->MainToolbar->SetBigIcons(DialogValues.BigIcons);
+}
+
+void TMainForm::PopupAt(QMenu* menu, int x, int y) {
+    const double ratio = ImgView32->DeviceRatio();
+    menu->popup(ImgView32->mapToGlobal(QPoint(int(x / ratio), int(y / ratio))));
 }

@@ -9,17 +9,15 @@
 
 #include <QAction>
 
-#include <algorithm>
-
 void TMainForm::TakeDialogValues(const TDialogStoreValues& values) {
     DialogValues = values;
     VekImageLoaderPro.Settings().ExifOrientation = DialogValues.ExifOrientation;
-    ApplyShortcuts(DialogValues);
+    Actions.ApplyShortcuts(DialogValues);
 }
 
 void TMainForm::TakeShortcuts(const TDialogStoreValues& values) {
     DialogValues = values;
-    ApplyShortcuts(DialogValues);
+    Actions.ApplyShortcuts(DialogValues);
 }
 
 void TMainForm::SettingsActionExecute() {
@@ -27,11 +25,7 @@ void TMainForm::SettingsActionExecute() {
 }
 
 void TMainForm::ApplySettings(const TDialogStoreValues& values, const TSimpleModeSettings& simple) {
-    SimpleBlend = std::clamp(simple.Blend, 0, 255);
-    // A size that is not a positive number would leave a frame nobody can find.
-    if (simple.Width > 0) SimpleWidth = simple.Width;
-    if (simple.Height > 0) SimpleHeight = simple.Height;
-    ApplySimpleGeometry();
+    Simple.TakeSettings(simple.Blend, simple.Width, simple.Height);
 
     const bool orientationChanged = DialogValues.ExifOrientation != values.ExifOrientation;
     TakeDialogValues(values);
@@ -40,7 +34,7 @@ void TMainForm::ApplySettings(const TDialogStoreValues& values, const TSimpleMod
     MakeResampler(DialogValues.FilterKind, ImgView32->Bitmap);
     ImgView32->EndUpdate();
     ImgView32->Invalidate();
-    MainToolbar->SetBigIcons(DialogValues.BigIcons);
+    Toolbars->MainToolbar->SetBigIcons(DialogValues.BigIcons);
     UpdateToolbar();
     // The shown picture is read again, turned or not as the option now says.
     if (orientationChanged && !m_nav.Shown().isEmpty()) {

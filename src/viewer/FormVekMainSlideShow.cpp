@@ -11,10 +11,10 @@
 #include <utility>
 
 void TMainForm::PortsChanged() {
-    SettingsAction->setEnabled(Ports.OpenSettings != nullptr);
-    SlideShowAction->setEnabled(Ports.PlaySlideShow != nullptr && !FileList.isEmpty());
-    WizardSlideShowAction->setEnabled(Ports.OpenWizard != nullptr);
-    if (MainToolbar) UpdateToolbar();
+    Actions.SettingsAction->setEnabled(Ports.OpenSettings != nullptr);
+    Actions.SlideShowAction->setEnabled(Ports.PlaySlideShow != nullptr && !FileList.isEmpty());
+    Actions.WizardSlideShowAction->setEnabled(Ports.OpenWizard != nullptr);
+    if (Toolbars) UpdateToolbar();
 }
 
 void TMainForm::ReturnFromSlideShow(const QString& fileName) {

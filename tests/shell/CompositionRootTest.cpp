@@ -54,17 +54,17 @@ protected:
 
 TEST_F(CompositionRoot, TheViewersCommandsFollowTheWindowsOfTheRunInAnyOrder) {
     TMainForm& viewer = ViewerOnA();
-    EXPECT_FALSE(viewer.SettingsAction->isEnabled());
-    EXPECT_FALSE(viewer.SlideShowAction->isEnabled());
-    EXPECT_FALSE(viewer.WizardSlideShowAction->isEnabled());
+    EXPECT_FALSE(viewer.Actions.SettingsAction->isEnabled());
+    EXPECT_FALSE(viewer.Actions.SlideShowAction->isEnabled());
+    EXPECT_FALSE(viewer.Actions.WizardSlideShowAction->isEnabled());
     m_root->MakeSettings();
-    EXPECT_TRUE(viewer.SettingsAction->isEnabled());
-    EXPECT_FALSE(viewer.WizardSlideShowAction->isEnabled());
+    EXPECT_TRUE(viewer.Actions.SettingsAction->isEnabled());
+    EXPECT_FALSE(viewer.Actions.WizardSlideShowAction->isEnabled());
     m_root->MakeWizard();
-    EXPECT_TRUE(viewer.WizardSlideShowAction->isEnabled());
-    EXPECT_FALSE(viewer.SlideShowAction->isEnabled());
+    EXPECT_TRUE(viewer.Actions.WizardSlideShowAction->isEnabled());
+    EXPECT_FALSE(viewer.Actions.SlideShowAction->isEnabled());
     m_root->MakeSlideShow();
-    EXPECT_TRUE(viewer.SlideShowAction->isEnabled());
+    EXPECT_TRUE(viewer.Actions.SlideShowAction->isEnabled());
 }
 
 TEST_F(CompositionRoot, TheViewersFolderIsWhatALaterSlideshowPlays) {
@@ -86,8 +86,8 @@ TEST_F(CompositionRoot, TheViewersSlideshowCommandStartsTheShowFromItsPicture) {
     TMainForm& viewer = ViewerOnA();
     TSlideShowForm& show = m_root->MakeSlideShow();
     m_root->Slideshow().Delay = 600000; // nothing moves on by itself
-    ASSERT_TRUE(viewer.SlideShowAction->isEnabled());
-    viewer.SlideShowAction->trigger();
+    ASSERT_TRUE(viewer.Actions.SlideShowAction->isEnabled());
+    viewer.Actions.SlideShowAction->trigger();
     EXPECT_TRUE(show.isVisible());
     EXPECT_FALSE(show.StartedFromWizard);
     EXPECT_FALSE(viewer.ImageLoaded) << "the picture went to the show";
@@ -110,8 +110,8 @@ TEST_F(CompositionRoot, TheWizardsFinishPlaysTheShow) {
 TEST_F(CompositionRoot, AWizardOpenedFromTheViewerShowsTheViewerWhenItCloses) {
     TMainForm& viewer = ViewerOnA();
     TWizardForm& wizard = m_root->MakeWizard();
-    ASSERT_TRUE(viewer.WizardSlideShowAction->isEnabled());
-    viewer.WizardSlideShowAction->trigger();
+    ASSERT_TRUE(viewer.Actions.WizardSlideShowAction->isEnabled());
+    viewer.Actions.WizardSlideShowAction->trigger();
     EXPECT_TRUE(wizard.isVisible());
     EXPECT_FALSE(viewer.isVisible());
     wizard.close();

@@ -51,8 +51,8 @@ protected:
             form.done(result);
             return form.result();
         };
-        ASSERT_TRUE(m_form->SettingsAction->isEnabled());
-        m_form->SettingsAction->trigger();
+        ASSERT_TRUE(m_form->Actions.SettingsAction->isEnabled());
+        m_form->Actions.SettingsAction->trigger();
     }
 
     static void CaptureNextImageKey(TSettingsForm& form) {
@@ -67,7 +67,7 @@ protected:
 };
 
 TEST_F(ViewerSettings, OkAppliesEveryPageAtOnce) {
-    const int height = m_form->SimpleHeight;
+    const int height = m_form->Simple.SimpleHeight;
     RunDialog(
         [](TSettingsForm& form) {
             CaptureNextImageKey(form);
@@ -87,9 +87,10 @@ TEST_F(ViewerSettings, OkAppliesEveryPageAtOnce) {
     EXPECT_EQ(CurrentSlideshow()->Delay, 9000);
     ASSERT_TRUE(CurrentSlideshow()->Transformer);
     EXPECT_EQ(CurrentSlideshow()->Transformer->Name, "Slide");
-    EXPECT_EQ(m_form->SimpleBlend, 100);
-    EXPECT_EQ(m_form->SimpleWidth, 320);
-    EXPECT_EQ(m_form->SimpleHeight, height) << "a size that is not a number keeps the old one";
+    EXPECT_EQ(m_form->Simple.SimpleBlend, 100);
+    EXPECT_EQ(m_form->Simple.SimpleWidth, 320);
+    EXPECT_EQ(m_form->Simple.SimpleHeight, height)
+        << "a size that is not a number keeps the old one";
 
     // The new key steps to the next picture at once.
     QTest::keyClick(m_form.get(), Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
@@ -121,7 +122,7 @@ TEST_F(ViewerSettings, AnEffectNameNoneKnowsGivesARandomEffect) {
 TEST_F(ViewerSettings, DeleteMovesToTheTrashWhenChosen) {
     RunDialog([](TSettingsForm& form) { form.DeleteToTrashCheckBox->setChecked(true); },
               QDialog::Accepted);
-    m_form->DeleteAction->trigger();
+    m_form->Actions.DeleteAction->trigger();
     ASSERT_EQ(m_questions.size(), 1);
     EXPECT_TRUE(m_questions[0].contains("trash")) << m_questions[0].toStdString();
     if (!m_warnings.isEmpty())
@@ -139,11 +140,13 @@ namespace {
 // The toolbar's buttons of the other windows follow their commands: the gear opens the
 // settings of this run; the slideshow and wizard wait for their windows.
 TEST_F(ViewerSettings, TheToolbarButtonsOfOtherWindowsFollowTheirCommands) {
-    ASSERT_TRUE(m_form->SettingsAction->isEnabled());
-    EXPECT_TRUE(m_form->MainToolbar->Items(12)->Enabled()) << "settings";
-    EXPECT_FALSE(m_form->SlideShowAction->isEnabled()) << "no slideshow window in this run";
-    EXPECT_FALSE(m_form->MainToolbar->Items(9)->Enabled()) << "slideshow";
-    EXPECT_FALSE(m_form->MainToolbar->Items(10)->Enabled()) << "wizard";
+    ASSERT_TRUE(m_form->Actions.SettingsAction->isEnabled());
+    EXPECT_TRUE(m_form->Toolbars->Button(TViewerToolbars::TButton::Settings)->Enabled())
+        << "settings";
+    EXPECT_FALSE(m_form->Actions.SlideShowAction->isEnabled()) << "no slideshow window in this run";
+    EXPECT_FALSE(m_form->Toolbars->Button(TViewerToolbars::TButton::SlideShow)->Enabled())
+        << "slideshow";
+    EXPECT_FALSE(m_form->Toolbars->Button(TViewerToolbars::TButton::Wizard)->Enabled()) << "wizard";
 }
 
 } // namespace

@@ -64,14 +64,14 @@ TEST_F(ViewerPrint, PrintsTheShownPictureToAPdf) {
     WritePicture(Path("a.png"), 0xFF336699, 300, 200);
     m_form->OpenFile(Path("a.png"));
     ASSERT_TRUE(WaitShown("a.png"));
-    ASSERT_TRUE(m_form->PrintAction->isVisible());
+    ASSERT_TRUE(m_form->Actions.PrintAction->isVisible());
     const QString pdf = Path("out.pdf");
-    m_form->PrintDialog = [&](QPrinter& printer) {
+    m_form->Commands.PrintDialog = [&](QPrinter& printer) {
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(pdf);
         return true;
     };
-    m_form->PrintAction->trigger();
+    m_form->Actions.PrintAction->trigger();
     EXPECT_TRUE(m_warnings.isEmpty());
     QFile out(pdf);
     ASSERT_TRUE(out.open(QIODevice::ReadOnly));
@@ -85,12 +85,12 @@ TEST_F(ViewerPrint, AFileGoneSinceItWasShownIsNotPrinted) {
     m_form->OpenFile(Path("a.png"));
     ASSERT_TRUE(WaitShown("a.png"));
     ASSERT_TRUE(QFile::remove(Path("a.png")));
-    m_form->PrintDialog = [&](QPrinter& printer) {
+    m_form->Commands.PrintDialog = [&](QPrinter& printer) {
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(Path("out.pdf"));
         return true;
     };
-    m_form->PrintAction->trigger();
+    m_form->Actions.PrintAction->trigger();
     EXPECT_EQ(m_warnings, QStringList{"Can't print file"});
 }
 

@@ -43,8 +43,8 @@ protected:
 
     void SetUp() override {
         ViewerWindow::SetUp();
-        m_form->WallpaperSetter = [this](const TBitmap32& picture, TWallpaperStyle style, int w,
-                                         int h) {
+        m_form->Commands.WallpaperSetter = [this](const TBitmap32& picture, TWallpaperStyle style,
+                                                  int w, int h) {
             const std::lock_guard lock(m_mutex);
             m_calls.push_back({style, picture.Width(), picture.Height(),
                                picture.Empty() ? 0 : picture.ScanLine(0)[0], w, h});
@@ -60,7 +60,7 @@ protected:
     void SetWallpaperBy(QAction* action) {
         ASSERT_TRUE(action->isEnabled());
         action->trigger();
-        ASSERT_TRUE(pictrel::test::PumpUntil([&] { return !m_form->SettingWallpaper(); }));
+        ASSERT_TRUE(pictrel::test::PumpUntil([&] { return !m_form->Commands.SettingWallpaper(); }));
     }
 
     std::mutex m_mutex;
@@ -71,24 +71,25 @@ protected:
 TEST_F(ViewerCommands, PictureMenusHoldTheirItemsInOrder) {
     const QStringList tail = {"-",           "Edit", "Delete",           "Print", "-",
                               "Simple mode", "-",    "Pictrel settings", "-",     "Exit"};
-    EXPECT_EQ(MenuText(m_form->ImageTBXPopupMenu),
+    EXPECT_EQ(MenuText(m_form->Actions.ImageTBXPopupMenu),
               QStringList({"Show image information", "Show comment", "Show histogram",
                            "Show EXIF information", "Show IPTC information", "Show XMP information",
                            "Show GeoTIFF information", "-", "[Set as wallpaper]", "-", "Fit width",
                            "Actual size"}) +
                   tail);
-    EXPECT_EQ(MenuText(m_form->SimpleModeTBXPopupMenu), QStringList{"[Set as wallpaper]"} + tail);
-    EXPECT_EQ(MenuText(m_form->WallpaperTBXSubmenu),
+    EXPECT_EQ(MenuText(m_form->Actions.SimpleModeTBXPopupMenu),
+              QStringList{"[Set as wallpaper]"} + tail);
+    EXPECT_EQ(MenuText(m_form->Actions.WallpaperTBXSubmenu),
               QStringList({"optimal", "-", "tile", "center", "stretch"}));
 }
 
 TEST_F(ViewerCommands, EachWallpaperCommandSetsItsStyle) {
     const std::pair<QAction*, TWallpaperStyle> cases[] = {
-        {m_form->WallpaperAction, TWallpaperStyle::wsOptimal},
-        {m_form->OptimalWallpaperAction, TWallpaperStyle::wsOptimal},
-        {m_form->TileWallpaperAction, TWallpaperStyle::wsTile},
-        {m_form->CenterWallpaperAction, TWallpaperStyle::wsCenter},
-        {m_form->StretchWallpaperAction, TWallpaperStyle::wsStretch}};
+        {m_form->Actions.WallpaperAction, TWallpaperStyle::wsOptimal},
+        {m_form->Actions.OptimalWallpaperAction, TWallpaperStyle::wsOptimal},
+        {m_form->Actions.TileWallpaperAction, TWallpaperStyle::wsTile},
+        {m_form->Actions.CenterWallpaperAction, TWallpaperStyle::wsCenter},
+        {m_form->Actions.StretchWallpaperAction, TWallpaperStyle::wsStretch}};
     for (const auto& [action, style] : cases) {
         m_calls.clear();
         SetWallpaperBy(action);
@@ -106,8 +107,8 @@ TEST_F(ViewerCommands, EachWallpaperCommandSetsItsStyle) {
 }
 
 TEST_F(ViewerCommands, TheWallpaperIsTurnedAsShown) {
-    m_form->RotateLeftAction->trigger();
-    SetWallpaperBy(m_form->WallpaperAction);
+    m_form->Actions.RotateLeftAction->trigger();
+    SetWallpaperBy(m_form->Actions.WallpaperAction);
     ASSERT_EQ(m_calls.size(), 1U);
     EXPECT_EQ(m_calls[0].Width, 20);
     EXPECT_EQ(m_calls[0].Height, 40);
@@ -119,7 +120,7 @@ TEST_F(ViewerCommands, ADesktopThatRefusesTheWallpaperIsReported) {
     m_accept = false;
     // The file may even be gone: the wallpaper is made from the picture on screen.
     QFile::remove(Path("a.png"));
-    SetWallpaperBy(m_form->TileWallpaperAction);
+    SetWallpaperBy(m_form->Actions.TileWallpaperAction);
     EXPECT_EQ(m_calls.size(), 1U);
     EXPECT_EQ(m_warnings, QStringList{"Can't set the wallpaper on this desktop"});
 }
@@ -133,9 +134,9 @@ TEST_F(ViewerCommands, WallpaperAndEditNeedAPicture) {
     m_form->OpenFile(Path("c.png"));
     ASSERT_TRUE(WaitShown("c.png"));
     m_form->UpdateActions();
-    EXPECT_FALSE(m_form->WallpaperAction->isVisible());
-    EXPECT_FALSE(m_form->OpenEditAction->isVisible());
-    EXPECT_FALSE(m_form->TileWallpaperAction->isEnabled());
+    EXPECT_FALSE(m_form->Actions.WallpaperAction->isVisible());
+    EXPECT_FALSE(m_form->Actions.OpenEditAction->isVisible());
+    EXPECT_FALSE(m_form->Actions.TileWallpaperAction->isEnabled());
 }
 
 // The editor launch with a private set of desktop entries and a recording launcher.
@@ -197,7 +198,7 @@ TEST_F(ViewerEdit, ReportsEachOutcome) {
         if (c.Deleted) QFile::remove(Path("a.png"));
         m_warnings.clear();
         m_launched.clear();
-        m_form->OpenEditAction->trigger();
+        m_form->Actions.OpenEditAction->trigger();
         EXPECT_EQ(m_warnings, c.Warnings);
         if (c.Editor && !c.Deleted)
             EXPECT_EQ(m_launched, QStringList({"sh", "-c", "true", Path("a.png")}));
@@ -215,7 +216,7 @@ TEST_F(ViewerEdit, TheEntriesAreReadOnAWorkerBeforeEditIsAsked) {
     m_form->UpdateActions();
     ASSERT_TRUE(pictrel::test::PumpUntil([] { return DesktopEntriesCached(); }));
     const int scans = GuiThreadDesktopScans();
-    m_form->OpenEditAction->trigger();
+    m_form->Actions.OpenEditAction->trigger();
     EXPECT_EQ(m_launched, QStringList({"sh", "-c", "true", Path("b.png")}));
     EXPECT_TRUE(m_warnings.isEmpty());
     EXPECT_EQ(GuiThreadDesktopScans(), scans);

@@ -38,11 +38,11 @@ protected:
     void Restart() {
         m_form.reset();
         m_form = std::make_unique<TMainForm>(m_context);
-        m_form->Confirm = [this](const QString& q) {
+        m_form->Commands.Confirm = [this](const QString& q) {
             m_questions.append(q);
             return true;
         };
-        m_form->Warn = [this](const QString& m) { m_warnings.append(m); };
+        m_form->Commands.Warn = [this](const QString& m) { m_warnings.append(m); };
         m_form->resize(400, 300);
         m_form->show();
     }

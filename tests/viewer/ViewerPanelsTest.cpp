@@ -24,7 +24,7 @@ protected:
         ViewerWindow::SetUp();
         m_form->resize(800, 600);
         // Wishes stored by an earlier test do not count here.
-        m_form->ShowPanels = {};
+        m_form->Panels->ShowPanels = {};
         m_form->UpdatePanels();
         PumpUntil([&] { return m_form->ImgView32->ViewWidth() > 700; });
     }
@@ -43,23 +43,24 @@ protected:
 };
 
 TEST_F(ViewerPanels, WishedPanelsShowOverThePictureAndGoWithAFailedLoad) {
-    m_form->ShowPanels[kInfo] = m_form->ShowPanels[kHistogram] = m_form->ShowPanels[kExif] = true;
+    m_form->Panels->ShowPanels[kInfo] = m_form->Panels->ShowPanels[kHistogram] =
+        m_form->Panels->ShowPanels[kExif] = true;
     m_form->UpdatePanels();
     OpenRed();
-    ASSERT_TRUE(PumpUntil([&] { return m_form->HistogramPanel->Advice() != 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return m_form->Panels->HistogramPanel->Advice() != 0; }));
 
-    EXPECT_TRUE(m_form->InfoPanel->Visible());
-    EXPECT_TRUE(m_form->HistogramPanel->Visible());
+    EXPECT_TRUE(m_form->Panels->InfoPanel->Visible());
+    EXPECT_TRUE(m_form->Panels->HistogramPanel->Visible());
     // A PNG has no EXIF lines: that panel stays away although it is wished for.
-    EXPECT_FALSE(m_form->ExifPanel->Visible());
-    EXPECT_FALSE(m_form->InfoPanel->Lines().isEmpty());
+    EXPECT_FALSE(m_form->Panels->ExifPanel->Visible());
+    EXPECT_FALSE(m_form->Panels->InfoPanel->Lines().isEmpty());
     // Both panels lie inside the view, the histogram pulled in from its far default.
-    EXPECT_EQ(m_form->HistogramPanel->Left() + m_form->HistogramPanel->Width(),
+    EXPECT_EQ(m_form->Panels->HistogramPanel->Left() + m_form->Panels->HistogramPanel->Width(),
               m_form->ImgView32->ViewWidth());
-    EXPECT_NE(PanelCentre(*m_form->InfoPanel), kRed);
-    EXPECT_NE(PanelCentre(*m_form->HistogramPanel), kRed);
+    EXPECT_NE(PanelCentre(*m_form->Panels->InfoPanel), kRed);
+    EXPECT_NE(PanelCentre(*m_form->Panels->HistogramPanel), kRed);
     // A flat red picture has no contrast and one colour only.
-    EXPECT_NE(m_form->HistogramPanel->Advice(), TAnalyzeHystrogramThread::kNoAdvice);
+    EXPECT_NE(m_form->Panels->HistogramPanel->Advice(), TAnalyzeHystrogramThread::kNoAdvice);
 
     QFile broken(Path("broken.png"));
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
@@ -67,23 +68,23 @@ TEST_F(ViewerPanels, WishedPanelsShowOverThePictureAndGoWithAFailedLoad) {
     broken.close();
     m_form->OpenFile(Path("broken.png"));
     ASSERT_TRUE(WaitShown("broken.png"));
-    EXPECT_FALSE(m_form->InfoPanel->Visible());
-    EXPECT_FALSE(m_form->HistogramPanel->Visible());
-    EXPECT_TRUE(m_form->InfoPanel->Lines().isEmpty());
+    EXPECT_FALSE(m_form->Panels->InfoPanel->Visible());
+    EXPECT_FALSE(m_form->Panels->HistogramPanel->Visible());
+    EXPECT_TRUE(m_form->Panels->InfoPanel->Lines().isEmpty());
     // The wish stays for the next picture.
-    EXPECT_TRUE(m_form->ShowPanels[kInfo]);
+    EXPECT_TRUE(m_form->Panels->ShowPanels[kInfo]);
 }
 
 TEST_F(ViewerPanels, UnwishedPanelsLeaveThePictureAlone) {
     OpenRed();
-    EXPECT_FALSE(m_form->InfoPanel->Visible());
-    EXPECT_EQ(PanelCentre(*m_form->InfoPanel), kRed);
+    EXPECT_FALSE(m_form->Panels->InfoPanel->Visible());
+    EXPECT_EQ(PanelCentre(*m_form->Panels->InfoPanel), kRed);
 }
 
 TEST_F(ViewerPanels, MovedPanelComesBackWhereItWasAndDoubleClickCloses) {
-    m_form->ShowPanels[kInfo] = true;
+    m_form->Panels->ShowPanels[kInfo] = true;
     OpenRed();
-    TVekMetaDataLayer& info = *m_form->InfoPanel;
+    TVekMetaDataLayer& info = *m_form->Panels->InfoPanel;
     ASSERT_TRUE(info.Visible());
     // Dragged by its caption 40 pixels right and 30 down.
     const int x = info.Left() + 30, y = info.Top() + 10;
@@ -97,43 +98,43 @@ TEST_F(ViewerPanels, MovedPanelComesBackWhereItWasAndDoubleClickCloses) {
 
     Restart();
     m_form->resize(800, 600);
-    EXPECT_EQ(m_form->InfoPanel->Location, moved);
+    EXPECT_EQ(m_form->Panels->InfoPanel->Location, moved);
     OpenRed();
-    TVekMetaDataLayer& again = *m_form->InfoPanel;
+    TVekMetaDataLayer& again = *m_form->Panels->InfoPanel;
     ASSERT_TRUE(again.Visible());
     QTest::mouseDClick(m_form->ImgView32, Qt::LeftButton, {},
                        QPoint(again.Left() + 30, again.Top() + 10));
     EXPECT_FALSE(again.Visible());
-    EXPECT_FALSE(m_form->ShowPanels[kInfo]);
+    EXPECT_FALSE(m_form->Panels->ShowPanels[kInfo]);
     Restart();
-    EXPECT_FALSE(m_form->ShowPanels[kInfo]);
+    EXPECT_FALSE(m_form->Panels->ShowPanels[kInfo]);
 }
 
 TEST_F(ViewerPanels, RightClickOffersThePanelsOfThePicture) {
     OpenRed();
     QTest::mouseClick(m_form->ImgView32, Qt::RightButton, {}, QPoint(400, 300));
-    ASSERT_TRUE(PumpUntil([&] { return m_form->ImageTBXPopupMenu->isVisible(); }));
-    EXPECT_TRUE(m_form->ShowHistogramAction->isVisible());
-    EXPECT_TRUE(m_form->ShowCommonInfoAction->isVisible());
-    EXPECT_FALSE(m_form->ShowExifAction->isVisible());
-    EXPECT_FALSE(m_form->ShowCommentAction->isVisible());
-    m_form->ShowHistogramAction->trigger();
-    m_form->ImageTBXPopupMenu->close();
-    EXPECT_TRUE(m_form->ShowPanels[kHistogram]);
-    EXPECT_TRUE(m_form->HistogramPanel->Visible());
+    ASSERT_TRUE(PumpUntil([&] { return m_form->Actions.ImageTBXPopupMenu->isVisible(); }));
+    EXPECT_TRUE(m_form->Panels->ShowHistogramAction->isVisible());
+    EXPECT_TRUE(m_form->Panels->ShowCommonInfoAction->isVisible());
+    EXPECT_FALSE(m_form->Panels->ShowExifAction->isVisible());
+    EXPECT_FALSE(m_form->Panels->ShowCommentAction->isVisible());
+    m_form->Panels->ShowHistogramAction->trigger();
+    m_form->Actions.ImageTBXPopupMenu->close();
+    EXPECT_TRUE(m_form->Panels->ShowPanels[kHistogram]);
+    EXPECT_TRUE(m_form->Panels->HistogramPanel->Visible());
 }
 
 TEST_F(ViewerPanels, MenuIconsArriveFromTheWorker) {
-    ASSERT_TRUE(PumpUntil([&] { return !m_form->ZoomFitAction->icon().isNull(); }));
-    EXPECT_FALSE(m_form->ExitAction->icon().isNull());
-    EXPECT_EQ(m_form->TBXImageList.size(), 37u);
+    ASSERT_TRUE(PumpUntil([&] { return !m_form->Actions.ZoomFitAction->icon().isNull(); }));
+    EXPECT_FALSE(m_form->Actions.ExitAction->icon().isNull());
+    EXPECT_EQ(m_form->TBXImageList.Size(), 37u);
 }
 
 TEST_F(ViewerPanels, TypingReachesTheCommentEditorAfterAClick) {
-    m_form->CommentAvailable = true;
-    m_form->ShowPanels[0] = true;
+    m_form->Panels->CommentAvailable = true;
+    m_form->Panels->ShowPanels[0] = true;
     OpenRed();
-    TVekEditLayer& comment = *m_form->CommentPanel;
+    TVekEditLayer& comment = *m_form->Panels->CommentPanel;
     ASSERT_TRUE(comment.Visible());
     const TRect c = comment.ClientRect();
     QTest::mouseClick(m_form->ImgView32, Qt::LeftButton, {},
@@ -168,7 +169,7 @@ TEST_F(ViewerPanels, ToolbarFollowsTheListAndThePicture) {
         }
         m_form->OpenFile(Path(QString("case%1/t%1_0.png").arg(n)));
         ASSERT_TRUE(WaitShown(QString("t%1_0.png").arg(n))) << c.Name;
-        const TToolbarLayer& bar = *m_form->MainToolbar;
+        const TToolbarLayer& bar = *m_form->Toolbars->MainToolbar;
         for (int i : {0, 1, 2, 9}) EXPECT_EQ(bar.Items(i)->Visible(), c.Stepping) << c.Name << i;
         for (int i : {3, 4, 6, 7}) EXPECT_EQ(bar.Items(i)->Enabled(), c.Zooming) << c.Name << i;
         EXPECT_TRUE(bar.Items(14)->Enabled()) << c.Name << " exit";

@@ -17,17 +17,17 @@ class ViewerSimpleMode : public ViewerWindow {
 protected:
     void SetUp() override {
         ViewerWindow::SetUp();
-        m_form->ShowPanels = {};
-        m_form->ShowPanels[6] = true;
+        m_form->Panels->ShowPanels = {};
+        m_form->Panels->ShowPanels[6] = true;
         WritePicture(Path("a.png"), kRed, 200, 100);
         WritePicture(Path("b.png"), kGreen, 200, 100);
         m_form->OpenFile(Path("a.png"));
         ASSERT_TRUE(WaitShown("a.png"));
-        m_form->SimpleLeft = 300;
-        m_form->SimpleTop = 200;
-        m_form->SimpleWidth = 240;
-        m_form->SimpleHeight = 135;
-        m_form->SimpleBlend = 0x1C8; // only the low byte counts
+        m_form->Simple.SimpleLeft = 300;
+        m_form->Simple.SimpleTop = 200;
+        m_form->Simple.SimpleWidth = 240;
+        m_form->Simple.SimpleHeight = 135;
+        m_form->Simple.SimpleBlend = 0x1C8; // only the low byte counts
     }
 
     void MoveBy(int dx, int dy) {
@@ -41,30 +41,30 @@ protected:
 
 TEST_F(ViewerSimpleMode, BecomesASmallFrameOnTopAndComesBack) {
     const QRect normal = m_form->geometry();
-    ASSERT_TRUE(m_form->InfoPanel->Visible());
-    m_form->SimpleModeAction->trigger();
-    ASSERT_TRUE(m_form->SimpleMode);
+    ASSERT_TRUE(m_form->Panels->InfoPanel->Visible());
+    m_form->Actions.SimpleModeAction->trigger();
+    ASSERT_TRUE(m_form->Simple.SimpleMode);
     EXPECT_TRUE(m_form->isVisible());
     EXPECT_EQ(m_form->geometry(), QRect(300, 200, 240, 135));
     EXPECT_TRUE(m_form->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_TRUE(m_form->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_NEAR(m_form->windowOpacity(), 200 / 255.0, 0.01);
-    EXPECT_FALSE(m_form->MainToolbar->Visible());
-    EXPECT_FALSE(m_form->InfoPanel->Visible());
-    EXPECT_EQ(m_form->SimpleModeAction->text(), "Normal mode");
+    EXPECT_FALSE(m_form->Toolbars->MainToolbar->Visible());
+    EXPECT_FALSE(m_form->Panels->InfoPanel->Visible());
+    EXPECT_EQ(m_form->Actions.SimpleModeAction->text(), "Normal mode");
     // Stepping keys do nothing in the frame.
     QTest::keyClick(m_form.get(), Qt::Key_Right);
     EXPECT_FALSE(m_form->ShowOnLoad);
     EXPECT_EQ(m_form->FileIndex, 0);
 
-    m_form->SimpleModeAction->trigger();
-    EXPECT_FALSE(m_form->SimpleMode);
+    m_form->Actions.SimpleModeAction->trigger();
+    EXPECT_FALSE(m_form->Simple.SimpleMode);
     EXPECT_EQ(m_form->geometry(), normal);
     EXPECT_FALSE(m_form->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_DOUBLE_EQ(m_form->windowOpacity(), 1.0);
-    EXPECT_TRUE(m_form->MainToolbar->Visible());
-    EXPECT_TRUE(m_form->InfoPanel->Visible());
-    EXPECT_EQ(m_form->SimpleModeAction->text(), "Simple mode");
+    EXPECT_TRUE(m_form->Toolbars->MainToolbar->Visible());
+    EXPECT_TRUE(m_form->Panels->InfoPanel->Visible());
+    EXPECT_EQ(m_form->Actions.SimpleModeAction->text(), "Simple mode");
 }
 
 TEST_F(ViewerSimpleMode, DraggedFrameKeepsItsPlaceAcrossModesAndRestarts) {
@@ -73,28 +73,28 @@ TEST_F(ViewerSimpleMode, DraggedFrameKeepsItsPlaceAcrossModesAndRestarts) {
     EXPECT_EQ(m_form->geometry().topLeft(), QPoint(330, 180));
     // A double click on the picture leaves simple mode.
     QTest::mouseDClick(m_form->ImgView32, Qt::LeftButton, {}, QPoint(50, 50));
-    ASSERT_FALSE(m_form->SimpleMode);
+    ASSERT_FALSE(m_form->Simple.SimpleMode);
     m_form->EnterSimpleMode();
     EXPECT_EQ(m_form->geometry().topLeft(), QPoint(330, 180));
 
-    const QRect normal = m_form->NormalBounds;
+    const QRect normal = m_form->Simple.NormalBounds;
     m_form.reset(); // ends in simple mode: the normal window is what is stored
     Restart();
-    EXPECT_FALSE(m_form->SimpleMode);
-    EXPECT_EQ(m_form->SimpleLeft, 330);
-    EXPECT_EQ(m_form->SimpleTop, 180);
+    EXPECT_FALSE(m_form->Simple.SimpleMode);
+    EXPECT_EQ(m_form->Simple.SimpleLeft, 330);
+    EXPECT_EQ(m_form->Simple.SimpleTop, 180);
     EXPECT_EQ(m_form->size(), normal.size());
 }
 
 TEST_F(ViewerSimpleMode, LeavingShowsTheShownFilesPanelsNotThePrefetchedOnes) {
     m_form->EnterSimpleMode();
-    m_form->ShowPanels = {};
+    m_form->Panels->ShowPanels = {};
     m_form->LeaveSimpleMode();
     // The neighbour b.png has been prefetched meanwhile: the lines still name a.png.
     ASSERT_TRUE(PumpUntil([&] { return m_form->PrefetchDone; }));
     m_form->EnterSimpleMode();
     m_form->LeaveSimpleMode();
-    const QStringList lines = m_form->InfoPanel->Lines();
+    const QStringList lines = m_form->Panels->InfoPanel->Lines();
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_TRUE(lines.join('\n').contains("200")) << lines.join('\n').toStdString();
 }

@@ -24,7 +24,7 @@ TEST_F(ViewerStore, ATurnIsInTheFileAsSoonAsItIsMade) {
     WritePicture(Path("a.png"), 0xFFFF0000);
     m_form->OpenFile(Path("a.png"));
     ASSERT_TRUE(WaitShown("a.png"));
-    m_form->RotateLeftAction->trigger();
+    m_form->Actions.RotateLeftAction->trigger();
     TRotateAngleList stored;
     ASSERT_TRUE(stored.LoadFromFile(DataFolder() + "RotateAngles"));
     EXPECT_EQ(stored.Angle(Path("a.png")), 90);
@@ -34,13 +34,13 @@ TEST_F(ViewerStore, ATurnIsInTheFileAsSoonAsItIsMade) {
 // closes last, both wishes are stored.
 TEST_F(ViewerStore, TwoViewersKeepEachOthersChangesInEitherClosingOrder) {
     for (const bool firstClosesFirst : {true, false}) {
-        m_form->ShowPanels = {};
+        m_form->Panels->ShowPanels = {};
         m_form->WriteSettingsThrough();
         Restart();
         TAppContext otherContext;
         auto other = std::make_unique<TMainForm>(otherContext);
-        m_form->ShowPanels[kInfo] = true;
-        other->ShowPanels[kHistogram] = true;
+        m_form->Panels->ShowPanels[kInfo] = true;
+        other->Panels->ShowPanels[kHistogram] = true;
         if (firstClosesFirst) {
             m_form.reset();
             other.reset();
@@ -49,8 +49,8 @@ TEST_F(ViewerStore, TwoViewersKeepEachOthersChangesInEitherClosingOrder) {
             m_form.reset();
         }
         Restart();
-        EXPECT_TRUE(m_form->ShowPanels[kInfo]) << firstClosesFirst;
-        EXPECT_TRUE(m_form->ShowPanels[kHistogram]) << firstClosesFirst;
+        EXPECT_TRUE(m_form->Panels->ShowPanels[kInfo]) << firstClosesFirst;
+        EXPECT_TRUE(m_form->Panels->ShowPanels[kHistogram]) << firstClosesFirst;
     }
 }
 
@@ -62,9 +62,9 @@ TEST_F(ViewerStore, AFailedSaveIsToldOncePerRun) {
         TRegistryHive::Folder() + '/' + TRegistryHive::RootName(TRegRoot::rrCurrentUser) + ".reg";
     QFile::remove(hive);
     ASSERT_TRUE(QDir().mkpath(hive)); // a folder where the store should be written
-    m_form->ShowPanels[kInfo] = !m_form->ShowPanels[kInfo];
+    m_form->Panels->ShowPanels[kInfo] = !m_form->Panels->ShowPanels[kInfo];
     m_form->WriteSettingsThrough();
-    m_form->ShowPanels[kHistogram] = !m_form->ShowPanels[kHistogram];
+    m_form->Panels->ShowPanels[kHistogram] = !m_form->Panels->ShowPanels[kHistogram];
     m_form->WriteSettingsThrough();
     ASSERT_TRUE(QDir(hive).removeRecursively());
     SetStoreFailureHandler(nullptr);

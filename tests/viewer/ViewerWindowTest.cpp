@@ -222,7 +222,7 @@ TEST_F(ViewerWindow, RotationIsDrawnAndRememberedPerFileAcrossARestart) {
     WritePicture(Path("b.png"), 0xFF00FF00);
     m_form->OpenFile(Path("a.png"));
     ASSERT_TRUE(WaitShown("a.png"));
-    m_form->RotateLeftAction->trigger();
+    m_form->Actions.RotateLeftAction->trigger();
     EXPECT_EQ(m_form->Zoom.RotationAngle, 90);
     const auto pixelAt = [&](int dy) {
         const QImage image = Grab();
@@ -266,13 +266,13 @@ TEST_F(ViewerWindow, PagesOfAThreePageTiff) {
     for (const auto& e : expected) {
         // Each page decodes on the loader's worker.
         ASSERT_TRUE(PumpUntil([&] { return !m_form->ShowOnLoad; })) << e.label;
-        EXPECT_EQ(m_form->PageLabel, e.label);
-        EXPECT_EQ(m_form->PrevPageAction->isEnabled(), e.previous) << e.label;
-        EXPECT_EQ(m_form->NextPageAction->isEnabled(), e.next) << e.label;
+        EXPECT_EQ(m_form->Toolbars->PageLabel, e.label);
+        EXPECT_EQ(m_form->Actions.PrevPageAction->isEnabled(), e.previous) << e.label;
+        EXPECT_EQ(m_form->Actions.NextPageAction->isEnabled(), e.next) << e.label;
         EXPECT_EQ(m_form->ImgView32->Bitmap.Width(), e.width) << e.label;
         QTest::keyClick(m_form.get(), Qt::Key_PageDown);
     }
-    EXPECT_EQ(m_form->PageLabel, "3");
+    EXPECT_EQ(m_form->Toolbars->PageLabel, "3");
 }
 
 TEST_F(ViewerWindow, ArrowKeysStepAndDeleteAsks) {
@@ -284,7 +284,7 @@ TEST_F(ViewerWindow, ArrowKeysStepAndDeleteAsks) {
     ASSERT_TRUE(WaitShown("b.png"));
     QTest::keyClick(m_form.get(), Qt::Key_Left);
     ASSERT_TRUE(WaitShown("a.png"));
-    m_form->Confirm = [this](const QString& q) {
+    m_form->Commands.Confirm = [this](const QString& q) {
         m_questions.append(q);
         return false;
     };
@@ -299,7 +299,7 @@ TEST_F(ViewerWindow, WheelZoomsThroughTheFitAndFitComesBack) {
     ASSERT_TRUE(WaitShown("big.png"));
     const double fit = m_form->FitScale();
     ASSERT_LT(fit, 1);
-    EXPECT_FALSE(m_form->ZoomFitAction->isEnabled());
+    EXPECT_FALSE(m_form->Actions.ZoomFitAction->isEnabled());
     const QPointF centre(m_form->width() / 2.0, m_form->height() / 2.0);
     QWheelEvent notch(centre, m_form->mapToGlobal(centre), {}, {0, 120}, Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -307,19 +307,20 @@ TEST_F(ViewerWindow, WheelZoomsThroughTheFitAndFitComesBack) {
     EXPECT_FALSE(m_form->Zoom.FitMode);
     EXPECT_NEAR(m_form->Zoom.ZoomScale, fit + 0.08, 1e-6);
     EXPECT_FLOAT_EQ(m_form->ImgView32->Model().Scale(), float(fit + 0.08));
-    EXPECT_TRUE(m_form->ZoomFitAction->isEnabled());
-    m_form->ZoomFitAction->trigger();
+    EXPECT_TRUE(m_form->Actions.ZoomFitAction->isEnabled());
+    m_form->Actions.ZoomFitAction->trigger();
     EXPECT_TRUE(m_form->Zoom.FitMode);
     EXPECT_EQ(Centre(), 0xFF336699u);
 }
 
 TEST_F(ViewerWindow, SizeAndPanelWishesComeBackAfterARestart) {
     m_form->resize(520, 410);
-    m_form->ShowPanels = {true, false, true, false, true, false, true};
+    m_form->Panels->ShowPanels = {true, false, true, false, true, false, true};
     m_form.reset();
     TMainForm again(m_context);
     EXPECT_EQ(again.size(), QSize(520, 410));
-    EXPECT_EQ(again.ShowPanels, (std::array<bool, 7>{true, false, true, false, true, false, true}));
+    EXPECT_EQ(again.Panels->ShowPanels,
+              (std::array<bool, 7>{true, false, true, false, true, false, true}));
 }
 
 // A first look drawn from a reduced decode stands in while the picture itself loads,
@@ -371,12 +372,12 @@ TEST_F(ViewerWindow, DeleteWaitsForThePictureOnItsWayAndNamesTheOneOnScreen) {
     m_form->OpenFile(Path("a.png"));
     ASSERT_TRUE(WaitShown("a.png"));
     m_form->Step(false); // c: nothing was prefetched that way, so it decodes now
-    EXPECT_FALSE(m_form->DeleteAction->isEnabled());
+    EXPECT_FALSE(m_form->Actions.DeleteAction->isEnabled());
     QTest::keyClick(m_form.get(), Qt::Key_Delete);
     m_form->DeleteShownFile();
     EXPECT_TRUE(m_questions.isEmpty());
     ASSERT_TRUE(WaitShown("c.png"));
-    EXPECT_TRUE(m_form->DeleteAction->isEnabled());
+    EXPECT_TRUE(m_form->Actions.DeleteAction->isEnabled());
     QTest::keyClick(m_form.get(), Qt::Key_Delete);
     ASSERT_EQ(m_questions.size(), 1);
     EXPECT_TRUE(m_questions[0].endsWith(Path("c.png")));
@@ -393,7 +394,7 @@ TEST_F(ViewerWindow, DeleteRemovesTheFileAskedAboutWhateverHappenedMeanwhile) {
     WritePicture(Path("other/x.png"), 0xFF0000FF);
     m_form->OpenFile(Path("a.png"));
     ASSERT_TRUE(WaitShown("a.png"));
-    m_form->Confirm = [this](const QString& q) {
+    m_form->Commands.Confirm = [this](const QString& q) {
         m_questions.append(q);
         m_form->OpenFile(Path("other/x.png"));
         return true;
@@ -418,26 +419,27 @@ TEST_F(ViewerWindow, APageChangeCountsTheHistogramAnew) {
         FreeImage_Unload(page);
     }
     FreeImage_CloseMultiBitmap(multi, 0);
-    m_form->ShowPanels[1] = true; // the histogram
+    m_form->Panels->ShowPanels[1] = true; // the histogram
     m_form->OpenFile(Path("two.tif"));
     ASSERT_TRUE(WaitShown("two.tif"));
     const auto counted = [&] {
         return PumpUntil([&] {
-            return m_form->HistogramPanel->Visible() && !m_form->HistogramPanel->Counting() &&
-                   !m_form->HistogramPanel->Preparing();
+            return m_form->Panels->HistogramPanel->Visible() &&
+                   !m_form->Panels->HistogramPanel->Counting() &&
+                   !m_form->Panels->HistogramPanel->Preparing();
         });
     };
     ASSERT_TRUE(counted());
-    const TFixedPolygon redOfPage1 = m_form->HistogramPanel->RedCurve();
-    const TFixedPolygon blueOfPage1 = m_form->HistogramPanel->BlueCurve();
+    const TFixedPolygon redOfPage1 = m_form->Panels->HistogramPanel->RedCurve();
+    const TFixedPolygon blueOfPage1 = m_form->Panels->HistogramPanel->BlueCurve();
     QTest::keyClick(m_form.get(), Qt::Key_PageDown);
     ASSERT_TRUE(PumpUntil([&] { return !m_form->ShowOnLoad; }));
-    EXPECT_EQ(m_form->PageLabel, "2");
+    EXPECT_EQ(m_form->Toolbars->PageLabel, "2");
     // The page itself (the histogram panel may lie over the view's centre).
     EXPECT_EQ(m_form->ImgView32->Bitmap.Pixel(20, 15), 0xFF0000FFu);
     ASSERT_TRUE(counted());
-    EXPECT_NE(m_form->HistogramPanel->RedCurve(), redOfPage1);
-    EXPECT_NE(m_form->HistogramPanel->BlueCurve(), blueOfPage1);
+    EXPECT_NE(m_form->Panels->HistogramPanel->RedCurve(), redOfPage1);
+    EXPECT_NE(m_form->Panels->HistogramPanel->BlueCurve(), blueOfPage1);
 }
 
 TEST_F(ViewerWindow, AnEmptyFolderDroppedWhileAPictureDecodesShowsNoPreview) {
