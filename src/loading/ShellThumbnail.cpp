@@ -1,5 +1,6 @@
 #include "loading/ShellThumbnail.h"
 
+#include "app/BackgroundWork.h"
 #include "gfx/Geometry.h"
 #include "gfx/Orientation.h"
 #include "loading/FreeImagePtr.h"
@@ -241,27 +242,21 @@ int ReadJpegOrientation(const QString& file) {
     }
 }
 
-bool ShellThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 background,
-                    int height, bool exifOrientation) {
+namespace {
+
+// The picture found, fitted and centred as ShellThumbnail describes; false when `find`
+// finds none. `find` sets `icon` when it gives a type icon.
+template <class Find>
+bool ComposeThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 background,
+                      int height, Find find) {
     if (width <= 0 || height <= 0 || !WithinImageLimit(width, height)) return false;
     try {
         // Folders, pipes, devices and missing files have no thumbnail.
         const QFileInfo info(file);
         if (!info.isFile()) return false;
         TBitmap32 picture;
-        QImage cached;
         bool icon = false;
-        if (LookUpCache(info, std::max(width, height), &cached).isEmpty() ||
-            !CopyImage(cached, picture)) {
-            if (!ReadEmbeddedThumbnail(file, picture)) {
-                if (!ThemeIcon(file, std::min({width, height, kMaxIconSide}), picture))
-                    return false;
-                icon = true;
-            } else if (exifOrientation) {
-                // Cache entries come upright from their makers; an embedded one does not.
-                ApplyExifOrientation(picture, ReadJpegOrientation(file));
-            }
-        }
+        if (!find(info, picture, icon)) return false;
         TBitmap32 result(width, height);
         Compose(picture, icon, background, result);
         bitmap.SwapPixels(result);
@@ -269,4 +264,54 @@ bool ShellThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+} // namespace
+
+bool FileThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 background,
+                   int height, bool exifOrientation) {
+    return ComposeThumbnail(
+        file, bitmap, width, background, height,
+        [&](const QFileInfo& info, TBitmap32& picture, bool&) {
+            QImage cached;
+            if (!LookUpCache(info, std::max(width, height), &cached).isEmpty() &&
+                CopyImage(cached, picture))
+                return true;
+            if (!ReadEmbeddedThumbnail(file, picture)) return false;
+            // Cache entries come upright from their makers; an embedded one does not.
+            if (exifOrientation) ApplyExifOrientation(picture, ReadJpegOrientation(file));
+            return true;
+        });
+}
+
+bool IconThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 background,
+                   int height) {
+    return ComposeThumbnail(
+        file, bitmap, width, background, height,
+        [&](const QFileInfo&, TBitmap32& picture, bool& icon) {
+            icon = true;
+            return ThemeIcon(file, std::min({width, height, kMaxIconSide}), picture);
+        });
+}
+
+bool ShellThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 background,
+                    int height, bool exifOrientation) {
+    return FileThumbnail(file, bitmap, width, background, height, exifOrientation) ||
+           IconThumbnail(file, bitmap, width, background, height);
+}
+
+void ShellThumbnailAsync(TBackgroundWork& work, const QString& file, int width, TColor32 background,
+                         int height, bool exifOrientation,
+                         std::function<void(TBitmap32&& thumbnail)> done) {
+    work.RunLatest(
+        [=](const TJobStop&) {
+            TBitmap32 thumbnail;
+            FileThumbnail(file, thumbnail, width, background, height, exifOrientation);
+            return thumbnail;
+        },
+        [=, done = std::move(done)](TBitmap32&& thumbnail) {
+            if (thumbnail.Empty() && !IconThumbnail(file, thumbnail, width, background, height))
+                return;
+            done(std::move(thumbnail));
+        });
 }

@@ -5,6 +5,10 @@
 
 #include <QString>
 
+#include <functional>
+
+class TBackgroundWork;
+
 // A quick picture of a file, shown while the file itself decodes. Tried in order:
 // 1. the desktop's thumbnail cache ($XDG_CACHE_HOME/thumbnails/<size>/<md5 of the
 //    file's URI>.png), an entry counting only while its Thumb::MTime (and Thumb::Size,
@@ -20,6 +24,19 @@
 // Only regular files are looked at. Any failure leaves `bitmap` as it was (false).
 bool ShellThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 background,
                     int height, bool exifOrientation = true);
+// Steps 1 and 2 alone: the file's own thumbnail, read on any thread.
+bool FileThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 background,
+                   int height, bool exifOrientation = true);
+// Step 3 alone: the type icon (GUI thread only).
+bool IconThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 background,
+                   int height);
+// ShellThumbnail without holding the GUI thread: the file is read on `work` (a newer
+// request revokes the older), the type icon made on the GUI thread when the file has
+// no thumbnail, and `done` gets the picture there; nothing when neither is found.
+// Call on the GUI thread.
+void ShellThumbnailAsync(TBackgroundWork& work, const QString& file, int width, TColor32 background,
+                         int height, bool exifOrientation,
+                         std::function<void(TBitmap32&& thumbnail)> done);
 
 // The cache file name of a file: the MD5 (lower-case hex) of its file:// URI, + ".png".
 [[nodiscard]] QString ThumbnailCacheName(const QString& absolutePath);

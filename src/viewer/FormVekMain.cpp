@@ -1,7 +1,6 @@
 #include "viewer/FormVekMain.h"
 
 #include "app/AppContext.h"
-#include "app/DesktopEntries.h"
 #include "app/FileHelpers.h"
 #include "app/SettingsLayout.h"
 #include "app/StoreFailure.h"
@@ -51,7 +50,6 @@ namespace {
 
 // Files above 1.1 MiB get a thumbnail while they decode.
 constexpr qint64 kLargeFileSize = 1153433;
-constexpr int kProgressThumbnailSize = 100;
 
 QString ProgramCaption(const QString& fileName) {
     return QFileInfo(fileName).fileName() + QStringLiteral(" - Pictrel");
@@ -104,8 +102,8 @@ TMainForm::~TMainForm() {
     MessageTimer.SetEnabled(false);
     CacheTimer.SetEnabled(false);
     m_listWork.Shutdown();
+    m_frameThumbnail.Shutdown();
     Commands.Shutdown();
-    m_editWork.Shutdown();
     // Turns were stored as they were made; what changed of the window goes now.
     m_store->WriteThrough();
 }
@@ -363,47 +361,34 @@ std::uint32_t TMainForm::HandOffMessage() {
 void TMainForm::VekImageLoaderProStart(const QString& fileName) {
     // A prefetch changes nothing on screen.
     if (!m_nav.Displaying() || m_nav.Target() != fileName) return;
-    TProgressbarLayer& progress = *Toolbars->ProgressPanel;
-    progress.SetText(QFileInfo(fileName).fileName());
-    progress.SetPosition(0);
+    const bool large = FileSizeOf(fileName) > kLargeFileSize;
+    const int angle = RotateAngles.Angle(fileName);
+    const bool upright = DialogValues.ExifOrientation;
     if (m_nav.PageLoad()) {
         // The shown page stays until the next one is there.
-        if (FileSizeOf(fileName) > kLargeFileSize && !Simple.SimpleMode) {
-            progress.SetThumbnail(TBitmap32());
-            progress.Start();
-        }
+        Toolbars->StartOpening(fileName, large && !Simple.SimpleMode, false, angle, upright);
         return;
     }
     LoadFailed = false;
     ImageLoaded = false;
     VekMultipageBitmap.Stop();
-    if (FileSizeOf(fileName) <= kLargeFileSize) return;
-    const int angle = RotateAngles.Angle(fileName);
-    const bool upright = DialogValues.ExifOrientation;
-    if (Simple.SimpleMode) {
-        // The frame shows the thumbnail at once in place of the picture.
-        TBitmap32 thumbnail;
-        if (!ShellThumbnail(fileName, thumbnail, Simple.SimpleWidth, clBlack32, Simple.SimpleHeight,
-                            upright))
-            return;
-        TurnQuarter(thumbnail, angle);
-        ImgView32->BeginUpdate();
-        ImgView32->Bitmap.SwapPixels(thumbnail);
-        ImgView32->Bitmap.DrawMode = TDrawMode::dmBlend;
-        MakeResampler(DialogValues.FilterKind, ImgView32->Bitmap);
-        ImgView32->EndUpdate();
-        ImgView32->Invalidate();
+    if (!Simple.SimpleMode) {
+        Toolbars->StartOpening(fileName, large, true, angle, upright);
         return;
     }
-    TBitmap32 thumbnail;
-    if (ShellThumbnail(fileName, thumbnail, kProgressThumbnailSize, clBlack32,
-                       kProgressThumbnailSize, upright)) {
-        TurnQuarter(thumbnail, angle);
-        progress.SetThumbnail(thumbnail);
-    } else {
-        progress.SetThumbnail(TBitmap32());
-    }
-    progress.Start();
+    if (!large) return;
+    // The frame shows the thumbnail in place of the picture until the picture is there.
+    ShellThumbnailAsync(m_frameThumbnail, fileName, Simple.SimpleWidth, clBlack32,
+                        Simple.SimpleHeight, upright, [this, fileName, angle](TBitmap32&& t) {
+                            if (!Simple.SimpleMode || !QuickLookWanted(fileName)) return;
+                            TurnQuarter(t, angle);
+                            ImgView32->BeginUpdate();
+                            ImgView32->Bitmap.SwapPixels(t);
+                            ImgView32->Bitmap.DrawMode = TDrawMode::dmBlend;
+                            MakeResampler(DialogValues.FilterKind, ImgView32->Bitmap);
+                            ImgView32->EndUpdate();
+                            ImgView32->Invalidate();
+                        });
 }
 
 void TMainForm::VekImageLoaderProSucces() {
@@ -422,7 +407,7 @@ void TMainForm::VekImageLoaderProError() {
 
 void TMainForm::ShowLoadedImage() {
     PICTREL_ASSERT_GUI_THREAD();
-    Toolbars->ProgressPanel->Stop();
+    Toolbars->StopOpening();
     ShownHasAlpha = VekImageLoaderPro.HasAlpha();
     const QString shown = VekImageLoaderPro.FileName();
     Trace("shown", shown);
@@ -459,7 +444,7 @@ void TMainForm::ShowLoadedImage() {
     UpdatePageButtons();
     // "Edit" chooses among the installed desktop entries; they are read here, on a
     // worker, while the user looks, so the command itself reads nothing.
-    m_editWork.RunLatest([](const TJobStop&) { (void)CachedDesktopEntries(); }, [] {});
+    Commands.PrepareEdit();
 }
 
 void TMainForm::ShowLoadError(const QString& file) {
@@ -476,7 +461,7 @@ void TMainForm::ShowLoadError(const QString& file) {
     LoadFailed = true;
     ErrorText = QStringLiteral("Can't open image");
     ImgView32->Invalidate();
-    Toolbars->ProgressPanel->Stop();
+    Toolbars->StopOpening();
     UpdateToolbar();
 }
 
@@ -493,7 +478,7 @@ void TMainForm::TakeLoadedPicture() {
 }
 
 void TMainForm::ShowLoadedPage() {
-    Toolbars->ProgressPanel->Stop();
+    Toolbars->StopOpening();
     ShownHasAlpha = VekImageLoaderPro.HasAlpha();
     ImageLoaded = true;
     LoadFailed = false;
@@ -511,7 +496,7 @@ void TMainForm::ShowLoadedPage() {
 }
 
 void TMainForm::ShowPageError() {
-    Toolbars->ProgressPanel->Stop();
+    Toolbars->StopOpening();
     ImageLoaded = false;
     LoadFailed = true;
     ErrorText = QStringLiteral("Can't open image");
@@ -531,7 +516,7 @@ void TMainForm::ShowEmpty() {
     VekMultipageBitmap.Stop();
     VekMultipageBitmap.Clear();
     ImgView32->Bitmap.Delete();
-    Toolbars->ProgressPanel->Stop();
+    Toolbars->StopOpening();
     setWindowTitle(QStringLiteral("Pictrel"));
     ClearPanels();
     ImgView32->Invalidate();
@@ -735,7 +720,7 @@ void TMainForm::ShowQuickLook(const QString& file, TDrawnPicture&& drawn) {
     if (Simple.SimpleMode || !QuickLookWanted(file)) return;
     m_painter->SetQuickLook(file, std::move(drawn));
     // The picture is there: the rest of it comes without covering it.
-    Toolbars->ProgressPanel->Stop();
+    Toolbars->StopOpening();
     ImgView32->Invalidate();
 }
 

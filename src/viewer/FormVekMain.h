@@ -253,7 +253,7 @@ private:
     bool m_panning = false;
     // Folder listings; a newer one revokes the older.
     TBackgroundWork m_listWork;
-    // Reads the desktop entries "Edit" chooses from before it is asked for.
-    TBackgroundWork m_editWork;
+    // The thumbnail simple mode's frame shows while a large file decodes.
+    TBackgroundWork m_frameThumbnail;
     TDeliveryGuard m_guard;
 };

@@ -23,7 +23,7 @@ TViewerCommands::TViewerCommands(QWidget& window, THost host)
     : m_window(window), m_host(std::move(host)) {}
 
 TViewerCommands::~TViewerCommands() {
-    m_shellWork.Shutdown();
+    Shutdown();
 }
 
 void TViewerCommands::Delete() {
@@ -76,9 +76,22 @@ void TViewerCommands::Print() {
         ShowWarning(QStringLiteral("Can't print file"));
 }
 
+void TViewerCommands::PrepareEdit() {
+    m_editWork.RunLatest([](const TJobStop&) { (void)CachedDesktopEntries(); }, [] {});
+}
+
 void TViewerCommands::Edit() {
     const QString file = m_host.Shown().File;
     if (file.isEmpty()) return;
+    if (DesktopEntriesCached()) {
+        EditNow(file);
+        return;
+    }
+    m_editWork.RunLatest([](const TJobStop&) { (void)CachedDesktopEntries(); },
+                         [this, file] { EditNow(file); });
+}
+
+void TViewerCommands::EditNow(const QString& file) {
     const int result = EditFile(file);
     if (result == kShellNoAssociation)
         ShowWarning(QStringLiteral("No association with this file type"));

@@ -53,7 +53,12 @@ public:
 
     void Delete();
     void Print();
+    // Starts the desktop's editor of the file. The installed editors are read on a
+    // worker first when they are not known yet (the editor then starts once they are).
     void Edit();
+    // Reads the installed editors on a worker while the user looks, so that "Edit"
+    // itself reads nothing.
+    void PrepareEdit();
     // The picture, turned as shown, as the desktop wallpaper in `style`, on a worker.
     void SetWallpaper(TWallpaperStyle style);
     // Whether a wallpaper is being set now.
@@ -62,13 +67,20 @@ public:
     bool PrintShownPicture(QPrinter& printer);
     // A message box titled "Pictrel" unless Warn replaces it.
     void ShowWarning(const QString& message);
-    // Cancels and joins the wallpaper work (the window is going).
-    void Shutdown() { m_shellWork.Shutdown(); }
+    // Cancels and joins the work on workers (the window is going).
+    void Shutdown() {
+        m_shellWork.Shutdown();
+        m_editWork.Shutdown();
+    }
 
 private:
+    void EditNow(const QString& file);
+
     QWidget& m_window;
     THost m_host;
     // Desktop commands that may take seconds (the wallpaper setters).
     TBackgroundWork m_shellWork;
+    // Reads the desktop entries "Edit" chooses from.
+    TBackgroundWork m_editWork;
     bool m_settingWallpaper = false;
 };

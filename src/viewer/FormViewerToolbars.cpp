@@ -1,11 +1,14 @@
 #include "viewer/FormViewerToolbars.h"
 
 #include "app/ShellHelpers.h"
+#include "gfx/BitmapOps.h"
 #include "layers/LayerPaint.h"
 #include "layers/VekAdditionalLayers.h"
+#include "loading/ShellThumbnail.h"
 #include "viewer/FormViewerActions.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QMenu>
 #include <QWidget>
 
@@ -15,6 +18,7 @@ namespace {
 
 // The tint's colour: the button face at alpha 0x7D.
 constexpr std::uint8_t kTintAlpha = 0x7D;
+constexpr int kOpeningThumbnailSize = 100;
 
 } // namespace
 
@@ -76,7 +80,9 @@ TViewerToolbars::TViewerToolbars(TLayerCollection& layers, QWidget& window,
     PagesPopupMenu = new QMenu(&window);
 }
 
-TViewerToolbars::~TViewerToolbars() = default;
+TViewerToolbars::~TViewerToolbars() {
+    m_thumbnailWork.Shutdown();
+}
 
 TTlButton* TViewerToolbars::Button(TButton button) const {
     return m_buttons[int(button)];
@@ -119,4 +125,28 @@ void TViewerToolbars::ShowPageNumber(int index, int count, const TState& s) {
 void TViewerToolbars::ShowPagesMenu() {
     if (!m_pages) return;
     PagesPopupMenu->popup(m_window.mapToGlobal(QPoint(m_window.width() / 2 - 27, 26)));
+}
+
+void TViewerToolbars::StartOpening(const QString& file, bool show, bool thumbnail, int angle,
+                                   bool upright) {
+    m_thumbnailWork.Cancel();
+    ProgressPanel->SetText(QFileInfo(file).fileName());
+    ProgressPanel->SetPosition(0);
+    if (!show) return;
+    m_opening = file;
+    ProgressPanel->SetThumbnail(TBitmap32());
+    ProgressPanel->Start();
+    if (!thumbnail) return;
+    ShellThumbnailAsync(m_thumbnailWork, file, kOpeningThumbnailSize, clBlack32,
+                        kOpeningThumbnailSize, upright, [this, file, angle](TBitmap32&& picture) {
+                            if (m_opening != file) return;
+                            TurnQuarter(picture, angle);
+                            ProgressPanel->SetThumbnail(picture);
+                        });
+}
+
+void TViewerToolbars::StopOpening() {
+    m_thumbnailWork.Cancel();
+    m_opening.clear();
+    ProgressPanel->Stop();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/BackgroundWork.h"
+
 #include <QString>
 
 #include <functional>
@@ -72,6 +74,13 @@ public:
     // The page menu under the page number.
     void ShowPagesMenu();
 
+    // The "Opening..." box names `file`; with `show` it comes up, and with `thumbnail`
+    // the file's thumbnail (turned by `angle`) joins it once a worker has read it,
+    // while the box still shows that file.
+    void StartOpening(const QString& file, bool show, bool thumbnail, int angle, bool upright);
+    // The box goes (the picture, or its error, is there).
+    void StopOpening();
+
 private:
     QWidget& m_window;
     const TViewerActions& m_actions;
@@ -83,4 +92,7 @@ private:
     TTlButton* m_nextPage = nullptr;
     // The page bar is wanted (a file of several pages is shown).
     bool m_pages = false;
+    // The file the "Opening..." box is up for, and the reading of its thumbnail.
+    QString m_opening;
+    TBackgroundWork m_thumbnailWork;
 };

@@ -1,10 +1,13 @@
 #include "LoadingTestSupport.h"
 
+#include "app/BackgroundWork.h"
+#include "common/TestSupport.h"
 #include "loading/FreeImageSetup.h"
 #include "loading/ShellThumbnail.h"
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -612,3 +615,37 @@ TEST_F(ShellThumbnailTest, GivesNoIconAwayFromTheGuiThread) {
     EXPECT_FALSE(made);
     EXPECT_TRUE(SamePixels(bitmap, m_untouched));
 }
+
+namespace {
+
+// The file is read on a worker; what arrives is the newest request's picture, and a
+// file with neither a thumbnail nor a type icon delivers nothing.
+TEST_F(ShellThumbnailTest, AsyncDeliversOnlyTheNewestRequestsPicture) {
+    const QString first = Original("first.jpg"), second = Original("second.jpg");
+    Entry(first, "normal", Solid(40, 40, 0xFFFF0000));
+    Entry(second, "normal", Solid(40, 40, 0xFF0000FF));
+    TBackgroundWork work;
+    QStringList arrived;
+    TColor32 centre = 0;
+    const auto deliver = [&](const char* name) {
+        return [&, name](TBitmap32&& thumbnail) {
+            arrived << name;
+            centre = thumbnail.Pixel(10, 10);
+        };
+    };
+    ShellThumbnailAsync(work, first, 20, clBlack32, 20, true, deliver("first"));
+    ShellThumbnailAsync(work, second, 20, clBlack32, 20, true, deliver("second"));
+    ASSERT_TRUE(pictrel::test::PumpUntil([&] { return !arrived.isEmpty(); }));
+    work.WaitForIdle();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(arrived, QStringList{"second"});
+    EXPECT_EQ(centre, 0xFF0000FFu);
+
+    arrived.clear();
+    ShellThumbnailAsync(work, Original("plain.bin"), 20, clBlack32, 20, true, deliver("none"));
+    work.WaitForIdle();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(arrived.isEmpty()) << "no thumbnail and no icon in the test theme";
+}
+
+} // namespace

@@ -199,6 +199,9 @@ TEST_F(ViewerEdit, ReportsEachOutcome) {
         m_warnings.clear();
         m_launched.clear();
         m_form->Actions.OpenEditAction->trigger();
+        // An editor installed just now is read on a worker first.
+        EXPECT_TRUE(pictrel::test::PumpUntil(
+            [&] { return !m_warnings.isEmpty() || !m_launched.isEmpty(); }));
         EXPECT_EQ(m_warnings, c.Warnings);
         if (c.Editor && !c.Deleted)
             EXPECT_EQ(m_launched, QStringList({"sh", "-c", "true", Path("a.png")}));
@@ -219,6 +222,17 @@ TEST_F(ViewerEdit, TheEntriesAreReadOnAWorkerBeforeEditIsAsked) {
     m_form->Actions.OpenEditAction->trigger();
     EXPECT_EQ(m_launched, QStringList({"sh", "-c", "true", Path("b.png")}));
     EXPECT_TRUE(m_warnings.isEmpty());
+    EXPECT_EQ(GuiThreadDesktopScans(), scans);
+}
+
+TEST_F(ViewerEdit, EditAskedBeforeTheEntriesAreReadWaitsForTheWorker) {
+    InstallEditor(); // the folders changed: the entries are not known now
+    ASSERT_FALSE(DesktopEntriesCached());
+    const int scans = GuiThreadDesktopScans();
+    m_form->Actions.OpenEditAction->trigger();
+    EXPECT_TRUE(m_launched.isEmpty()) << "nothing started before the entries are in";
+    ASSERT_TRUE(pictrel::test::PumpUntil([&] { return !m_launched.isEmpty(); }));
+    EXPECT_EQ(m_launched, QStringList({"sh", "-c", "true", Path("a.png")}));
     EXPECT_EQ(GuiThreadDesktopScans(), scans);
 }
 
