@@ -114,7 +114,8 @@ void TMainForm::FormCreate() {
     setFocusPolicy(Qt::StrongFocus);
 
     ImgView32 = new TImgView32(this);
-    m_painter = std::make_unique<TViewerPainter>(*ImgView32);
+    m_picture = std::make_unique<TViewerPicture>(*ImgView32, Zoom);
+    m_picture->OnZoomChanged = [this] { UpdateActions(); };
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ImgView32);
@@ -147,8 +148,8 @@ void TMainForm::FormCreate() {
                    : MakeFitPreparation(ImgView32->ViewWidth(), ImgView32->ViewHeight(),
                                         RotateAngles.Angle(file), DialogValues.FilterKind);
     };
-    VekMultipageBitmap.OnBitmapChange = [this](TVekMultipageBitmap&, TBitmap32& bitmap) {
-        VekMultipageBitmapBitmapChange(bitmap);
+    VekMultipageBitmap.OnBitmapChange = [this](TVekMultipageBitmap&, TBitmap32& frame) {
+        m_picture->Replace(frame, DialogValues.FilterKind);
     };
 
     OpenViewerTimer.SetInterval(1);
@@ -195,12 +196,7 @@ void TMainForm::ConnectActions() {
         {Actions.NextAction, [this] { Step(true); }},
         {Actions.ZoomInAction, [this] { ZoomBy(1); }},
         {Actions.ZoomOutAction, [this] { ZoomBy(-1); }},
-        {Actions.ZoomFitAction,
-         [this] {
-             Zoom.FitMode = true;
-             ImgView32->Invalidate();
-             UpdateActions();
-         }},
+        {Actions.ZoomFitAction, [this] { m_picture->Fit(); }},
         {Actions.ZoomRealAction, [this] { SetZoom(1); }},
         {Actions.RotateLeftAction, [this] { Rotate(1); }},
         {Actions.RotateRightAction, [this] { Rotate(-1); }},
@@ -382,12 +378,7 @@ void TMainForm::VekImageLoaderProStart(const QString& fileName) {
                         Simple.SimpleHeight, upright, [this, fileName, angle](TBitmap32&& t) {
                             if (!Simple.SimpleMode || !QuickLookWanted(fileName)) return;
                             TurnQuarter(t, angle);
-                            ImgView32->BeginUpdate();
-                            ImgView32->Bitmap.SwapPixels(t);
-                            ImgView32->Bitmap.DrawMode = TDrawMode::dmBlend;
-                            MakeResampler(DialogValues.FilterKind, ImgView32->Bitmap);
-                            ImgView32->EndUpdate();
-                            ImgView32->Invalidate();
+                            m_picture->Replace(t, DialogValues.FilterKind);
                         });
 }
 
@@ -414,10 +405,10 @@ void TMainForm::ShowLoadedImage() {
     Zoom.FitMode = true;
     ImageLoaded = true;
     LoadFailed = false;
-    m_painter->DropQuickLook();
+    m_picture->DropQuickLook();
 
     ImgView32->BeginUpdate();
-    TakeLoadedPicture();
+    m_picture->TakeLoaded(VekImageLoaderPro, DialogValues.FilterKind);
     SetCaption(shown);
     Zoom.RotationAngle = RotateAngles.Angle(shown);
     Panels->SetLines({VekImageLoaderPro.ExifList(), VekImageLoaderPro.IptcList(),
@@ -465,18 +456,6 @@ void TMainForm::ShowLoadError(const QString& file) {
     UpdateToolbar();
 }
 
-void TMainForm::TakeLoadedPicture() {
-    TBitmap32& picture = ImgView32->Bitmap;
-    // Moved, not copied; what the view held goes with the loader's empty bitmap.
-    picture.SwapPixels(VekImageLoaderPro.Bitmap());
-    VekImageLoaderPro.Bitmap().Delete();
-    MakeResampler(DialogValues.FilterKind, picture);
-    picture.DrawMode = TDrawMode::dmBlend;
-    picture.CombineMode = TCombineMode::cmBlend;
-    ImgView32->AdoptDrawing(std::move(VekImageLoaderPro.Drawn()));
-    ImgView32->Model().SetOverSize(TViewerZoom::ScrollMargin(picture.Width(), picture.Height()));
-}
-
 void TMainForm::ShowLoadedPage() {
     Toolbars->StopOpening();
     ShownHasAlpha = VekImageLoaderPro.HasAlpha();
@@ -484,7 +463,7 @@ void TMainForm::ShowLoadedPage() {
     LoadFailed = false;
     m_pageIndex = m_requestedPage = VekImageLoaderPro.PageIndex();
     ImgView32->BeginUpdate();
-    TakeLoadedPicture();
+    m_picture->TakeLoaded(VekImageLoaderPro, DialogValues.FilterKind);
     VekImageLoaderPro.ReleaseSource();
     ImgView32->Bitmap.Changed();
     // A new page has its own colours; the metadata stays the file's.
@@ -524,17 +503,6 @@ void TMainForm::ShowEmpty() {
 
 void TMainForm::SetCaption(const QString& fileName) {
     setWindowTitle(ProgramCaption(fileName));
-}
-
-void TMainForm::VekMultipageBitmapBitmapChange(TBitmap32& bitmap) {
-    TBitmap32& picture = ImgView32->Bitmap;
-    ImgView32->BeginUpdate();
-    picture.SwapPixels(bitmap);
-    picture.DrawMode = TDrawMode::dmBlend;
-    picture.CombineMode = TCombineMode::cmBlend;
-    MakeResampler(DialogValues.FilterKind, picture);
-    ImgView32->EndUpdate();
-    bitmap.Delete();
 }
 
 // ---- navigation ---------------------------------------------------------------------
@@ -582,35 +550,21 @@ void TMainForm::dropEvent(QDropEvent* event) {
 // ---- zoom, turn, pages ------------------------------------------------------------
 
 double TMainForm::FitScale() const {
-    return m_painter->FitScale(Zoom);
+    return m_picture->FitScale();
 }
 
 void TMainForm::SetZoom(double value) {
-    ApplyZoom(Zoom.SetZoom(value));
-}
-
-void TMainForm::ApplyZoom(bool wasFitted) {
-    TImageViewModel& model = ImgView32->Model();
-    model.SetScale(Zoom.ViewScale);
-    // An explicit zoom out of the fitted picture starts from a centred one.
-    if (wasFitted) {
-        model.SetCentered(false);
-        model.SetCentered(true);
-    }
-    ImgView32->Invalidate();
-    UpdateActions();
+    m_picture->SetZoom(value);
 }
 
 void TMainForm::ZoomBy(int direction) {
-    if (!ImageLoaded) return;
-    ApplyZoom(direction > 0 ? Zoom.ZoomIn(FitScale()) : Zoom.ZoomOut(FitScale()));
+    if (ImageLoaded) m_picture->ZoomBy(direction);
 }
 
 void TMainForm::wheelEvent(QWheelEvent* event) {
     event->accept();
     if (!ImageLoaded || Simple.SimpleMode) return;
-    const int delta = event->angleDelta().y();
-    if (delta != 0) ApplyZoom(Zoom.Wheel(delta, FitScale()));
+    m_picture->Wheel(event->angleDelta().y());
 }
 
 void TMainForm::Rotate(int quarterTurns) {
@@ -638,7 +592,7 @@ void TMainForm::ShowPage(int index) {
 }
 
 void TMainForm::AfterPageChange() {
-    MakeResampler(DialogValues.FilterKind, ImgView32->Bitmap);
+    m_picture->SetFilter(DialogValues.FilterKind);
     UpdatePageButtons();
 }
 
@@ -697,19 +651,18 @@ void TMainForm::keyReleaseEvent(QKeyEvent* event) {
 // ---- painting ---------------------------------------------------------------------
 
 void TMainForm::ImgView32PaintStage(TBitmap32& buffer, int stage) {
-    TViewerPainter::TState state;
+    TViewerPicture::TState state;
     state.ImageLoaded = ImageLoaded;
     state.LoadFailed = LoadFailed;
     state.SimpleMode = Simple.SimpleMode;
     state.HasAlpha = ShownHasAlpha;
     state.NothingToShow = !ImageLoaded && FileList.isEmpty() && !LoadFailed && !m_nav.Listing() &&
                           !m_nav.Displaying();
-    state.QuickLookWanted = QuickLookWanted(m_painter->QuickLookFile());
+    state.QuickLookWanted = QuickLookWanted(m_picture->QuickLookFile());
     state.ErrorText = ErrorText;
     state.ErrorPath = m_nav.Shown();
-    state.Zoom = &Zoom;
     state.Values = &DialogValues;
-    m_painter->Paint(buffer, stage, state);
+    m_picture->Paint(buffer, stage, state);
 }
 
 bool TMainForm::QuickLookWanted(const QString& file) const {
@@ -718,7 +671,7 @@ bool TMainForm::QuickLookWanted(const QString& file) const {
 
 void TMainForm::ShowQuickLook(const QString& file, TDrawnPicture&& drawn) {
     if (Simple.SimpleMode || !QuickLookWanted(file)) return;
-    m_painter->SetQuickLook(file, std::move(drawn));
+    m_picture->SetQuickLook(file, std::move(drawn));
     // The picture is there: the rest of it comes without covering it.
     Toolbars->StopOpening();
     ImgView32->Invalidate();
@@ -741,10 +694,9 @@ void TMainForm::ImgView32MouseDown(TMouseButton button, TShiftState shift, int x
         return;
     }
     if (!ImageLoaded || button != TMouseButton::mbLeft || (shift & ssDouble)) return;
-    if (!Zoom.FitMode) {
-        m_panning = true;
-        ImgView32->setCursor(Qt::SizeAllCursor);
-    } else if ((shift & ssCtrl) && m_nav.ShownIsCurrent()) {
+    if (!Zoom.FitMode)
+        m_picture->StartPan(x, y);
+    else if ((shift & ssCtrl) && m_nav.ShownIsCurrent()) {
         StartFileDrag();
     }
 }
@@ -757,15 +709,11 @@ void TMainForm::ImgView32MouseMove(TShiftState shift, int x, int y) {
         Simple.Drag(x - DragStart.x(), y - DragStart.y(), ImgView32->DeviceRatio());
         return;
     }
-    if (!ImageLoaded || !(shift & ssLeft) || Zoom.FitMode || !m_panning) return;
-    ImgView32->setCursor(Qt::SizeAllCursor);
-    ImgView32->Model().Scroll(DragStart.x() - x, DragStart.y() - y);
-    DragStart = {x, y};
-    ImgView32->Invalidate();
+    if (ImageLoaded && (shift & ssLeft)) m_picture->Pan(x, y);
 }
 
 void TMainForm::ImgView32MouseUp(TMouseButton button, TShiftState, int x, int y) {
-    m_panning = false;
+    m_picture->EndPan();
     if (!ImageLoaded) return;
     if (button == TMouseButton::mbRight) {
         UpdateActions();

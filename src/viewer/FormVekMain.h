@@ -12,8 +12,8 @@
 #include "loading/VekMultipageBitmap.h"
 #include "viewer/FormViewerActions.h"
 #include "viewer/FormViewerCommands.h"
-#include "viewer/FormViewerPainter.h"
 #include "viewer/FormViewerPanels.h"
+#include "viewer/FormViewerPicture.h"
 #include "viewer/FormViewerSimpleMode.h"
 #include "viewer/FormViewerStore.h"
 #include "viewer/FormViewerToolbars.h"
@@ -209,7 +209,6 @@ private:
     void VekImageLoaderProStart(const QString& fileName);
     void VekImageLoaderProSucces();
     void VekImageLoaderProError();
-    void VekMultipageBitmapBitmapChange(TBitmap32& bitmap);
     void ImgView32PaintStage(TBitmap32& buffer, int stage);
     // Whether a first look at `file` still stands in for the picture being opened.
     [[nodiscard]] bool QuickLookWanted(const QString& file) const;
@@ -218,13 +217,9 @@ private:
     void ImgView32MouseUp(TMouseButton button, TShiftState shift, int x, int y);
     void Rotate(int quarterTurns);
     void ZoomBy(int direction);
-    // Gives the view the zoom's new scale (`wasFitted`: the zoom left fit mode).
-    void ApplyZoom(bool wasFitted);
     void AfterPageChange();
     // The loader's finished page in place of the shown one; zoom and turn stay.
     void ShowLoadedPage();
-    // The loader's finished picture moved into the view, drawn as the settings say.
-    void TakeLoadedPicture();
     void ShowPageError();
     // Nothing on screen: no picture, no panels, no pages.
     void ShowEmpty();
@@ -243,14 +238,13 @@ private:
 
     TAppContext& m_context;
     QStringList m_openedFiles;
-    std::unique_ptr<TViewerPainter> m_painter;
+    std::unique_ptr<TViewerPicture> m_picture;
     TViewerNavigator m_nav;
     std::unique_ptr<TViewerStore> m_store;
     // The shown page of a multi-page file, the page asked for last, and their count.
     int m_pageIndex = 0;
     int m_requestedPage = 0;
     int m_pageCount = 0;
-    bool m_panning = false;
     // Folder listings; a newer one revokes the older.
     TBackgroundWork m_listWork;
     // The thumbnail simple mode's frame shows while a large file decodes.

@@ -3,7 +3,6 @@
 // through Ports (the composition root runs it).
 
 #include "gfx/ImgView32Widget.h"
-#include "gfx/Resampler.h"
 #include "layers/VekAdditionalLayers.h"
 #include "viewer/FormVekMain.h"
 
@@ -30,10 +29,7 @@ void TMainForm::ApplySettings(const TDialogStoreValues& values, const TSimpleMod
     const bool orientationChanged = DialogValues.ExifOrientation != values.ExifOrientation;
     TakeDialogValues(values);
 
-    ImgView32->BeginUpdate();
-    MakeResampler(DialogValues.FilterKind, ImgView32->Bitmap);
-    ImgView32->EndUpdate();
-    ImgView32->Invalidate();
+    m_picture->SetFilter(DialogValues.FilterKind);
     Toolbars->MainToolbar->SetBigIcons(DialogValues.BigIcons);
     UpdateToolbar();
     // The shown picture is read again, turned or not as the option now says.
