@@ -588,12 +588,15 @@ void TWizardForm::MusicFocusChanged() {
     if (item == nullptr) {
         VekAudioPlayer.Close();
     } else {
-        VekAudioPlayer.Open(item->data(Qt::UserRole).toString());
-        if (VekAudioPlayer.Opened()) {
-            FileNameLabel->setText(VekAudioPlayer.Title());
-            LengthLabel->setText(VekAudioPlayer.FormatTime(VekAudioPlayer.Length()));
-            if (play) VekAudioPlayer.Play();
-        }
+        // Opened without holding the window up; the buttons follow when it is.
+        VekAudioPlayer.OpenAsync(item->data(Qt::UserRole).toString(), [this, play](bool opened) {
+            if (opened) {
+                FileNameLabel->setText(VekAudioPlayer.Title());
+                LengthLabel->setText(VekAudioPlayer.FormatTime(VekAudioPlayer.Length()));
+                if (play) VekAudioPlayer.Play();
+            }
+            UpdateMusicButtons();
+        });
     }
     UpdateMusicButtons();
 }

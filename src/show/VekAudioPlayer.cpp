@@ -1,6 +1,5 @@
 #include "show/VekAudioPlayer.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -18,6 +17,8 @@ constexpr int kPollMs = 100;
 // How long Open waits for the media library to accept or refuse a file: long enough
 // for a slow disk, short enough that the GUI thread never seems to hang.
 constexpr int kOpenWaitMs = 2000;
+// How often OpenAsync looks for the media library's answer.
+constexpr int kOpenPollMs = 10;
 
 // Round half to even (the default floating-point rounding mode), as everywhere else in
 // the program.
@@ -36,9 +37,12 @@ TVekAudioPlayer::TVekAudioPlayer() {
     PositionTimer.SetInterval(kPollMs);
     PositionTimer.SetEnabled(false);
     PositionTimer.OnTimer = [this](TThreadedTimer&) { PositionTimerTimer(); };
+    m_openTimer.setInterval(kOpenPollMs);
+    QObject::connect(&m_openTimer, &QTimer::timeout, [this] { PollOpen(); });
 }
 
 TVekAudioPlayer::~TVekAudioPlayer() {
+    CancelOpen();
     PositionTimer.SetEnabled(false);
     if (m_mpv != nullptr) Mpv().TerminateDestroy(m_mpv);
 }
@@ -132,7 +136,8 @@ void TVekAudioPlayer::Fail(const QString& reason) {
     if (OnError) OnError(*this, QStringLiteral("Can't open %1: %2").arg(m_title, reason));
 }
 
-void TVekAudioPlayer::Open(const QString& path) {
+bool TVekAudioPlayer::StartOpen(const QString& path) {
+    CancelOpen();
     PositionTimer.SetEnabled(false);
     m_length = 0;
     m_playing = m_paused = false;
@@ -143,12 +148,12 @@ void TVekAudioPlayer::Open(const QString& path) {
     const QFileInfo info(path);
     if (!info.isFile()) {
         Fail(info.exists() ? QStringLiteral("not a file") : QStringLiteral("file not found"));
-        return;
+        return false;
     }
     if (!EnsureHandle()) {
         Fail(MpvLibrary() == nullptr ? MpvLibraryError()
                                      : QStringLiteral("no audio player could be started"));
-        return;
+        return false;
     }
     m_entryId = 0;
     m_unloaded = false;
@@ -157,37 +162,76 @@ void TVekAudioPlayer::Open(const QString& path) {
     // An absolute path: never taken for a web address or an option.
     const QByteArray file = QFile::encodeName(info.absoluteFilePath());
     Command({"loadfile", file.constData(), "replace"});
+    m_openingEntry = 0;
+    m_openingSince.start();
+    return true;
+}
 
+TVekAudioPlayer::TOpening TVekAudioPlayer::TakeOpenEvents(double waitSeconds) {
     // The library answers on its own thread: the track starts (and gets its entry),
     // then is either loaded or ended with the reason. Events of a track closed before
     // come first and are passed over.
-    QElapsedTimer waited;
-    waited.start();
-    std::int64_t entry = 0;
-    for (qint64 left = kOpenWaitMs; left > 0; left = kOpenWaitMs - waited.elapsed()) {
-        const mpv_event* event = Mpv().WaitEvent(m_mpv, double(left) / 1000.0);
+    for (;;) {
+        const mpv_event* event = Mpv().WaitEvent(m_mpv, waitSeconds);
+        waitSeconds = 0;
+        if (event->event_id == MPV_EVENT_NONE) return TOpening::opPending;
+        const std::int64_t entry = m_openingEntry;
         if (event->event_id == MPV_EVENT_START_FILE && event->data != nullptr) {
-            entry = static_cast<const mpv_event_start_file*>(event->data)->playlist_entry_id;
+            m_openingEntry =
+                static_cast<const mpv_event_start_file*>(event->data)->playlist_entry_id;
         } else if (entry != 0 && event->event_id == MPV_EVENT_FILE_LOADED) {
             m_entryId = entry;
             m_opened = true;
             m_length = GetLength();
             Seek(0);
             if (OnPlay) OnPlay(*this, 0);
-            return;
+            return TOpening::opOpened;
         } else if (entry != 0 && event->event_id == MPV_EVENT_END_FILE && event->data != nullptr) {
             const auto* end = static_cast<const mpv_event_end_file*>(event->data);
             if (end->playlist_entry_id != entry) continue;
             Fail(end->reason == MPV_END_FILE_REASON_ERROR
                      ? QString::fromUtf8(Mpv().ErrorString(end->error))
                      : QStringLiteral("not a sound file"));
-            return;
+            return TOpening::opFailed;
         }
     }
+}
+
+void TVekAudioPlayer::Open(const QString& path) {
+    if (!StartOpen(path)) return;
+    for (qint64 left = kOpenWaitMs; left > 0; left = kOpenWaitMs - m_openingSince.elapsed())
+        if (TakeOpenEvents(double(left) / 1000.0) != TOpening::opPending) return;
     Fail(QStringLiteral("the file took too long to open"));
 }
 
+void TVekAudioPlayer::OpenAsync(const QString& path, std::function<void(bool opened)> done) {
+    if (!StartOpen(path)) {
+        if (done) done(false);
+        return;
+    }
+    m_openDone = std::move(done);
+    m_openTimer.start();
+}
+
+void TVekAudioPlayer::PollOpen() {
+    TOpening opening = TakeOpenEvents(0);
+    if (opening == TOpening::opPending) {
+        if (m_openingSince.elapsed() < kOpenWaitMs) return;
+        Fail(QStringLiteral("the file took too long to open"));
+        opening = TOpening::opFailed;
+    }
+    m_openTimer.stop();
+    const std::function<void(bool)> done = std::exchange(m_openDone, {});
+    if (done) done(opening == TOpening::opOpened);
+}
+
+void TVekAudioPlayer::CancelOpen() {
+    m_openTimer.stop();
+    m_openDone = nullptr;
+}
+
 void TVekAudioPlayer::Close() {
+    CancelOpen();
     if (m_opened) {
         Command({"stop"});
         DrainEvents();

@@ -2,7 +2,9 @@
 
 #include "app/ThreadedTimer.h"
 
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -35,6 +37,12 @@ public:
     // leaves the player closed and fires OnError with the reason. Waits at most a couple
     // of seconds for the media library to look at the file.
     void Open(const QString& path);
+    // The same without waiting: the media library's answer is polled, and `done` is
+    // called with whether the file opened (after OnPlay or OnError). Another Open,
+    // OpenAsync or Close drops a pending `done`.
+    void OpenAsync(const QString& path, std::function<void(bool opened)> done);
+    // An OpenAsync is waiting for the media library.
+    [[nodiscard]] bool Opening() const { return m_openTimer.isActive(); }
     void Close();
     // Plays on from the current position.
     void Play();
@@ -72,6 +80,15 @@ public:
     TThreadedTimer PositionTimer;
 
 private:
+    enum class TOpening { opPending, opOpened, opFailed };
+    // Everything of an open up to asking the media library for the file; false (and
+    // OnError) when it failed before.
+    bool StartOpen(const QString& path);
+    // The media library's events about the file being opened, the first waited for at
+    // most `waitSeconds`.
+    TOpening TakeOpenEvents(double waitSeconds);
+    void PollOpen();
+    void CancelOpen();
     bool EnsureHandle();
     // Reads the media library's pending events; notes when the open track was
     // unloaded by the library itself (a read or output error while playing).
@@ -98,4 +115,10 @@ private:
     // The end of the track was reported; once per track until it plays again from
     // elsewhere.
     bool m_endReported = false;
+    // The file being opened: its playlist entry once the library started it, since
+    // when it is asked for, and the poll and completion of OpenAsync.
+    std::int64_t m_openingEntry = 0;
+    QElapsedTimer m_openingSince;
+    QTimer m_openTimer;
+    std::function<void(bool opened)> m_openDone;
 };

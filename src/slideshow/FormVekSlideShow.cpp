@@ -550,18 +550,18 @@ void TSlideShowForm::wheelEvent(QWheelEvent* event) {
 // ---- music --------------------------------------------------------------------------
 
 void TSlideShowForm::PlayMusicTrack() {
-    // A track that cannot be opened is passed over (its error was reported); after a
-    // whole order of such tracks the music ends.
-    while (MusicSequence.Current() >= 0) {
-        VekAudioPlayer.Open(Music[MusicSequence.Current()]);
-        if (VekAudioPlayer.Opened()) {
+    const int track = MusicSequence.Current();
+    if (track < 0) return;
+    // Opened without holding the show up; a track that cannot be opened is passed over
+    // (its error was reported), and after a whole order of such tracks the music ends.
+    VekAudioPlayer.OpenAsync(Music[track], [this, track](bool opened) {
+        if (opened) {
             VekAudioPlayer.Play();
-            m_mpris.SetTrack(QFileInfo(Music[MusicSequence.Current()]).completeBaseName(),
-                             MusicSequence.Current());
-            return;
+            m_mpris.SetTrack(QFileInfo(Music[track]).completeBaseName(), track);
+        } else if (MusicSequence.Advance(m_slideshow.RepeatAll, false)) {
+            PlayMusicTrack();
         }
-        if (!MusicSequence.Advance(m_slideshow.RepeatAll, false)) return;
-    }
+    });
 }
 
 void TSlideShowForm::VekAudioPlayerEndPlay() {

@@ -214,6 +214,9 @@ TEST_F(WizardWindow, APreviewedTrackRepeatsUntilStoppedAndNextPlaysTheNeighbour)
     QListWidget* list = m_form->MusicFilesVirtualDrawTree;
     list->setCurrentRow(0);
     TVekAudioPlayer& player = m_form->VekAudioPlayer;
+    // Tracks open without holding the window up.
+    const auto opened = [&] { return QTest::qWaitFor([&] { return !player.Opening(); }, 20000); };
+    ASSERT_TRUE(opened());
     ASSERT_TRUE(player.Opened());
     EXPECT_EQ(m_form->FileNameLabel->text(), "one.wav");
     EXPECT_FALSE(player.Playing()) << "focus alone does not play";
@@ -233,8 +236,10 @@ TEST_F(WizardWindow, APreviewedTrackRepeatsUntilStoppedAndNextPlaysTheNeighbour)
 
     m_form->NextMusicAction->trigger();
     EXPECT_EQ(list->currentRow(), 1);
+    ASSERT_TRUE(opened());
     EXPECT_TRUE(player.Playing()) << "Next plays the neighbour";
     m_form->NextMusicAction->trigger();
+    ASSERT_TRUE(opened());
     EXPECT_FALSE(player.Opened());
     EXPECT_TRUE(m_form->FileNameLabel->text().contains("three.mp3"))
         << "the reason shows where the name would";
@@ -263,7 +268,9 @@ protected:
     // Focuses a track; false when this machine cannot play music at all.
     bool Focus(int row) {
         m_form->MusicFilesVirtualDrawTree->setCurrentRow(row);
-        return m_form->VekAudioPlayer.Opened();
+        TVekAudioPlayer& player = m_form->VekAudioPlayer;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !player.Opening(); }, 20000));
+        return player.Opened();
     }
 };
 
@@ -575,6 +582,7 @@ TEST_P(WizardClosing, StopsTheTrackBeingPreviewed) {
     ASSERT_TRUE(WaitListed());
     m_form->MusicFilesVirtualDrawTree->setCurrentRow(0);
     TVekAudioPlayer& player = m_form->VekAudioPlayer;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !player.Opening(); }, 20000));
     if (!player.Opened())
         GTEST_SKIP() << "no music playback here: " << m_form->FileNameLabel->text().toStdString();
     m_form->PlayMusicAction->trigger();

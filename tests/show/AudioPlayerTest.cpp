@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -261,6 +263,44 @@ INSTANTIATE_TEST_SUITE_P(AudioPlayer, AudioPlayerBadFile,
                              std::replace(name.begin(), name.end(), '.', '_');
                              return name;
                          });
+
+// OpenAsync gives the same outcome as Open without waiting for it: `done` follows the
+// event that says it, a newer open drops the older one's, and a file refused before
+// the media library is asked answers at once.
+TEST_F(AudioPlayer, OpenAsyncAnswersAfterTheEventThatSaysIt) {
+    WriteWav(Path("good.wav"), 0.3);
+    WriteText(Path("song.mp3"), "this is no music at all\n");
+    struct TCase {
+        const char* File;
+        bool Opened;
+        const char* Event;
+    };
+    for (const TCase c : {TCase{"good.wav", true, "play 0"}, TCase{"song.mp3", false, "error"},
+                          TCase{"missing.wav", false, "error"}}) {
+        Log.clear();
+        std::optional<bool> answer;
+        m_player.OpenAsync(Path(c.File), [&](bool opened) {
+            answer = opened;
+            Log.push_back("done");
+        });
+        ASSERT_TRUE(WaitFor([&] { return answer.has_value(); })) << c.File;
+        EXPECT_EQ(*answer, c.Opened) << c.File << " " << Errors0();
+        EXPECT_EQ(m_player.Opened(), c.Opened) << c.File;
+        EXPECT_EQ(Log, (std::vector<std::string>{c.Event, "done"})) << c.File;
+        EXPECT_FALSE(m_player.Opening());
+    }
+
+    int answers = 0;
+    m_player.OpenAsync(Path("song.mp3"), [&](bool) { ++answers; });
+    m_player.OpenAsync(Path("good.wav"), [&](bool opened) { answers += opened ? 10 : 100; });
+    ASSERT_TRUE(WaitFor([&] { return !m_player.Opening(); }));
+    EXPECT_EQ(answers, 10) << "only the newer open answers";
+    m_player.OpenAsync(Path("good.wav"), [&](bool) { ++answers; });
+    m_player.Close();
+    EXPECT_FALSE(m_player.Opening()) << "a closed player waits for no answer";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(answers, 10);
+}
 
 TEST_F(AudioPlayer, NothingOpenDoesNothing) {
     ExpectClosedNoOps(m_player, Log);

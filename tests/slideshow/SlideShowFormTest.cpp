@@ -3,6 +3,7 @@
 
 #include "app/AppContext.h"
 #include "common/SharedSlideshow.h"
+#include "common/TestSupport.h"
 #include "gfx/PaintBox32Widget.h"
 #include "loading/VekMultipageBitmapTestSupport.h"
 #include "show/TransformerByName.h"
@@ -110,6 +111,28 @@ TEST_F(SlideShowWindow, StartsFromTheViewersPictureStepsAndHandsThePictureBack) 
     EXPECT_EQ(m_returned, Path("c.png"));
     EXPECT_EQ(m_returnedIndex, 2);
     EXPECT_TRUE(m_form->CurrentPicture.Empty()) << "nothing is held once closed";
+}
+
+// The music starts with the show without holding it up; a track that cannot be played
+// is passed over for the next one.
+TEST_F(SlideShowWindow, TheMusicPassesOverATrackThatCannotBePlayed) {
+    qputenv("PICTREL_AUDIO_OUTPUT", "null");
+    WritePicture(Path("a.png"), kRed);
+    QFile bad(Path("bad.mp3"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("no music here");
+    bad.close();
+    ASSERT_TRUE(pictrel::test::WriteWav(Path("good.wav"), 5));
+    CurrentSlideshow()->MusicList = {Path("bad.mp3"), Path("good.wav")};
+    TVekMultipageBitmap viewerPages;
+    m_form->StartFromViewer(0, viewerPages);
+    ASSERT_TRUE(WaitCentre(kRed));
+    TVekAudioPlayer& player = m_form->VekAudioPlayer;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !player.Opening() && player.Playing(); }, 20000) ||
+                !player.Opened())
+        << "neither playing nor refused";
+    if (!player.Opened()) GTEST_SKIP() << "no music playback here";
+    EXPECT_EQ(player.Title(), "good.wav");
 }
 
 // The viewer's picture is handed over and shows without being decoded again (the file on
