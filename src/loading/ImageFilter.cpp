@@ -41,14 +41,22 @@ QString GetImageFilter(bool UseFreeImage, bool UseSecondary, bool UseRaw, bool D
     QStringList entries; // dialog entries after "All files"
 
     if (UseSecondary) {
-        const TSecondaryFormatRegistry& registry = TSecondaryFormatRegistry::Instance();
-        for (const auto& format : registry.Formats()) {
-            for (const QString& ext : format.Extensions) {
-                extensions.append(ext);
-                listed.insert(ext);
-            }
-            entries.append(Entry(format.Description, format.Extensions, QStringLiteral("; ")));
-        }
+        // An extension a format before already claims stays with that format.
+        const auto add = [&](const QString& description, const QStringList& all) {
+            QStringList own;
+            for (const QString& ext : all)
+                if (!listed.contains(ext)) own.append(ext);
+            if (own.isEmpty()) return;
+            for (const QString& ext : own) listed.insert(ext);
+            extensions.append(own);
+            entries.append(Entry(description, own, QStringLiteral("; ")));
+        };
+        for (const auto& format : TSecondaryFormatRegistry::Instance().Formats())
+            add(format.Description, format.Extensions);
+        // Read by their own libraries, whatever Qt readers are installed.
+        add(QStringLiteral("HEIF image"), {"heic", "heif", "hif"});
+        add(QStringLiteral("AVIF image"), {"avif"});
+        add(QStringLiteral("JPEG XL image"), {"jxl"});
     }
     if (UseFreeImage) {
         for (int i = 0; i < FreeImage_GetFIFCount(); ++i) {

@@ -1,9 +1,13 @@
 #include "loading/ImageInformation.h"
 
 #include "gfx/Bitmap32.h"
+#include "loading/FreeImagePtr.h"
+#include "loading/FreeImageSetup.h"
+#include "loading/JpegGuard.h"
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -122,4 +126,56 @@ QString FormatFileSize(std::int64_t bytes, const QLocale& locale) {
     QLocale withSeparators = locale;
     withSeparators.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
     return withSeparators.toString(v, 'f', decimals) + ' ' + QString::fromLatin1(kUnits[e]);
+}
+
+namespace {
+
+// A small JPEG without metadata that the blocks of other formats are put into, so that
+// FreeImage's JPEG reader gives their lines (made once).
+const QByteArray& CarrierJpeg() {
+    static const QByteArray carrier = [] {
+        EnsureFreeImage();
+        QByteArray bytes;
+        const TFreeImagePtr dib(FreeImage_Allocate(8, 8, 24));
+        FIMEMORY* memory = FreeImage_OpenMemory();
+        if (dib && memory != nullptr && FreeImage_SaveToMemory(FIF_JPEG, dib.get(), memory, 0)) {
+            BYTE* data = nullptr;
+            DWORD size = 0;
+            if (FreeImage_AcquireMemory(memory, &data, &size))
+                bytes = QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
+        }
+        if (memory != nullptr) FreeImage_CloseMemory(memory);
+        return bytes;
+    }();
+    return carrier;
+}
+
+QByteArray App1(const QByteArray& payload) {
+    const auto length = std::uint16_t(payload.size() + 2);
+    QByteArray segment("\xFF\xE1", 2);
+    segment.append(char(length >> 8)).append(char(length & 0xFF));
+    return segment + payload;
+}
+
+} // namespace
+
+void CollectBlockMetadata(const QByteArray& exif, const QByteArray& xmp, QStringList& exifList,
+                          QStringList& xmpList, QStringList& geoTiffList) {
+    // A JPEG segment holds at most 65533 bytes.
+    const bool withExif = !exif.isEmpty() && exif.size() <= 65533;
+    const QByteArray xmpPayload = QByteArray("http://ns.adobe.com/xap/1.0/", 29) + xmp;
+    const bool withXmp = !xmp.isEmpty() && xmpPayload.size() <= 65533;
+    const QByteArray& carrier = CarrierJpeg();
+    if ((!withExif && !withXmp) || !carrier.startsWith("\xFF\xD8")) return;
+    QByteArray stream = carrier.left(2);
+    if (withExif) stream += App1(exif);
+    if (withXmp) stream += App1(xmpPayload);
+    stream += carrier.mid(2);
+    const TFreeImagePtr dib = LoadJpegHeadersGuarded(std::move(stream));
+    if (!dib) return;
+    for (const FREE_IMAGE_MDMODEL model :
+         {FIMD_EXIF_MAIN, FIMD_EXIF_EXIF, FIMD_EXIF_GPS, FIMD_EXIF_MAKERNOTE, FIMD_EXIF_INTEROP})
+        CollectMetadata(dib.get(), exifList, model);
+    CollectMetadata(dib.get(), xmpList, FIMD_XMP);
+    CollectMetadata(dib.get(), geoTiffList, FIMD_GEOTIFF);
 }

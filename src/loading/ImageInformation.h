@@ -29,6 +29,12 @@ void CollectMetadata(FIBITMAP* dib, QStringList& list, FREE_IMAGE_MDMODEL model)
 void AddFreeImageInfo(std::int64_t fileSize, FREE_IMAGE_FORMAT format, FIBITMAP* dib,
                       QStringList& list);
 
+// The EXIF, GPS, XMP and other lines of an Exif block (from "Exif\0\0" on) and an XMP
+// packet that came from another format, as a JPEG carrying the same blocks gives them.
+// Blocks FreeImage would stumble over are cleaned the way a JPEG's are.
+void CollectBlockMetadata(const QByteArray& exif, const QByteArray& xmp, QStringList& exifList,
+                          QStringList& xmpList, QStringList& geoTiffList);
+
 // The five information lines of a load that did not go through FreeImage.
 void AddBitmapInfo(std::int64_t fileSize, const QString& formatName, const TBitmap32& bitmap,
                    QStringList& list);

@@ -9,6 +9,7 @@
 #include "loading/ImageSizeProbe.h"
 #include "loading/JpegDecoder.h"
 #include "loading/JpegGuard.h"
+#include "loading/ModernFormats.h"
 #include "loading/PsdGuard.h"
 #include "loading/RawImage.h"
 #include "loading/SecondaryFormatRegistry.h"
@@ -73,6 +74,7 @@ private:
     TAttempt FinishDecoded();
     TAttempt Stopped();
     bool LoadRaw(std::int64_t fileSize);
+    bool LoadModern(std::int64_t fileSize);
     void TakeOrientation(int orientation);
 
     const TImageLoadRequest& m_request;
@@ -99,6 +101,7 @@ void TImageLoadRun::Run() {
         // failed to read (valgrind shows them branching on uninitialised fields).
         if (fileSize == 0) throw ELoadFailed("empty file");
         if (LoadRaw(fileSize)) return;
+        if (LoadModern(fileSize)) return;
         const QByteArray path = QFile::encodeName(m_request.FileName);
         if (LoadMultiPage(path, fileSize) == TAttempt::Handled) return;
         if (LoadSingle(path, fileSize) == TAttempt::Handled) return;
@@ -158,6 +161,32 @@ bool TImageLoadRun::LoadRaw(std::int64_t fileSize) {
     AddBitmapInfo(fileSize, QStringLiteral("RAW Image format"), m_result.Bitmap, m_result.InfoList);
     TakeOrientation(ExifOrientationOfRawFlip(raw.Flip()));
     Finish();
+    return true;
+}
+
+// HEIF, AVIF and JPEG XL, known by their first bytes: read through their own libraries,
+// never offered to FreeImage.
+bool TImageLoadRun::LoadModern(std::int64_t fileSize) {
+    QFile file(m_request.FileName);
+    if (!file.open(QIODevice::ReadOnly)) return false;
+    const TModernFormat format = DetectModernFormat(file.peek(64));
+    if (format == TModernFormat::mfNone) return false;
+    // The decoders read from memory; the file is its own limit on what they may ask for.
+    if (!WithinMemoryShare(std::uint64_t(fileSize) * 2)) throw ELoadFailed("file too large");
+    const QByteArray data = file.readAll();
+    file.close();
+    if (data.size() != fileSize) throw ELoadFailed("the file could not be read");
+    const TModernPicture picture =
+        DecodeModernPicture(format, data, m_request.PageIndex, !m_request.Settings.ExifOrientation,
+                            m_stop, m_result.Bitmap);
+    m_result.ImageKind = TVekImageKind::ikModern;
+    m_result.PageCount = picture.PageCount;
+    m_result.HasAlpha = picture.HasAlpha;
+    CollectBlockMetadata(picture.Exif, picture.Xmp, m_result.ExifList, m_result.XmpList,
+                         m_result.GeoTiffList);
+    AddBitmapInfo(fileSize, picture.FormatName, m_result.Bitmap, m_result.InfoList);
+    TakeOrientation(picture.Orientation);
+    FinishDecoded();
     return true;
 }
 

@@ -606,6 +606,20 @@ TFreeImagePtr LoadJpegHeaderGuarded(const QByteArray& encodedPath) {
     return {};
 }
 
+TFreeImagePtr LoadJpegHeadersGuarded(QByteArray headers) {
+    TJpegCheck check = CheckJpegStream(headers, false);
+    switch (check.Verdict) {
+    case TJpegVerdict::NoScan:
+        return {};
+    case TJpegVerdict::Sound:
+        headers.truncate(check.HeaderEnd);
+        return LoadFromMemory(std::move(headers), FIF_LOAD_NOPIXELS);
+    case TJpegVerdict::Cleaned:
+        return LoadFromMemory(std::move(check.Clean), FIF_LOAD_NOPIXELS);
+    }
+    return {};
+}
+
 TFreeImagePtr LoadJpegGuarded(const QByteArray& encodedPath, int flags) {
     QFile file(QFile::decodeName(encodedPath));
     if (!file.open(QIODevice::ReadOnly)) return {};

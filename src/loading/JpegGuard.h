@@ -27,6 +27,9 @@ inline constexpr int kMaxJpegThumbnailSide = 2048;
 // than 4 MiB of headers, as well as when FreeImage fails.
 [[nodiscard]] TFreeImagePtr LoadJpegHeaderGuarded(const QByteArray& encodedPath);
 
+// The same for a JPEG stream in memory, read up to its first scan's header.
+[[nodiscard]] TFreeImagePtr LoadJpegHeadersGuarded(QByteArray headers);
+
 // FreeImage's full load of a JPEG file (`flags` as for FreeImage_Load). A full decode
 // reads the segments between the scans too, so the whole file is checked.
 [[nodiscard]] TFreeImagePtr LoadJpegGuarded(const QByteArray& encodedPath, int flags = 0);

@@ -9,6 +9,7 @@
 #include "loading/ImageLimits.h"
 #include "loading/ImageLoadJob.h"
 #include "loading/JpegGuard.h"
+#include "loading/ModernFormats.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -277,6 +278,8 @@ bool FileThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 b
             if (!LookUpCache(info, std::max(width, height), &cached).isEmpty() &&
                 CopyImage(cached, picture))
                 return true;
+            // A HEIF file's thumbnail is stored turned as its picture is displayed.
+            if (ReadHeifThumbnail(file, picture)) return true;
             if (!ReadEmbeddedThumbnail(file, picture)) return false;
             // Cache entries come upright from their makers; an embedded one does not.
             if (exifOrientation) ApplyExifOrientation(picture, ReadJpegOrientation(file));

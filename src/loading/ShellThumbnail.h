@@ -16,7 +16,7 @@ class TBackgroundWork;
 // 2. the thumbnail embedded in a JPEG file (Exif or JFIF extension), read from the
 //    file's headers only: the picture itself is never decoded. It is stored as the
 //    picture is, so with `exifOrientation` it is turned by the picture's orientation
-//    tag as the loader turns the picture;
+//    tag as the loader turns the picture; or the thumbnail image of a HEIF or AVIF file;
 // 3. the icon of the file's type in the desktop's icon theme (GUI thread only).
 // The picture found is fitted into width x height, keeping its aspect ratio, and
 // centred on a bitmap of exactly that size filled with `background` (opaque; for an

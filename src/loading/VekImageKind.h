@@ -13,8 +13,9 @@ enum class TVekImageKind : std::uint8_t {
     ikPng = 5,
     ikJpeg = 6,
     ikBmp = 7,
-    ikOther = 8, // any other format, or decoded through the secondary registry
-    ikNone = 9   // initial value and value while a load runs
+    ikOther = 8,  // any other format, or decoded through the secondary registry
+    ikNone = 9,   // initial value and value while a load runs
+    ikModern = 10 // HEIF, AVIF or JPEG XL; a HEIF file's pages are its top-level pictures
 };
 
 // The state of an image loader.

@@ -422,8 +422,9 @@ void TMainForm::ShowLoadedImage() {
     const TVekImageKind kind = VekImageLoaderPro.ImageKind();
     m_pageCount = VekImageLoaderPro.PageCount();
     m_pageIndex = m_requestedPage = std::max(VekImageLoaderPro.PageIndex(), 0);
-    PagesToolbarVisible =
-        (kind == TVekImageKind::ikTiff || kind == TVekImageKind::ikIcon) && m_pageCount >= 2;
+    PagesToolbarVisible = (kind == TVekImageKind::ikTiff || kind == TVekImageKind::ikIcon ||
+                           kind == TVekImageKind::ikModern) &&
+                          m_pageCount >= 2;
     Toolbars->SetPages(PagesToolbarVisible ? m_pageCount : 0);
 
     VekMultipageBitmap.Stop();

@@ -21,9 +21,9 @@
 
 namespace {
 
-const char* const kExtensions[] = {"jpg",  "png",  "tif", "gif", "ico", "svg", "bmp", "psd",
-                                   "tga",  "webp", "pcx", "hdr", "exr", "dds", "dng", "sgi",
-                                   "wbmp", "xbm",  "iff", "pct", "j2k", "jp2", "mng"};
+const char* const kExtensions[] = {
+    "jpg", "png", "tif", "gif",  "ico", "svg", "bmp", "psd", "tga", "webp", "pcx",  "hdr",  "exr",
+    "dds", "dng", "sgi", "wbmp", "xbm", "iff", "pct", "j2k", "jp2", "mng",  "heic", "avif", "jxl"};
 
 pictrel::fuzz::TLoaderTarget g_target;
 

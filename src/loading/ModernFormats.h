@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+
+class TBitmap32;
+
+// The picture formats of today's phones and cameras, read through their maintained
+// system libraries: HEIF (HEIC) and AVIF through libheif, JPEG XL through libjxl.
+enum class TModernFormat { mfNone, mfHeif, mfAvif, mfJxl };
+
+// The format of a file by its first bytes (32 or more tell it for sure).
+[[nodiscard]] TModernFormat DetectModernFormat(const QByteArray& head);
+
+// What a decode tells besides the pixels.
+struct TModernPicture {
+    // "HEIF image format", "AVIF image format" or "JPEG XL image format".
+    QString FormatName;
+    // The top-level pictures of the file (a burst is several); thumbnails and depth
+    // maps are not among them.
+    int PageCount = 1;
+    bool HasAlpha = false;
+    // The camera's orientation (1 ... 8, as an Exif tag), still to be applied to the
+    // decoded pixels.
+    int Orientation = 1;
+    // The file's Exif block (from "Exif\0\0" on) and XMP packet, as a JPEG carries them.
+    QByteArray Exif, Xmp;
+};
+
+// Decodes picture `page` of the file held in `data` (read whole) into `target` as
+// 8-bit BGRA. The picture's size is checked against the loader's limits before any
+// pixel is decoded; deeper and HDR pictures come down to 8 bits; HEIF's own
+// transformations (turns, mirrors, crop) are applied unless `asStored`. `stop` is
+// looked at between the decoding steps. Throws std::runtime_error with the reason
+// when the file cannot be read, and std::bad_alloc when memory runs out.
+TModernPicture DecodeModernPicture(TModernFormat format, const QByteArray& data, int page,
+                                   bool asStored, const std::atomic<bool>& stop, TBitmap32& target);
+
+// The thumbnail a HEIF or AVIF file keeps beside its primary picture (as it is stored,
+// at its own size). False (thumbnail left alone) when the file has none or is no such
+// file.
+[[nodiscard]] bool ReadHeifThumbnail(const QString& fileName, TBitmap32& thumbnail);
