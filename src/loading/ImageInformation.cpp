@@ -103,14 +103,14 @@ void AddFreeImageInfo(std::int64_t fileSize, FREE_IMAGE_FORMAT format, FIBITMAP*
 }
 
 void AddBitmapInfo(std::int64_t fileSize, const QString& formatName, const TBitmap32& bitmap,
-                   QStringList& list) {
+                   QStringList& list, int bitsPerPixel) {
     list.append("Image format: " + formatName + ';');
     list.append("File size: " + FormatFileSize(fileSize) + ';');
     list.append("Width: " + QString::number(bitmap.Width()) + " pixels;");
     list.append("Height: " + QString::number(bitmap.Height()) + " pixels;");
-    // Fixed: RAW pictures are developed from 16-bit samples, and the secondary
+    // 16 unless told: RAW pictures are developed from 16-bit samples, and the toolkit's
     // decoders do not tell their depth.
-    list.append("Bits per pixel: 16 bits;");
+    list.append("Bits per pixel: " + QString::number(bitsPerPixel) + " bits;");
 }
 
 QString FormatFileSize(std::int64_t bytes, const QLocale& locale) {

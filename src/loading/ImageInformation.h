@@ -36,8 +36,9 @@ void CollectBlockMetadata(const QByteArray& exif, const QByteArray& xmp, QString
                           QStringList& xmpList, QStringList& geoTiffList);
 
 // The five information lines of a load that did not go through FreeImage.
+// `bitsPerPixel` is the depth the file stores, where the decoder tells it.
 void AddBitmapInfo(std::int64_t fileSize, const QString& formatName, const TBitmap32& bitmap,
-                   QStringList& list);
+                   QStringList& list, int bitsPerPixel = 16);
 
 // About three significant digits in the largest unit of 1024 that the size reaches
 // ("1.50 KB", "1,024 KB", "500 bytes"); sizes of 0 or less read "0 bytes". The

@@ -184,7 +184,8 @@ bool TImageLoadRun::LoadModern(std::int64_t fileSize) {
     m_result.HasAlpha = picture.HasAlpha;
     CollectBlockMetadata(picture.Exif, picture.Xmp, m_result.ExifList, m_result.XmpList,
                          m_result.GeoTiffList);
-    AddBitmapInfo(fileSize, picture.FormatName, m_result.Bitmap, m_result.InfoList);
+    AddBitmapInfo(fileSize, picture.FormatName, m_result.Bitmap, m_result.InfoList,
+                  picture.BitsPerPixel);
     TakeOrientation(picture.Orientation);
     FinishDecoded();
     return true;

@@ -144,6 +144,8 @@ TModernPicture DecodeHeif(TModernFormat format, const QByteArray& data, int page
     CheckSize(std::uint64_t(std::max(heif_image_handle_get_width(handle.get()), 0)),
               std::uint64_t(std::max(heif_image_handle_get_height(handle.get()), 0)));
     picture.HasAlpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    const int bits = heif_image_handle_get_luma_bits_per_pixel(handle.get());
+    picture.BitsPerPixel = std::max(bits, 8) * (picture.HasAlpha ? 4 : 3);
     ReadHeifMetadata(handle.get(), picture);
     CheckStop(stop);
 
@@ -235,6 +237,8 @@ TModernPicture DecodeJxl(const QByteArray& data, int page, const std::atomic<boo
             CheckJxl(JxlDecoderGetBasicInfo(d, &info));
             CheckSize(info.xsize, info.ysize);
             picture.HasAlpha = info.alpha_bits > 0;
+            picture.BitsPerPixel =
+                int(info.bits_per_sample) * int(info.num_color_channels) + int(info.alpha_bits);
             picture.Orientation = std::clamp(int(info.orientation), 1, 8);
         } else if (status == JXL_DEC_BOX) {
             EndBox(d, box, picture);

@@ -22,6 +22,8 @@ struct TModernPicture {
     // maps are not among them.
     int PageCount = 1;
     bool HasAlpha = false;
+    // The depth the file stores: bits a sample times the samples a pixel.
+    int BitsPerPixel = 24;
     // The camera's orientation (1 ... 8, as an Exif tag), still to be applied to the
     // decoded pixels.
     int Orientation = 1;

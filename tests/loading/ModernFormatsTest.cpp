@@ -204,6 +204,9 @@ TEST_P(ModernFormatsRead, SizeColoursAlphaAndInformation) {
             << std::hex << b.Pixel(56, 24);
         EXPECT_EQ(m_loader.HasAlpha(), alpha);
         EXPECT_EQ(m_loader.ImageKind(), TVekImageKind::ikModern);
+        EXPECT_TRUE(m_loader.InfoList().contains(alpha ? "Bits per pixel: 32 bits;"
+                                                       : "Bits per pixel: 24 bits;"))
+            << m_loader.InfoList().join('|').toStdString();
         EXPECT_TRUE(m_loader.InfoList().join('\n').contains(GetParam().FormatLine))
             << m_loader.InfoList().join('\n').toStdString();
         EXPECT_TRUE(m_loader.ExifList().join('\n').contains("PictrelCam"))
