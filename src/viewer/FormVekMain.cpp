@@ -4,24 +4,15 @@
 #include "app/FileHelpers.h"
 #include "app/SettingsLayout.h"
 #include "app/StoreFailure.h"
-#include "app/VekThreadedMethod.h"
-#include "app/ViewerStoreValues.h"
-#include "gfx/BitmapOps.h"
-#include "gfx/BitmapText.h"
 #include "gfx/ImgView32Widget.h"
-#include "gfx/Resampler.h"
 #include "layers/VekAdditionalLayers.h"
 #include "layers/VekEditLayer.h"
-#include "layers/VekHistogramLayer.h"
-#include "layers/VekStringListLayer.h"
 #include "loading/ImageFilter.h"
-#include "loading/ShellThumbnail.h"
 #include "platform/Registry.h"
 #include "platform/VirtualKeys.h"
 #include "show/VekSettingsFile.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDrag>
@@ -33,23 +24,17 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
-#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWindow>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <functional>
-#include <optional>
 #include <utility>
 
 namespace {
-
-// Files above 1.1 MiB get a thumbnail while they decode.
-constexpr qint64 kLargeFileSize = 1153433;
 
 QString ProgramCaption(const QString& fileName) {
     return QFileInfo(fileName).fileName() + QStringLiteral(" - Pictrel");
@@ -64,11 +49,6 @@ TShiftState ShiftOf(Qt::KeyboardModifiers m) {
 }
 
 } // namespace
-
-void TMainForm::Trace(const char* what, const QString& path) {
-    static const bool enabled = qEnvironmentVariableIsSet("PICTREL_TRACE_OPEN");
-    if (enabled) std::fprintf(stderr, "pictrel: %s %s\n", what, path.toLocal8Bit().constData());
-}
 
 TMainForm::TMainForm(TAppContext& context)
     : Actions(*this, TBXImageList), Simple(*this),
@@ -91,7 +71,7 @@ TMainForm::TMainForm(TAppContext& context)
                  StartListing(entries, generation);
              },
              [this](TNavShow how, const QString& file, bool keep) {
-                 NavigatorShow(how, file, keep);
+                 m_display->Show(how, file, keep);
              }}) {
     FormCreate();
 }
@@ -102,7 +82,7 @@ TMainForm::~TMainForm() {
     MessageTimer.SetEnabled(false);
     CacheTimer.SetEnabled(false);
     m_listWork.Shutdown();
-    m_frameThumbnail.Shutdown();
+    if (m_display) m_display->Shutdown();
     Commands.Shutdown();
     // Turns were stored as they were made; what changed of the window goes now.
     m_store->WriteThrough();
@@ -134,7 +114,7 @@ void TMainForm::FormCreate() {
 
     VekImageLoaderPro.SetPriority(TThreadPriority::tpHighest);
     VekImageLoaderPro.OnStart = [this](TVekImageLoaderPro&, const QString& name) {
-        VekImageLoaderProStart(name);
+        m_display->LoadStarted(name);
     };
     VekImageLoaderPro.OnSucces = [this](TVekImageLoaderPro&) { VekImageLoaderProSucces(); };
     VekImageLoaderPro.OnError = [this](TVekImageLoaderPro&) { VekImageLoaderProError(); };
@@ -175,6 +155,13 @@ void TMainForm::FormCreate() {
     Toolbars = std::make_unique<TViewerToolbars>(
         ImgView32->Layers, *this, Actions, [this] { return ImageLoaded; },
         [this](int page) { ShowPage(page); });
+    m_display = std::make_unique<TViewerDisplay>(
+        *this,
+        TViewerDisplay::TParts{*ImgView32, VekImageLoaderPro, VekMultipageBitmap, *m_picture,
+                               *Panels, *Toolbars, Simple, Zoom, RotateAngles, DialogValues, m_nav},
+        TViewerDisplay::THost{[this](const QString& file) { SetCaption(file); },
+                              [this] { UpdatePanels(); }, [this] { UpdateToolbar(); },
+                              [this] { UpdatePageButtons(); }, [this] { Commands.PrepareEdit(); }});
     RotateAngles.LoadFromFile(DataFolder() + QStringLiteral("RotateAngles"));
     UpdateToolbar();
     UpdatePanels();
@@ -202,9 +189,9 @@ void TMainForm::ConnectActions() {
         {Actions.RotateRightAction, [this] { Rotate(-1); }},
         {Actions.PrevPageAction,
          [this] {
-             if (m_requestedPage > 0) ShowPage(m_requestedPage - 1);
+             if (RequestedPage > 0) ShowPage(RequestedPage - 1);
          }},
-        {Actions.NextPageAction, [this] { ShowPage(m_requestedPage + 1); }},
+        {Actions.NextPageAction, [this] { ShowPage(RequestedPage + 1); }},
         {Actions.DeleteAction, [this] { Commands.Delete(); }},
         {Actions.ExitAction, [this] { close(); }},
         {Actions.PrintAction, [this] { Commands.Print(); }},
@@ -242,7 +229,7 @@ void TMainForm::ConnectActions() {
 void TMainForm::OpenFile(const QString& path) {
     PICTREL_ASSERT_GUI_THREAD();
     m_openedFiles.append(path);
-    Trace("open", path);
+    TraceViewer("open", path);
     if (path.isEmpty()) return;
     if (FolderExists(path)) {
         // A folder shows its first picture, or the empty view when it has none.
@@ -292,40 +279,9 @@ void TMainForm::AfterNavigation() {
 void TMainForm::NavigatorDecode(const QString& file, int page) {
     // A step onto the neighbour being prefetched takes that decode over.
     if (VekImageLoaderPro.Loading(file, page))
-        VekImageLoaderProStart(file);
+        m_display->LoadStarted(file);
     else
         VekImageLoaderPro.Open(file, true, page);
-}
-
-void TMainForm::NavigatorShow(TNavShow how, const QString& file, bool keepPrevious) {
-    switch (how) {
-    case TNavShow::nsPicture:
-        // The picture leaving the screen is kept for a step back; otherwise it goes
-        // with the loader's emptied bitmap.
-        if (keepPrevious) PreviousPicture.SwapPixels(ImgView32->Bitmap);
-        ShowLoadedImage();
-        break;
-    case TNavShow::nsPage:
-        ShowLoadedPage();
-        break;
-    case TNavShow::nsFailed:
-        ShowLoadError(file);
-        break;
-    case TNavShow::nsPageFailed:
-        ShowPageError();
-        break;
-    case TNavShow::nsPlaceholder:
-        // Back the way we came: the retained picture stands in while it decodes again.
-        ImgView32->BeginUpdate();
-        ImgView32->Bitmap.SwapPixels(PreviousPicture);
-        ImgView32->EndUpdate();
-        LoadFailed = false;
-        ImgView32->Invalidate();
-        break;
-    case TNavShow::nsEmpty:
-        ShowEmpty();
-        break;
-    }
 }
 
 void TMainForm::OpenViewerTimerTimer() {
@@ -354,34 +310,6 @@ std::uint32_t TMainForm::HandOffMessage() {
 
 // ---- the loader's events -----------------------------------------------------------
 
-void TMainForm::VekImageLoaderProStart(const QString& fileName) {
-    // A prefetch changes nothing on screen.
-    if (!m_nav.Displaying() || m_nav.Target() != fileName) return;
-    const bool large = FileSizeOf(fileName) > kLargeFileSize;
-    const int angle = RotateAngles.Angle(fileName);
-    const bool upright = DialogValues.ExifOrientation;
-    if (m_nav.PageLoad()) {
-        // The shown page stays until the next one is there.
-        Toolbars->StartOpening(fileName, large && !Simple.SimpleMode, false, angle, upright);
-        return;
-    }
-    LoadFailed = false;
-    ImageLoaded = false;
-    VekMultipageBitmap.Stop();
-    if (!Simple.SimpleMode) {
-        Toolbars->StartOpening(fileName, large, true, angle, upright);
-        return;
-    }
-    if (!large) return;
-    // The frame shows the thumbnail in place of the picture until the picture is there.
-    ShellThumbnailAsync(m_frameThumbnail, fileName, Simple.SimpleWidth, clBlack32,
-                        Simple.SimpleHeight, upright, [this, fileName, angle](TBitmap32&& t) {
-                            if (!Simple.SimpleMode || !QuickLookWanted(fileName)) return;
-                            TurnQuarter(t, angle);
-                            m_picture->Replace(t, DialogValues.FilterKind);
-                        });
-}
-
 void TMainForm::VekImageLoaderProSucces() {
     const QString file = VekImageLoaderPro.FileName();
     const bool displayed = m_nav.Target() == file && !m_nav.PageLoad();
@@ -396,114 +324,8 @@ void TMainForm::VekImageLoaderProError() {
     AfterNavigation();
 }
 
-void TMainForm::ShowLoadedImage() {
-    PICTREL_ASSERT_GUI_THREAD();
-    Toolbars->StopOpening();
-    ShownHasAlpha = VekImageLoaderPro.HasAlpha();
-    const QString shown = VekImageLoaderPro.FileName();
-    Trace("shown", shown);
-    Zoom.FitMode = true;
-    ImageLoaded = true;
-    LoadFailed = false;
-    m_picture->DropQuickLook();
-
-    ImgView32->BeginUpdate();
-    m_picture->TakeLoaded(VekImageLoaderPro, DialogValues.FilterKind);
-    SetCaption(shown);
-    Zoom.RotationAngle = RotateAngles.Angle(shown);
-    Panels->SetLines({VekImageLoaderPro.ExifList(), VekImageLoaderPro.IptcList(),
-                      VekImageLoaderPro.XmpList(), VekImageLoaderPro.GeoTiffList(),
-                      VekImageLoaderPro.InfoList()},
-                     !Simple.SimpleMode);
-    UpdatePanels();
-    ImgView32->Invalidate();
-    ImgView32->EndUpdate();
-
-    const TVekImageKind kind = VekImageLoaderPro.ImageKind();
-    m_pageCount = VekImageLoaderPro.PageCount();
-    m_pageIndex = m_requestedPage = std::max(VekImageLoaderPro.PageIndex(), 0);
-    PagesToolbarVisible = (kind == TVekImageKind::ikTiff || kind == TVekImageKind::ikIcon ||
-                           kind == TVekImageKind::ikModern) &&
-                          m_pageCount >= 2;
-    Toolbars->SetPages(PagesToolbarVisible ? m_pageCount : 0);
-
-    VekMultipageBitmap.Stop();
-    VekMultipageBitmap.Clear();
-    VekMultipageBitmap.Assign(VekImageLoaderPro);
-    VekImageLoaderPro.ReleaseSource();
-    if (kind == TVekImageKind::ikGif) VekMultipageBitmap.Play();
-    UpdateToolbar();
-    UpdatePageButtons();
-    // "Edit" chooses among the installed desktop entries; they are read here, on a
-    // worker, while the user looks, so the command itself reads nothing.
-    Commands.PrepareEdit();
-}
-
-void TMainForm::ShowLoadError(const QString& file) {
-    PagesToolbarVisible = false;
-    Toolbars->PagesToolbar->SetVisible(false);
-    ShownHasAlpha = false;
-    Trace("failed", file);
-    ImageLoaded = false;
-    VekMultipageBitmap.Stop();
-    VekMultipageBitmap.Clear();
-    ImgView32->Bitmap.Delete();
-    SetCaption(file);
-    ClearPanels();
-    LoadFailed = true;
-    ErrorText = QStringLiteral("Can't open image");
-    ImgView32->Invalidate();
-    Toolbars->StopOpening();
-    UpdateToolbar();
-}
-
-void TMainForm::ShowLoadedPage() {
-    Toolbars->StopOpening();
-    ShownHasAlpha = VekImageLoaderPro.HasAlpha();
-    ImageLoaded = true;
-    LoadFailed = false;
-    m_pageIndex = m_requestedPage = VekImageLoaderPro.PageIndex();
-    ImgView32->BeginUpdate();
-    m_picture->TakeLoaded(VekImageLoaderPro, DialogValues.FilterKind);
-    VekImageLoaderPro.ReleaseSource();
-    ImgView32->Bitmap.Changed();
-    // A new page has its own colours; the metadata stays the file's.
-    Panels->PictureChanged();
-    UpdatePanels();
-    ImgView32->EndUpdate();
-    ImgView32->Invalidate();
-    AfterPageChange();
-}
-
-void TMainForm::ShowPageError() {
-    Toolbars->StopOpening();
-    ImageLoaded = false;
-    LoadFailed = true;
-    ErrorText = QStringLiteral("Can't open image");
-    ImgView32->Bitmap.Delete();
-    Panels->HistogramPanel->Analyze(nullptr);
-    Panels->PictureChanged();
-    UpdatePanels();
-    ImgView32->Invalidate();
-    // The pages stay, so another one can be chosen.
-    UpdatePageButtons();
-}
-
-void TMainForm::ShowEmpty() {
-    ImageLoaded = false;
-    LoadFailed = false;
-    PagesToolbarVisible = false;
-    VekMultipageBitmap.Stop();
-    VekMultipageBitmap.Clear();
-    ImgView32->Bitmap.Delete();
-    Toolbars->StopOpening();
-    setWindowTitle(QStringLiteral("Pictrel"));
-    ClearPanels();
-    ImgView32->Invalidate();
-}
-
 void TMainForm::SetCaption(const QString& fileName) {
-    setWindowTitle(ProgramCaption(fileName));
+    setWindowTitle(fileName.isEmpty() ? QStringLiteral("Pictrel") : ProgramCaption(fileName));
 }
 
 // ---- navigation ---------------------------------------------------------------------
@@ -585,20 +407,15 @@ void TMainForm::Rotate(int quarterTurns) {
 }
 
 void TMainForm::ShowPage(int index) {
-    if (!PagesToolbarVisible || index < 0 || index >= m_pageCount) return;
+    if (!PagesToolbarVisible || index < 0 || index >= PageCount) return;
     // Decoded on the loader's worker under the same size rule as a first page.
-    m_requestedPage = index;
+    RequestedPage = index;
     m_nav.ShowPage(index);
     AfterNavigation();
 }
 
-void TMainForm::AfterPageChange() {
-    m_picture->SetFilter(DialogValues.FilterKind);
-    UpdatePageButtons();
-}
-
 void TMainForm::UpdatePageButtons() {
-    Toolbars->ShowPageNumber(m_requestedPage, m_pageCount, ToolbarState());
+    Toolbars->ShowPageNumber(RequestedPage, PageCount, ToolbarState());
 }
 
 // ---- actions ----------------------------------------------------------------------
@@ -622,11 +439,6 @@ void TMainForm::UpdateToolbar() {
 void TMainForm::UpdatePanels() {
     Panels->Update(ImageLoaded && !Simple.SimpleMode, ImgView32->ViewWidth(),
                    ImgView32->ViewHeight(), ImgView32->Bitmap);
-}
-
-void TMainForm::ClearPanels() {
-    Panels->Clear();
-    UpdatePanels();
 }
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {
@@ -659,19 +471,15 @@ void TMainForm::ImgView32PaintStage(TBitmap32& buffer, int stage) {
     state.HasAlpha = ShownHasAlpha;
     state.NothingToShow = !ImageLoaded && FileList.isEmpty() && !LoadFailed && !m_nav.Listing() &&
                           !m_nav.Displaying();
-    state.QuickLookWanted = QuickLookWanted(m_picture->QuickLookFile());
+    state.QuickLookWanted = m_display->QuickLookWanted(m_picture->QuickLookFile());
     state.ErrorText = ErrorText;
     state.ErrorPath = m_nav.Shown();
     state.Values = &DialogValues;
     m_picture->Paint(buffer, stage, state);
 }
 
-bool TMainForm::QuickLookWanted(const QString& file) const {
-    return !ImageLoaded && !LoadFailed && m_nav.Displaying() && file == m_nav.Target();
-}
-
 void TMainForm::ShowQuickLook(const QString& file, TDrawnPicture&& drawn) {
-    if (Simple.SimpleMode || !QuickLookWanted(file)) return;
+    if (Simple.SimpleMode || !m_display->QuickLookWanted(file)) return;
     m_picture->SetQuickLook(file, std::move(drawn));
     // The picture is there: the rest of it comes without covering it.
     Toolbars->StopOpening();

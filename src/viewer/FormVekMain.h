@@ -12,6 +12,7 @@
 #include "loading/VekMultipageBitmap.h"
 #include "viewer/FormViewerActions.h"
 #include "viewer/FormViewerCommands.h"
+#include "viewer/FormViewerDisplay.h"
 #include "viewer/FormViewerPanels.h"
 #include "viewer/FormViewerPicture.h"
 #include "viewer/FormViewerSimpleMode.h"
@@ -22,7 +23,6 @@
 #include <QPoint>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -56,7 +56,7 @@ class TImgView32;
 // (Actions), the panels over the picture (Panels), the toolbars and the progress box
 // (Toolbars), the simple-mode frame and the window's place (Simple), and the commands
 // on the shown file (Commands). The window decides what is shown and tells them.
-class TMainForm : public QWidget {
+class TMainForm : public QWidget, public TViewerState {
 public:
     explicit TMainForm(TAppContext& context);
     ~TMainForm() override;
@@ -82,31 +82,22 @@ public:
     QStringList FileList;
     int FileIndex = 0;
     QString FileToOpen;
-    bool ImageLoaded = false;
-    bool LoadFailed = false;
-    QString ErrorText;
     bool ShowOnLoad = false;
     bool Forward = true;
     bool PrefetchDone = false;
     bool PrefetchFailed = false;
-    TBitmap32 PreviousPicture;
     // FitMode, ZoomScale and RotationAngle.
     TViewerZoom Zoom;
     TRotateAngleList RotateAngles;
-    bool ShownHasAlpha = false;
     QPoint DragStart;
     // What the settings dialog keeps: filter, background, frame, shortcuts.
     TDialogStoreValues DialogValues;
-    // The pages toolbar: shown for TIFF and icon files of two or more pages.
-    bool PagesToolbarVisible = false;
 
     void OpenFile(const QString& path);
     // A first look at the picture being opened, drawn for the view from a reduced decode
     // while the whole picture is still decoding; shown until it arrives (or fails), and
     // only where it lies centred in the view as it is.
     void ShowQuickLook(const QString& file, TDrawnPicture&& drawn);
-    void ShowLoadedImage();
-    void ShowLoadError(const QString& file);
     void UpdateToolbar();
     // The panels for the window's state (see TViewerPanelSet).
     void UpdatePanels();
@@ -200,37 +191,23 @@ private:
     void FormCreate();
     // Connects the actions to what they do.
     void ConnectActions();
-    // Empties every panel (no picture is shown) and hides them.
-    void ClearPanels();
     void PopupAt(QMenu* menu, int x, int y);
     void OpenViewerTimerTimer();
     void MessageTimerTimer();
     void CacheTimerTimer();
-    void VekImageLoaderProStart(const QString& fileName);
     void VekImageLoaderProSucces();
     void VekImageLoaderProError();
     void ImgView32PaintStage(TBitmap32& buffer, int stage);
-    // Whether a first look at `file` still stands in for the picture being opened.
-    [[nodiscard]] bool QuickLookWanted(const QString& file) const;
     void ImgView32MouseDown(TMouseButton button, TShiftState shift, int x, int y);
     void ImgView32MouseMove(TShiftState shift, int x, int y);
     void ImgView32MouseUp(TMouseButton button, TShiftState shift, int x, int y);
     void Rotate(int quarterTurns);
     void ZoomBy(int direction);
-    void AfterPageChange();
-    // The loader's finished page in place of the shown one; zoom and turn stay.
-    void ShowLoadedPage();
-    void ShowPageError();
-    // Nothing on screen: no picture, no panels, no pages.
-    void ShowEmpty();
-    // Performs one of the navigator's decisions.
-    void NavigatorShow(TNavShow how, const QString& file, bool keepPrevious);
     void NavigatorDecode(const QString& file, int page);
     // After every navigation event: the mirrored fields and the commands' states.
     void AfterNavigation();
     void StartFileDrag();
     void SetCaption(const QString& fileName);
-    static void Trace(const char* what, const QString& path);
     // Lists `entries` (files and folders) on the worker for the navigator.
     void StartListing(const QStringList& entries, std::uint64_t generation);
     [[nodiscard]] bool ValidIndex(int index) const { return index >= 0 && index < FileList.size(); }
@@ -241,13 +218,8 @@ private:
     std::unique_ptr<TViewerPicture> m_picture;
     TViewerNavigator m_nav;
     std::unique_ptr<TViewerStore> m_store;
-    // The shown page of a multi-page file, the page asked for last, and their count.
-    int m_pageIndex = 0;
-    int m_requestedPage = 0;
-    int m_pageCount = 0;
+    std::unique_ptr<TViewerDisplay> m_display;
     // Folder listings; a newer one revokes the older.
     TBackgroundWork m_listWork;
-    // The thumbnail simple mode's frame shows while a large file decodes.
-    TBackgroundWork m_frameThumbnail;
     TDeliveryGuard m_guard;
 };

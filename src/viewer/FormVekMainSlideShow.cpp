@@ -31,20 +31,14 @@ void TMainForm::SlideShowActionExecute() {
     if (!Ports.PlaySlideShow || FileList.isEmpty()) return;
     // The picture on screen (its first page, fully decoded) goes to the show, which fits
     // it on a worker and fades it in at once; anything else it decodes itself.
-    const bool handOver = ImageLoaded && !LoadFailed && m_pageIndex == 0 &&
-                          m_nav.ShownIsCurrent() && !ImgView32->Bitmap.Empty();
+    const bool handOver = ImageLoaded && !LoadFailed && PageIndex == 0 && m_nav.ShownIsCurrent() &&
+                          !ImgView32->Bitmap.Empty();
     const QString shownFile = handOver ? m_nav.Shown() : QString();
     TBitmap32 shown;
     if (handOver) shown.SwapPixels(ImgView32->Bitmap);
     VekImageLoaderPro.Cancel();
-    VekMultipageBitmap.Stop();
     const int index = std::max(m_nav.ShownIndex(), 0);
-    ImgView32->Bitmap.Delete();
-    ImageLoaded = false;
-    LoadFailed = false;
-    PagesToolbarVisible = false;
-    ClearPanels();
-    ImgView32->Invalidate();
+    m_display->Clear();
     UpdateToolbar();
     Ports.PlaySlideShow(index, VekMultipageBitmap, std::move(shown), shownFile);
 }
