@@ -105,14 +105,15 @@ void PolygonPatternFS(TBitmap32& buffer, const TFixedPolygon& points, const TBit
     });
 }
 
-void PolylineFS(TBitmap32& buffer, const TFixedPolygon& points, TColor32 colour, bool closed) {
-    if (AlphaOf(colour) == 0 || points.size() < 2) return;
+void PolylineFS(TBitmap32& buffer, const TFixedPolygon& points, TColor32 colour, bool closed,
+                double width) {
+    if (AlphaOf(colour) == 0 || points.size() < 2 || !(width > 0)) return;
     Paint(buffer, [&](QPainter& painter) {
-        QPen pen(QColor::fromRgba(colour), 1.0);
+        QPen pen(QColor::fromRgba(colour), width);
         pen.setJoinStyle(Qt::MiterJoin);
         painter.setPen(pen);
         painter.setBrush(Qt::NoBrush);
-        const QPolygonF line = ToPolygonF(points, 0.5);
+        const QPolygonF line = ToPolygonF(points, width / 2);
         if (closed)
             painter.drawPolygon(line);
         else
@@ -183,11 +184,11 @@ TFixedPolygon RoundPanelPolygon(const TRect& r, double radius, std::uint8_t corn
 }
 
 void DrawRoundPanel(TBitmap32& buffer, const TRect& r, TColor32 outline, double radius,
-                    std::uint8_t corners, TColor32 fill) {
+                    std::uint8_t corners, TColor32 fill, double grow) {
     if (r.IsEmpty()) return;
     const TFixedPolygon polygon = RoundPanelPolygon(r, radius, corners);
     PolygonFS(buffer, polygon, fill);
-    OutlineFS(buffer, polygon, outline, 0.7);
+    OutlineFS(buffer, polygon, outline, grow);
 }
 
 void RenderText(TBitmap32& buffer, int x, int y, const QString& text, const QFont& font,
