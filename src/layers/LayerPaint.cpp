@@ -83,6 +83,24 @@ TColor32 FromQColor(const QColor& c) {
     return TColor32(c.rgba());
 }
 
+// A narrow pattern as a texture at least this wide, made of copies of itself side by
+// side: the same tiling, but Qt fills spans of a wide texture many times faster than
+// it fetches a one-pixel-wide one pixel by pixel (the caption gradient is such a one).
+constexpr int kMinTextureWidth = 64;
+
+QImage Texture(const TBitmap32& pattern) {
+    const int w = pattern.Width();
+    if (w >= kMinTextureWidth) return pattern.ImageView();
+    const int copies = (kMinTextureWidth + w - 1) / w;
+    QImage texture(w * copies, pattern.Height(), QImage::Format_ARGB32);
+    for (int y = 0; y < pattern.Height(); ++y) {
+        const TColor32* from = pattern.ScanLine(y);
+        auto* to = reinterpret_cast<TColor32*>(texture.scanLine(y));
+        for (int c = 0; c < copies; ++c) std::copy(from, from + w, to + c * w);
+    }
+    return texture;
+}
+
 } // namespace
 
 void PolygonFS(TBitmap32& buffer, const TFixedPolygon& points, TColor32 colour,
@@ -98,7 +116,7 @@ void PolygonPatternFS(TBitmap32& buffer, const TFixedPolygon& points, const TBit
                       int originX, int originY, TPolyFillMode mode) {
     if (pattern.Empty() || points.size() < 3) return;
     Paint(buffer, [&](QPainter& painter) {
-        QBrush brush(pattern.ImageView());
+        QBrush brush(Texture(pattern));
         brush.setTransform(QTransform::fromTranslate(originX, originY));
         painter.setBrush(brush);
         painter.drawPolygon(ToPolygonF(points), FillRuleOf(mode));

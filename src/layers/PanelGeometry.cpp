@@ -217,6 +217,26 @@ TFixedPolygon RoundCorners(const TFixedPolygon& contour, std::int32_t tolerance)
     return result;
 }
 
+TFixedPolygon WithoutCollinearPoints(const TFixedPolygon& contour) {
+    TFixedPolygon result;
+    result.reserve(contour.size());
+    const std::size_t n = contour.size();
+    for (std::size_t j = 0; j < n; ++j) {
+        const TFixedPoint a = result.empty() ? contour[(j + n - 1) % n] : result.back();
+        const TFixedPoint b = contour[j];
+        const TFixedPoint c = contour[(j + 1) % n];
+        const std::int64_t abx = std::int64_t(b.X) - a.X, aby = std::int64_t(b.Y) - a.Y;
+        const std::int64_t bcx = std::int64_t(c.X) - b.X, bcy = std::int64_t(c.Y) - b.Y;
+        // On the line and going on the same way (a point where the outline turns back
+        // stays). Fixed-point differences take 33 bits, so their products 128.
+        const bool onLine = __int128(abx) * bcy == __int128(aby) * bcx;
+        const bool onward = __int128(abx) * bcx + __int128(aby) * bcy > 0 || (abx == 0 && aby == 0);
+        if (onLine && onward && n - j + result.size() > 3) continue;
+        result.push_back(b);
+    }
+    return result;
+}
+
 TFixedPolygon BodyOutline(const TPanelLocation& r, double scale) {
     const double l = r.Left, t = r.Top, rt = double(r.Right) - scale, b = double(r.Bottom) - scale,
                  leg = 13 * scale;

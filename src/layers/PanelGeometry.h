@@ -89,6 +89,10 @@ void FlattenQuadratic(TFixedPoint p0, TFixedPoint p1, TFixedPoint p2, std::int32
 // Replaces every vertex of the closed contour by a curve that starts and ends a
 // third of the way to its neighbours.
 [[nodiscard]] TFixedPolygon RoundCorners(const TFixedPolygon& contour, std::int32_t tolerance);
+// The closed contour without the points that lie on the straight line between their
+// neighbours: the same outline in fewer points (RoundCorners flattens the straight
+// stretches between corners into pixel-long pieces too).
+[[nodiscard]] TFixedPolygon WithoutCollinearPoints(const TFixedPolygon& contour);
 
 // The outlines and the gradient are also made for a panel drawn at `scale` device
 // pixels per logical one: `r` is then the panel's rectangle in device pixels and

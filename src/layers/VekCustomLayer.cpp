@@ -196,6 +196,15 @@ void TVekCustomControlLayer::Paint(TBitmap32& buffer) {
 
 void TVekCustomControlLayer::PaintContent(TBitmap32&, const TPanelLocation&) {}
 
+TFixedPolygon TVekCustomControlLayer::RoundedOutline(const TFixedPolygon& contour, bool scaled) {
+    TFixedPolygon rounded = RoundCorners(contour, kFixedOne);
+    // Drawn larger, the pixel-long pieces of the straight stretches would cost the
+    // rasterizer and the stroker several times over: they go. At a ratio of 1 the
+    // outline keeps them, as it was always drawn (without them antialiased coverage
+    // moves by a rounding step here and there).
+    return scaled ? WithoutCollinearPoints(rounded) : rounded;
+}
+
 void TVekCustomControlLayer::PaintFrame(TBitmap32& buffer, const TPanelLocation& r) {
     // The frame is worked out on the device grid: the panel's rectangle scaled, every
     // length of the frame scaled with it.
@@ -208,13 +217,13 @@ void TVekCustomControlLayer::PaintFrame(TBitmap32& buffer, const TPanelLocation&
         // Fills take the points as pixel edges, so the caption strip is exactly as
         // many rows high as its gradient; the one-pixel outline runs through pixel
         // centres, so it covers the body's last column and row.
-        const TFixedPolygon body = RoundCorners(BodyOutline(d, scale), kFixedOne);
+        const TFixedPolygon body = RoundedOutline(BodyOutline(d, scale), canvas.Scaled());
         PolygonFS(buffer, body, FillColor);
         if (ShowBorder) PolylineFS(buffer, body, OutlineColor, true, scale);
         if (ShowCaption)
-            PolygonPatternFS(buffer, RoundCorners(CaptionOutline(d, Frame(), scale), kFixedOne),
-                             GradientPattern(Frame(), CaptionColor, scale), 0,
-                             CaptionTop(d, scale));
+            PolygonPatternFS(
+                buffer, RoundedOutline(CaptionOutline(d, Frame(), scale), canvas.Scaled()),
+                GradientPattern(Frame(), CaptionColor, scale), 0, CaptionTop(d, scale));
         // The caption text is drawn even without the caption bar.
         if (!Caption.isEmpty()) {
             const int h = TextSize(m_captionFont, Caption).height();

@@ -88,6 +88,9 @@ public:
 protected:
     virtual void PaintContent(TBitmap32& buffer, const TPanelLocation& client);
     virtual void PaintFrame(TBitmap32& buffer, const TPanelLocation& r);
+    // A frame contour with rounded corners as drawn on the device grid, `scaled` when
+    // the ratio is not 1.
+    [[nodiscard]] static TFixedPolygon RoundedOutline(const TFixedPolygon& contour, bool scaled);
 
 private:
     void InvalidateCaptionStrip();

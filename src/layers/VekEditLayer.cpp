@@ -274,7 +274,8 @@ void TVekEditLayer::PaintFrame(TBitmap32& buffer, const TPanelLocation& logical)
             pattern.SetPixel(
                 0, i, WithAlpha(FillColor, std::uint8_t(std::clamp(RoundToInt(level), 0, 255))));
         }
-        PolygonPatternFS(buffer, RoundCorners(outline, kFixedOne), pattern, 0, RoundToInt(r.Top));
+        PolygonPatternFS(buffer, RoundedOutline(outline, canvas.Scaled()), pattern, 0,
+                         RoundToInt(r.Top));
     }
     buffer.SetClipRect(saved);
 }

@@ -125,6 +125,63 @@ TEST_P(CanvasRatioTest, FrameIsOneLogicalPixelThickAndFontsGrow) {
 INSTANTIATE_TEST_SUITE_P(Ratios, CanvasRatioTest, ::testing::Values(1.0, 1.25, 1.5, 2.0, 3.0),
                          [](const auto& info) { return RatioName(info.param); });
 
+// ---- Outlines drawn larger -----------------------------------------------------------
+
+TFixedPolygon Pixels(std::initializer_list<std::pair<int, int>> points) {
+    TFixedPolygon polygon;
+    for (const auto& [x, y] : points) polygon.push_back({x * kFixedOne, y * kFixedOne});
+    return polygon;
+}
+
+// Twice the area the closed polygon encloses, in square fixed-point units.
+double DoubleArea(const TFixedPolygon& p) {
+    double sum = 0;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        const TFixedPoint& a = p[i];
+        const TFixedPoint& b = p[(i + 1) % p.size()];
+        sum += double(a.X) * b.Y - double(b.X) * a.Y;
+    }
+    return sum;
+}
+
+struct TCollinearCase {
+    const char* Name;
+    TFixedPolygon Contour;
+    TFixedPolygon Expected;
+};
+
+void PrintTo(const TCollinearCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+class CollinearPointsTest : public ::testing::TestWithParam<TCollinearCase> {};
+
+TEST_P(CollinearPointsTest, OnlyPointsOnAStraightWayOnGo) {
+    EXPECT_EQ(WithoutCollinearPoints(GetParam().Contour), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Contours, CollinearPointsTest,
+    ::testing::Values(
+        TCollinearCase{
+            "SquareWithMidpoints",
+            Pixels({{0, 0}, {5, 0}, {10, 0}, {10, 5}, {10, 10}, {5, 10}, {0, 10}, {0, 5}}),
+            Pixels({{0, 0}, {10, 0}, {10, 10}, {0, 10}})},
+        TCollinearCase{"TurningBackStays", Pixels({{0, 0}, {10, 0}, {5, 0}, {5, 5}}),
+                       Pixels({{0, 0}, {10, 0}, {5, 0}, {5, 5}})},
+        TCollinearCase{"RepeatedPointGoes", Pixels({{0, 0}, {0, 0}, {10, 0}, {10, 10}}),
+                       Pixels({{0, 0}, {10, 0}, {10, 10}})},
+        TCollinearCase{"TriangleStays", Pixels({{0, 0}, {10, 0}, {0, 10}}),
+                       Pixels({{0, 0}, {10, 0}, {0, 10}})}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(CollinearPointsTest, RoundedPanelKeepsItsShapeInAFractionOfThePoints) {
+    const TFixedPolygon rounded = RoundCorners(BodyOutline({0, 0, 400, 200}, 2.0), kFixedOne);
+    const TFixedPolygon fewer = WithoutCollinearPoints(rounded);
+    EXPECT_LT(fewer.size() * 4, rounded.size());
+    EXPECT_DOUBLE_EQ(DoubleArea(fewer), DoubleArea(rounded));
+}
+
 // ---- Pictures made at a ratio ---------------------------------------------------------
 
 struct TPictureCase {
