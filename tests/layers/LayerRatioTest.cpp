@@ -221,20 +221,6 @@ INSTANTIATE_TEST_SUITE_P(
                       TPictureCase{"MenuIconAt2", "zPreviousFrame16", 2.0, 32, 32}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(ScaledPictureTest, LoaderDrawsTheSmallPictureOfAPageButtonAtTheRatio) {
-    TBitmap32 target;
-    bool done = false;
-    const TResourceLoader load(
-        target, [&] { done = true; }, 16, "zPreviousFrame", 2.0);
-    ASSERT_TRUE(pictrel::test::PumpUntil([&] { return done; }));
-    EXPECT_EQ(target.Width(), 32);
-    EXPECT_EQ(target.Height(), 32);
-    int drawn = 0;
-    for (int i = 0; i < 32 * 32; ++i) drawn += AlphaOf(target.Bits()[i]) > 0;
-    if (drawn == 0) GTEST_SKIP() << "page button pictures are not compiled in";
-    EXPECT_GT(drawn, 32);
-}
-
 // ---- Every layer drawn larger -------------------------------------------------------
 
 // The layers of one case with what they own.
