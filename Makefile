@@ -32,11 +32,13 @@ run: samples
 	fi
 
 # The viewer on the first sample with the information panel, the histogram and the
-# toolbar turned on as a user would (private settings, under Xvfb), the six pages
-# of the settings dialog opened from its menu, the samples as a slideshow, and the
-# three pages of the wizard on the samples.
+# toolbar turned on as a user would (private settings, under Xvfb), once more at a
+# device pixel ratio of 2 on a screen twice as large, the six pages of the settings
+# dialog opened from its menu, the samples as a slideshow, and the three pages of the
+# wizard on the samples.
 screenshot: samples
 	@scripts/screenshot-panels $(RELEASE_DIR)/pictrel screenshots/pictrel.png "samples/$$(ls samples | head -n 1)"
+	@QT_SCALE_FACTOR=2 SCREENSHOT_SCREEN=2560x1600 scripts/screenshot-panels $(RELEASE_DIR)/pictrel screenshots/pictrel-2x.png "samples/$$(ls samples | head -n 1)"
 	@scripts/screenshot-settings $(RELEASE_DIR)/pictrel screenshots "samples/$$(ls samples | head -n 1)"
 	@scripts/screenshot-slideshow $(RELEASE_DIR)/pictrel screenshots/slideshow.png samples
 	@scripts/screenshot-wizard $(RELEASE_DIR)/pictrel screenshots samples

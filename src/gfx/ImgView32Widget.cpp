@@ -1,5 +1,6 @@
 #include "gfx/ImgView32Widget.h"
 
+#include <QEvent>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -49,7 +50,34 @@ TImgView32::~TImgView32() {
 }
 
 double TImgView32::DeviceRatio() const {
-    return devicePixelRatioF();
+    return m_forcedRatio > 0 ? m_forcedRatio : devicePixelRatioF();
+}
+
+void TImgView32::SetDeviceRatio(double ratio) {
+    m_forcedRatio = ratio > 0 && std::isfinite(ratio) ? ratio : 0;
+    RatioMayHaveChanged();
+}
+
+bool TImgView32::event(QEvent* event) {
+    switch (event->type()) {
+    // A window moved to a screen with another ratio; with Qt 6.6 also a screen whose
+    // ratio changed. Everything is drawn anew at the new ratio.
+    case QEvent::ScreenChangeInternal:
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    case QEvent::DevicePixelRatioChange:
+#endif
+        RatioMayHaveChanged();
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+void TImgView32::RatioMayHaveChanged() {
+    const bool resized = UpdateViewSize();
+    Invalidate();
+    if (resized && OnResize) OnResize(*this);
 }
 
 QPoint TImgView32::DevicePoint(const QPointF& p) const {
@@ -103,13 +131,15 @@ void TImgView32::Invalidate(const TRect& rect) {
            int(std::ceil(r.Bottom / ratio)) - top);
 }
 
-void TImgView32::UpdateViewSize() {
+bool TImgView32::UpdateViewSize() {
     const double ratio = DeviceRatio();
+    Layers.SetViewport({0, 0, width(), height()});
+    Layers.SetDeviceRatio(ratio);
     const int w = int(std::ceil(width() * ratio)), h = int(std::ceil(height() * ratio));
-    if (w == m_model.ViewWidth() && h == m_model.ViewHeight()) return;
+    if (w == m_model.ViewWidth() && h == m_model.ViewHeight()) return false;
     m_model.SetViewSize(w, h);
-    Layers.SetViewport({0, 0, w, h});
     m_cacheValid = false;
+    return true;
 }
 
 void TImgView32::resizeEvent(QResizeEvent* event) {

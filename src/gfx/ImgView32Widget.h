@@ -15,8 +15,10 @@
 // custom paint stages and a collection of layers painted over it.
 //
 // Everything is drawn into a back buffer of the widget's size in device pixels, so
-// pictures stay sharp on HiDPI screens; positions handed to the owner and to the
-// layers are device pixels of that buffer. A repaint covers only the invalidated
+// pictures stay sharp on HiDPI screens; positions handed to the owner are device
+// pixels of that buffer. The layers work in logical pixels: the view gives their
+// collection its ratio and logical size, and the collection maps the pointer and the
+// layers' repaint requests between the two. A repaint covers only the invalidated
 // rectangle: stage 0 (background) and stage 1 (picture) through `OnPaintStage`, then
 // the layers in order. The picture as drawn at the current transformation, filter
 // and size is kept, so a repaint that changes none of them (a layer moving, a
@@ -45,6 +47,9 @@ public:
     [[nodiscard]] int ViewHeight() const { return m_model.ViewHeight(); }
     [[nodiscard]] TRect ViewRect() const { return {0, 0, ViewWidth(), ViewHeight()}; }
     [[nodiscard]] double DeviceRatio() const;
+    // Draws at `ratio` whatever the screen's (benchmarks and tests compare ratios in
+    // one process); 0 follows the screen again.
+    void SetDeviceRatio(double ratio);
     // A device-pixel position of the view on the screen (for popup menus).
     [[nodiscard]] QPoint ScreenPoint(int x, int y) const;
 
@@ -72,6 +77,7 @@ public:
     std::function<void(TImgView32& Sender)> OnResize;
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -93,7 +99,11 @@ private:
     }
 
     void PictureChanged();
-    void UpdateViewSize();
+    // Takes the widget's size and ratio; true when the size in device pixels changed.
+    bool UpdateViewSize();
+    // After the ratio may have changed: repaints everything and tells the owner when
+    // the view's size in device pixels changed with it.
+    void RatioMayHaveChanged();
     [[nodiscard]] QPoint DevicePoint(const QPointF& p) const;
 
     TImageViewModel m_model;
@@ -106,4 +116,5 @@ private:
     int m_cacheBuilds = 0;
     int m_updateCount = 0;
     bool m_dirtyWhileUpdating = false;
+    double m_forcedRatio = 0;
 };

@@ -3,6 +3,7 @@
 #include "gfx/Bitmap32.h"
 
 #include <algorithm>
+#include <cmath>
 
 TCustomLayer::TCustomLayer(TLayerCollection& collection) : m_collection(&collection) {
     collection.Add(this);
@@ -43,6 +44,10 @@ void TCustomLayer::SetVisible(bool value) {
         CancelPointer();
     }
     Changed();
+}
+
+double TCustomLayer::DeviceRatio() const {
+    return m_collection ? m_collection->DeviceRatio() : 1.0;
 }
 
 TRect TCustomLayer::Area() const {
@@ -107,7 +112,32 @@ void TLayerCollection::Remove(TCustomLayer* layer) {
 }
 
 void TLayerCollection::Invalidate(const TRect& rect) const {
-    if (!rect.IsEmpty() && OnInvalidate) OnInvalidate(rect);
+    if (!rect.IsEmpty() && OnInvalidate) OnInvalidate(DeviceRect(rect));
+}
+
+void TLayerCollection::SetDeviceRatio(double ratio) {
+    if (!(ratio > 0) || !std::isfinite(ratio)) ratio = 1.0;
+    if (ratio == m_ratio) return;
+    m_ratio = ratio;
+    // A copy: a layer may add or remove others while it makes its pictures anew.
+    const std::vector<TCustomLayer*> items = m_items;
+    for (TCustomLayer* layer : items)
+        if (std::find(m_items.begin(), m_items.end(), layer) != m_items.end())
+            layer->DeviceRatioChanged();
+    Invalidate(m_viewport);
+}
+
+TRect TLayerCollection::DeviceRect(const TRect& logical) const {
+    if (m_ratio == 1.0 || logical.IsEmpty()) return logical;
+    return {ClampToInt(std::floor(logical.Left * m_ratio)),
+            ClampToInt(std::floor(logical.Top * m_ratio)),
+            ClampToInt(std::ceil(logical.Right * m_ratio)),
+            ClampToInt(std::ceil(logical.Bottom * m_ratio))};
+}
+
+int TLayerCollection::LogicalCoord(int device) const {
+    if (m_ratio == 1.0) return device;
+    return ClampToInt(std::floor((device + 0.5) / m_ratio));
 }
 
 TCustomLayer* TLayerCollection::LayerAt(int x, int y) const {
@@ -116,7 +146,9 @@ TCustomLayer* TLayerCollection::LayerAt(int x, int y) const {
     return nullptr;
 }
 
-TCustomLayer* TLayerCollection::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+TCustomLayer* TLayerCollection::MouseDown(TMouseButton button, TShiftState shift, int deviceX,
+                                          int deviceY) {
+    const int x = LogicalCoord(deviceX), y = LogicalCoord(deviceY);
     TCustomLayer* layer = m_mouseListener ? m_mouseListener : LayerAt(x, y);
     if (layer == nullptr) return nullptr;
     m_mouseListener = layer;
@@ -125,7 +157,8 @@ TCustomLayer* TLayerCollection::MouseDown(TMouseButton button, TShiftState shift
     return layer;
 }
 
-TCustomLayer* TLayerCollection::MouseMove(TShiftState shift, int x, int y) {
+TCustomLayer* TLayerCollection::MouseMove(TShiftState shift, int deviceX, int deviceY) {
+    const int x = LogicalCoord(deviceX), y = LogicalCoord(deviceY);
     TCustomLayer* layer = m_mouseListener ? m_mouseListener : LayerAt(x, y);
     if (m_mouseListener == nullptr && layer != m_hoverLayer) {
         TCustomLayer* left = m_hoverLayer;
@@ -143,7 +176,9 @@ void TLayerCollection::MouseLeave() {
     left->MouseLeave();
 }
 
-TCustomLayer* TLayerCollection::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+TCustomLayer* TLayerCollection::MouseUp(TMouseButton button, TShiftState shift, int deviceX,
+                                        int deviceY) {
+    const int x = LogicalCoord(deviceX), y = LogicalCoord(deviceY);
     TCustomLayer* layer = m_mouseListener ? m_mouseListener : LayerAt(x, y);
     m_mouseListener = nullptr;
     if (layer) layer->MouseUp(button, shift, x, y);

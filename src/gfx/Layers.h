@@ -28,6 +28,10 @@ using TShiftState = std::uint8_t;
 // Something drawn over the view's picture that may take the pointer and the keyboard:
 // a panel, a toolbar, a progress box. A layer joins its collection when made and leaves
 // it when destroyed; whoever made it owns it.
+//
+// A layer works in logical pixels: its rectangles, hit tests, pointer positions and
+// repaint requests. It paints into the view's buffer of device pixels, at the
+// collection's DeviceRatio() (see TLayerCanvas in the layers library).
 class TCustomLayer {
 public:
     explicit TCustomLayer(TLayerCollection& collection);
@@ -36,6 +40,8 @@ public:
     TCustomLayer& operator=(const TCustomLayer&) = delete;
 
     [[nodiscard]] TLayerCollection& LayerCollection() const { return *m_collection; }
+    // Device pixels per logical pixel of the view it paints on; 1 once detached.
+    [[nodiscard]] double DeviceRatio() const;
     // Position in paint order, 0 painted first.
     [[nodiscard]] int Index() const;
     void SetIndex(int index);
@@ -63,6 +69,9 @@ public:
     virtual void MouseLeave() {}
     // The layer was hidden: a press it took will see no release.
     virtual void CancelPointer() {}
+    // The view's device pixel ratio changed; a layer keeping pictures drawn at the old
+    // ratio makes them anew. The collection repaints the whole view afterwards.
+    virtual void DeviceRatioChanged() {}
 
     std::function<void(TCustomLayer&, TMouseButton, TShiftState, int, int)> OnMouseDown, OnMouseUp;
     std::function<void(TCustomLayer&, TShiftState, int, int)> OnMouseMove;
@@ -82,6 +91,11 @@ private:
 // press keeps the pointer until the release; otherwise the top-most layer that wants
 // the point gets it) and the keyboard (to the layer that took the last press), and
 // passes repaint requests and cursor changes on to the view.
+//
+// The view speaks device pixels, the layers logical ones: pointer positions reach the
+// collection in device pixels and the layers as the logical pixel holding the device
+// pixel's centre; a layer's repaint request reaches OnInvalidate as every device pixel
+// the logical rectangle touches. At a ratio of 1 both are the same.
 class TLayerCollection {
 public:
     TLayerCollection() = default;
@@ -93,15 +107,28 @@ public:
     [[nodiscard]] int Count() const { return int(m_items.size()); }
     [[nodiscard]] TCustomLayer* Items(int index) const { return m_items.at(std::size_t(index)); }
 
+    // Device pixels of the view to repaint.
     std::function<void(const TRect&)> OnInvalidate;
     std::function<void(Qt::CursorShape)> OnSetCursor;
+    // The view in logical pixels.
     void SetViewport(const TRect& viewport) { m_viewport = viewport; }
     [[nodiscard]] TRect Viewport() const { return m_viewport; }
 
-    // The layer that took the event, or null: the view then handles it itself.
-    TCustomLayer* MouseDown(TMouseButton button, TShiftState shift, int x, int y);
-    TCustomLayer* MouseMove(TShiftState shift, int x, int y);
-    TCustomLayer* MouseUp(TMouseButton button, TShiftState shift, int x, int y);
+    [[nodiscard]] double DeviceRatio() const { return m_ratio; }
+    // A ratio that is not a positive number counts as 1. A change tells every layer
+    // (DeviceRatioChanged) and repaints the viewport.
+    void SetDeviceRatio(double ratio);
+    // The device pixels a logical rectangle touches: near edges rounded down, far
+    // ones up.
+    [[nodiscard]] TRect DeviceRect(const TRect& logical) const;
+    // The logical pixel holding the centre of device pixel `device` (one axis).
+    [[nodiscard]] int LogicalCoord(int device) const;
+
+    // Positions in device pixels. The layer that took the event, or null: the view
+    // then handles it itself.
+    TCustomLayer* MouseDown(TMouseButton button, TShiftState shift, int deviceX, int deviceY);
+    TCustomLayer* MouseMove(TShiftState shift, int deviceX, int deviceY);
+    TCustomLayer* MouseUp(TMouseButton button, TShiftState shift, int deviceX, int deviceY);
     [[nodiscard]] TCustomLayer* MouseListener() const { return m_mouseListener; }
     // The pointer left the view: the layer under it hears of it, unless one holds it.
     void MouseLeave();
@@ -125,6 +152,7 @@ private:
 
     std::vector<TCustomLayer*> m_items;
     TRect m_viewport;
+    double m_ratio = 1.0;
     TCustomLayer* m_mouseListener = nullptr;
     TCustomLayer* m_keyboardLayer = nullptr;
     // The layer the pointer was over at the last move.

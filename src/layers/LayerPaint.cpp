@@ -83,6 +83,24 @@ TColor32 FromQColor(const QColor& c) {
     return TColor32(c.rgba());
 }
 
+// A narrow pattern as a texture at least this wide, made of copies of itself side by
+// side: the same tiling, but Qt fills spans of a wide texture many times faster than
+// it fetches a one-pixel-wide one pixel by pixel (the caption gradient is such a one).
+constexpr int kMinTextureWidth = 64;
+
+QImage Texture(const TBitmap32& pattern) {
+    const int w = pattern.Width();
+    if (w >= kMinTextureWidth) return pattern.ImageView();
+    const int copies = (kMinTextureWidth + w - 1) / w;
+    QImage texture(w * copies, pattern.Height(), QImage::Format_ARGB32);
+    for (int y = 0; y < pattern.Height(); ++y) {
+        const TColor32* from = pattern.ScanLine(y);
+        auto* to = reinterpret_cast<TColor32*>(texture.scanLine(y));
+        for (int c = 0; c < copies; ++c) std::copy(from, from + w, to + c * w);
+    }
+    return texture;
+}
+
 } // namespace
 
 void PolygonFS(TBitmap32& buffer, const TFixedPolygon& points, TColor32 colour,
@@ -98,21 +116,22 @@ void PolygonPatternFS(TBitmap32& buffer, const TFixedPolygon& points, const TBit
                       int originX, int originY, TPolyFillMode mode) {
     if (pattern.Empty() || points.size() < 3) return;
     Paint(buffer, [&](QPainter& painter) {
-        QBrush brush(pattern.ImageView());
+        QBrush brush(Texture(pattern));
         brush.setTransform(QTransform::fromTranslate(originX, originY));
         painter.setBrush(brush);
         painter.drawPolygon(ToPolygonF(points), FillRuleOf(mode));
     });
 }
 
-void PolylineFS(TBitmap32& buffer, const TFixedPolygon& points, TColor32 colour, bool closed) {
-    if (AlphaOf(colour) == 0 || points.size() < 2) return;
+void PolylineFS(TBitmap32& buffer, const TFixedPolygon& points, TColor32 colour, bool closed,
+                double width) {
+    if (AlphaOf(colour) == 0 || points.size() < 2 || !(width > 0)) return;
     Paint(buffer, [&](QPainter& painter) {
-        QPen pen(QColor::fromRgba(colour), 1.0);
+        QPen pen(QColor::fromRgba(colour), width);
         pen.setJoinStyle(Qt::MiterJoin);
         painter.setPen(pen);
         painter.setBrush(Qt::NoBrush);
-        const QPolygonF line = ToPolygonF(points, 0.5);
+        const QPolygonF line = ToPolygonF(points, width / 2);
         if (closed)
             painter.drawPolygon(line);
         else
@@ -183,11 +202,11 @@ TFixedPolygon RoundPanelPolygon(const TRect& r, double radius, std::uint8_t corn
 }
 
 void DrawRoundPanel(TBitmap32& buffer, const TRect& r, TColor32 outline, double radius,
-                    std::uint8_t corners, TColor32 fill) {
+                    std::uint8_t corners, TColor32 fill, double grow) {
     if (r.IsEmpty()) return;
     const TFixedPolygon polygon = RoundPanelPolygon(r, radius, corners);
     PolygonFS(buffer, polygon, fill);
-    OutlineFS(buffer, polygon, outline, 0.7);
+    OutlineFS(buffer, polygon, outline, grow);
 }
 
 void RenderText(TBitmap32& buffer, int x, int y, const QString& text, const QFont& font,

@@ -24,9 +24,11 @@ void PolygonFS(TBitmap32& buffer, const TFixedPolygon& points, TColor32 colour,
 void PolygonPatternFS(TBitmap32& buffer, const TFixedPolygon& points, const TBitmap32& pattern,
                       int originX, int originY, TPolyFillMode mode = TPolyFillMode::pfWinding);
 // A one-pixel antialiased line along the points through pixel centres, so the outline
-// of (0,0)-(9,0)-(9,9)-(0,9) covers the pixels of columns and rows 0 and 9.
-void PolylineFS(TBitmap32& buffer, const TFixedPolygon& points, TColor32 colour,
-                bool closed = true);
+// of (0,0)-(9,0)-(9,9)-(0,9) covers the pixels of columns and rows 0 and 9. A wider
+// line runs `width` / 2 in from the points: the same outline scaled by s, drawn `s`
+// wide, covers the same pixels scaled.
+void PolylineFS(TBitmap32& buffer, const TFixedPolygon& points, TColor32 colour, bool closed = true,
+                double width = 1.0);
 // The polygon's outline grown by `grow` pixels to each side, filled.
 void OutlineFS(TBitmap32& buffer, const TFixedPolygon& points, TColor32 colour, double grow);
 // Every point through x' = dx + x * sx, y' = dy + y * sy.
@@ -44,9 +46,11 @@ enum TRoundCorner : std::uint8_t {
 // The flattened outline of a box with rounded corners (radius at most half the
 // smaller side), 16.16 fixed point.
 [[nodiscard]] TFixedPolygon RoundPanelPolygon(const TRect& r, double radius, std::uint8_t corners);
-// The box filled with `fill` and outlined (0.7 pixel to each side) with `outline`.
+// How far a round box's outline reaches to each side of its edge, in pixels.
+inline constexpr double kRoundPanelOutline = 0.7;
+// The box filled with `fill` and outlined (`grow` pixels to each side) with `outline`.
 void DrawRoundPanel(TBitmap32& buffer, const TRect& r, TColor32 outline, double radius,
-                    std::uint8_t corners, TColor32 fill);
+                    std::uint8_t corners, TColor32 fill, double grow = kRoundPanelOutline);
 
 // Text. `level` is the antialiasing level: 0 draws without antialiasing, 1, 2 and 4
 // antialiased. The top-left corner of the text's cell is at (x, y).

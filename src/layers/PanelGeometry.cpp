@@ -217,45 +217,69 @@ TFixedPolygon RoundCorners(const TFixedPolygon& contour, std::int32_t tolerance)
     return result;
 }
 
-TFixedPolygon BodyOutline(const TPanelLocation& r) {
-    const double l = r.Left, t = r.Top, rt = double(r.Right) - 1, b = double(r.Bottom) - 1;
-    return ToFixedPolygon({{l, t + 13},
+TFixedPolygon WithoutCollinearPoints(const TFixedPolygon& contour) {
+    TFixedPolygon result;
+    result.reserve(contour.size());
+    const std::size_t n = contour.size();
+    for (std::size_t j = 0; j < n; ++j) {
+        const TFixedPoint a = result.empty() ? contour[(j + n - 1) % n] : result.back();
+        const TFixedPoint b = contour[j];
+        const TFixedPoint c = contour[(j + 1) % n];
+        const std::int64_t abx = std::int64_t(b.X) - a.X, aby = std::int64_t(b.Y) - a.Y;
+        const std::int64_t bcx = std::int64_t(c.X) - b.X, bcy = std::int64_t(c.Y) - b.Y;
+        // On the line and going on the same way (a point where the outline turns back
+        // stays). Fixed-point differences take 33 bits, so their products 128.
+        const bool onLine = __int128(abx) * bcy == __int128(aby) * bcx;
+        const bool onward = __int128(abx) * bcx + __int128(aby) * bcy > 0 || (abx == 0 && aby == 0);
+        if (onLine && onward && n - j + result.size() > 3) continue;
+        result.push_back(b);
+    }
+    return result;
+}
+
+TFixedPolygon BodyOutline(const TPanelLocation& r, double scale) {
+    const double l = r.Left, t = r.Top, rt = double(r.Right) - scale, b = double(r.Bottom) - scale,
+                 leg = 13 * scale;
+    return ToFixedPolygon({{l, t + leg},
                            {l, t},
-                           {l + 13, t},
-                           {rt - 13, t},
+                           {l + leg, t},
+                           {rt - leg, t},
                            {rt, t},
-                           {rt, t + 13},
-                           {rt, b - 13},
+                           {rt, t + leg},
+                           {rt, b - leg},
                            {rt, b},
-                           {rt - 13, b},
-                           {l + 13, b},
+                           {rt - leg, b},
+                           {l + leg, b},
                            {l, b},
-                           {l, b - 13}});
+                           {l, b - leg}});
 }
 
-int CaptionTop(const TPanelLocation& r) {
-    return RoundToInt(double(r.Top) + 2);
+int CaptionTop(const TPanelLocation& r, double scale) {
+    return RoundToInt(double(r.Top) + 2 * scale);
 }
 
-TFixedPolygon CaptionOutline(const TPanelLocation& r, const TPanelFrame& frame) {
-    const double cl = double(r.Left) + 2, ct = double(r.Top) + 2, cr = double(r.Right) - 2 - 1;
-    const double cb = ct + frame.CaptionHeight + frame.BorderWidth - 1;
-    return ToFixedPolygon({{cl, ct + 13},
+TFixedPolygon CaptionOutline(const TPanelLocation& r, const TPanelFrame& frame, double scale) {
+    const double cl = double(r.Left) + 2 * scale, ct = double(r.Top) + 2 * scale,
+                 cr = double(r.Right) - 2 * scale - scale;
+    const double cb = ct + (frame.CaptionHeight + frame.BorderWidth - 1) * scale;
+    const double top = 13 * scale, bottom = 5 * scale;
+    return ToFixedPolygon({{cl, ct + top},
                            {cl, ct},
-                           {cl + 13, ct},
-                           {cr - 13, ct},
+                           {cl + top, ct},
+                           {cr - top, ct},
                            {cr, ct},
-                           {cr, ct + 13},
-                           {cr, cb - 5},
+                           {cr, ct + top},
+                           {cr, cb - bottom},
                            {cr, cb},
-                           {cr - 5, cb},
-                           {cl + 5, cb},
+                           {cr - bottom, cb},
+                           {cl + bottom, cb},
                            {cl, cb},
-                           {cl, cb - 5}});
+                           {cl, cb - bottom}});
 }
 
-std::vector<std::uint8_t> CaptionGradientAlphas(const TPanelFrame& frame, int alpha) {
-    const int h = frame.CaptionHeight + frame.BorderWidth - 1;
+std::vector<std::uint8_t> CaptionGradientAlphas(const TPanelFrame& frame, int alpha, double scale) {
+    const int logical = frame.CaptionHeight + frame.BorderWidth - 1;
+    const int h = scale == 1.0 ? logical : RoundToInt(logical * scale);
     if (h <= 0) return {};
     std::vector<std::uint8_t> rows(std::size_t(h), 0);
     for (int k = 0; k < h; ++k) {

@@ -89,14 +89,25 @@ void FlattenQuadratic(TFixedPoint p0, TFixedPoint p1, TFixedPoint p2, std::int32
 // Replaces every vertex of the closed contour by a curve that starts and ends a
 // third of the way to its neighbours.
 [[nodiscard]] TFixedPolygon RoundCorners(const TFixedPolygon& contour, std::int32_t tolerance);
+// The closed contour without the points that lie on the straight line between their
+// neighbours: the same outline in fewer points (RoundCorners flattens the straight
+// stretches between corners into pixel-long pieces too).
+[[nodiscard]] TFixedPolygon WithoutCollinearPoints(const TFixedPolygon& contour);
+
+// The outlines and the gradient are also made for a panel drawn at `scale` device
+// pixels per logical one: `r` is then the panel's rectangle in device pixels and
+// every length of the frame (legs, insets, the caption's height, the one-pixel outline
+// they leave room for) grows by `scale`.
 
 // The panel body: 12 points, 13-pixel legs at each corner, before rounding.
-[[nodiscard]] TFixedPolygon BodyOutline(const TPanelLocation& r);
+[[nodiscard]] TFixedPolygon BodyOutline(const TPanelLocation& r, double scale = 1.0);
 // The caption strip inside the body: 13-pixel legs at the top, 5-pixel ones at the
 // bottom, before rounding.
-[[nodiscard]] TFixedPolygon CaptionOutline(const TPanelLocation& r, const TPanelFrame& frame);
+[[nodiscard]] TFixedPolygon CaptionOutline(const TPanelLocation& r, const TPanelFrame& frame,
+                                           double scale = 1.0);
 // Top row of the caption strip (where its gradient pattern starts).
-[[nodiscard]] int CaptionTop(const TPanelLocation& r);
+[[nodiscard]] int CaptionTop(const TPanelLocation& r, double scale = 1.0);
 // Alphas of the caption gradient, top row first: darkest at the top, transparent at
 // the bottom. `alpha` is the caption colour's.
-[[nodiscard]] std::vector<std::uint8_t> CaptionGradientAlphas(const TPanelFrame& frame, int alpha);
+[[nodiscard]] std::vector<std::uint8_t> CaptionGradientAlphas(const TPanelFrame& frame, int alpha,
+                                                              double scale = 1.0);

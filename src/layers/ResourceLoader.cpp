@@ -9,6 +9,7 @@
 #include <QSvgRenderer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -146,17 +147,25 @@ bool Render(const char* file, int width, int height, TBitmap32& out) {
     return true;
 }
 
+// A side of `size` pixels drawn at `scale`.
+int Scaled(int size, double scale) {
+    if (scale == 1.0) return size;
+    const double v = std::round(size * scale);
+    return v >= 1 ? (v <= kMaxIconSize ? int(v) : kMaxIconSize + 1) : 1;
+}
+
 // The worker's part of a load: the picture named "<base><size>", else the icon of
 // the base name, else a transparent square. Never throws.
-void LoadPicture(TBitmap32& picture, const QString& baseName, int size) noexcept {
+void LoadPicture(TBitmap32& picture, const QString& baseName, int size, double scale) noexcept {
+    const int side = Scaled(size, scale);
     try {
-        if (LoadPngResource(picture, baseName + QString::number(size))) return;
-        LoadIconResource(picture, baseName, size);
+        if (LoadPngResource(picture, baseName + QString::number(size), scale)) return;
+        LoadIconResource(picture, baseName, side);
         return;
     } catch (...) {
     }
     try {
-        picture.SetSize(size <= kMaxIconSize ? size : 0, size <= kMaxIconSize ? size : 0);
+        picture.SetSize(side <= kMaxIconSize ? side : 0, side <= kMaxIconSize ? side : 0);
     } catch (...) {
         picture.Delete();
     }
@@ -164,12 +173,15 @@ void LoadPicture(TBitmap32& picture, const QString& baseName, int size) noexcept
 
 } // namespace
 
-bool LoadPngResource(TBitmap32& bitmap, const QString& name) {
+bool LoadPngResource(TBitmap32& bitmap, const QString& name, double scale) {
     const auto& pictures = Catalogue().Pictures;
     const auto it = pictures.constFind(name.toLower());
     if (it == pictures.constEnd()) return false;
+    if (!(scale > 0) || !std::isfinite(scale)) return false;
+    const int width = Scaled(it->Width, scale), height = Scaled(it->Height, scale);
+    if (width > kMaxIconSize || height > kMaxIconSize) return false;
     TBitmap32 picture;
-    if (!Render(it->File, it->Width, it->Height, picture)) return false;
+    if (!Render(it->File, width, height, picture)) return false;
     bitmap.SwapPixels(picture);
     return true;
 }
@@ -195,9 +207,9 @@ bool LoadIconResource(TBitmap32& bitmap, const QString& name, int size) {
     return found;
 }
 
-void LoadMarkerResource(TBitmap32& bitmap) {
+void LoadMarkerResource(TBitmap32& bitmap, double scale) {
     TBitmap32 source;
-    if (!LoadPngResource(source, QStringLiteral("zButton"))) return;
+    if (!LoadPngResource(source, QStringLiteral("zButton"), scale)) return;
     TBitmap32 marker;
     marker.SetSize(source.Width(), source.Height());
     for (int y = 0; y < source.Height(); ++y) {
@@ -236,6 +248,7 @@ struct TResourceLoader::TShared {
     TBitmap32* Target = nullptr;
     std::function<void()> Done;
     int Size = 0;
+    double Scale = 1.0;
     QString BaseName;
     TBitmap32 Picture; // the worker's own; moved into Target on the GUI thread
     TDeliveryGuard Guard;
@@ -246,7 +259,7 @@ struct TResourceLoader::TShared {
     static void Run(const std::weak_ptr<TShared>& weak) {
         const auto self = weak.lock(); // the loader waits for us, so it is there
         if (!self) return;
-        LoadPicture(self->Picture, self->BaseName, self->Size);
+        LoadPicture(self->Picture, self->BaseName, self->Size, self->Scale);
         PostToGuiThread(self->Guard.GetToken(), [self] { self->Complete(); });
     }
 
@@ -264,11 +277,12 @@ struct TResourceLoader::TShared {
 };
 
 TResourceLoader::TResourceLoader(TBitmap32& target, std::function<void()> done, int size,
-                                 const QString& baseName)
+                                 const QString& baseName, double scale)
     : m_shared(std::make_shared<TShared>()) {
     m_shared->Target = &target;
     m_shared->Done = std::move(done);
     m_shared->Size = size;
+    m_shared->Scale = scale > 0 && std::isfinite(scale) ? scale : 1.0;
     m_shared->BaseName = baseName;
     const std::weak_ptr<TShared> weak = m_shared;
     try {

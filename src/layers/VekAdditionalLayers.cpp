@@ -1,5 +1,6 @@
 #include "layers/VekAdditionalLayers.h"
 
+#include "layers/LayerCanvas.h"
 #include "layers/LayerPaint.h"
 
 #include <algorithm>
@@ -55,6 +56,30 @@ const QString& OpeningText() {
 
 constexpr int kClockSize = 26;
 
+// A separator's picture of width x height with the named line picture centred in it,
+// made at `scale`.
+void MakeSeparator(TBitmap32& image, int width, int height, const QString& name, double scale) {
+    image.SetSize(DeviceSize(width, scale), DeviceSize(height, scale));
+    image.DrawMode = TDrawMode::dmBlend;
+    TBitmap32 line;
+    if (!LoadPngResource(line, name, scale)) return;
+    // Onto a transparent picture a plain copy is the exact result.
+    line.DrawMode = TDrawMode::dmOpaque;
+    image.Draw((image.Width() - line.Width()) / 2, 0, line);
+}
+
+// A label's picture: the caption centred in a picture as wide as the text and 4 pixels
+// (at least minWidth), `height` high, all of it made at `scale`.
+void MakeLabel(TBitmap32& image, const QString& caption, TColor32 colour, int points, int minWidth,
+               int height, double scale) {
+    const QFont font = LayerFont(points);
+    const int width = std::max(TextSize(font, caption).width() + 4, minWidth);
+    const QFont drawn = DeviceFont(font, scale);
+    const int textWidth = TextSize(drawn, caption).width();
+    image.SetSize(DeviceSize(width, scale), DeviceSize(height, scale)); // transparent
+    RenderText(image, image.Width() / 2 - textWidth / 2, 0, caption, drawn, colour, 4);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -67,7 +92,26 @@ void TTlItem::Assign(const TTlItem& source) {
     m_enabled = source.m_enabled;
     Image32.Assign(source.Image32);
     Image16.Assign(source.Image16);
-    if (Owner) Owner->Relayout();
+    m_scaled32.Assign(source.m_scaled32);
+    m_scaled16.Assign(source.m_scaled16);
+    m_scaledRatio32 = source.m_scaledRatio32;
+    m_scaledRatio16 = source.m_scaledRatio16;
+    if (Owner) {
+        ScaleTo(Owner->DeviceRatio());
+        Owner->Relayout();
+    }
+}
+
+void TTlItem::ScaleTo(double) {}
+
+const TBitmap32* TTlItem::ScaledImage(bool big, double ratio) const {
+    const TBitmap32& image = big ? m_scaled32 : m_scaled16;
+    const double made = big ? m_scaledRatio32 : m_scaledRatio16;
+    return made == ratio && ratio != 1.0 && !image.Empty() ? &image : nullptr;
+}
+
+double TTlItem::OwnerRatio() const {
+    return Owner ? Owner->DeviceRatio() : 1.0;
 }
 
 void TTlItem::SetVisible(bool value) {
@@ -100,8 +144,15 @@ TTlButton::~TTlButton() = default;
 void TTlButton::Assign(const TTlItem& source) {
     if (&source == this) return;
     // The name without a new load: the pictures come with the copy.
-    if (const auto* button = dynamic_cast<const TTlButton*>(&source))
+    if (const auto* button = dynamic_cast<const TTlButton*>(&source)) {
         m_imageName = button->m_imageName;
+        m_scaledName = button->m_scaledName;
+        m_wantedRatio = button->m_wantedRatio;
+        // Loads the source still runs are not copied: the ones of this button (if
+        // any) go, and ScaleTo starts what is missing.
+        m_loadScaled32.reset();
+        m_loadScaled16.reset();
+    }
     TTlItem::Assign(source);
 }
 
@@ -113,6 +164,45 @@ void TTlButton::SetImageName(const QString& name) {
         Image32, [this] { LoadDone(m_load32); }, 32, name);
     m_load16 = std::make_unique<TResourceLoader>(
         Image16, [this] { LoadDone(m_load16); }, 16, name);
+    if (m_wantedRatio != 1.0) LoadScaled();
+}
+
+void TTlButton::ScaleTo(double ratio) {
+    if (ratio == 1.0) {
+        m_wantedRatio = 1.0;
+        m_loadScaled32.reset();
+        m_loadScaled16.reset();
+        m_scaled32.Delete();
+        m_scaled16.Delete();
+        m_scaledRatio32 = m_scaledRatio16 = 0;
+        return;
+    }
+    const bool loaded = m_scaledRatio32 == ratio && m_scaledRatio16 == ratio;
+    const bool loading = m_loadScaled32 != nullptr || m_loadScaled16 != nullptr;
+    if (ratio == m_wantedRatio && m_scaledName == m_imageName && (loaded || loading)) return;
+    m_wantedRatio = ratio;
+    LoadScaled();
+}
+
+void TTlButton::LoadScaled() {
+    m_scaledName = m_imageName;
+    // Until they arrive the toolbar stretches the logical pictures.
+    m_scaledRatio32 = m_scaledRatio16 = 0;
+    const double ratio = m_wantedRatio;
+    m_loadScaled32 = std::make_unique<TResourceLoader>(
+        m_scaled32,
+        [this, ratio] {
+            m_scaledRatio32 = ratio;
+            LoadDone(m_loadScaled32);
+        },
+        32, m_imageName, ratio);
+    m_loadScaled16 = std::make_unique<TResourceLoader>(
+        m_scaled16,
+        [this, ratio] {
+            m_scaledRatio16 = ratio;
+            LoadDone(m_loadScaled16);
+        },
+        16, m_imageName, ratio);
 }
 
 void TTlButton::LoadDone(std::unique_ptr<TResourceLoader>& load) {
@@ -123,17 +213,15 @@ void TTlButton::LoadDone(std::unique_ptr<TResourceLoader>& load) {
 }
 
 TTlSeparator::TTlSeparator() {
-    const auto make = [](TBitmap32& image, int width, int height, const QString& name) {
-        image.SetSize(width, height);
-        image.DrawMode = TDrawMode::dmBlend;
-        TBitmap32 line;
-        if (!LoadPngResource(line, name)) return;
-        // Onto a transparent picture a plain copy is the exact result.
-        line.DrawMode = TDrawMode::dmOpaque;
-        image.Draw((width - line.Width()) / 2, 0, line);
-    };
-    make(Image32, 20, 32, QStringLiteral("zSeparator32"));
-    make(Image16, 10, 16, QStringLiteral("zSeparator16"));
+    MakeSeparator(Image32, 20, 32, QStringLiteral("zSeparator32"), 1.0);
+    MakeSeparator(Image16, 10, 16, QStringLiteral("zSeparator16"), 1.0);
+}
+
+void TTlSeparator::ScaleTo(double ratio) {
+    if (ratio == 1.0 || (m_scaledRatio32 == ratio && m_scaledRatio16 == ratio)) return;
+    MakeSeparator(m_scaled32, 20, 32, QStringLiteral("zSeparator32"), ratio);
+    MakeSeparator(m_scaled16, 10, 16, QStringLiteral("zSeparator16"), ratio);
+    m_scaledRatio32 = m_scaledRatio16 = ratio;
 }
 
 TTlLabel::TTlLabel() {
@@ -152,19 +240,20 @@ void TTlLabel::Assign(const TTlItem& source) {
     TTlItem::Assign(source);
 }
 
+void TTlLabel::ScaleTo(double ratio) {
+    if (ratio == 1.0) return;
+    MakeLabel(m_scaled32, m_caption, TextColor, 20, 32, 32, ratio);
+    MakeLabel(m_scaled16, m_caption, TextColor, 10, 16, 16, ratio);
+    m_scaledRatio32 = m_scaledRatio16 = ratio;
+}
+
 void TTlLabel::SetCaption(const QString& text) {
     if (text == m_caption) return;
     m_caption = text;
     const int old32 = Image32.Width(), old16 = Image16.Width();
-    const auto render = [this](TBitmap32& image, int points, int minWidth) {
-        const QFont font = LayerFont(points);
-        const int textWidth = TextSize(font, m_caption).width();
-        const int width = std::max(textWidth + 4, minWidth);
-        image.SetSize(width, image.Height()); // transparent
-        RenderText(image, width / 2 - textWidth / 2, 0, m_caption, font, TextColor, 4);
-    };
-    render(Image32, 20, 32);
-    render(Image16, 10, 16);
+    MakeLabel(Image32, m_caption, TextColor, 20, 32, Image32.Height(), 1.0);
+    MakeLabel(Image16, m_caption, TextColor, 10, 16, Image16.Height(), 1.0);
+    ScaleTo(OwnerRatio());
     if (Owner == nullptr) return;
     if (Image32.Width() != old32 || Image16.Width() != old16)
         Owner->Relayout();
@@ -224,8 +313,28 @@ TTlItem& TToolbarLayer::AddItem(std::unique_ptr<TTlItem> item) {
     TTlItem& added = *item;
     added.Owner = this;
     m_items.push_back(std::move(item));
+    added.ScaleTo(DeviceRatio());
     Relayout();
     return added;
+}
+
+void TToolbarLayer::DeviceRatioChanged() {
+    const double ratio = DeviceRatio();
+    for (const auto& item : m_items) item->ScaleTo(ratio);
+}
+
+const TBitmap32& TToolbarLayer::HoverImage(bool big, double ratio) {
+    if (ratio == 1.0) return big ? HoverImage32 : HoverImage16;
+    if (m_scaledHoverRatio != ratio) {
+        m_scaledHover32.Delete();
+        m_scaledHover16.Delete();
+        LoadPngResource(m_scaledHover32, QStringLiteral("zMouseHover32"), ratio);
+        LoadPngResource(m_scaledHover16, QStringLiteral("zMouseHover16"), ratio);
+        m_scaledHover32.DrawMode = TDrawMode::dmBlend;
+        m_scaledHover16.DrawMode = TDrawMode::dmBlend;
+        m_scaledHoverRatio = ratio;
+    }
+    return big ? m_scaledHover32 : m_scaledHover16;
 }
 
 TTlItem* TToolbarLayer::Items(int index) const {
@@ -394,9 +503,10 @@ void TToolbarLayer::MouseUp(TMouseButton button, TShiftState shift, int x, int y
 
 void TToolbarLayer::Paint(TBitmap32& buffer) {
     if (m_items.empty()) return;
+    const TLayerCanvas canvas(buffer, DeviceRatio());
     const TRect clip = buffer.ClipRect();
     const TRect band = ToolbarRect();
-    if (!Meets(band, clip)) return;
+    if (!canvas.Meets(band)) return;
     const bool fading = FadeTimer.Enabled();
     const double level = FadeLevel / 100.0;
 
@@ -407,10 +517,10 @@ void TToolbarLayer::Paint(TBitmap32& buffer) {
     if (fading) {
         const int slide = RoundInt((1.0 - level) * r.Height());
         r = r.Offset(0, m_placement == tpBottom ? slide : -slide);
-        DrawRoundPanel(buffer, r, BlackAt(RoundInt(level * 220)), 18, corners,
-                       BlackAt(long(RoundInt(level * 150)) + 40));
+        canvas.RoundPanel(r, BlackAt(RoundInt(level * 220)), 18, corners,
+                          BlackAt(long(RoundInt(level * 150)) + 40));
     } else if (Shown) {
-        DrawRoundPanel(buffer, r, 0xDC000000u, 18, corners, 0xBE000000u);
+        canvas.RoundPanel(r, 0xDC000000u, 18, corners, 0xBE000000u);
     }
 
     const bool imageShown = !ImageShown || ImageShown();
@@ -421,34 +531,46 @@ void TToolbarLayer::Paint(TBitmap32& buffer) {
         else
             alpha = Shown ? 255 : 75;
     }
+    const double ratio = canvas.Ratio();
     for (const auto& item : m_items) {
         if (!item->Visible()) continue;
         const TRect ir = ItemRect(*item);
-        if (!Meets(ir, clip)) continue;
-        TBitmap32 copy(m_bigIcons ? item->Image32 : item->Image16);
+        const TRect dr = canvas.Map(ir);
+        if (!Meets(dr, clip)) continue;
+        // At another ratio than 1 the item's picture made at that ratio, drawn at its
+        // own size; until it is there the logical one stretched.
+        const TBitmap32* sharp = canvas.Scaled() ? item->ScaledImage(m_bigIcons, ratio) : nullptr;
+        TBitmap32 copy(sharp ? *sharp : m_bigIcons ? item->Image32 : item->Image16);
         if (!copy.Empty()) {
             copy.DrawMode = TDrawMode::dmBlend;
             copy.MasterAlpha = alpha;
             if (!item->Enabled()) GreyOut(copy);
-            buffer.Draw(ir, copy.BoundsRect(), copy);
+            if (sharp)
+                buffer.Draw(dr.Left, dr.Top, copy);
+            else
+                canvas.Stretch(ir, copy);
         }
         if (Shown && item.get() == HotItem && item->Enabled() &&
             dynamic_cast<const TTlSeparator*>(item.get()) == nullptr) {
-            const TBitmap32& hover = m_bigIcons ? HoverImage32 : HoverImage16;
-            const int inset = m_bigIcons ? HoverInset32 : HoverInset16;
-            if (!hover.Empty()) buffer.Draw(ir.Left - inset, ir.Top - inset, hover);
+            const TBitmap32& hover = HoverImage(m_bigIcons, ratio);
+            int inset = m_bigIcons ? HoverInset32 : HoverInset16;
+            if (canvas.Scaled())
+                inset = std::max(
+                    0, int(std::ceil((hover.Width() - DeviceSize(m_bigIcons ? 32 : 16, ratio)) /
+                                     2.0)));
+            if (!hover.Empty()) buffer.Draw(dr.Left - inset, dr.Top - inset, hover);
         }
     }
 
     if (HintVisible && HotItem && !HotItem->Hint.isEmpty()) {
         const TRect b = Inflated(HintRect(*HotItem), -1);
         const TColor32 back = SystemColor(TSystemColor::scInfoBackground);
-        buffer.FillRectTS(b, WithAlpha(back, 200));
-        buffer.FrameRectTS(b, WithAlpha(back, 255));
+        canvas.FillRect(b, WithAlpha(back, 200));
+        canvas.FrameRect(b, WithAlpha(back, 255));
         const QSize size = TextSize(HintFont, HotItem->Hint);
-        RenderText(buffer, b.Left + b.Width() / 2 - size.width() / 2,
-                   b.Top + b.Height() / 2 - size.height() / 2, HotItem->Hint, HintFont,
-                   SystemColor(TSystemColor::scInfoText), 2);
+        canvas.Text(b.Left + b.Width() / 2 - size.width() / 2,
+                    b.Top + b.Height() / 2 - size.height() / 2, HotItem->Hint, HintFont,
+                    SystemColor(TSystemColor::scInfoText), 2);
     }
 }
 
@@ -516,6 +638,8 @@ void TProgressbarLayer::ThumbnailChanged() {
     Thumbnail.DrawMode = TDrawMode::dmBlend;
     Thumbnail.MasterAlpha = 235;
     FadeEdges(Thumbnail);
+    m_scaledThumbnail.Delete();
+    m_scaledThumbnailRatio = 0;
     if (Visible()) PanelChanged();
 }
 
@@ -572,24 +696,55 @@ TRect TProgressbarLayer::Area() const {
     return Union(m_lastPanel, PanelRect());
 }
 
+const TBitmap32& TProgressbarLayer::ClockFrame(int index, double ratio) {
+    const auto i = std::size_t(std::clamp(index, 0, 7));
+    if (ratio == 1.0) return ClockFrames[i];
+    TBitmap32& frame = m_scaledClocks[i];
+    if (m_scaledClockRatios[i] != ratio) {
+        frame.Delete();
+        LoadPngResource(frame, QStringLiteral("zClock") + QString::number(i), ratio);
+        frame.DrawMode = TDrawMode::dmBlend;
+        frame.MasterAlpha = ClockFrames[i].MasterAlpha;
+        m_scaledClockRatios[i] = ratio;
+    }
+    return frame;
+}
+
+const TBitmap32& TProgressbarLayer::ScaledThumbnail(double ratio) {
+    if (m_scaledThumbnailRatio != ratio) {
+        // The thumbnail is a picture of its own, not our art: stretched smoothly.
+        TBitmap32 source(Thumbnail);
+        source.DrawMode = TDrawMode::dmOpaque;
+        source.Resampler = TResamplerKind::Linear;
+        m_scaledThumbnail.SetSize(DeviceSize(Thumbnail.Width(), ratio),
+                                  DeviceSize(Thumbnail.Height(), ratio));
+        m_scaledThumbnail.Draw(m_scaledThumbnail.BoundsRect(), source.BoundsRect(), source);
+        m_scaledThumbnailRatio = ratio;
+    }
+    m_scaledThumbnail.DrawMode = TDrawMode::dmBlend;
+    m_scaledThumbnail.MasterAlpha = Thumbnail.MasterAlpha;
+    return m_scaledThumbnail;
+}
+
 void TProgressbarLayer::Paint(TBitmap32& buffer) {
     if (!Visible()) return;
+    const TLayerCanvas canvas(buffer, DeviceRatio());
     const TRect p = PanelRect();
-    if (!Meets(p, buffer.ClipRect())) return;
-    DrawRoundPanel(buffer, p, 0x96000000u, 10, rcAll, 0xB4000000u);
-    const TBitmap32& clock = ClockFrames[std::size_t(std::clamp(ClockIndex, 0, 7))];
-    if (!clock.Empty()) buffer.Draw(p.Right - kClockSize - 2, p.Top + 2, clock);
+    if (!canvas.Meets(p)) return;
+    canvas.RoundPanel(p, 0x96000000u, 10, rcAll, 0xB4000000u);
+    const TBitmap32& clock = ClockFrame(ClockIndex, canvas.Ratio());
+    if (!clock.Empty()) canvas.Picture(p.Right - kClockSize - 2, p.Top + 2, clock);
     const int middle = p.Height();
     if (!Thumbnail.Empty())
-        buffer.Draw(p.Left + 8, RoundInt(middle / 2.0 - Thumbnail.Height() / 2.0) + p.Top,
-                    Thumbnail);
+        canvas.Picture(p.Left + 8, RoundInt(middle / 2.0 - Thumbnail.Height() / 2.0) + p.Top,
+                       canvas.Scaled() ? ScaledThumbnail(canvas.Ratio()) : Thumbnail);
     if (m_text.isEmpty()) return;
     const TColor32 grey = 0xB4BFBFBFu;
     const int x = p.Left + Thumbnail.Width() + 20;
     const int openingHeight = TextSize(TextFont, OpeningText()).height();
-    RenderText(buffer, x, RoundInt(middle / 2.0 - openingHeight) + p.Top, OpeningText(), TextFont,
-               grey, 2);
-    RenderText(buffer, x, RoundInt(middle / 2.0) + p.Top, m_text, TextFont, grey, 2);
+    canvas.Text(x, RoundInt(middle / 2.0 - openingHeight) + p.Top, OpeningText(), TextFont, grey,
+                2);
+    canvas.Text(x, RoundInt(middle / 2.0) + p.Top, m_text, TextFont, grey, 2);
 }
 
 // ---------------------------------------------------------------------------
@@ -615,14 +770,15 @@ void TColorLayer::ClearColor() {
 
 void TColorLayer::Paint(TBitmap32& buffer) {
     if (!Visible()) return;
+    const TLayerCanvas canvas(buffer, DeviceRatio());
     const TRect image = ImageRect ? ImageRect() : TRect();
-    if (m_hasColor && !image.IsEmpty()) buffer.FillRectTS(image, WithAlpha(m_color, 150));
+    if (m_hasColor && !image.IsEmpty()) canvas.FillRect(image, WithAlpha(m_color, 150));
     if (Text.isEmpty()) return;
     const QSize size = TextSize(TextFont, Text);
     const TRect v = TCustomLayer::Area();
     const int left = v.Left + (v.Right - v.Left) / 2 - size.width() / 2;
     const int top = v.Top + (v.Bottom - v.Top) / 2 - size.height() / 2;
     const TRect box = Inflated({left, top, left + size.width() + 5, top + size.height()}, 3);
-    DrawRoundPanel(buffer, box, 0x967F7F7Fu, 10, rcAll, 0x647F7F7Fu);
-    RenderText(buffer, box.Left + 3, box.Top + 3, Text, TextFont, clWhite32, 2);
+    canvas.RoundPanel(box, 0x967F7F7Fu, 10, rcAll, 0x647F7F7Fu);
+    canvas.Text(box.Left + 3, box.Top + 3, Text, TextFont, clWhite32, 2);
 }

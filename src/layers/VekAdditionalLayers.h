@@ -16,7 +16,8 @@
 
 // The layers drawn over the viewer's picture without the panel machinery: the
 // on-image toolbar with its items, the "Opening..." progress box and the tint over
-// the picture.
+// the picture. Their geometry is in logical pixels; their pictures are made again at
+// the view's device pixel ratio when it is not 1.
 
 class TToolbarLayer;
 
@@ -45,15 +46,33 @@ public:
     // Runs when the button is released over the item it was pressed on.
     std::function<void(TTlItem& Sender)> OnClick;
 
-    // The big (BigIcons) and the small picture, drawn blended.
+    // The big (BigIcons) and the small picture, drawn blended; their sizes are the
+    // item's size in logical pixels.
     TBitmap32 Image32;
     TBitmap32 Image16;
     // Where the item sits inside the toolbar (set by TToolbarLayer::Relayout).
     TRect Bounds;
 
+    // Makes the pictures for a view drawn at `ratio` device pixels per logical one:
+    // Image32 and Image16 made anew that much larger, as sharp as at their own size.
+    // The toolbar asks when it takes the item and whenever the view's ratio changes.
+    // Here nothing: pictures set from outside are stretched.
+    virtual void ScaleTo(double ratio);
+    // The big or small picture made for `ratio`; null while there is none (the
+    // toolbar then stretches Image32 or Image16).
+    [[nodiscard]] const TBitmap32* ScaledImage(bool big, double ratio) const;
+
 protected:
     // Repaints the item on its toolbar, if any.
     void RepaintItem();
+    // The ratio of the toolbar the item is on; 1 without one.
+    [[nodiscard]] double OwnerRatio() const;
+
+    // The pictures made at m_scaledRatio32 and m_scaledRatio16 (0: none).
+    TBitmap32 m_scaled32;
+    TBitmap32 m_scaled16;
+    double m_scaledRatio32 = 0;
+    double m_scaledRatio16 = 0;
 
 private:
     bool m_visible = true;
@@ -61,7 +80,7 @@ private:
 };
 
 // An icon button; its two pictures load off the GUI thread by name ("zBack" loads
-// "zBack32" and "zBack16").
+// "zBack32" and "zBack16"), and so do the same pictures at the view's ratio.
 class TTlButton : public TTlItem {
 public:
     explicit TTlButton(const QString& imageName = QString());
@@ -69,25 +88,38 @@ public:
     ~TTlButton() override;
 
     void Assign(const TTlItem& source) override;
+    void ScaleTo(double ratio) override;
 
     [[nodiscard]] const QString& ImageName() const { return m_imageName; }
     // A different name (compared case-sensitively) loads both pictures anew.
     void SetImageName(const QString& name);
-    // True while either picture is still loading.
-    [[nodiscard]] bool Loading() const { return m_load32 != nullptr || m_load16 != nullptr; }
+    // True while any picture is still loading.
+    [[nodiscard]] bool Loading() const {
+        return m_load32 != nullptr || m_load16 != nullptr || m_loadScaled32 != nullptr ||
+               m_loadScaled16 != nullptr;
+    }
 
 private:
     void LoadDone(std::unique_ptr<TResourceLoader>& load);
+    // Loads both pictures at m_wantedRatio for the current name.
+    void LoadScaled();
 
     std::unique_ptr<TResourceLoader> m_load32;
     std::unique_ptr<TResourceLoader> m_load16;
+    std::unique_ptr<TResourceLoader> m_loadScaled32;
+    std::unique_ptr<TResourceLoader> m_loadScaled16;
     QString m_imageName;
+    // The ratio and name the scaled pictures are (being) loaded for.
+    double m_wantedRatio = 1.0;
+    QString m_scaledName;
 };
 
 // A thin vertical line between groups of buttons (20 x 32 and 10 x 16).
 class TTlSeparator : public TTlItem {
 public:
     TTlSeparator();
+
+    void ScaleTo(double ratio) override;
 };
 
 // A line of text in place of an icon (the page number of the page toolbar).
@@ -96,6 +128,7 @@ public:
     TTlLabel();
 
     void Assign(const TTlItem& source) override;
+    void ScaleTo(double ratio) override;
 
     [[nodiscard]] const QString& Caption() const { return m_caption; }
     // Draws the text into both pictures; the toolbar lays out anew when a picture
@@ -112,7 +145,8 @@ enum TToolbarPlacement : std::uint8_t { tpTop, tpBottom };
 // A row of items centred on the bottom (or top) edge of the view on a translucent band
 // that slides and fades in while the pointer is near and fades out 300 ms after it
 // left. Resting on an item highlights it and after a second shows its hint; releasing
-// the button on the item it was pressed on runs its command.
+// the button on the item it was pressed on runs its command. Every rectangle here is
+// in logical pixels.
 class TToolbarLayer : public TCustomLayer {
 public:
     explicit TToolbarLayer(TLayerCollection& collection);
@@ -178,16 +212,22 @@ public:
     void MouseLeave() override;
     void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
     void Paint(TBitmap32& buffer) override;
+    void DeviceRatioChanged() override;
 
 private:
     void FadeTimerTick();
     void HideTimerTick();
     void HintTimerTick();
     [[nodiscard]] std::uint32_t StartTick() const;
+    // The hover picture as drawn at `ratio`.
+    [[nodiscard]] const TBitmap32& HoverImage(bool big, double ratio);
 
     TToolbarPlacement m_placement = tpBottom;
     bool m_bigIcons = true;
     std::vector<std::unique_ptr<TTlItem>> m_items;
+    TBitmap32 m_scaledHover32;
+    TBitmap32 m_scaledHover16;
+    double m_scaledHoverRatio = 0;
 };
 
 // Fades the outer band of the picture (1/25 of its smaller side) to transparent.
@@ -209,7 +249,8 @@ public:
     [[nodiscard]] std::int32_t Position() const { return m_position; }
     // Kept, not drawn.
     void SetPosition(std::int32_t value);
-    // Drawn blended at master alpha 235; every change fades its edges.
+    // Drawn blended at master alpha 235, one picture pixel per logical pixel; every
+    // change fades its edges.
     TBitmap32 Thumbnail;
     // Takes a copy of `picture` as the thumbnail (keeping the thumbnail's drawing
     // properties) and fades its edges once.
@@ -231,10 +272,17 @@ private:
     // Repaints the box where it was and where it is and keeps the layer on top.
     void PanelChanged();
     void BringToTop();
+    // The clock frame and the thumbnail as drawn at `ratio`.
+    [[nodiscard]] const TBitmap32& ClockFrame(int index, double ratio);
+    [[nodiscard]] const TBitmap32& ScaledThumbnail(double ratio);
 
     QString m_text;
     std::int32_t m_position = 0;
     TRect m_lastPanel; // the box as last repainted
+    std::array<TBitmap32, 8> m_scaledClocks;
+    std::array<double, 8> m_scaledClockRatios{};
+    TBitmap32 m_scaledThumbnail;
+    double m_scaledThumbnailRatio = 0;
 };
 
 // A translucent tint over the picture's rectangle with an optional centred label.
@@ -250,7 +298,8 @@ public:
     void SetColor(TColor32 colour);
     void ClearColor();
     QString Text;
-    // The picture's rectangle in the view; empty (or unset) when none is shown.
+    // The picture's rectangle in the view in logical pixels; empty (or unset) when
+    // none is shown.
     std::function<TRect()> ImageRect;
 
     void Paint(TBitmap32& buffer) override;

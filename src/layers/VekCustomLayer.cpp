@@ -2,16 +2,18 @@
 
 #include "app/SettingsLayout.h"
 #include "gfx/Bitmap32.h"
+#include "layers/LayerCanvas.h"
 #include "layers/LayerPaint.h"
 #include "platform/Registry.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
 // The caption's gradient as a one-pixel-wide pattern, tiled over the strip.
-TBitmap32 GradientPattern(const TPanelFrame& frame, TColor32 colour) {
-    const std::vector<std::uint8_t> alphas = CaptionGradientAlphas(frame, AlphaOf(colour));
+TBitmap32 GradientPattern(const TPanelFrame& frame, TColor32 colour, double scale) {
+    const std::vector<std::uint8_t> alphas = CaptionGradientAlphas(frame, AlphaOf(colour), scale);
     TBitmap32 pattern(1, int(alphas.size()));
     for (int row = 0; row < pattern.Height(); ++row)
         pattern.SetPixel(0, row, WithAlpha(colour, alphas[std::size_t(row)]));
@@ -165,7 +167,11 @@ void TVekCustomControlLayer::MouseUp(TMouseButton button, TShiftState shift, int
     DragPoint = QPoint(-1, -1);
     DragZone = THitZone::hzNone;
     ButtonDown = false;
-    if (button == TMouseButton::mbRight && OnContextMenu) OnContextMenu(x, y);
+    if (button == TMouseButton::mbRight && OnContextMenu) {
+        const double ratio = DeviceRatio();
+        const auto device = [ratio](int v) { return ClampToInt(std::floor(v * ratio + 0.5)); };
+        OnContextMenu(device(x), device(y));
+    }
 }
 
 void TVekCustomControlLayer::MouseLeave() {
@@ -181,7 +187,8 @@ void TVekCustomControlLayer::CancelPointer() {
 
 void TVekCustomControlLayer::Paint(TBitmap32& buffer) {
     const TRect clip = buffer.ClipRect();
-    if (!Visible() || Intersect(NearestRect(Location), clip).IsEmpty()) return;
+    const TLayerCanvas canvas(buffer, DeviceRatio());
+    if (!Visible() || Intersect(NearestRect(canvas.Map(Location)), clip).IsEmpty()) return;
     PaintFrame(buffer, Location);
     PaintContent(buffer, ClientArea(Location, Frame()));
     buffer.SetClipRect(clip);
@@ -189,24 +196,39 @@ void TVekCustomControlLayer::Paint(TBitmap32& buffer) {
 
 void TVekCustomControlLayer::PaintContent(TBitmap32&, const TPanelLocation&) {}
 
+TFixedPolygon TVekCustomControlLayer::RoundedOutline(const TFixedPolygon& contour, bool scaled) {
+    TFixedPolygon rounded = RoundCorners(contour, kFixedOne);
+    // Drawn larger, the pixel-long pieces of the straight stretches would cost the
+    // rasterizer and the stroker several times over: they go. At a ratio of 1 the
+    // outline keeps them, as it was always drawn (without them antialiased coverage
+    // moves by a rounding step here and there).
+    return scaled ? WithoutCollinearPoints(rounded) : rounded;
+}
+
 void TVekCustomControlLayer::PaintFrame(TBitmap32& buffer, const TPanelLocation& r) {
+    // The frame is worked out on the device grid: the panel's rectangle scaled, every
+    // length of the frame scaled with it.
+    const TLayerCanvas canvas(buffer, DeviceRatio());
+    const double scale = canvas.Ratio();
+    const TPanelLocation d = canvas.Map(r);
     const TRect savedClip = buffer.ClipRect();
-    buffer.SetClipRect(Intersect(savedClip, NearestRect(r)));
+    buffer.SetClipRect(Intersect(savedClip, NearestRect(d)));
     if (!buffer.ClipRect().IsEmpty()) {
         // Fills take the points as pixel edges, so the caption strip is exactly as
         // many rows high as its gradient; the one-pixel outline runs through pixel
         // centres, so it covers the body's last column and row.
-        const TFixedPolygon body = RoundCorners(BodyOutline(r), kFixedOne);
+        const TFixedPolygon body = RoundedOutline(BodyOutline(d, scale), canvas.Scaled());
         PolygonFS(buffer, body, FillColor);
-        if (ShowBorder) PolylineFS(buffer, body, OutlineColor);
+        if (ShowBorder) PolylineFS(buffer, body, OutlineColor, true, scale);
         if (ShowCaption)
-            PolygonPatternFS(buffer, RoundCorners(CaptionOutline(r, Frame()), kFixedOne),
-                             GradientPattern(Frame(), CaptionColor), 0, CaptionTop(r));
+            PolygonPatternFS(
+                buffer, RoundedOutline(CaptionOutline(d, Frame(), scale), canvas.Scaled()),
+                GradientPattern(Frame(), CaptionColor, scale), 0, CaptionTop(d, scale));
         // The caption text is drawn even without the caption bar.
         if (!Caption.isEmpty()) {
             const int h = TextSize(m_captionFont, Caption).height();
-            RenderText(buffer, RoundToInt(r.Left) + 5, RoundToInt(r.Top) + (CaptionHeight - h) / 2,
-                       Caption, m_captionFont, WithAlpha(m_captionFontColor, 230), 2);
+            canvas.Text(RoundToInt(r.Left) + 5, RoundToInt(r.Top) + (CaptionHeight - h) / 2,
+                        Caption, m_captionFont, WithAlpha(m_captionFontColor, 230), 2);
         }
     }
     buffer.SetClipRect(savedClip);

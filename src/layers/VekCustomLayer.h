@@ -17,6 +17,7 @@
 class TBitmap32;
 
 // A movable panel over the picture: a translucent rounded body with a caption bar.
+// Its rectangle, the stored place, hit zones and drags are in logical pixels.
 // The user drags it by the caption, resizes it by its edges and corners, hides it
 // with a double click and opens the window's context menu with the right button.
 // Subclasses draw their content into the client rectangle (PaintContent) and
@@ -40,8 +41,9 @@ public:
     bool CloseOnDoubleClick = true;
     std::int32_t MinWidth = 10;
     std::int32_t MinHeight = 10;
-    // Opens the window's context menu; gets the view coordinates of the release,
-    // which the window maps to the screen (this library links no widgets).
+    // Opens the window's context menu; gets the view coordinates of the release in
+    // device pixels, as the view's own pointer events give them, which the window maps
+    // to the screen (this library links no widgets).
     std::function<void(int x, int y)> OnContextMenu;
     QPoint DragPoint;
     THitZone DragZone = THitZone::hzNone;
@@ -86,6 +88,9 @@ public:
 protected:
     virtual void PaintContent(TBitmap32& buffer, const TPanelLocation& client);
     virtual void PaintFrame(TBitmap32& buffer, const TPanelLocation& r);
+    // A frame contour with rounded corners as drawn on the device grid, `scaled` when
+    // the ratio is not 1.
+    [[nodiscard]] static TFixedPolygon RoundedOutline(const TFixedPolygon& contour, bool scaled);
 
 private:
     void InvalidateCaptionStrip();

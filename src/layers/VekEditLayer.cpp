@@ -1,6 +1,7 @@
 #include "layers/VekEditLayer.h"
 
 #include "app/SettingsLayout.h"
+#include "layers/LayerCanvas.h"
 #include "layers/LayerPaint.h"
 #include "platform/Registry.h"
 #include "platform/VirtualKeys.h"
@@ -237,13 +238,18 @@ void TVekEditLayer::SelectAll() {
 
 // ---- Painting ---------------------------------------------------------------------
 
-void TVekEditLayer::PaintFrame(TBitmap32& buffer, const TPanelLocation& r) {
+void TVekEditLayer::PaintFrame(TBitmap32& buffer, const TPanelLocation& logical) {
+    // Worked out on the device grid: the band scaled, its legs and edges with it.
+    const TLayerCanvas canvas(buffer, DeviceRatio());
+    const double scale = canvas.Ratio();
+    const TPanelLocation r = canvas.Map(logical);
     const TRect saved = buffer.ClipRect();
     buffer.SetClipRect(Intersect(saved, NearestRect(r)));
     const int height = RoundToInt(double(r.Bottom) - r.Top);
     if (!buffer.ClipRect().IsEmpty() && height > 0) {
-        const double l = r.Left, t = r.Top, rt = double(r.Right) - 1, b = double(r.Bottom) - 1;
-        const double d = kBandLeg;
+        const double l = r.Left, t = r.Top, rt = double(r.Right) - scale,
+                     b = double(r.Bottom) - scale;
+        const double d = kBandLeg * scale;
         TFixedPolygon outline;
         for (const auto& [x, y] : {std::pair{l, t + d},
                                    {l, t},
@@ -268,14 +274,16 @@ void TVekEditLayer::PaintFrame(TBitmap32& buffer, const TPanelLocation& r) {
             pattern.SetPixel(
                 0, i, WithAlpha(FillColor, std::uint8_t(std::clamp(RoundToInt(level), 0, 255))));
         }
-        PolygonPatternFS(buffer, RoundCorners(outline, kFixedOne), pattern, 0, RoundToInt(r.Top));
+        PolygonPatternFS(buffer, RoundedOutline(outline, canvas.Scaled()), pattern, 0,
+                         RoundToInt(r.Top));
     }
     buffer.SetClipRect(saved);
 }
 
 void TVekEditLayer::PaintContent(TBitmap32& buffer, const TPanelLocation& client) {
+    const TLayerCanvas canvas(buffer, DeviceRatio());
     const TRect saved = buffer.ClipRect();
-    buffer.SetClipRect(Intersect(saved, NearestRect(client)));
+    buffer.SetClipRect(Intersect(saved, NearestRect(canvas.Map(client))));
     if (!buffer.ClipRect().IsEmpty()) {
         ClampPositions();
         const QString shown =
@@ -286,27 +294,30 @@ void TVekEditLayer::PaintContent(TBitmap32& buffer, const TPanelLocation& client
         const int y =
             RoundToInt(client.Top + (double(client.Bottom) - client.Top - size.height()) / 2);
 
+        // Laid out in logical pixels (the caret and the selection are), drawn at the
+        // device size.
         if (m_text.isEmpty()) {
-            RenderText(buffer, x, y, shown, m_textQFont, WithAlpha(FillColor, 200), 1);
+            canvas.Text(x, y, shown, m_textQFont, WithAlpha(FillColor, 200), 1);
         } else if (m_editing && HasSelection()) {
             const std::int32_t lo = std::min(SelAnchor, SelEnd), hi = std::max(SelAnchor, SelEnd);
-            buffer.FillRectTS(Union(CaretRect(SelEnd), CaretRect(SelAnchor)),
-                              WithAlpha(SystemColor(TSystemColor::scHighlight), 200));
+            canvas.FillRect(Union(CaretRect(SelEnd), CaretRect(SelAnchor)),
+                            WithAlpha(SystemColor(TSystemColor::scHighlight), 200));
             const QString before = m_text.left(lo), selected = m_text.mid(lo, hi - lo),
                           after = m_text.mid(hi);
             const int w1 = TextWidth(before), w2 = TextWidth(selected);
-            RenderText(buffer, x, y, before, m_textQFont, TextColor, 0);
-            RenderText(buffer, x + w1, y, selected, m_textQFont,
-                       WithAlpha(SystemColor(TSystemColor::scHighlightText), AlphaOf(TextColor)),
-                       0);
-            RenderText(buffer, x + w1 + w2, y, after, m_textQFont, TextColor, 0);
+            canvas.Text(x, y, before, m_textQFont, TextColor, 0);
+            canvas.Text(x + w1, y, selected, m_textQFont,
+                        WithAlpha(SystemColor(TSystemColor::scHighlightText), AlphaOf(TextColor)),
+                        0);
+            canvas.Text(x + w1 + w2, y, after, m_textQFont, TextColor, 0);
         } else {
-            RenderText(buffer, x, y, m_text, m_textQFont, TextColor, 0);
+            canvas.Text(x, y, m_text, m_textQFont, TextColor, 0);
         }
 
         if (CaretVisible && m_editing) {
             const TRect caret = CaretRect(CaretPos);
-            if (!caret.IsEmpty()) buffer.Draw(caret, CaretImage.BoundsRect(), CaretImage);
+            if (!caret.IsEmpty())
+                buffer.Draw(canvas.Map(caret), CaretImage.BoundsRect(), CaretImage);
         }
     }
     buffer.SetClipRect(saved);

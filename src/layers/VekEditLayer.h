@@ -81,7 +81,7 @@ public:
     void LoadSettings(TRegRoot root, const QString& keyPath) override;
 
 protected:
-    void PaintFrame(TBitmap32& buffer, const TPanelLocation& r) override;
+    void PaintFrame(TBitmap32& buffer, const TPanelLocation& logical) override;
     void PaintContent(TBitmap32& buffer, const TPanelLocation& client) override;
 
 private:

@@ -3,6 +3,7 @@
 #include "app/SettingsLayout.h"
 #include "gfx/Bitmap32.h"
 #include "gfx/SplitWork.h"
+#include "layers/LayerCanvas.h"
 #include "layers/LayerPaint.h"
 #include "platform/Registry.h"
 #include "platform/ThreadPriority.h"
@@ -389,6 +390,7 @@ void TVekHistogramLayer::LoadSettings(TRegRoot root, const QString& keyPath) {
 }
 
 void TVekHistogramLayer::PaintContent(TBitmap32& buffer, const TPanelLocation& client) {
+    const TLayerCanvas canvas(buffer, DeviceRatio());
     QFont font = LayerFont(8);
     font.setUnderline(true);
     const TPanelLocation& f = client;
@@ -398,25 +400,27 @@ void TVekHistogramLayer::PaintContent(TBitmap32& buffer, const TPanelLocation& c
         const QSize size = TextSize(font, text);
         const int x = RoundToInt(f.Left + (f.Right - f.Left) / 2.0 - size.width() / 2.0);
         const int y = RoundToInt(f.Top + (f.Bottom - f.Top) / 2.0 - size.height() / 2.0);
-        RenderText(buffer, x, y, text, font, 0xAA000000u, 2);
+        canvas.Text(x, y, text, font, 0xAA000000u, 2);
         return;
     }
     if (m_red.empty() || m_green.empty() || m_blue.empty() || m_gray.empty()) return;
     if (!m_showRed && !m_showGreen && !m_showBlue && !m_showGray) return;
 
     const TRect savedClip = buffer.ClipRect();
-    buffer.SetClipRect(Intersect(savedClip, NearestRect(f)));
+    buffer.SetClipRect(Intersect(savedClip, NearestRect(canvas.Map(f))));
     const TRect clientClip = buffer.ClipRect();
 
     const bool advice = ShowAdvice && m_advice != 0;
     TRect plot = OutsideRect(f);
     plot = {plot.Left + 6, plot.Top + 6, plot.Right - 6, plot.Bottom - 6};
     if (advice) plot.Bottom -= std::abs(FontHeight(font)) + 2;
-    buffer.SetClipRect(Intersect(clientClip, plot));
+    // The curves are drawn on the device grid.
+    const TRect devicePlot = canvas.Map(plot);
+    buffer.SetClipRect(Intersect(clientClip, devicePlot));
 
     // One scale for both axes: a bin of value v rises v x s pixels above the
     // bottom, whatever the plot's height; what rises higher is clipped.
-    const double s = double(plot.Right - plot.Left) / 255.0;
+    const double s = double(devicePlot.Right - devicePlot.Left) / 255.0;
     struct TChannelPaint {
         bool Shown;
         const TFixedPolygon* Curve;
@@ -435,17 +439,18 @@ void TVekHistogramLayer::PaintContent(TBitmap32& buffer, const TPanelLocation& c
             TFixedPolygon polygon = *channel.Curve;
             polygon.push_back({255 * kFixedOne, 0});
             polygon.push_back({0, 0});
-            const TFixedPolygon placed = ScaledPolygon(polygon, s, s, plot.Left, plot.Bottom);
+            const TFixedPolygon placed =
+                ScaledPolygon(polygon, s, s, devicePlot.Left, devicePlot.Bottom);
             PolygonFS(buffer, placed, channel.Fill, TPolyFillMode::pfAlternate);
-            PolylineFS(buffer, placed, channel.Outline, true);
+            PolylineFS(buffer, placed, channel.Outline, true, canvas.Scale(1));
         }
     }
 
     buffer.SetClipRect(clientClip);
     const TRect frame{plot.Left - 1, plot.Top - 1, plot.Right + 1, plot.Bottom + 1};
-    buffer.FrameRectTS(frame, WithAlpha(FillColor, 0x32));
+    canvas.FrameRect(frame, WithAlpha(FillColor, 0x32));
     if (advice)
-        RenderText(buffer, frame.Left, frame.Bottom + 1, AdviceText(m_advice), font,
-                   SystemColor(TSystemColor::scWindowText), 0);
+        canvas.Text(frame.Left, frame.Bottom + 1, AdviceText(m_advice), font,
+                    SystemColor(TSystemColor::scWindowText), 0);
     buffer.SetClipRect(savedClip);
 }

@@ -1,6 +1,7 @@
 #include "layers/VekStringListLayer.h"
 
 #include "app/SettingsLayout.h"
+#include "layers/LayerCanvas.h"
 #include "layers/LayerPaint.h"
 #include "layers/ResourceLoader.h"
 #include "platform/Registry.h"
@@ -91,27 +92,42 @@ int TVekStringListLayer::LineHeight() const {
 
 void TVekStringListLayer::PaintContent(TBitmap32& buffer, const TPanelLocation& client) {
     if (m_lines.isEmpty()) return;
+    const TLayerCanvas canvas(buffer, DeviceRatio());
     const TRect saved = buffer.ClipRect();
     const TRect text = Deflated(OutsideRect(client), kTextMargin);
-    const TRect clip = Intersect(saved, text);
+    const TRect clip = Intersect(saved, canvas.Map(text));
     if (!clip.IsEmpty()) {
         buffer.SetClipRect(clip);
+        const TRect lines = canvas.Unmap(clip);
         const int lh = LineHeight();
         // The first line reaching into the clip; an offset left negative by a caller
         // still starts at the first line.
-        qsizetype first = std::max<qsizetype>(0, (clip.Top + ScrollOffset - text.Top) / lh);
+        qsizetype first = std::max<qsizetype>(0, (lines.Top + ScrollOffset - text.Top) / lh);
         qint64 y = qint64(text.Top) - ScrollOffset + qint64(first) * lh;
-        for (; y < clip.Bottom && first < m_lines.size(); ++first, y += lh)
+        for (; y < lines.Bottom && first < m_lines.size(); ++first, y += lh)
             DrawLine(buffer, text.Left, m_lines[first], int(y));
-        if (ScrollAnchor.x() > 0 && ScrollAnchor.y() > 0 && !ScrollMarker.Empty())
-            buffer.Draw(ScrollAnchor.x() - ScrollMarker.Width() / 2,
-                        ScrollAnchor.y() - ScrollMarker.Height() / 2, ScrollMarker);
+        if (ScrollAnchor.x() > 0 && ScrollAnchor.y() > 0) {
+            const TBitmap32& marker = Marker(canvas.Ratio());
+            if (!marker.Empty())
+                buffer.Draw(canvas.Map(ScrollAnchor.x()) - marker.Width() / 2,
+                            canvas.Map(ScrollAnchor.y()) - marker.Height() / 2, marker);
+        }
     }
     buffer.SetClipRect(saved);
 }
 
+const TBitmap32& TVekStringListLayer::Marker(double ratio) {
+    if (ratio == 1.0) return ScrollMarker;
+    if (m_deviceMarkerRatio != ratio) {
+        LoadMarkerResource(m_deviceMarker, ratio);
+        m_deviceMarker.DrawMode = TDrawMode::dmBlend;
+        m_deviceMarkerRatio = ratio;
+    }
+    return m_deviceMarker;
+}
+
 void TVekStringListLayer::DrawLine(TBitmap32& buffer, int x, const QString& line, int y) {
-    RenderText(buffer, x, y, line, m_textQFont, m_textColor, 0);
+    TLayerCanvas(buffer, DeviceRatio()).Text(x, y, line, m_textQFont, m_textColor, 0);
 }
 
 void TVekStringListLayer::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
@@ -193,18 +209,19 @@ void TVekMetaDataLayer::SetShowTagComments(bool value) {
 }
 
 void TVekMetaDataLayer::DrawLine(TBitmap32& buffer, int x, const QString& line, int y) {
+    // The parts are placed by their logical widths, as the line is laid out at any ratio.
+    const TLayerCanvas canvas(buffer, DeviceRatio());
     const TMetaLine parts = SplitMetaLine(line);
     const QFont bold = WithStyle(TextQFont(), true, false);
     const QFont plain = WithStyle(TextQFont(), false, false);
-    RenderText(buffer, x, y, parts.Name, bold, TextColor(), 0);
+    canvas.Text(x, y, parts.Name, bold, TextColor(), 0);
     const int w = TextSize(bold, parts.Name).width();
     const QString value = QStringLiteral(": ") + parts.Value;
-    RenderText(buffer, x + w, y, value, plain, TextColor(), 0);
+    canvas.Text(x + w, y, value, plain, TextColor(), 0);
     if (m_showTagComments && !parts.Description.isEmpty()) {
         const int c = TextSize(plain, value).width();
-        RenderText(buffer, x + w + c, y,
-                   QStringLiteral(" {") + parts.Description + QLatin1Char('}'),
-                   WithStyle(TextQFont(), false, true), TextColor(), 0);
+        canvas.Text(x + w + c, y, QStringLiteral(" {") + parts.Description + QLatin1Char('}'),
+                    WithStyle(TextQFont(), false, true), TextColor(), 0);
     }
 }
 

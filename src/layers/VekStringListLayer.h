@@ -43,7 +43,8 @@ public:
     std::int32_t ScrollSpeed = 0;
     // Where the scroll gesture started; (-1, -1) when none runs.
     QPoint ScrollAnchor;
-    // Drawn blended with its centre on ScrollAnchor while scrolling.
+    // Drawn blended with its centre on ScrollAnchor while scrolling (at a device pixel
+    // ratio other than 1, the same picture made at that ratio).
     TBitmap32 ScrollMarker;
 
     void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
@@ -63,12 +64,16 @@ protected:
 
 private:
     void ScrollTick();
+    // The scroll marker as drawn at `ratio`.
+    [[nodiscard]] const TBitmap32& Marker(double ratio);
     // Keeps the last line from rising above the bottom of a view `visibleHeight`
     // pixels high, and the offset from going negative; repaints when it changed
     // from `before`.
     void ClampScroll(int visibleHeight, std::int32_t before);
 
     QStringList m_lines;
+    TBitmap32 m_deviceMarker;
+    double m_deviceMarkerRatio = 0;
     TVekFont m_textFont;
     QFont m_textQFont;
     TColor32 m_textColor = clBlack32;
