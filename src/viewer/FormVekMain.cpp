@@ -437,8 +437,10 @@ void TMainForm::UpdateToolbar() {
 }
 
 void TMainForm::UpdatePanels() {
-    Panels->Update(ImageLoaded && !Simple.SimpleMode, ImgView32->ViewWidth(),
-                   ImgView32->ViewHeight(), ImgView32->Bitmap);
+    // Panels are placed in logical pixels, within the view's logical size.
+    const TRect view = ImgView32->Layers.Viewport();
+    Panels->Update(ImageLoaded && !Simple.SimpleMode, view.Width(), view.Height(),
+                   ImgView32->Bitmap);
 }
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {
