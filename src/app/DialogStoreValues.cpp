@@ -65,6 +65,7 @@ TDialogStoreValues TDialogStoreValues::Load() {
     v.ShowFrame = reg.ReadBool(kShowFrame).value_or(v.ShowFrame);
     v.BigIcons = reg.ReadBool(kBigIcons).value_or(v.BigIcons);
     v.ExifOrientation = reg.ReadBool(kExifOrientation).value_or(v.ExifOrientation);
+    v.ColourManagement = reg.ReadBool(kColourManagement).value_or(v.ColourManagement);
     v.DeleteToTrash = reg.ReadBool(kDeleteToTrash).value_or(v.DeleteToTrash);
     return v;
 }
@@ -80,6 +81,7 @@ void TDialogStoreValues::Save() const {
     reg.WriteBool(kShowFrame, ShowFrame);
     reg.WriteBool(kBigIcons, BigIcons);
     reg.WriteBool(kExifOrientation, ExifOrientation);
+    reg.WriteBool(kColourManagement, ColourManagement);
     reg.WriteBool(kDeleteToTrash, DeleteToTrash);
     reg.CloseKey();
 }

@@ -27,6 +27,8 @@ struct TDialogStoreValues {
     bool ShowFrame = layout::kDefaultShowFrame;
     bool BigIcons = layout::kDefaultBigIcons;
     bool ExifOrientation = layout::kDefaultExifOrientation;
+    // Pictures with an embedded colour profile are shown in the display's colours.
+    bool ColourManagement = layout::kDefaultColourManagement;
     bool DeleteToTrash = layout::kDefaultDeleteToTrash;
 
     // Stored "filter name" 0, 1, 2 <-> filter kinds 0, 2, 4 (kinds 1 and 3 store

@@ -101,6 +101,8 @@ inline constexpr bool kDefaultBigIcons = true;
 // moving files to the trash instead of removing them.
 inline constexpr char kExifOrientation[] = "Exif orientation";
 inline constexpr bool kDefaultExifOrientation = true;
+inline constexpr char kColourManagement[] = "Colour management";
+inline constexpr bool kDefaultColourManagement = true;
 inline constexpr char kDeleteToTrash[] = "Delete to trash";
 inline constexpr bool kDefaultDeleteToTrash = false;
 

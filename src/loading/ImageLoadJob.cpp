@@ -2,6 +2,7 @@
 
 #include "app/FileHelpers.h"
 #include "gfx/Orientation.h"
+#include "loading/ColourManagement.h"
 #include "loading/HeaderProbe.h"
 #include "loading/ImageConversion.h"
 #include "loading/ImageInformation.h"
@@ -90,6 +91,7 @@ void TImageLoadRun::Run() {
         return;
     }
     m_result.HasAlpha = false;
+    m_result.IccProfile.clear();
     m_result.Status = ilOpening;
     m_result.ImageKind = TVekImageKind::ikNone;
     m_result.PageIndex = m_request.PageIndex;
@@ -147,6 +149,13 @@ void TImageLoadRun::Describe(FIBITMAP* dib, FREE_IMAGE_FORMAT detected, std::int
     CollectMetadata(dib, m_result.XmpList, FIMD_XMP);
     CollectMetadata(dib, m_result.GeoTiffList, FIMD_GEOTIFF);
     AddFreeImageInfo(fileSize, m_result.ImageFormat, dib, m_result.InfoList);
+    const FIICCPROFILE* profile = FreeImage_GetICCProfile(dib);
+    if (profile != nullptr && profile->data != nullptr && profile->size > 0 &&
+        (profile->flags & FIICC_COLOR_IS_CMYK) == 0)
+        m_result.IccProfile =
+            QByteArray(static_cast<const char*>(profile->data), qsizetype(profile->size));
+    else if (detected == FIF_PNG && m_request.Settings.ColourManagement)
+        m_result.IccProfile = ReadPngColourProfile(m_request.FileName);
 }
 
 // The RAW decoder, developed with the request's settings. The decoder delivers the
@@ -182,6 +191,7 @@ bool TImageLoadRun::LoadModern(std::int64_t fileSize) {
     m_result.ImageKind = TVekImageKind::ikModern;
     m_result.PageCount = picture.PageCount;
     m_result.HasAlpha = picture.HasAlpha;
+    m_result.IccProfile = picture.IccProfile;
     CollectBlockMetadata(picture.Exif, picture.Xmp, m_result.ExifList, m_result.XmpList,
                          m_result.GeoTiffList);
     AddBitmapInfo(fileSize, picture.FormatName, m_result.Bitmap, m_result.InfoList,
@@ -198,6 +208,8 @@ void TImageLoadRun::TakeOrientation(int orientation) {
 // Orientation, alpha combination and the opacity scan, so the first paint does not pay
 // for them.
 void TImageLoadRun::Finish() {
+    if (m_request.Settings.ColourManagement)
+        ConvertToDisplayColours(m_result.Bitmap, m_result.IccProfile, DisplayProfile());
     try {
         ApplyExifOrientation(m_result.Bitmap, m_orientation);
     } catch (const std::bad_alloc&) {

@@ -54,6 +54,8 @@ struct TImageLoadResult {
     int PageIndex = 0;
     std::optional<int> PageCount; // set by multi-page and RAW loads only
     QStringList ExifList, IptcList, XmpList, GeoTiffList, InfoList;
+    // The picture's embedded ICC colour profile (empty: none).
+    QByteArray IccProfile;
     // On entry: a buffer the decoders may reuse when the new picture has its size.
     TBitmap32 Bitmap;
     TFreeImageMultiPtr MultiBitmap;

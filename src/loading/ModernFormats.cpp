@@ -147,6 +147,16 @@ TModernPicture DecodeHeif(TModernFormat format, const QByteArray& data, int page
     const int bits = heif_image_handle_get_luma_bits_per_pixel(handle.get());
     picture.BitsPerPixel = std::max(bits, 8) * (picture.HasAlpha ? 4 : 3);
     ReadHeifMetadata(handle.get(), picture);
+    const heif_color_profile_type profile = heif_image_handle_get_color_profile_type(handle.get());
+    if (profile == heif_color_profile_type_prof || profile == heif_color_profile_type_rICC) {
+        const std::size_t size = heif_image_handle_get_raw_color_profile_size(handle.get());
+        if (size > 0 && size <= std::size_t(4) << 20) {
+            QByteArray icc(qsizetype(size), '\0');
+            if (heif_image_handle_get_raw_color_profile(handle.get(), icc.data()).code ==
+                heif_error_Ok)
+                picture.IccProfile = icc;
+        }
+    }
     CheckStop(stop);
 
     THeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
@@ -204,6 +214,28 @@ void EndBox(JxlDecoder* decoder, TJxlBox& box, TModernPicture& picture) {
     box = TJxlBox();
 }
 
+// The profile of the pixels the decoder gives; empty for sRGB (nothing to convert).
+QByteArray JxlPixelProfile(const JxlDecoder* d) {
+    JxlColorEncoding encoding{};
+    if (JxlDecoderGetColorAsEncodedProfile(d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &encoding) ==
+            JXL_DEC_SUCCESS &&
+        encoding.color_space == JXL_COLOR_SPACE_RGB && encoding.primaries == JXL_PRIMARIES_SRGB &&
+        encoding.white_point == JXL_WHITE_POINT_D65 &&
+        encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB)
+        return {};
+    std::size_t size = 0;
+    if (JxlDecoderGetICCProfileSize(d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
+            JXL_DEC_SUCCESS ||
+        size == 0 || size > std::size_t(4) << 20)
+        return {};
+    QByteArray icc(qsizetype(size), '\0');
+    if (JxlDecoderGetColorAsICCProfile(d, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                       reinterpret_cast<std::uint8_t*>(icc.data()),
+                                       size) != JXL_DEC_SUCCESS)
+        return {};
+    return icc;
+}
+
 TModernPicture DecodeJxl(const QByteArray& data, int page, const std::atomic<bool>& stop,
                          TBitmap32& target) {
     if (page != 0) Refuse("no such page");
@@ -215,7 +247,8 @@ TModernPicture DecodeJxl(const QByteArray& data, int page, const std::atomic<boo
     JxlThreadParallelRunnerPtr runner =
         JxlThreadParallelRunnerMake(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads());
     if (runner) CheckJxl(JxlDecoderSetParallelRunner(d, JxlThreadParallelRunner, runner.get()));
-    CheckJxl(JxlDecoderSubscribeEvents(d, JXL_DEC_BASIC_INFO | JXL_DEC_BOX | JXL_DEC_FULL_IMAGE));
+    CheckJxl(JxlDecoderSubscribeEvents(d, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
+                                              JXL_DEC_BOX | JXL_DEC_FULL_IMAGE));
     // The orientation is applied as the loader's option says, like a JPEG's.
     CheckJxl(JxlDecoderSetKeepOrientation(d, JXL_TRUE));
     CheckJxl(JxlDecoderSetDecompressBoxes(d, JXL_TRUE));
@@ -240,6 +273,8 @@ TModernPicture DecodeJxl(const QByteArray& data, int page, const std::atomic<boo
             picture.BitsPerPixel =
                 int(info.bits_per_sample) * int(info.num_color_channels) + int(info.alpha_bits);
             picture.Orientation = std::clamp(int(info.orientation), 1, 8);
+        } else if (status == JXL_DEC_COLOR_ENCODING) {
+            picture.IccProfile = JxlPixelProfile(d);
         } else if (status == JXL_DEC_BOX) {
             EndBox(d, box, picture);
             JxlBoxType type{};

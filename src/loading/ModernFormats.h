@@ -29,6 +29,9 @@ struct TModernPicture {
     int Orientation = 1;
     // The file's Exif block (from "Exif\0\0" on) and XMP packet, as a JPEG carries them.
     QByteArray Exif, Xmp;
+    // The colour profile of the decoded pixels (ICC); empty when they are sRGB or the
+    // file tells none.
+    QByteArray IccProfile;
 };
 
 // Decodes picture `page` of the file held in `data` (read whole) into `target` as

@@ -38,6 +38,8 @@ public:
     // Turn and mirror a picture by the orientation its camera recorded (EXIF), so that
     // it arrives upright; the user's own quarter turns come on top of that.
     bool ExifOrientation = true;
+    // Convert pictures with an embedded colour profile to the display's colours.
+    bool ColourManagement = true;
 
     bool operator==(const TVekImageSettings&) const = default;
 };

@@ -154,10 +154,16 @@ QWidget* TSettingsForm::CreateCommonPage() {
         new QCheckBox(QStringLiteral("Turn pictures as the camera recorded them"), page);
     connect(ExifOrientationCheckBox, &QCheckBox::toggled, this,
             [this](bool on) { Values.ExifOrientation = on; });
+    ColourManagementCheckBox = new QCheckBox(QStringLiteral("Colour management"), page);
+    ColourManagementCheckBox->setToolTip(
+        QStringLiteral("Show pictures with an embedded colour profile in their true colours"));
+    connect(ColourManagementCheckBox, &QCheckBox::toggled, this,
+            [this](bool on) { Values.ColourManagement = on; });
     DeleteToTrashCheckBox = new QCheckBox(QStringLiteral("Move deleted files to the trash"), page);
     connect(DeleteToTrashCheckBox, &QCheckBox::toggled, this,
             [this](bool on) { Values.DeleteToTrash = on; });
     layout->addWidget(ExifOrientationCheckBox);
+    layout->addWidget(ColourManagementCheckBox);
     layout->addWidget(DeleteToTrashCheckBox);
     layout->addStretch();
     return page;
@@ -322,6 +328,7 @@ void TSettingsForm::PrepareControls(const TSimpleModeValues& simple) {
     ShowFrameCheckBox->setChecked(Values.ShowFrame);
     BigIconsCheckBox->setChecked(Values.BigIcons);
     ExifOrientationCheckBox->setChecked(Values.ExifOrientation);
+    ColourManagementCheckBox->setChecked(Values.ColourManagement);
     DeleteToTrashCheckBox->setChecked(Values.DeleteToTrash);
     ShowBackgroundColour();
     Pages->setCurrentIndex(0);

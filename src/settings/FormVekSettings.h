@@ -96,6 +96,7 @@ public:
     QCheckBox* ShowFrameCheckBox = nullptr;
     QCheckBox* BigIconsCheckBox = nullptr;
     QCheckBox* ExifOrientationCheckBox = nullptr;
+    QCheckBox* ColourManagementCheckBox = nullptr;
     QCheckBox* DeleteToTrashCheckBox = nullptr;
     QLabel* AboutLinkLabel = nullptr;
 

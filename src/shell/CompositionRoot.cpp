@@ -17,12 +17,18 @@
 
 #include "shell/CompositionRoot.h"
 
+#include "loading/ColourManagement.h"
+#include "shell/DisplayProfile.h"
+
 #include "authoring/FormVekWizard.h"
 #include "settings/FormVekSettings.h"
 #include "slideshow/FormVekSlideShow.h"
 #include "viewer/FormVekMain.h"
 
-TCompositionRoot::TCompositionRoot() = default;
+TCompositionRoot::TCompositionRoot() {
+    // Pictures with their own colour profile are converted to the display's.
+    SetDisplayProfile(ReadDisplayProfile());
+}
 
 TCompositionRoot::~TCompositionRoot() {
     Clear();

@@ -106,6 +106,7 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
         request.Settings.HalfSize = true;
         const TDialogStoreValues dialog = TDialogStoreValues::Load();
         request.Settings.ExifOrientation = dialog.ExifOrientation;
+        request.Settings.ColourManagement = dialog.ColourManagement;
         // Drawn for the window's stored size too, so that the first paint only copies.
         const TViewerStoreValues window = TViewerStoreValues::Load(0, 0);
         if (window.WindowState != 2) {

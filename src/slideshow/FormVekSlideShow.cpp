@@ -350,6 +350,10 @@ void TSlideShowForm::OpenTimerTimer() {
     OpenTimer.stop();
     const TVekSettingsFile* slideshow = &m_slideshow;
     slideshow->GetMusicFiles(Music, false);
+    // Turned and coloured as the viewer shows them.
+    const TDialogStoreValues values = Values();
+    VekImageLoaderPro.Settings().ExifOrientation = values.ExifOrientation;
+    VekImageLoaderPro.Settings().ColourManagement = values.ColourManagement;
     // A folder of thousands of pictures is listed on a worker.
     const QStringList entries = slideshow->ImageList;
     const std::uint64_t generation = ++m_listGeneration;

@@ -220,6 +220,7 @@ void TMainForm::ConnectActions() {
     // exists yet; the composition root hands over its values once it does.
     DialogValues = TDialogStoreValues::Load();
     VekImageLoaderPro.Settings().ExifOrientation = DialogValues.ExifOrientation;
+    VekImageLoaderPro.Settings().ColourManagement = DialogValues.ColourManagement;
     Actions.ApplyShortcuts(DialogValues);
     PortsChanged();
 }

@@ -11,6 +11,7 @@
 void TMainForm::TakeDialogValues(const TDialogStoreValues& values) {
     DialogValues = values;
     VekImageLoaderPro.Settings().ExifOrientation = DialogValues.ExifOrientation;
+    VekImageLoaderPro.Settings().ColourManagement = DialogValues.ColourManagement;
     Actions.ApplyShortcuts(DialogValues);
 }
 
@@ -26,7 +27,8 @@ void TMainForm::SettingsActionExecute() {
 void TMainForm::ApplySettings(const TDialogStoreValues& values, const TSimpleModeSettings& simple) {
     Simple.TakeSettings(simple.Blend, simple.Width, simple.Height);
 
-    const bool orientationChanged = DialogValues.ExifOrientation != values.ExifOrientation;
+    const bool orientationChanged = DialogValues.ExifOrientation != values.ExifOrientation ||
+                                    DialogValues.ColourManagement != values.ColourManagement;
     TakeDialogValues(values);
 
     m_picture->SetFilter(DialogValues.FilterKind);

@@ -82,6 +82,7 @@ TEST_F(SettingsForm, AFreshStoreShowsTheDefaults) {
     EXPECT_EQ(m_form->BlendTrackBar->value(), 200);
     EXPECT_EQ(m_form->WidthLabeledEdit->Text(), "240");
     EXPECT_TRUE(m_form->ExifOrientationCheckBox->isChecked());
+    EXPECT_TRUE(m_form->ColourManagementCheckBox->isChecked());
     EXPECT_FALSE(m_form->DeleteToTrashCheckBox->isChecked());
 }
 

@@ -119,6 +119,15 @@ TEST_F(ViewerSettings, AnEffectNameNoneKnowsGivesARandomEffect) {
     EXPECT_EQ(CurrentSlideshow()->Transformer->Name, "Random");
 }
 
+// Colour management turned off in the dialog reaches the viewer's loader and the store.
+TEST_F(ViewerSettings, ColourManagementCanBeTurnedOff) {
+    ASSERT_TRUE(m_form->VekImageLoaderPro.Settings().ColourManagement);
+    RunDialog([](TSettingsForm& form) { form.ColourManagementCheckBox->setChecked(false); },
+              QDialog::Accepted);
+    EXPECT_FALSE(m_form->VekImageLoaderPro.Settings().ColourManagement);
+    EXPECT_FALSE(TDialogStoreValues::Load().ColourManagement);
+}
+
 TEST_F(ViewerSettings, DeleteMovesToTheTrashWhenChosen) {
     RunDialog([](TSettingsForm& form) { form.DeleteToTrashCheckBox->setChecked(true); },
               QDialog::Accepted);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class TBitmap32;
+
+// Colour management of decoded pictures: a picture with an embedded ICC profile is
+// converted from its colours to the display's (its ICC profile, or sRGB when the
+// display has none). Untagged pictures, pictures tagged sRGB shown on an sRGB display,
+// and pictures whose profile is damaged or not an RGB one are left as they are: a
+// profile never makes a picture fail to show.
+
+// Converts `bitmap` (8-bit BGRA as decoded, alpha kept) from `sourceProfile` to
+// `displayProfile` (sRGB when empty). False when nothing was done. The transforms are
+// made once per pair of profiles and kept; safe from any thread.
+bool ConvertToDisplayColours(TBitmap32& bitmap, const QByteArray& sourceProfile,
+                             const QByteArray& displayProfile);
+
+// The colour profile of a PNG file, which FreeImage does not give: its iCCP profile;
+// none with an sRGB chunk; else one made from its gAMA and cHRM chunks; else none.
+[[nodiscard]] QByteArray ReadPngColourProfile(const QString& fileName);
+
+// Whether `profile` describes sRGB (by its description, as colour tools name it).
+[[nodiscard]] bool IsSrgbProfile(const QByteArray& profile);
+
+// The display's profile for the run, as the platform reports it; empty means sRGB.
+// Set on the GUI thread at start (and when it changes); read from any thread.
+void SetDisplayProfile(const QByteArray& profile);
+[[nodiscard]] QByteArray DisplayProfile();
