@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include <lcms2.h>
 #include <turbojpeg.h>
 
 namespace {
@@ -38,6 +39,13 @@ QString Jpeg(int i) {
 }
 QString Photo() {
     return Jpeg(0);
+}
+// The photo with an embedded Display P3 profile, and with an sRGB one.
+QString PhotoP3() {
+    return g_folder + "/photo-p3.jpg";
+}
+QString PhotoSrgb() {
+    return g_folder + "/photo-srgb.jpg";
 }
 QString Png() {
     return g_folder + "/uhd.png";
@@ -63,10 +71,41 @@ TFreeImagePtr MakePhoto(int w, int h) {
     return dib;
 }
 
+QByteArray ProfileBytes(cmsHPROFILE profile) {
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    QByteArray bytes(qsizetype(size), '\0');
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
+}
+
+QByteArray DisplayP3() {
+    cmsCIExyY white{0.3127, 0.3290, 1};
+    const cmsCIExyYTRIPLE p3{{0.680, 0.320, 1}, {0.265, 0.690, 1}, {0.150, 0.060, 1}};
+    // The sRGB tone curve.
+    const double parameters[] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, parameters);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    const QByteArray bytes = ProfileBytes(cmsCreateRGBProfile(&white, &p3, curves));
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+void SaveTagged(FIBITMAP* photo, const QString& file, const QByteArray& profile) {
+    const TFreeImagePtr copy(FreeImage_Clone(photo));
+    FreeImage_CreateICCProfile(copy.get(), const_cast<char*>(profile.constData()),
+                               long(profile.size()));
+    FreeImage_Save(FIF_JPEG, copy.get(), QFile::encodeName(file).constData(),
+                   JPEG_SUBSAMPLING_420 | 90);
+}
+
 void MakeFiles() {
     const TFreeImagePtr photo = MakePhoto(6000, 4000);
     FreeImage_Save(FIF_JPEG, photo.get(), QFile::encodeName(Photo()).constData(),
                    JPEG_SUBSAMPLING_420 | 90);
+    SaveTagged(photo.get(), PhotoP3(), DisplayP3());
+    SaveTagged(photo.get(), PhotoSrgb(), ProfileBytes(cmsCreate_sRGBProfile()));
     for (int i = 1; i <= 4; ++i) QFile::copy(Photo(), Jpeg(i));
     const TFreeImagePtr uhd(FreeImage_Rescale(photo.get(), 3840, 2160, FILTER_BOX));
     FreeImage_Save(FIF_PNG, uhd.get(), QFile::encodeName(Png()).constData(), PNG_DEFAULT);
@@ -212,6 +251,9 @@ int main(int argc, char** argv) {
                                     TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE));
     ms(benchmark::RegisterBenchmark("Jpeg24MP/FreeImage_LoadConvert32", BM_FreeImage, Photo));
     ms(benchmark::RegisterBenchmark("Jpeg24MP/Loader", BM_Loader, Photo), true);
+    // Colour management: the same photo tagged sRGB (nothing to convert) and Display P3.
+    ms(benchmark::RegisterBenchmark("Jpeg24MP/LoaderSrgbTagged", BM_Loader, PhotoSrgb), true);
+    ms(benchmark::RegisterBenchmark("Jpeg24MP/LoaderDisplayP3", BM_Loader, PhotoP3), true);
     ms(benchmark::RegisterBenchmark("Png3840x2160/FreeImage_LoadConvert32", BM_FreeImage, Png));
     ms(benchmark::RegisterBenchmark("Png3840x2160/Loader", BM_Loader, Png), true);
     ms(benchmark::RegisterBenchmark("Tiff5Pages/FreeImage_LoadConvert32", BM_FreeImage, Tiff));
