@@ -17,6 +17,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/Registry.h"
 #include "platform/SignalQuit.h"
+#include "platform/ToolWindowHints.h"
 #include "shell/CompositionRoot.h"
 #include "shell/VekApplication.h"
 #include "slideshow/FormVekSlideShow.h"
@@ -121,6 +122,8 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     }
     TVekApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    TToolWindowHints toolWindowHints;
+    app.installEventFilter(&toolWindowHints);
 
     // Reachable before the windows exist, so a start in the same instant finds
     // this instance; it gets its answer once the main window shows.
