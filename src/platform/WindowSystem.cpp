@@ -33,6 +33,10 @@ bool ClientPlacesWindows() {
     return !OnWayland();
 }
 
+bool WindowOpacityWorks() {
+    return !OnWayland();
+}
+
 void SetSkipTaskbar(QWindow& window, bool skip) {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     xcb_connection_t* connection = x11 ? x11->connection() : nullptr;

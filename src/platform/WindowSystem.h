@@ -14,6 +14,11 @@ class QWindow;
 // read there is no place to store.
 [[nodiscard]] bool ClientPlacesWindows();
 
+// Whether a whole window can be made translucent (QWidget::setWindowOpacity). Not on
+// Wayland: Qt's plugin has no such request, and says so on standard error at every
+// call.
+[[nodiscard]] bool WindowOpacityWorks();
+
 // Asks the window manager to leave a shown `window` out of the taskbar and the pager
 // (X11 _NET_WM_STATE_SKIP_TASKBAR and _SKIP_PAGER), or to list it again. Does nothing
 // for a hidden window, nor where there is no such request (Wayland, offscreen).

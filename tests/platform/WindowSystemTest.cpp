@@ -14,6 +14,7 @@ TEST(WindowSystem, OffscreenWindowsArePlacedByTheProgram) {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("offscreen"));
     EXPECT_FALSE(OnWayland());
     EXPECT_TRUE(ClientPlacesWindows());
+    EXPECT_TRUE(WindowOpacityWorks());
     QWindow window;
     window.setGeometry(40, 30, 100, 80);
     window.show();
