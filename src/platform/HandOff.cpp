@@ -27,14 +27,23 @@ bool ProcessGone(qint64 pid) {
 
 } // namespace
 
+bool ValidActivationToken(const QByteArray& token) {
+    constexpr qsizetype kMaxToken = 200; // the line stays within what a server reads
+    return !token.isEmpty() && token.size() <= kMaxToken &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 127; });
+}
+
 QString HandOffSocketPath(qint64 pid) {
     const QString folder = RuntimeFolder();
     if (folder.isEmpty()) return {};
     return folder + QStringLiteral("/pictrel-") + QString::number(pid);
 }
 
-THandOffResult SendHandOffMessage(int timeoutMs) {
+THandOffResult SendHandOffMessage(int timeoutMs, const QByteArray& activationToken) {
     THandOffResult result;
+    QByteArray message = QByteArray(kHandOffMessage) + '\n';
+    if (ValidActivationToken(activationToken))
+        message += kHandOffTokenPrefix + activationToken + '\n';
     const QString folder = RuntimeFolder();
     if (folder.isEmpty()) return result;
     static const QRegularExpression pattern(QStringLiteral("^pictrel-([0-9]{1,10})$"));
@@ -72,7 +81,8 @@ THandOffResult SendHandOffMessage(int timeoutMs) {
                 ++result.Removed;
             continue;
         }
-        socket.write(QByteArray(kHandOffMessage) + '\n');
+        // One write, so that the token arrives with the message.
+        socket.write(message);
         socket.flush();
         QByteArray answer;
         while (!answer.contains('\n') && answer.size() < 32 && !deadline.hasExpired()) {
@@ -96,15 +106,15 @@ THandOffResult SendHandOffMessage(int timeoutMs) {
 }
 
 THandOffResult SendHandOffMessageRetrying(int retryMs, const std::function<bool()>& worthRetrying,
-                                          int timeoutMs) {
+                                          int timeoutMs, const QByteArray& activationToken) {
     const QDeadlineTimer deadline(std::max(retryMs, 0));
     int pauseMs = 10;
-    THandOffResult result = SendHandOffMessage(timeoutMs);
+    THandOffResult result = SendHandOffMessage(timeoutMs, activationToken);
     while (result.Answered == 0 && !deadline.hasExpired() && worthRetrying && worthRetrying()) {
         ::usleep(useconds_t(std::min<qint64>(pauseMs, deadline.remainingTime())) * 1000);
         pauseMs = std::min(pauseMs * 2, 100);
         if (deadline.hasExpired()) break;
-        result = SendHandOffMessage(timeoutMs);
+        result = SendHandOffMessage(timeoutMs, activationToken);
     }
     return result;
 }

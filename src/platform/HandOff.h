@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -9,6 +10,13 @@
 // listens on a local socket "pictrel-<pid>" in the runtime folder; a second start
 // sends the message line to each in turn and stops at the first reply 13.
 inline constexpr char kHandOffMessage[] = "Pictrel Message";
+// A start that was given an activation token (Wayland's XDG_ACTIVATION_TOKEN, from
+// the launcher that started it) sends it on a second line in the same write, so that
+// the viewer taking the file may come to the front with it. An instance that knows
+// nothing of tokens reads the first line only.
+inline constexpr char kHandOffTokenPrefix[] = "Activation token ";
+// What a token may be: printable ASCII without spaces, short enough for one line.
+[[nodiscard]] bool ValidActivationToken(const QByteArray& token);
 inline constexpr std::uint32_t kHandOffAccepted = 13;
 inline constexpr int kHandOffTimeoutMs = 500;
 // How long a start keeps asking while no instance answers at all.
@@ -30,7 +38,9 @@ struct THandOffResult {
 // Sends the hand-off message to every other instance's socket, newest first,
 // waiting at most `timeoutMs` for each, until one answers 13. Sockets whose
 // process is gone are removed. Never blocks longer than `timeoutMs` per socket.
-THandOffResult SendHandOffMessage(int timeoutMs = kHandOffTimeoutMs);
+// A valid `activationToken` goes along with each message (an invalid one is left out).
+THandOffResult SendHandOffMessage(int timeoutMs = kHandOffTimeoutMs,
+                                  const QByteArray& activationToken = {});
 
 // SendHandOffMessage, asked again after a short pause (10 ms, doubling up to
 // 100 ms) while no socket has answered at all, `worthRetrying` agrees and
@@ -39,7 +49,8 @@ THandOffResult SendHandOffMessage(int timeoutMs = kHandOffTimeoutMs);
 // retries, also one other than 13 (a hidden viewer declines for good). No pass
 // starts after `retryMs`.
 THandOffResult SendHandOffMessageRetrying(int retryMs, const std::function<bool()>& worthRetrying,
-                                          int timeoutMs = kHandOffTimeoutMs);
+                                          int timeoutMs = kHandOffTimeoutMs,
+                                          const QByteArray& activationToken = {});
 
 // One start's turn to hand over: held while it writes its file name and asks, so
 // that starts in the same instant hand over one after another and the viewer

@@ -51,13 +51,22 @@ bool THandOffServer::Listen() {
                 }
                 const QByteArray line = client->readLine(kMaxLine + 1).trimmed();
                 const bool handOff = line == kHandOffMessage;
+                // The token is sent in the same write as the message, so it is here
+                // already when it comes at all.
+                QByteArray token;
+                if (handOff && client->canReadLine()) {
+                    const QByteArray next = client->readLine(kMaxLine + 1).trimmed();
+                    if (next.startsWith(kHandOffTokenPrefix))
+                        token = next.mid(qsizetype(sizeof kHandOffTokenPrefix) - 1);
+                    if (!ValidActivationToken(token)) token.clear();
+                }
                 // One message per client: nothing it sends later is read.
                 QObject::disconnect(client, &QLocalSocket::readyRead, client, nullptr);
                 if (handOff && m_hold) {
-                    m_waiting.emplace_back(client);
+                    m_waiting.push_back({client, token});
                     return;
                 }
-                Answer(client, handOff);
+                Answer(client, handOff, token);
             });
         }
     });
@@ -68,20 +77,23 @@ void THandOffServer::HoldReplies(bool hold) {
     m_hold = hold;
     // A handler may hold again, or run the event loop and add to the list.
     while (!m_hold && !m_waiting.empty()) {
-        const QPointer<QLocalSocket> client = m_waiting.front();
+        const TWaiting waiting = m_waiting.front();
         m_waiting.erase(m_waiting.begin());
         // A sender that gave up meanwhile asked again or ended: nobody to answer.
-        if (client && client->state() == QLocalSocket::ConnectedState) Answer(client, true);
+        if (waiting.Client && waiting.Client->state() == QLocalSocket::ConnectedState)
+            Answer(waiting.Client, true, waiting.Token);
     }
 }
 
-void THandOffServer::Answer(QLocalSocket* socket, bool handOff) {
+void THandOffServer::Answer(QLocalSocket* socket, bool handOff, const QByteArray& token) {
     // The handler may run the event loop, where the client can go.
     const QPointer<QLocalSocket> client(socket);
     std::uint32_t reply = 0;
     if (handOff && OnMessage) {
         try {
             reply = OnMessage();
+            if (reply == kHandOffAccepted && !token.isEmpty() && OnActivationToken)
+                OnActivationToken(token);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "pictrel: hand-off failed: %s\n", e.what());
         } catch (...) {

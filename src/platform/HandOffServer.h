@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
-
+#include <QByteArray>
 #include <QPointer>
+#include <QString>
 
 #include <cstdint>
 #include <functional>
@@ -22,6 +22,10 @@ class QLocalSocket;
 // Replies can be held: the start-up listens as early as it can but holds the
 // replies until its main window shows, so that a start arriving meanwhile waits
 // for the real answer instead of being told that no viewer is visible.
+//
+// An activation token that came with a message (see kHandOffTokenPrefix) goes to
+// `OnActivationToken` right after `OnMessage` accepted the file (replied 13), before
+// the reply is sent; a declined hand-off's token is dropped.
 class THandOffServer {
 public:
     THandOffServer();
@@ -41,11 +45,17 @@ public:
     [[nodiscard]] int WaitingCount() const { return int(m_waiting.size()); }
 
     std::function<std::uint32_t()> OnMessage;
+    std::function<void(const QByteArray& token)> OnActivationToken;
 
 private:
-    void Answer(QLocalSocket* socket, bool handOff);
+    struct TWaiting {
+        QPointer<QLocalSocket> Client;
+        QByteArray Token;
+    };
+
+    void Answer(QLocalSocket* socket, bool handOff, const QByteArray& token);
 
     std::unique_ptr<QLocalServer> m_server;
     bool m_hold = false;
-    std::vector<QPointer<QLocalSocket>> m_waiting;
+    std::vector<TWaiting> m_waiting;
 };

@@ -17,6 +17,8 @@
 #include "platform/InstanceLock.h"
 #include "platform/Registry.h"
 #include "platform/SignalQuit.h"
+#include "platform/ToolWindowHints.h"
+#include "platform/WindowSystem.h"
 #include "shell/CompositionRoot.h"
 #include "shell/VekApplication.h"
 #include "slideshow/FormVekSlideShow.h"
@@ -87,9 +89,13 @@ bool RunHandOff(const TCommandLine& line, TInstanceLock& instanceLock) {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "pictrel: %s\n", e.what());
     }
-    // The instance that holds the marker may still be building its windows.
+    // The instance that holds the marker may still be building its windows. A launcher
+    // on Wayland hands its activation token to the program it starts; it is passed on,
+    // so that the viewer taking the file may come to the front (a compositor gives
+    // the focus only to a window that shows a token).
     const THandOffResult result = SendHandOffMessageRetrying(
-        kHandOffRetryMs, [&instanceLock] { return instanceLock.HeldByOthers(); });
+        kHandOffRetryMs, [&instanceLock] { return instanceLock.HeldByOthers(); }, kHandOffTimeoutMs,
+        qgetenv("XDG_ACTIVATION_TOKEN"));
     if (result.Reply == kHandOffAccepted && qEnvironmentVariableIsSet("PICTREL_TRACE_OPEN"))
         std::fprintf(stderr, "pictrel: handed over %s\n",
                      line.FileArgument.toLocal8Bit().constData());
@@ -122,6 +128,8 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     }
     TVekApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    TToolWindowHints toolWindowHints;
+    app.installEventFilter(&toolWindowHints);
 
     // Reachable before the windows exist, so a start in the same instant finds
     // this instance; it gets its answer once the main window shows.
@@ -133,6 +141,11 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     handOff.OnMessage = [&root]() -> std::uint32_t {
         TMainForm* viewer = root.Viewer();
         return viewer ? viewer->HandOffMessage() : 0;
+    };
+    // Qt's Wayland windows take the environment's token on their next activation: the
+    // viewer's raise, which follows the accepted hand-off; Qt removes it once used.
+    handOff.OnActivationToken = [](const QByteArray& token) {
+        if (OnWayland()) qputenv("XDG_ACTIVATION_TOKEN", token);
     };
     if (!handOff.Listen())
         std::fprintf(stderr, "pictrel: no hand-off socket; later starts cannot hand files over\n");
@@ -210,6 +223,7 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
     // Nothing reaches the windows once they start to go.
     SetStoreFailureHandler(nullptr);
     handOff.OnMessage = nullptr;
+    handOff.OnActivationToken = nullptr;
     root.Clear();
     return code;
 }

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include <unistd.h>
@@ -37,6 +38,11 @@ public:
     }
     [[nodiscard]] bool Listening() const { return m_ok; }
     [[nodiscard]] int Asked() const { return m_asked.load(); }
+    // What the last client sent, all of it.
+    [[nodiscard]] QByteArray Received() {
+        const std::lock_guard lock(m_mutex);
+        return m_received;
+    }
 
 protected:
     void run() override {
@@ -50,7 +56,10 @@ protected:
                                  &QObject::deleteLater);
                 QObject::connect(client, &QLocalSocket::readyRead, client, [this, client] {
                     if (!client->canReadLine()) return;
-                    client->readLine();
+                    {
+                        const std::lock_guard lock(m_mutex);
+                        m_received = client->readAll();
+                    }
                     ++m_asked;
                     client->write(m_reply);
                     client->flush();
@@ -67,6 +76,8 @@ private:
     std::promise<bool> m_listening;
     bool m_ok = false;
     std::atomic<int> m_asked{0};
+    std::mutex m_mutex;
+    QByteArray m_received;
 };
 
 TEST(HandOffRetry, AsksAgainUntilAnInstanceListens) {
@@ -132,6 +143,42 @@ INSTANTIATE_TEST_SUITE_P(Replies, HandOffAnswerTest,
                          ::testing::Values(TAnswerCase{"Taken", "13\n", 13},
                                            TAnswerCase{"Declined", "0\n", 0},
                                            TAnswerCase{"Nonsense", "yes\n", 0}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(HandOffToken, GoesWithTheMessageInOneLine) {
+    TPeer peer("13\n");
+    ASSERT_TRUE(peer.Listening());
+    EXPECT_EQ(SendHandOffMessage(kHandOffTimeoutMs, "launcher-7_b.9").Reply, kHandOffAccepted);
+    EXPECT_EQ(peer.Received(), "Pictrel Message\nActivation token launcher-7_b.9\n");
+}
+
+TEST(HandOffToken, AnUnfitTokenStaysBehind) {
+    TPeer peer("13\n");
+    ASSERT_TRUE(peer.Listening());
+    EXPECT_EQ(SendHandOffMessage(kHandOffTimeoutMs, "two words").Reply, kHandOffAccepted);
+    EXPECT_EQ(peer.Received(), "Pictrel Message\n");
+}
+
+struct TTokenCase {
+    const char* Name;
+    QByteArray Token;
+    bool Valid;
+};
+
+class ActivationTokenTest : public ::testing::TestWithParam<TTokenCase> {};
+
+TEST_P(ActivationTokenTest, IsOneWordOfPrintableAscii) {
+    EXPECT_EQ(ValidActivationToken(GetParam().Token), GetParam().Valid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tokens, ActivationTokenTest,
+                         ::testing::Values(TTokenCase{"Empty", "", false},
+                                           TTokenCase{"Word", "a1-B2_c3.d4", true},
+                                           TTokenCase{"Longest", QByteArray(200, 'x'), true},
+                                           TTokenCase{"TooLong", QByteArray(201, 'x'), false},
+                                           TTokenCase{"Space", "a b", false},
+                                           TTokenCase{"LineBreak", "a\nb", false},
+                                           TTokenCase{"NotAscii", "t\xc3\xbc", false}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(HandOffTurn, WaitsForTheHolderThenGoesOnWithoutATurn) {
@@ -235,6 +282,65 @@ TEST(HandOffServer, ClientThatWentAwayWhileHeldIsSkipped) {
     server.HoldReplies(false);
     EXPECT_TRUE(PumpUntil([&] { return staying.Answer() == "13\n"; }));
     EXPECT_EQ(asked, 1);
+}
+
+// A server that takes every file and keeps the tokens it is given.
+struct TTokenServer {
+    THandOffServer Server;
+    std::uint32_t Reply = kHandOffAccepted;
+    QList<QByteArray> Tokens;
+    int Asked = 0;
+
+    TTokenServer() {
+        Server.OnMessage = [this] {
+            ++Asked;
+            return Reply;
+        };
+        Server.OnActivationToken = [this](const QByteArray& token) { Tokens.append(token); };
+    }
+};
+
+TEST(HandOffServer, AnAcceptedHandOffPassesItsTokenOn) {
+    TTokenServer s;
+    ASSERT_TRUE(s.Server.Listen());
+    TClient client(s.Server.SocketPath(), "Pictrel Message\nActivation token tok-1\n");
+    EXPECT_TRUE(PumpUntil([&] { return client.Answer() == "13\n"; }));
+    EXPECT_EQ(s.Tokens, QList<QByteArray>{"tok-1"});
+}
+
+TEST(HandOffServer, ADeclinedHandOffDropsItsToken) {
+    TTokenServer s;
+    s.Reply = 0;
+    ASSERT_TRUE(s.Server.Listen());
+    TClient client(s.Server.SocketPath(), "Pictrel Message\nActivation token tok-2\n");
+    EXPECT_TRUE(PumpUntil([&] { return client.Answer() == "0\n"; }));
+    EXPECT_EQ(s.Asked, 1);
+    EXPECT_TRUE(s.Tokens.isEmpty());
+}
+
+TEST(HandOffServer, AHeldMessageKeepsItsToken) {
+    TTokenServer s;
+    s.Server.HoldReplies(true);
+    ASSERT_TRUE(s.Server.Listen());
+    TClient plain(s.Server.SocketPath());
+    TClient withToken(s.Server.SocketPath(), "Pictrel Message\nActivation token tok-3\n");
+    ASSERT_TRUE(PumpUntil([&] { return s.Server.WaitingCount() == 2; }));
+    EXPECT_TRUE(s.Tokens.isEmpty());
+    s.Server.HoldReplies(false);
+    EXPECT_TRUE(PumpUntil([&] { return withToken.Answer() == "13\n"; }));
+    EXPECT_EQ(s.Asked, 2);
+    EXPECT_EQ(s.Tokens, QList<QByteArray>{"tok-3"});
+}
+
+TEST(HandOffServer, OnlyAWellFormedTokenLineCounts) {
+    TTokenServer s;
+    ASSERT_TRUE(s.Server.Listen());
+    TClient otherLine(s.Server.SocketPath(), "Pictrel Message\nSomething tok-4\n");
+    TClient badToken(s.Server.SocketPath(), "Pictrel Message\nActivation token tok 5\n");
+    EXPECT_TRUE(PumpUntil([&] { return otherLine.Answer() == "13\n"; }));
+    EXPECT_TRUE(PumpUntil([&] { return badToken.Answer() == "13\n"; }));
+    EXPECT_EQ(s.Asked, 2);
+    EXPECT_TRUE(s.Tokens.isEmpty());
 }
 
 } // namespace

@@ -29,10 +29,12 @@ namespace {
 // A started program whose standard error is collected.
 class TProgram {
 public:
-    explicit TProgram(const QStringList& args, const QString& workingFolder = {}) {
+    explicit TProgram(const QStringList& args, const QString& workingFolder = {},
+                      const QProcessEnvironment& extra = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("PICTREL_TRACE_OPEN", "1");
+        env.insert(extra);
         m_process.setProcessEnvironment(env);
         m_process.setStandardOutputFile(QProcess::nullDevice());
         if (!workingFolder.isEmpty()) m_process.setWorkingDirectory(workingFolder);
@@ -222,6 +224,22 @@ TEST(StartupProcess, HandOffWaitsForAnInstanceThatIsStillStarting) {
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(handOff.Errors().contains("pictrel: handed over " + picture))
         << handOff.Errors().toStdString();
+}
+
+// The token a launcher gave the start goes along, for the viewer to come to the front with.
+TEST(StartupProcess, HandOffPassesTheLaunchersActivationTokenOn) {
+    TInstanceLock marker("Pictrel");
+    ASSERT_TRUE(marker.Held());
+    QList<QByteArray> tokens;
+    THandOffServer receiver;
+    receiver.OnMessage = [] { return kHandOffAccepted; };
+    receiver.OnActivationToken = [&](const QByteArray& token) { tokens.append(token); };
+    ASSERT_TRUE(receiver.Listen());
+    QProcessEnvironment env;
+    env.insert("XDG_ACTIVATION_TOKEN", "launcher_42");
+    TProgram handOff({"/view", MakePicture(QDir::tempPath() + "/pics/token.png")}, {}, env);
+    EXPECT_EQ(handOff.FinishPumping(), 0) << handOff.Errors().toStdString();
+    EXPECT_EQ(tokens, QList<QByteArray>{"launcher_42"});
 }
 
 // A file manager opening several pictures starts one process per file at once.
