@@ -501,8 +501,7 @@ void TMainForm::ImgView32MouseDown(TMouseButton button, TShiftState shift, int x
             return;
         }
         // Where the compositor places windows itself, it moves the frame too.
-        if (QGuiApplication::platformName() == QLatin1String("wayland") && windowHandle())
-            windowHandle()->startSystemMove();
+        if (!Simple.PlacesKnown && windowHandle()) windowHandle()->startSystemMove();
         return;
     }
     if (!ImageLoaded || button != TMouseButton::mbLeft || (shift & ssDouble)) return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WindowSystem.h"
+
 #include <QPoint>
 #include <QRect>
 
@@ -22,6 +24,11 @@ public:
     // The normal window's place and state when simple mode began.
     QRect NormalBounds;
     Qt::WindowStates SavedWindowState = Qt::WindowNoState;
+    // What the windowing system allows; on Wayland neither: the program learns its
+    // windows' places (else the stored places are kept as they were, and the compositor
+    // moves the frame), and a whole window can be made translucent. Tests set them.
+    bool PlacesKnown = ClientPlacesWindows();
+    bool OpacityWorks = WindowOpacityWorks();
 
     // The window becomes the frame, or the normal window again; call them with the
     // window hidden (changing a window's flags shows it anew). Each does nothing when
@@ -46,4 +53,8 @@ private:
     QWidget& m_window;
     // Where the window's inside lies in its frame, taken when simple mode began.
     QPoint m_normalFrameOffset;
+    // The normal window's stored place as read, stored again while places are unknown.
+    QPoint m_storedPlace;
+
+    void SetOpacity(double opacity);
 };

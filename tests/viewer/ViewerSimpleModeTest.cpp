@@ -1,3 +1,4 @@
+#include "app/ViewerStoreValues.h"
 #include "layers/VekAdditionalLayers.h"
 #include "layers/VekStringListLayer.h"
 #include "viewer/ViewerFixture.h"
@@ -84,6 +85,35 @@ TEST_F(ViewerSimpleMode, DraggedFrameKeepsItsPlaceAcrossModesAndRestarts) {
     EXPECT_EQ(m_form->Simple.SimpleLeft, 330);
     EXPECT_EQ(m_form->Simple.SimpleTop, 180);
     EXPECT_EQ(m_form->size(), normal.size());
+}
+
+// Where the windowing system tells no places (Wayland): the compositor moves the frame,
+// a window's place read there (0,0) is not stored over the one an X11 run stored, and
+// no opacity is asked for.
+TEST_F(ViewerSimpleMode, UnknownPlacesLeaveTheStoredOnesAlone) {
+    m_form.reset();
+    {
+        TViewerStoreValues stored = TViewerStoreValues::Load(1024, 768);
+        stored.Left = 137;
+        stored.Top = 91;
+        stored.SimpleLeft = 300;
+        stored.SimpleTop = 200;
+        stored.Save();
+    }
+    Restart();
+    m_form->Simple.PlacesKnown = false;
+    m_form->Simple.OpacityWorks = false;
+    m_form->EnterSimpleMode();
+    MoveBy(30, -20);
+    EXPECT_EQ(m_form->geometry().topLeft(), QPoint(300, 200));
+    EXPECT_DOUBLE_EQ(m_form->windowOpacity(), 1.0);
+    m_form->move(0, 0);
+    m_form->LeaveSimpleMode();
+    m_form->move(0, 0);
+    TViewerStoreValues v;
+    m_form->Simple.Store(v);
+    EXPECT_EQ(QPoint(v.Left, v.Top), QPoint(137, 91));
+    EXPECT_EQ(QPoint(v.SimpleLeft, v.SimpleTop), QPoint(300, 200));
 }
 
 TEST_F(ViewerSimpleMode, LeavingShowsTheShownFilesPanelsNotThePrefetchedOnes) {
