@@ -13,6 +13,7 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -115,6 +116,37 @@ TEST(ColourManagement, ConvertsTaggedPicturesAndLeavesTheRestAlone) {
     TBitmap32 translucent = Solid(0x80FF0000);
     ConvertToDisplayColours(translucent, RgbProfile(kSwapped, 2.2), QByteArray());
     EXPECT_EQ(translucent.Pixel(0, 0) >> 24, 0x80u);
+}
+
+// The fast path for matrix profiles gives what the colour engine's own transform gives,
+// within two levels, over a grid of colours (a wide-gamut photo profile to sRGB).
+TEST(ColourManagement, TheMatrixPathAgreesWithTheColourEngine) {
+    const cmsCIExyYTRIPLE p3{{0.680, 0.320, 1}, {0.265, 0.690, 1}, {0.150, 0.060, 1}};
+    const QByteArray profile = RgbProfile(p3, 2.2);
+    TBitmap32 grid;
+    grid.SetSize(16, 256);
+    for (int i = 0; i < 16 * 256; ++i)
+        grid.ScanLine(i / 16)[i % 16] = 0xFF000000u | TColor32(i % 16 * 17) << 16 |
+                                        TColor32(i / 256 * 17) << 8 | TColor32(i / 16 % 16 * 17);
+    TBitmap32 reference;
+    reference.Assign(grid);
+    ASSERT_TRUE(ConvertToDisplayColours(grid, profile, QByteArray()));
+    cmsHPROFILE from = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE to = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM engine = cmsCreateTransform(from, TYPE_BGRA_8, to, TYPE_BGRA_8,
+                                              INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_COPY_ALPHA);
+    for (int y = 0; y < reference.Height(); ++y)
+        cmsDoTransform(engine, reference.ScanLine(y), reference.ScanLine(y), 16);
+    cmsDeleteTransform(engine);
+    cmsCloseProfile(from);
+    cmsCloseProfile(to);
+    int worst = 0;
+    for (int y = 0; y < grid.Height(); ++y)
+        for (int x = 0; x < 16; ++x)
+            for (int shift : {0, 8, 16})
+                worst = std::max(worst, std::abs(int(grid.Pixel(x, y) >> shift & 0xFF) -
+                                                 int(reference.Pixel(x, y) >> shift & 0xFF)));
+    EXPECT_LE(worst, 2);
 }
 
 // Through the loader: a red JPEG and PNG tagged with the swapping profile show green;
