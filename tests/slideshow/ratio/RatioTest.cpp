@@ -1,11 +1,14 @@
-// The slideshow at device pixel ratios from 1 to 2: pictures fitted to device pixels and
-// shown one pixel on one device pixel, fitted again on a screen of another ratio. The binary runs
-// on offscreen screens side by side, 320 x 240 logical pixels each, one per ratio.
+// The slideshow, the wizard's picture preview and the effect preview at device pixel
+// ratios from 1 to 2: pictures fitted to device pixels and shown one pixel on one device
+// pixel, fitted again on a screen of another ratio. The binary runs on offscreen screens
+// side by side, 320 x 240 logical pixels each, one per ratio.
 
 #include "app/AppContext.h"
+#include "authoring/WizardPreviewWidget.h"
 #include "common/SharedSlideshow.h"
 #include "common/TestSupport.h"
 #include "gfx/PaintBox32Widget.h"
+#include "show/EffectPreviewWidget.h"
 #include "show/TransformerByName.h"
 #include "slideshow/FormVekSlideShow.h"
 
@@ -107,6 +110,9 @@ protected:
         const TSlideShowModel& m = show->Model;
         return QTest::qWaitFor([&] { return m.NextLoaded && m.Preloading && !m.FadingIn; }, 20000);
     }
+    static bool WaitFitted(const TWizardPreview& preview, int width) {
+        return QTest::qWaitFor([&] { return preview.Fitted().Width() == width; }, 20000);
+    }
 
     QTemporaryDir m_dir;
     TAppContext m_context;
@@ -136,6 +142,35 @@ TEST_P(AtRatio, TheShowFitsToDevicePixelsAndShowsThemOneToOne) {
     EXPECT_TRUE(IsChecker(shown, device.width() / 2, device.height() / 2));
 }
 
+TEST_P(AtRatio, ThePreviewsDrawInDevicePixels) {
+    const double ratio = GetParam();
+    if ((screen = ScreenOf(ratio)) == nullptr) GTEST_SKIP() << "no screen of ratio " << ratio;
+    TEffectPreview effect;
+    effect.setFixedSize(60, 40);
+    effect.show();
+    PutOn(effect, screen);
+    effect.SetEffectIndex(0);
+    effect.EffectTimerTimer();
+    const int w = Device(60, ratio), h = Device(40, ratio), margin = int(std::lround(10 * ratio));
+    EXPECT_EQ(effect.Output().Width(), w);
+    EXPECT_EQ(effect.Output().Height(), h);
+    EXPECT_EQ(effect.PictureA().Width(), w - margin);
+    const QImage frame = effect.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(frame.pixel(margin / 2 - 1, h / 2), 0xFF000000u) << "the picture's edge, 1:1";
+    EXPECT_EQ(frame.pixel(margin / 2, h / 2), kRed);
+
+    TWizardPreview preview;
+    preview.show();
+    PutOn(preview, screen);
+    const int side = Device(TWizardPreview::kSide, ratio);
+    preview.ShowFile(File("b.png"));
+    ASSERT_TRUE(WaitFitted(preview, side - 2));
+    EXPECT_DOUBLE_EQ(preview.Scale(), (side - 2) / 1600.0) << "scales count device pixels";
+    preview.ShowFile(File("a.png"));
+    ASSERT_TRUE(WaitFitted(preview, 64));
+    EXPECT_TRUE(IsChecker(preview.grab().toImage(), side / 2, side / 2));
+}
+
 INSTANTIATE_TEST_SUITE_P(Screens, AtRatio, testing::ValuesIn(kRatios),
                          [](const testing::TestParamInfo<double>& info) {
                              return "Ratio" + QString::number(info.param * 100).toStdString();
@@ -153,6 +188,14 @@ TEST_F(AtRatio, OnAScreenOfAnotherRatioPicturesAreFittedAgain) {
     ASSERT_TRUE(WaitPreloaded());
     show->ShowNext();
     ASSERT_TRUE(WaitShown(64)) << "the show goes on";
+
+    TWizardPreview preview;
+    preview.show();
+    PutOn(preview, screen);
+    preview.ShowFile(File("b.png"));
+    ASSERT_TRUE(WaitFitted(preview, TWizardPreview::kSide - 2));
+    PutOn(preview, two);
+    EXPECT_TRUE(WaitFitted(preview, 2 * TWizardPreview::kSide - 2));
 }
 
 } // namespace
