@@ -1,7 +1,9 @@
 #include "authoring/WizardPreviewWidget.h"
 
+#include "gfx/DevicePixels.h"
 #include "show/SlideShowModel.h"
 
+#include <QEvent>
 #include <QFileInfo>
 #include <QMouseEvent>
 #include <QPainter>
@@ -29,17 +31,24 @@ QImage View(const TBitmap32& bitmap) {
                   bitmap.Width() * 4, QImage::Format_ARGB32);
 }
 
+// A length of the box's drawing in device pixels.
+int Scaled(int logical, double ratio) {
+    return int(std::lround(logical * ratio));
+}
+
 } // namespace
 
 TWizardPreview::TWizardPreview(QWidget* parent) : QWidget(parent) {
     setFixedSize(kSide, kSide);
     m_view.SetViewSize(kSide, kSide);
     // Fitted on the worker: a fit-mode repaint only copies a picture of the box's size.
-    m_loader.PreparePicture = [](const QString&) {
+    m_loader.PreparePicture = [this](const QString&) {
+        RatioMayHaveChanged();
+        // Either side may come up after a quarter turn: a square box fits both.
+        const int box = FitBox();
+        m_loadRatio = m_ratio;
         return std::function<void(TBitmap32&, TDrawnPicture&)>(
-            [](TBitmap32& picture, TDrawnPicture& drawn) {
-                // Either side may come up after a quarter turn: a square box fits both.
-                constexpr int box = kSide - TViewerZoom::kFitMargin;
+            [box](TBitmap32& picture, TDrawnPicture& drawn) {
                 FitPicture(picture, drawn.Bitmap, box, box, 0, 2);
             });
     };
@@ -47,7 +56,8 @@ TWizardPreview::TWizardPreview(QWidget* parent) : QWidget(parent) {
         m_loading = true;
         m_error.clear();
         m_percent = 0;
-        m_source.Delete();
+        m_refit.Cancel();
+        m_source = std::make_shared<TBitmap32>();
         m_fitted.Delete();
         Changed();
     };
@@ -58,17 +68,20 @@ TWizardPreview::TWizardPreview(QWidget* parent) : QWidget(parent) {
     m_loader.OnBitmapChange = [this](TVekImageLoaderPro& loader, TBitmap32&) {
         m_fitted = std::move(loader.Drawn().Bitmap);
         loader.Drawn().Bitmap = TBitmap32();
-        m_source = std::move(loader.Bitmap());
+        m_fittedRatio = m_loadRatio;
+        m_source = std::make_shared<TBitmap32>(std::move(loader.Bitmap()));
         loader.Bitmap() = TBitmap32();
         if (AngleOf) SetAngle(AngleOf(m_file));
+        // The box moved to a screen of another ratio while the picture was decoded.
+        if (m_fittedRatio != m_ratio) Refit();
     };
     m_loader.OnSucces = [this](TVekImageLoaderPro& loader) {
         m_loading = false;
         loader.ReleaseSource();
         // Every picture starts fitted.
         m_zoom.FitMode = true;
-        m_view.SetPictureSize(m_source.Width(), m_source.Height());
-        m_view.SetOverSize(TViewerZoom::ScrollMargin(m_source.Width(), m_source.Height()));
+        m_view.SetPictureSize(m_source->Width(), m_source->Height());
+        m_view.SetOverSize(TViewerZoom::ScrollMargin(m_source->Width(), m_source->Height()));
         Changed();
     };
     m_loader.OnError = [this](TVekImageLoaderPro&) {
@@ -79,7 +92,52 @@ TWizardPreview::TWizardPreview(QWidget* parent) : QWidget(parent) {
 }
 
 TWizardPreview::~TWizardPreview() {
+    m_refit.Shutdown();
     m_loader.Cancel();
+}
+
+int TWizardPreview::DeviceSide() const {
+    return DeviceLength(kSide, m_ratio);
+}
+
+QPoint TWizardPreview::DevicePoint(const QPointF& p) const {
+    return {int(std::floor(p.x() * m_ratio)), int(std::floor(p.y() * m_ratio))};
+}
+
+bool TWizardPreview::event(QEvent* event) {
+    if (MayChangeDeviceRatio(*event)) RatioMayHaveChanged();
+    return QWidget::event(event);
+}
+
+void TWizardPreview::RatioMayHaveChanged() {
+    const double ratio = devicePixelRatioF();
+    if (ratio == m_ratio) return;
+    m_ratio = ratio;
+    m_view.SetViewSize(DeviceSide(), DeviceSide());
+    if (!m_zoom.FitMode) m_view.SetCentered(true);
+    // A picture still decoding is fitted again when it arrives.
+    if (Available()) Refit();
+    update();
+}
+
+void TWizardPreview::Refit() {
+    if (m_source->Empty()) return;
+    const int box = FitBox();
+    const double ratio = m_ratio;
+    m_refit.RunLatest(
+        [source = m_source, box](const TJobStop&) {
+            // The shared picture is only read here; the fit works on a copy.
+            TBitmap32 picture(*source);
+            TBitmap32 fitted;
+            FitPicture(picture, fitted, box, box, 0, 2);
+            return fitted;
+        },
+        [this, ratio](TBitmap32 fitted) {
+            if (ratio != m_ratio) return; // a newer fit is on its way
+            m_fitted = std::move(fitted);
+            m_fittedRatio = ratio;
+            update();
+        });
 }
 
 void TWizardPreview::Changed() {
@@ -94,7 +152,8 @@ void TWizardPreview::ShowFile(const QString& file) {
         m_loader.Cancel();
         m_loading = false;
         m_error.clear();
-        m_source.Delete();
+        m_refit.Cancel();
+        m_source = std::make_shared<TBitmap32>();
         m_fitted.Delete();
         Changed();
         return;
@@ -110,7 +169,7 @@ void TWizardPreview::SetAngle(int angle) {
 // ---- zoom ---------------------------------------------------------------------------
 
 double TWizardPreview::FitScale() const {
-    return TViewerZoom::FitScale(m_source.Width(), m_source.Height(), kSide, kSide,
+    return TViewerZoom::FitScale(m_source->Width(), m_source->Height(), DeviceSide(), DeviceSide(),
                                  m_zoom.RotationAngle);
 }
 
@@ -128,8 +187,8 @@ void TWizardPreview::ZoomFit() {
     if (!Available()) return;
     m_zoom.FitMode = true; // centred again at the new scale
     // Unlike fit mode, a small picture is enlarged to the box.
-    Zoomed(m_zoom.SetZoom(TViewerZoom::FitScale(m_source.Width(), m_source.Height(), kSide, kSide,
-                                                m_zoom.RotationAngle, true)));
+    Zoomed(m_zoom.SetZoom(TViewerZoom::FitScale(m_source->Width(), m_source->Height(), DeviceSide(),
+                                                DeviceSide(), m_zoom.RotationAngle, true)));
 }
 
 void TWizardPreview::ActualSize() {
@@ -161,13 +220,13 @@ void TWizardPreview::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || m_zoom.FitMode || !Available())
         return QWidget::mousePressEvent(event);
     m_dragging = true;
-    m_dragFrom = event->position().toPoint();
+    m_dragFrom = DevicePoint(event->position());
     setCursor(Qt::SizeAllCursor);
 }
 
 void TWizardPreview::mouseMoveEvent(QMouseEvent* event) {
     if (!m_dragging) return QWidget::mouseMoveEvent(event);
-    const QPoint at = event->position().toPoint();
+    const QPoint at = DevicePoint(event->position());
     // The picture follows the pointer.
     m_view.Scroll(m_dragFrom.x() - at.x(), m_dragFrom.y() - at.y());
     m_dragFrom = at;
@@ -183,19 +242,26 @@ void TWizardPreview::mouseReleaseEvent(QMouseEvent* event) {
 // ---- painting -----------------------------------------------------------------------
 
 void TWizardPreview::DrawPicture(QPainter& painter) {
-    const int w = m_source.Width(), h = m_source.Height();
+    const int w = m_source->Width(), h = m_source->Height();
     const int angle = m_zoom.RotationAngle;
     const double scale = Scale();
+    const double ratio = m_ratio;
+    const int side = DeviceSide();
     QImage image;
-    QTransform place; // from the drawn image's pixels to the box
+    QTransform place; // from the drawn image's pixels to the box's device pixels
     bool smooth = false;
     if (m_zoom.FitMode) {
-        // The fitted copy as it is, turned and laid whole pixel on whole pixel.
+        // The fitted copy as it is, turned and laid whole pixel on whole device pixel
+        // (stretched, until the copy fitted at a new ratio arrives).
         image = View(m_fitted);
         place.rotate(-angle);
+        if (m_fittedRatio != ratio) {
+            place.scale(ratio / m_fittedRatio, ratio / m_fittedRatio);
+            smooth = true;
+        }
         const QRect turned = place.mapRect(image.rect());
-        place *= QTransform::fromTranslate((kSide - turned.width()) / 2 - turned.left(),
-                                           (kSide - turned.height()) / 2 - turned.top());
+        place *= QTransform::fromTranslate((side - turned.width()) / 2 - turned.left(),
+                                           (side - turned.height()) / 2 - turned.top());
     } else {
         const TFloatRect r = m_view.BitmapRect();
         place = ToQTransform(TViewerZoom::TurnedTransform(w, h, angle, m_zoom.ViewScale,
@@ -207,20 +273,26 @@ void TWizardPreview::DrawPicture(QPainter& painter) {
                 QTransform::fromScale(double(w) / m_fitted.Width(), double(h) / m_fitted.Height()) *
                 place;
         } else {
-            image = View(m_source);
+            image = View(*m_source);
         }
         // Large pixels stay sharp squares.
         smooth = scale < 4;
     }
     const QRect bounds = place.mapRect(QRectF(image.rect())).toAlignedRect();
 
+    painter.save();
+    // Device pixels from here on; the shadow and the frame keep their logical widths.
+    painter.setWorldTransform(QTransform::fromScale(1 / ratio, 1 / ratio), true);
+
     // A soft shadow: layers of the shadow colour, fainter towards its edge.
     const QColor shadow = QColor::fromRgba(kShadowColour);
-    const QRect shadowRect = bounds.translated(kShadow / 2, kShadow / 2);
+    const QRect shadowRect =
+        bounds.translated(Scaled(kShadow / 2, ratio), Scaled(kShadow / 2, ratio));
     for (int i = kShadow / 2; i > 0; --i) {
         QColor layer = shadow;
         layer.setAlpha(255 / (i + 1));
-        painter.fillRect(shadowRect.adjusted(-i, -i, i, i), layer);
+        const int grow = Scaled(i, ratio);
+        painter.fillRect(shadowRect.adjusted(-grow, -grow, grow, grow), layer);
     }
     painter.fillRect(shadowRect, shadow);
 
@@ -229,11 +301,22 @@ void TWizardPreview::DrawPicture(QPainter& painter) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
     painter.drawImage(0, 0, image);
     painter.restore();
+    // A frame one logical pixel wide: rings of one device pixel each.
     painter.setPen(QColor::fromRgba(kFrameColour));
-    painter.drawRect(bounds.adjusted(0, 0, -1, -1));
+    for (int ring = 0, rings = std::max(1, Scaled(1, ratio)); ring < rings; ++ring)
+        painter.drawRect(bounds.adjusted(ring, ring, -1 - ring, -1 - ring));
+    painter.restore();
+}
+
+void TWizardPreview::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Made on one screen and shown on another: no screen change was told.
+    RatioMayHaveChanged();
 }
 
 void TWizardPreview::paintEvent(QPaintEvent*) {
+    // A screen whose own ratio changed tells nothing before Qt 6.6.
+    RatioMayHaveChanged();
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Button));
     QFont font = painter.font();

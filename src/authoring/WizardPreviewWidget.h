@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/BackgroundWork.h"
 #include "gfx/Bitmap32.h"
 #include "gfx/ImageViewModel.h"
 #include "gfx/ViewerZoom.h"
@@ -10,6 +11,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 // The wizard's picture preview: the focused file decoded on the loader's worker and
 // fitted there into the box, shown turned by the preview's own angle with a soft shadow
@@ -20,6 +22,11 @@
 // their own (zooming about the box's centre), and the left button then drags it about.
 // Scales at or below the fitted one are drawn from the fitted copy, larger ones from the
 // decoded picture, so a repaint only ever samples the box's own pixels.
+//
+// The picture is fitted and drawn in device pixels, so it stays sharp on HiDPI screens:
+// scales are picture pixels per device pixel (1 is the viewer's actual size), and the
+// fitted copy is laid whole pixel on whole device pixel. When the box moves to a screen
+// of another ratio, the decoded picture is fitted again on a worker.
 class TWizardPreview : public QWidget {
 public:
     explicit TWizardPreview(QWidget* parent = nullptr);
@@ -48,6 +55,9 @@ public:
     // The scale the picture is drawn at now (the fit scale in fit mode).
     [[nodiscard]] double Scale() const;
 
+    // The fitted copy of the picture, in device pixels.
+    [[nodiscard]] const TBitmap32& Fitted() const { return m_fitted; }
+
     // Called on the GUI thread when a picture arrives, with its file: the turn to show it
     // with (the viewer's remembered turn); when unset the preview's angle stays.
     std::function<int(const QString&)> AngleOf;
@@ -57,6 +67,8 @@ public:
     static constexpr int kSide = 185;
 
 protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -70,16 +82,29 @@ private:
     // After a change of the zoom's scale: the view follows, centred when fit mode ended.
     void Zoomed(bool recentre);
     void DrawPicture(QPainter& painter);
+    // The box's side in device pixels, and the square a picture is fitted into.
+    [[nodiscard]] int DeviceSide() const;
+    [[nodiscard]] int FitBox() const { return DeviceSide() - TViewerZoom::kFitMargin; }
+    void RatioMayHaveChanged();
+    // Fits the decoded picture at the current ratio on a worker.
+    void Refit();
+    [[nodiscard]] QPoint DevicePoint(const QPointF& p) const;
 
     TVekImageLoaderPro m_loader;
-    TBitmap32 m_source; // as decoded
-    TBitmap32 m_fitted; // fitted into the box on the worker
+    // As decoded; shared with a worker that fits it again.
+    std::shared_ptr<const TBitmap32> m_source = std::make_shared<TBitmap32>();
+    TBitmap32 m_fitted; // fitted into the box on a worker
     TViewerZoom m_zoom;
     TImageViewModel m_view;
     QString m_file;
     QString m_error;
-    QPoint m_dragFrom;
+    QPoint m_dragFrom; // device pixels
     int m_percent = 0;
     bool m_loading = false;
     bool m_dragging = false;
+    double m_ratio = 1;       // the ratio the view is laid out for
+    double m_loadRatio = 1;   // the ratio the running load fits at
+    double m_fittedRatio = 1; // the ratio m_fitted was fitted at
+    // Last: joined first, so no fit meets a half-destroyed preview.
+    TBackgroundWork m_refit;
 };

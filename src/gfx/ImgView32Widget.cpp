@@ -1,7 +1,8 @@
 #include "gfx/ImgView32Widget.h"
 
+#include "gfx/DevicePixels.h"
+
 #include <QEvent>
-#include <QImage>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -59,18 +60,8 @@ void TImgView32::SetDeviceRatio(double ratio) {
 }
 
 bool TImgView32::event(QEvent* event) {
-    switch (event->type()) {
-    // A window moved to a screen with another ratio; with Qt 6.6 also a screen whose
-    // ratio changed. Everything is drawn anew at the new ratio.
-    case QEvent::ScreenChangeInternal:
-#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
-    case QEvent::DevicePixelRatioChange:
-#endif
-        RatioMayHaveChanged();
-        break;
-    default:
-        break;
-    }
+    // Everything is drawn anew at the new ratio.
+    if (MayChangeDeviceRatio(*event)) RatioMayHaveChanged();
     return QWidget::event(event);
 }
 
@@ -135,7 +126,7 @@ bool TImgView32::UpdateViewSize() {
     const double ratio = DeviceRatio();
     Layers.SetViewport({0, 0, width(), height()});
     Layers.SetDeviceRatio(ratio);
-    const int w = int(std::ceil(width() * ratio)), h = int(std::ceil(height() * ratio));
+    const int w = DeviceLength(width(), ratio), h = DeviceLength(height(), ratio);
     if (w == m_model.ViewWidth() && h == m_model.ViewHeight()) return false;
     m_model.SetViewSize(w, h);
     m_cacheValid = false;
@@ -184,12 +175,7 @@ void TImgView32::paintEvent(QPaintEvent* event) {
     if (m_buffer.Width() != w || m_buffer.Height() != h) m_buffer.SetSize(w, h);
 
     const double ratio = DeviceRatio();
-    const QRect logical = event->rect();
-    const TRect dirty =
-        Intersect({int(std::floor(logical.left() * ratio)), int(std::floor(logical.top() * ratio)),
-                   int(std::ceil((logical.right() + 1) * ratio)),
-                   int(std::ceil((logical.bottom() + 1) * ratio))},
-                  m_buffer.BoundsRect());
+    const TRect dirty = Intersect(DeviceRect(event->rect(), ratio), m_buffer.BoundsRect());
     if (dirty.IsEmpty()) return;
 
     m_buffer.SetClipRect(dirty);
@@ -205,13 +191,9 @@ void TImgView32::paintEvent(QPaintEvent* event) {
     Layers.Paint(m_buffer);
     m_buffer.ResetClipRect();
 
-    // The buffer is opaque: shown as RGB32 over its own memory, no conversion.
-    const QImage frame(reinterpret_cast<const uchar*>(m_buffer.Bits()), w, h, w * 4,
-                       QImage::Format_RGB32);
+    // The buffer is opaque: shown over its own memory, no conversion.
     QPainter painter(this);
-    painter.drawImage(QRectF(dirty.Left / ratio, dirty.Top / ratio, dirty.Width() / ratio,
-                             dirty.Height() / ratio),
-                      frame, QRectF(dirty.Left, dirty.Top, dirty.Width(), dirty.Height()));
+    DrawDevicePixels(painter, m_buffer, dirty, ratio);
 }
 
 void TImgView32::mousePressEvent(QMouseEvent* event) {

@@ -1,8 +1,11 @@
 #include "gfx/PaintBox32Widget.h"
 
-#include <QImage>
+#include "gfx/DevicePixels.h"
+
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 
 TPaintBox32::TPaintBox32(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
@@ -10,12 +13,29 @@ TPaintBox32::TPaintBox32(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+QSize TPaintBox32::DeviceSize() const {
+    const double ratio = DeviceRatio();
+    return {DeviceLength(std::max(0, width()), ratio), DeviceLength(std::max(0, height()), ratio)};
+}
+
 void TPaintBox32::FitBuffer() {
-    const int w = std::max(0, width());
-    const int h = std::max(0, height());
-    if (m_buffer.Width() == w && m_buffer.Height() == h) return;
-    m_buffer.SetSize(w, h);
+    m_ratio = DeviceRatio();
+    const QSize size = DeviceSize();
+    if (m_buffer.Width() == size.width() && m_buffer.Height() == size.height()) return;
+    m_buffer.SetSize(size.width(), size.height());
     m_buffer.Clear(clBlack32);
+}
+
+bool TPaintBox32::event(QEvent* event) {
+    if (MayChangeDeviceRatio(*event)) RatioMayHaveChanged();
+    return QWidget::event(event);
+}
+
+void TPaintBox32::RatioMayHaveChanged() {
+    if (DeviceRatio() == m_ratio) return;
+    FitBuffer();
+    update();
+    if (OnDeviceRatioChange) OnDeviceRatioChange();
 }
 
 void TPaintBox32::resizeEvent(QResizeEvent* event) {
@@ -25,16 +45,11 @@ void TPaintBox32::resizeEvent(QResizeEvent* event) {
 
 void TPaintBox32::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    if (m_buffer.Empty()) {
-        painter.fillRect(event->rect(), Qt::black);
-        return;
-    }
-    // Shown as RGB32 over the buffer's own memory: no copy on the way.
-    const QImage frame(reinterpret_cast<const uchar*>(m_buffer.Bits()), m_buffer.Width(),
-                       m_buffer.Height(), m_buffer.Width() * 4, QImage::Format_RGB32);
-    painter.drawImage(event->rect().topLeft(), frame, event->rect());
+    const double ratio = m_ratio;
+    const TRect dirty = Intersect(DeviceRect(event->rect(), ratio), m_buffer.BoundsRect());
+    DrawDevicePixels(painter, m_buffer, dirty, ratio);
     // Whatever the buffer does not cover (a resize on its way) stays black.
-    const QRect covered(0, 0, m_buffer.Width(), m_buffer.Height());
+    const QRect covered(0, 0, int(m_buffer.Width() / ratio), int(m_buffer.Height() / ratio));
     if (!covered.contains(event->rect())) {
         const QRegion rest = QRegion(event->rect()).subtracted(covered);
         for (const QRect& r : rest) painter.fillRect(r, Qt::black);

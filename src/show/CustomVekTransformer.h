@@ -31,6 +31,9 @@ public:
 
     int StepCount = 26;   // steps are numbered 0 ... StepCount
     bool Centered = true; // pictures centred in the output, else at its top-left corner
+    // Device pixels per logical pixel of the output: the lengths an effect draws with
+    // (a rain drop) are this much longer, so an effect looks the same on a HiDPI screen.
+    double PixelRatio = 1;
     QString Name = QStringLiteral("Custom");
 
 protected:

@@ -9,11 +9,9 @@
 #include "show/VekTransformers.h"
 
 #include <QComboBox>
-#include <QImage>
-#include <QPaintEvent>
-#include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -23,8 +21,8 @@ constexpr int kDelayInterval = 1000; // ms of rest between transitions
 
 } // namespace
 
-TEffectPreview::TEffectPreview(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
+TEffectPreview::TEffectPreview(QWidget* parent) : TPaintBox32(parent) {
+    OnDeviceRatioChange = [this] { FitBuffers(); };
     m_effects.push_back(std::make_unique<TVekNoTransform>());
     m_effects.push_back(std::make_unique<TVekBlendTransform>());
     m_effects.push_back(std::make_unique<TVekSlideTransform>());
@@ -84,6 +82,7 @@ void TEffectPreview::EffectTimerTimer() {
         return;
     }
     TCustomVekTransformer& effect = *m_effects[std::size_t(m_effectIndex)];
+    effect.PixelRatio = DeviceRatio();
     if (m_step > effect.StepCount) {
         // The transition is over: the next one runs back from where this one ended.
         m_step = 0;
@@ -92,7 +91,7 @@ void TEffectPreview::EffectTimerTimer() {
         m_effectTimer.SetEnabled(false);
         return;
     }
-    effect.DrawStep(m_pictureA, m_pictureB, m_step, m_output);
+    effect.DrawStep(m_pictureA, m_pictureB, m_step, Buffer());
     update();
     ++m_step;
 }
@@ -103,26 +102,30 @@ void TEffectPreview::DelayTimerTimer() {
 }
 
 void TEffectPreview::FitBuffers() {
-    const int w = std::max(0, width());
-    const int h = std::max(0, height());
-    if (!m_output.Empty() && m_output.Width() == w && m_output.Height() == h) return;
-    if (m_output.Empty() && (w == 0 || h == 0) && m_pictureA.Empty() && m_pictureB.Empty())
-        return; // nothing to show and nothing changed
+    FitBuffer();
+    const int w = Buffer().Width();
+    const int h = Buffer().Height();
+    const int margin = int(std::lround(kMargin * DeviceRatio()));
+    if (m_madeFor == QSize(w, h) && m_madeMargin == margin) return;
+    m_madeFor = {w, h};
+    m_madeMargin = margin;
 
     // Fresh pictures: an effect may have changed their outer colours and clips.
-    m_pictureA = TBitmap32(std::max(0, w - kMargin), std::max(0, h - kMargin));
+    m_pictureA = TBitmap32(std::max(0, w - margin), std::max(0, h - margin));
     m_pictureA.Clear(kColourA);
-    m_pictureB = TBitmap32(std::max(0, w - kMargin), std::max(0, h - kMargin));
+    m_pictureB = TBitmap32(std::max(0, w - margin), std::max(0, h - margin));
     m_pictureB.Clear(kColourB);
-    m_output = TBitmap32(w, h);
-    m_output.Clear(clBlack32);
-    m_output.Draw((w - m_pictureA.Width()) / 2, (h - m_pictureA.Height()) / 2, m_pictureA);
+    TBitmap32& output = Buffer();
+    output = TBitmap32(w, h);
+    output.Clear(clBlack32);
+    output.Draw((w - m_pictureA.Width()) / 2, (h - m_pictureA.Height()) / 2, m_pictureA);
     // The output no longer holds what the running transition drew so far.
     m_step = 0;
+    update();
 }
 
 void TEffectPreview::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
+    TPaintBox32::resizeEvent(event);
     FitBuffers();
 }
 
@@ -134,20 +137,4 @@ void TEffectPreview::showEvent(QShowEvent* event) {
 void TEffectPreview::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     Stop();
-}
-
-void TEffectPreview::paintEvent(QPaintEvent* event) {
-    QPainter painter(this);
-    const QRect all = rect();
-    if (m_output.Empty()) {
-        painter.fillRect(event->rect(), Qt::black);
-        return;
-    }
-    // The effects leave the output opaque: shown as RGB32 over its own memory.
-    const QImage frame(reinterpret_cast<const uchar*>(m_output.Bits()), m_output.Width(),
-                       m_output.Height(), m_output.Width() * 4, QImage::Format_RGB32);
-    if (frame.size() == all.size())
-        painter.drawImage(event->rect(), frame, event->rect());
-    else
-        painter.drawImage(all, frame); // until the resize reaches the buffers
 }

@@ -2,9 +2,10 @@
 
 #include "app/ThreadedTimer.h"
 #include "gfx/Bitmap32.h"
+#include "gfx/PaintBox32Widget.h"
 
+#include <QSize>
 #include <QStringList>
-#include <QWidget>
 
 #include <memory>
 #include <vector>
@@ -17,9 +18,10 @@ class TCustomVekTransformer;
 // while it is visible (showing starts it, hiding stops it); its owner may also
 // start and stop it, for instance when the page holding it changes.
 //
-// The pictures are 10 pixels smaller than the box each way and are made anew
-// when the box changes size.
-class TEffectPreview : public QWidget {
+// The pictures are 10 logical pixels smaller than the box each way and are made
+// anew when the box changes size. Everything is drawn in device pixels, as the
+// slideshow draws, and made anew when the box moves to a screen of another ratio.
+class TEffectPreview : public TPaintBox32 {
 public:
     explicit TEffectPreview(QWidget* parent = nullptr);
     ~TEffectPreview() override;
@@ -52,29 +54,30 @@ public:
     // The rest's tick: the next transition begins.
     void DelayTimerTimer();
 
-    // What the box shows.
-    [[nodiscard]] const TBitmap32& Output() const { return m_output; }
+    // What the box shows, in device pixels.
+    [[nodiscard]] const TBitmap32& Output() const { return Buffer(); }
     // The picture the next transition leaves, and the one it arrives at.
     [[nodiscard]] const TBitmap32& PictureA() const { return m_pictureA; }
     [[nodiscard]] const TBitmap32& PictureB() const { return m_pictureB; }
 
     static constexpr TColor32 kColourA = 0xFFFF0000;
     static constexpr TColor32 kColourB = 0xFF007F00;
-    static constexpr int kMargin = 10;
+    static constexpr int kMargin = 10; // logical pixels
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
-    // Makes the pictures and the output fit the box when its size has changed.
+    // Makes the pictures and the output fit the box when its size or ratio has changed.
     void FitBuffers();
 
     TBitmap32 m_pictureA;
     TBitmap32 m_pictureB;
-    TBitmap32 m_output;
+    // The output's size and the margin the pictures were made for.
+    QSize m_madeFor{-1, -1};
+    int m_madeMargin = 0;
     int m_step = 0;
     int m_effectIndex = -1;
     std::vector<std::unique_ptr<TCustomVekTransformer>> m_effects;

@@ -137,6 +137,18 @@ void TSlideShowModel::LoadForShow(int delta) {
     m_port.LoadImage(ImageIndex);
 }
 
+void TSlideShowModel::ShowAgain() {
+    if (ImageCount <= 0) return;
+    const int shown = ShownIndex();
+    Stop();
+    Step = 0;
+    DelayElapsed = false;
+    FadingIn = false;
+    ImageIndex = shown;
+    Preloading = false;
+    m_port.LoadImage(ImageIndex);
+}
+
 void TSlideShowModel::SetPlaying(bool playing) {
     Playing = playing;
     m_port.SetDelayRunning(playing);
@@ -235,9 +247,9 @@ void FitPicture(TBitmap32& source, TBitmap32& target, int boxHeight, int boxWidt
     source.DrawMode = mode;
 }
 
-void MakeMessagePicture(TBitmap32& target, const char* text) {
+void MakeMessagePicture(TBitmap32& target, const char* text, double ratio) {
     QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPointSize(8);
+    font.setPointSizeF(8 * ratio);
     const QString message = QString::fromUtf8(text);
     const QSize size = TextExtent(font, message);
     target.SetSize(std::max(1, size.width()), std::max(1, size.height()));

@@ -75,6 +75,11 @@ public:
     // loading to be shown waits for it.
     void ShowNext() { StepBy(1); }
     void ShowPrevious() { StepBy(-1); }
+    // The picture on screen no longer fits it (the window moved to a screen of another
+    // device pixel ratio): it loads again and shows at once, without a transition, and
+    // the following one preloads after it. A transition or a wait for the delay is
+    // dropped; a step asked for before or meanwhile waits for the picture, as usual.
+    void ShowAgain();
     // Play (true) or Pause: only the delay follows; a running transition ends anyway.
     void SetPlaying(bool playing);
     // Both timers stop.
@@ -128,5 +133,6 @@ void FitPicture(TBitmap32& source, TBitmap32& target, int boxHeight, int boxWidt
                 int filterKind);
 
 // A picture just large enough for `text`, white on opaque black ("No images", "Can't
-// open image").
-void MakeMessagePicture(TBitmap32& target, const char* text);
+// open image"), set in a font `ratio` times the size, for a screen of that device
+// pixel ratio.
+void MakeMessagePicture(TBitmap32& target, const char* text, double ratio = 1);

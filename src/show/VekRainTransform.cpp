@@ -5,12 +5,14 @@
 #include "show/TransformHelpers.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-constexpr int kDropLength = 50; // a column's drop reaches up to this far below the base line
+// A column's drop reaches up to this many logical pixels below the base line.
+constexpr int kDropLength = 50;
 
 } // namespace
 
@@ -35,8 +37,9 @@ void TVekRainTransform::DrawStep(TBitmap32& oldPicture, TBitmap32& newPicture, i
     // One drop length per column of the union (its right edge included), drawn in
     // column order whether or not the column is visible, so that the sequence of
     // random numbers does not depend on the output's size.
+    const int dropLength = std::max(1, int(std::lround(kDropLength * PixelRatio)));
     std::vector<int> drop(std::size_t(std::max(0, u.Right - u.Left + 1)));
-    for (int& k : drop) k = kDropLength - Random(kDropLength);
+    for (int& k : drop) k = dropLength - Random(dropLength);
     if (clip.IsEmpty()) return;
 
     const int x0 = clip.Left, x1 = clip.Right, width = x1 - x0;
@@ -57,7 +60,7 @@ void TVekRainTransform::DrawStep(TBitmap32& oldPicture, TBitmap32& newPicture, i
 
     // Columns are independent, so the drops and smears are drawn row by row; within
     // a pixel the drop still comes before the smear that blends over it.
-    const int yEnd = std::min(bandEnd + kDropLength, clip.Bottom - 1);
+    const int yEnd = std::min(bandEnd + dropLength, clip.Bottom - 1);
     for (int y = std::max(baseLine, clip.Top); y <= yEnd; ++y) {
         TColor32* dst = output.ScanLine(y);
         const TColor32* fresh = SampleRow(newPicture, n.X, n.Y, y, x0, x1, newBuffer.data());

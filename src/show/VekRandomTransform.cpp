@@ -39,5 +39,6 @@ void TVekRandomTransform::Prepare(TBitmap32&, TBitmap32&, TBitmap32&) {
 void TVekRandomTransform::DrawStep(TBitmap32& oldPicture, TBitmap32& newPicture, int step,
                                    TBitmap32& output) {
     TCustomVekTransformer::DrawStep(oldPicture, newPicture, step, output);
+    Current->PixelRatio = PixelRatio;
     Current->DrawStep(oldPicture, newPicture, step, output);
 }

@@ -1,6 +1,7 @@
 #include "slideshow/FormVekSlideShow.h"
 
 #include "app/AppContext.h"
+#include "gfx/DevicePixels.h"
 #include "gfx/PaintBox32Widget.h"
 #include "layers/ResourceLoader.h"
 #include "loading/ImageConversion.h"
@@ -60,6 +61,7 @@ TSlideShowForm::TSlideShowForm(TAppContext& context, TVekSettingsFile& slideshow
     PaintBox32->OnClick = [this] { ShowNext(); };
     PaintBox32->OnMouseMove = [this](int x, int y) { PaintBox32MouseMove(x, y); };
     PaintBox32->OnMouseLeave = [this] { MouseHideThreadedTimer.SetEnabled(false); };
+    PaintBox32->OnDeviceRatioChange = [this] { DeviceRatioChanged(); };
 
     VekImageLoaderPro.SetPriority(TThreadPriority::tpHigher);
     // No alpha channel: translucent pictures are laid on black, as the screen is.
@@ -262,10 +264,13 @@ void TSlideShowForm::StartFromWizard() {
 }
 
 QSize TSlideShowForm::BoxSize() const {
-    const QSize own = PaintBox32->size();
+    const QSize own = PaintBox32->DeviceSize();
     if (m_shown && !own.isEmpty()) return own;
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    return screen ? screen->geometry().size() : QSize(1024, 768);
+    if (screen == nullptr) return {1024, 768};
+    const double ratio = screen->devicePixelRatio();
+    const QSize logical = screen->geometry().size();
+    return {DeviceLength(logical.width(), ratio), DeviceLength(logical.height(), ratio)};
 }
 
 void TSlideShowForm::CoverScreen() {
@@ -277,10 +282,36 @@ void TSlideShowForm::CoverScreen() {
     if (windowHandle() != nullptr) windowHandle()->setScreen(screen);
 }
 
+void TSlideShowForm::DeviceRatioChanged() {
+    if (!m_shown) return;
+    if (!m_begun) {
+        // The viewer's picture, fitted or being fitted for the old ratio, is decoded
+        // again by the show instead.
+        if (m_fitting || !NextPicture.Empty()) {
+            ++m_fitGeneration;
+            m_fitWork.Cancel();
+            m_fitting = false;
+            NextPicture.Delete();
+            m_handedFile.clear();
+            BeginWhenReady();
+        }
+        return;
+    }
+    // The picture on screen stays, at its old size, until it is fitted again.
+    DrawStep(0);
+    if (!Images.isEmpty()) {
+        Model.ShowAgain();
+        return;
+    }
+    Model.Preloading = false;
+    MessageArrives("No images");
+}
+
 void TSlideShowForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (m_shown) return;
     m_shown = true;
+    m_begun = false;
     // Made when first needed: the window exists from the program's start, and the
     // viewer's first picture should not wait for a toolbar nobody sees yet.
     if (Toolbar == nullptr) CreateToolbar();
@@ -379,6 +410,7 @@ void TSlideShowForm::OpenTimerTimer() {
 }
 
 void TSlideShowForm::BeginShow(QStringList images) {
+    m_begun = true;
     Images = std::move(images);
     const TVekSettingsFile* slideshow = &m_slideshow;
     if (Images.isEmpty()) {
@@ -431,8 +463,10 @@ void TSlideShowForm::SetEffectRunning(bool running) {
 void TSlideShowForm::DrawStep(int step) {
     TBitmap32& output = PaintBox32->Buffer();
     if (output.Empty()) return;
-    if (TCustomVekTransformer* effect = Effect())
+    if (TCustomVekTransformer* effect = Effect()) {
+        effect->PixelRatio = PaintBox32->DeviceRatio();
         effect->DrawStep(CurrentPicture, NextPicture, step, output);
+    }
     PaintBox32->update();
 }
 
@@ -482,7 +516,7 @@ void TSlideShowForm::VekImageLoaderProBitmapChange() {
 }
 
 void TSlideShowForm::MessageArrives(const char* text) {
-    MakeMessagePicture(NextPicture, text);
+    MakeMessagePicture(NextPicture, text, PaintBox32->DeviceRatio());
     m_pagesHandedOver = false;
     Model.PictureArrived();
 }
@@ -583,6 +617,7 @@ void TSlideShowForm::hideEvent(QHideEvent* event) {
 
 void TSlideShowForm::FormHide() {
     m_shown = false;
+    m_begun = false;
     m_listing = false;
     m_listed = false;
     m_fitting = false;

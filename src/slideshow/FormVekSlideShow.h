@@ -36,6 +36,11 @@ class TVekSettingsFile;
 // fitted on the loader's worker while the current one shows; the window only copies and draws the
 // steps. A small toolbar in the top-right corner and the pointer hide after a second without
 // movement.
+//
+// Pictures are fitted to the screen's device pixels and the transitions run on buffers of that
+// size, so the show is sharp on HiDPI screens; the messages are set at the screen's ratio. When
+// the window moves to a screen of another ratio, the picture on screen is decoded and fitted
+// again for it.
 class TSlideShowForm : public QWidget, private TSlideShowModel::TPort {
 public:
     TSlideShowForm(TAppContext& context, TVekSettingsFile& slideshow);
@@ -103,7 +108,7 @@ public:
     void VekAudioPlayerEndPlay();
     // Whether the image list is still being read (the show begins after it).
     [[nodiscard]] bool Listing() const { return m_listing; }
-    // The screen size pictures are fitted to.
+    // The screen size pictures are fitted to, in device pixels.
     [[nodiscard]] QSize BoxSize() const;
 
 protected:
@@ -145,6 +150,9 @@ private:
     void ConnectMpris();
     // Places the window over the screen the viewer is on, or the primary one.
     void CoverScreen();
+    // The window moved to a screen of another device pixel ratio: what was fitted for
+    // the old one is fitted again.
+    void DeviceRatioChanged();
 
     TAppContext& m_context;
     // The description being played (the root's; it outlives the window).
@@ -154,6 +162,8 @@ private:
     TDialogStoreValues m_keys;
     bool m_listing = false;
     bool m_shown = false;
+    // The list is read and the pictures show (or the message that there are none).
+    bool m_begun = false;
     // The holder has the pages of the picture last loaded (or of the last message).
     bool m_pagesHandedOver = false;
     bool m_takingOverPages = false;

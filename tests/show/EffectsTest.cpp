@@ -110,6 +110,25 @@ TEST(Rain, DrawsOneNumberPerColumnIncludingTheRightEdge) {
     EXPECT_EQ(out.ClipRect(), TRect(3, 0, 12, 40)); // the union of both pictures
 }
 
+// A drop reaches up to 50 logical pixels below the front: 100 device pixels at a ratio
+// of 2 (at 1, the reference frames hold).
+TEST(Rain, DropsAreAsLongInLogicalPixelsAtAnyRatio) {
+    auto effect = Named("Rain");
+    effect->PixelRatio = 2;
+    TBitmap32 oldPicture = Filled(40, 300, kRed), newPicture = Filled(40, 300, kBlue), out(40, 300);
+    effect->DrawStep(oldPicture, newPicture, 0, out);
+    RandSeed(5);
+    effect->DrawStep(oldPicture, newPicture, 1, out);
+    RandSeed(5);
+    int longest = 0;
+    for (int x = 0; x < 40; ++x) {
+        const int drop = 100 - Random(100);
+        longest = std::max(longest, drop);
+        EXPECT_EQ(out.Pixel(x, drop - 1), kBlue) << x; // the new picture down to the drop
+    }
+    EXPECT_GT(longest, 50);
+}
+
 struct TSpeedCase {
     const char* Name;
     int OutputWidth, OldWidth, StepCount, Speed;

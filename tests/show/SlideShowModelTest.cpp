@@ -306,6 +306,46 @@ TEST_F(SlideShow, ThePictureOnScreenIsHandedBackWhilePreloading) {
     EXPECT_EQ(model.ShownIndex(), 3);
 }
 
+// The window moved to a screen of another ratio: the picture on screen loads again and
+// shows at once, whatever the show was doing; a step asked for still follows it.
+TEST(SlideShowAgain, LoadsThePictureOnScreenAndShowsItAtOnce) {
+    struct Case {
+        const char* name;
+        void (*before)(TSlideShowModel&);
+        int load, thenLoads;
+    };
+    const Case cases[] = {{"transition",
+                           [](TSlideShowModel& m) {
+                               m.PictureArrived();
+                               m.DelayTick();
+                               m.EffectTick(4);
+                           },
+                           0, 1},
+                          {"waiting step",
+                           [](TSlideShowModel& m) {
+                               m.ShowNext();
+                               m.ShowNext();
+                           },
+                           1, 2},
+                          {"fade-in", [](TSlideShowModel& m) { m.BeginWithPicture(3); }, 1, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TRecordingPort port;
+        TSlideShowModel model{port};
+        model.Begin(3);
+        model.PictureArrived(); // the first picture shows, the second loads
+        model.LoadStarted();
+        c.before(model);
+        model.ShowAgain();
+        EXPECT_EQ(port.Loads.back(), c.load);
+        EXPECT_FALSE(port.DelayRunning || port.EffectRunning || model.FadingIn);
+        port.Calls.clear();
+        model.PictureArrived();
+        EXPECT_EQ(port.Calls.front(), "current") << "shown at once";
+        EXPECT_EQ(port.Loads.back(), c.thenLoads);
+    }
+}
+
 TEST(MusicOrder, InOrderOrEachTrackOnceShuffled) {
     EXPECT_EQ(BuildMusicOrder(4, false), (std::vector<int>{0, 1, 2, 3}));
     EXPECT_TRUE(BuildMusicOrder(0, true).empty());
@@ -363,6 +403,19 @@ TEST(FitPicture, ShrinksToTheBoxKeepsSmallPicturesAndTurns) {
         EXPECT_EQ(target.Width(), c.fitW) << c.w << "x" << c.h << " " << c.angle;
         EXPECT_EQ(target.Height(), c.fitH) << c.w << "x" << c.h << " " << c.angle;
         EXPECT_EQ(target.Pixel(target.Width() / 2, target.Height() / 2), 0xFF336699u);
+    }
+}
+
+// Set for a screen of a higher ratio, a message reads at the same size.
+TEST(FitPicture, MessagePicturesGrowWithTheRatio) {
+    TBitmap32 atOne;
+    MakeMessagePicture(atOne, "No images");
+    for (const double ratio : {1.25, 1.5, 1.75, 2.0}) {
+        TBitmap32 message;
+        MakeMessagePicture(message, "No images", ratio);
+        // Within a tenth: text is hinted to whole pixels at every size.
+        EXPECT_NEAR(message.Width(), atOne.Width() * ratio, atOne.Width() * ratio / 10) << ratio;
+        EXPECT_NEAR(message.Height(), atOne.Height() * ratio, atOne.Height() * ratio / 10) << ratio;
     }
 }
 
