@@ -41,6 +41,7 @@ screenshot: samples
 	@QT_SCALE_FACTOR=2 SCREENSHOT_SCREEN=2560x1600 scripts/screenshot-panels $(RELEASE_DIR)/pictrel screenshots/pictrel-2x.png "samples/$$(ls samples | head -n 1)"
 	@scripts/screenshot-settings $(RELEASE_DIR)/pictrel screenshots "samples/$$(ls samples | head -n 1)"
 	@scripts/screenshot-slideshow $(RELEASE_DIR)/pictrel screenshots/slideshow.png samples
+	@QT_SCALE_FACTOR=2 SCREENSHOT_SCREEN=2560x1600 scripts/screenshot-slideshow $(RELEASE_DIR)/pictrel screenshots/slideshow-2x.png samples
 	@scripts/screenshot-wizard $(RELEASE_DIR)/pictrel screenshots samples
 
 # Builds with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors, checks formatting,
