@@ -12,6 +12,7 @@
 // target is at most 2 (the layers cover four times the device pixels at 2). On a busy
 // machine run with --benchmark_repetitions=5: the ratios then compare medians.
 #include "PhotoPattern.h"
+#include "ViewerLayers.h"
 #include "gfx/ImgView32Widget.h"
 #include "gfx/Transform.h"
 #include "layers/VekAdditionalLayers.h"
@@ -62,41 +63,10 @@ struct TRatioView {
         View.Bitmap.Assign(Photo());
         View.Bitmap.Resampler = TResamplerKind::Linear;
         View.Bitmap.DrawMode = TDrawMode::dmBlend;
-        View.OnPaintStage = [this](TImgView32& view, TBitmap32& buffer, int stage) {
-            if (stage == 0) {
-                buffer.FillRect(view.ViewRect(), 0xFF808080);
-                return;
-            }
-            TAffineTransformation t;
-            t.Scale(Scale);
-            t.Translate(std::round((kDeviceW - Scale * kPhotoW) / 2),
-                        std::round((kDeviceH - Scale * kPhotoH) / 2));
-            view.PaintPicture(buffer, t);
-        };
-        // The view's own handler still runs; the rectangles are gathered to repaint them.
-        auto viewInvalidate = View.Layers.OnInvalidate;
-        View.Layers.OnInvalidate = [this, viewInvalidate](const TRect& r) {
-            Dirty = Union(Dirty, r);
-            if (viewInvalidate) viewInvalidate(r);
-        };
-
-        Panel.SetCaption(QStringLiteral("Image info"));
-        Panel.Location = {255, 0, 465, 115};
-        QStringList lines;
-        for (int i = 0; i < 8; ++i) lines.append(QStringLiteral("Name %1:value %1;").arg(i));
-        Panel.SetLines(lines);
-
-        Toolbar.ImageShown = [] { return true; };
-        const char* const buttons[] = {
-            "zBack",        "zNext", "",           "zZoomFit", "zZoomNo", "",         "zRotateLeft",
-            "zRotateRight", "",      "zSlideShow", "zWizard",  "",        "zOptions", "",
-            "zExit"};
-        for (const char* name : buttons) {
-            if (*name == 0)
-                Toolbar.AddItem(std::make_unique<TTlSeparator>());
-            else
-                Toolbar.AddItem(std::make_unique<TTlButton>(QString::fromLatin1(name)));
-        }
+        PaintFittedPhoto(View, Scale, kDeviceW, kDeviceH, kPhotoW, kPhotoH);
+        GatherDirty(View, Dirty);
+        FillInformationPanel(Panel);
+        FillMainToolbar(Toolbar);
         // The pictures at the ratio load on workers: wait for them (and the view's
         // first layout, which gives the layers the ratio).
         RenderAll();

@@ -13,6 +13,7 @@
 // A fade is ten such ticks 10 ms apart, so a tick must stay well under 10 ms; the
 // target is 2 ms.
 #include "FittedPhotoView.h"
+#include "ViewerLayers.h"
 #include "layers/VekAdditionalLayers.h"
 #include "layers/VekStringListLayer.h"
 
@@ -34,32 +35,9 @@ struct TToolbarFixture : TFittedPhotoView {
     TRect Dirty;
 
     TToolbarFixture() {
-        // The view's own handler still runs; the rectangles are gathered to repaint them.
-        auto viewInvalidate = View.Layers.OnInvalidate;
-        View.Layers.OnInvalidate = [this, viewInvalidate](const TRect& r) {
-            Dirty = Union(Dirty, r);
-            if (viewInvalidate) viewInvalidate(r);
-        };
-
-        // An information panel as the viewer shows it.
-        Panel.SetCaption(QStringLiteral("Image info"));
-        Panel.Location = {255, 0, 465, 115};
-        QStringList lines;
-        for (int i = 0; i < 8; ++i) lines.append(QStringLiteral("Name %1:value %1;").arg(i));
-        Panel.SetLines(lines);
-
-        // The viewer's main toolbar.
-        Toolbar.ImageShown = [] { return true; };
-        const char* const buttons[] = {
-            "zBack",        "zNext", "",           "zZoomFit", "zZoomNo", "",         "zRotateLeft",
-            "zRotateRight", "",      "zSlideShow", "zWizard",  "",        "zOptions", "",
-            "zExit"};
-        for (const char* name : buttons) {
-            if (*name == 0)
-                Toolbar.AddItem(std::make_unique<TTlSeparator>());
-            else
-                Toolbar.AddItem(std::make_unique<TTlButton>(QString::fromLatin1(name)));
-        }
+        GatherDirty(View, Dirty);
+        FillInformationPanel(Panel);
+        FillMainToolbar(Toolbar);
         QElapsedTimer wait;
         wait.start();
         while (wait.elapsed() < 5000) {

@@ -4,6 +4,7 @@
 // fitted with the linear filter on a grey background.
 
 #include "PhotoPattern.h"
+#include "ViewerLayers.h"
 #include "gfx/ImgView32Widget.h"
 #include "gfx/Transform.h"
 
@@ -24,17 +25,7 @@ struct TFittedPhotoView {
         FillPhotoPattern(View.Bitmap, kPhotoW, kPhotoH);
         View.Bitmap.Resampler = TResamplerKind::Linear;
         View.Bitmap.DrawMode = TDrawMode::dmBlend;
-        View.OnPaintStage = [this](TImgView32& view, TBitmap32& buffer, int stage) {
-            if (stage == 0) {
-                buffer.FillRect(view.ViewRect(), 0xFF808080);
-                return;
-            }
-            TAffineTransformation t;
-            t.Scale(Scale);
-            t.Translate(std::round((kViewW - Scale * kPhotoW) / 2),
-                        std::round((kViewH - Scale * kPhotoH) / 2));
-            view.PaintPicture(buffer, t);
-        };
+        PaintFittedPhoto(View, Scale, kViewW, kViewH, kPhotoW, kPhotoH);
     }
     // A full repaint into Target.
     void Render() { View.render(&Target); }
