@@ -293,26 +293,31 @@ QByteArray ProfileFromChunks(const QByteArray& gama, const QByteArray& chrm) {
 QByteArray ReadPngColourProfile(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) return {};
-    // The colour chunks come before the picture data; the headers are small.
-    const QByteArray head = file.read(kMaxProfileBytes);
-    if (!head.startsWith("\x89PNG\r\n\x1a\n")) return {};
+    if (file.read(8) != QByteArray("\x89PNG\r\n\x1a\n", 8)) return {};
+    // The colour chunks come before the picture data: only chunk headers are read on
+    // the way there, and the data of the chunks that tell the colours.
     QByteArray gama, chrm;
-    for (qsizetype at = 8; at + 12 <= head.size();) {
-        const std::uint32_t length = BigEndian32(head.constData() + at);
-        const QByteArray type = head.mid(at + 4, 4);
-        if (length > std::uint32_t(head.size() - at - 12)) break;
-        const QByteArray data = head.mid(at + 8, qsizetype(length));
-        if (type == "IDAT" || type == "IEND") break;
+    for (;;) {
+        const QByteArray header = file.read(8);
+        if (header.size() != 8) break;
+        const std::uint32_t length = BigEndian32(header.constData());
+        const QByteArray type = header.mid(4, 4);
+        if (type == "IDAT" || type == "IEND" || length > file.size() - file.pos() - 4) break;
         if (type == "sRGB") return {};
+        if (type != "iCCP" && type != "gAMA" && type != "cHRM") {
+            if (!file.seek(file.pos() + qint64(length) + 4)) break;
+            continue;
+        }
+        if (length > std::uint32_t(kMaxProfileBytes)) break;
+        const QByteArray data = file.read(qint64(length));
+        if (data.size() != qsizetype(length) || !file.seek(file.pos() + 4)) break;
         if (type == "iCCP") {
             // A name of 1..79 characters, its end, the compression method (0), the data.
             const qsizetype end = data.indexOf('\0');
             if (end < 1 || end > 79 || end + 2 > data.size() || data[end + 1] != 0) return {};
             return Inflate(data.mid(end + 2), kMaxProfileBytes);
         }
-        if (type == "gAMA") gama = data;
-        if (type == "cHRM") chrm = data;
-        at += 12 + qsizetype(length);
+        (type == "gAMA" ? gama : chrm) = data;
     }
     if (gama.isEmpty() && chrm.isEmpty()) return {};
     return ProfileFromChunks(gama, chrm);

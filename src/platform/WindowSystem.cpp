@@ -1,10 +1,12 @@
 #include "platform/WindowSystem.h"
 
+#include <QByteArray>
 #include <QGuiApplication>
 #include <QWindow>
 
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -15,12 +17,23 @@ struct TFree {
     void operator()(void* p) const { std::free(p); }
 };
 
-xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
-    const auto cookie = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name);
+// The X server's atom of `name`; none when there is none and `make` is false.
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name, bool make = true) {
+    const auto cookie =
+        xcb_intern_atom(connection, make ? 0 : 1, std::uint16_t(std::strlen(name)), name);
     const std::unique_ptr<xcb_intern_atom_reply_t, TFree> reply(
         xcb_intern_atom_reply(connection, cookie, nullptr));
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
+
+// Qt's connection to the X server; null on any other platform.
+xcb_connection_t* X11Connection() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+// Profiles larger than this are not taken (real ones are a few kilobytes).
+constexpr std::uint32_t kMaxProfileBytes = 4u << 20;
 
 } // namespace
 
@@ -38,8 +51,7 @@ bool WindowOpacityWorks() {
 }
 
 void SetSkipTaskbar(QWindow& window, bool skip) {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t* connection = X11Connection();
     if (connection == nullptr || !window.isVisible()) return;
     // One X connection for the run: the atoms are asked once.
     static const xcb_atom_t state = Atom(connection, "_NET_WM_STATE");
@@ -67,4 +79,22 @@ void SetSkipTaskbar(QWindow& window, bool skip) {
                    XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                    reinterpret_cast<const char*>(&message));
     xcb_flush(connection);
+}
+
+QByteArray ReadDisplayProfile() {
+    xcb_connection_t* connection = X11Connection();
+    if (connection == nullptr) return {};
+    const xcb_atom_t atom = Atom(connection, "_ICC_PROFILE", false);
+    if (atom == XCB_ATOM_NONE) return {};
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    if (screen == nullptr) return {};
+    const std::unique_ptr<xcb_get_property_reply_t, TFree> reply(
+        xcb_get_property_reply(connection,
+                               xcb_get_property(connection, 0, screen->root, atom,
+                                                XCB_ATOM_CARDINAL, 0, kMaxProfileBytes / 4),
+                               nullptr));
+    if (!reply || reply->format != 8) return {};
+    const int length = xcb_get_property_value_length(reply.get());
+    if (length <= 0) return {};
+    return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())), length);
 }

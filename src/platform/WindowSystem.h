@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 class QWindow;
 
 // What the windowing system lets the program do with its top-level windows beyond
@@ -23,3 +25,8 @@ class QWindow;
 // (X11 _NET_WM_STATE_SKIP_TASKBAR and _SKIP_PAGER), or to list it again. Does nothing
 // for a hidden window, nor where there is no such request (Wayland, offscreen).
 void SetSkipTaskbar(QWindow& window, bool skip);
+
+// The display's colour profile as the desktop's colour daemon publishes it: on X11 the
+// root window's _ICC_PROFILE property. Empty (sRGB) elsewhere, without one, or when it
+// cannot be read. GUI thread only.
+[[nodiscard]] QByteArray ReadDisplayProfile();

@@ -18,7 +18,7 @@
 #include "shell/CompositionRoot.h"
 
 #include "loading/ColourManagement.h"
-#include "shell/DisplayProfile.h"
+#include "platform/WindowSystem.h"
 
 #include "authoring/FormVekWizard.h"
 #include "settings/FormVekSettings.h"
