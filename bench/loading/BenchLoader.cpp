@@ -8,6 +8,7 @@
 #include "loading/ColourManagement.h"
 #include "loading/FreeImagePtr.h"
 #include "loading/FreeImageSetup.h"
+#include "loading/JpegDecoder.h"
 #include "loading/VekImageLoaderPro.h"
 
 #include <benchmark/benchmark.h>
@@ -189,6 +190,31 @@ void BM_TjDecompress2(benchmark::State& state, int flags) {
     tjDestroy(tj);
 }
 
+// The quick look's decode: a quarter of the size, scaled in the transform, against
+// tjDecompress2 at the same scale (file reading included in both).
+void BM_QuickLookQuarter(benchmark::State& state) {
+    const QByteArray path = QFile::encodeName(Photo());
+    const std::atomic<bool> stop{false};
+    for (auto _ : state) {
+        TBitmap32 small;
+        if (DecodeJpegPixels(path, small, stop, 1, 4) != TJpegDecodeResult::Decoded)
+            state.SkipWithError("not decoded");
+        benchmark::DoNotOptimize(small.Bits());
+    }
+}
+
+void BM_TjQuarter(benchmark::State& state) {
+    tjhandle tj = tjInitDecompress();
+    std::vector<unsigned char> out(std::size_t(1500) * 1000 * 4);
+    for (auto _ : state) {
+        const QByteArray data = ReadAll(Photo());
+        tjDecompress2(tj, reinterpret_cast<const unsigned char*>(data.constData()), data.size(),
+                      out.data(), 1500, 0, 1000, TJPF_BGRA, TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE);
+        benchmark::DoNotOptimize(out.data());
+    }
+    tjDestroy(tj);
+}
+
 // The last of three quick requests during a 24-megapixel load, from its Open to its
 // OnSucces.
 void BM_ThirdOfThreeQuickOpens(benchmark::State& state) {
@@ -263,6 +289,8 @@ int main(int argc, char** argv) {
     // The same decoder settings as FreeImage's default load, which the loader keeps.
     ms(benchmark::RegisterBenchmark("Jpeg24MP/TjDecompress2_FastDctFastUpsample", BM_TjDecompress2,
                                     TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE));
+    ms(benchmark::RegisterBenchmark("Jpeg24MP/TjDecompress2_Quarter", BM_TjQuarter));
+    ms(benchmark::RegisterBenchmark("Jpeg24MP/QuickLookQuarter", BM_QuickLookQuarter));
     ms(benchmark::RegisterBenchmark("Jpeg24MP/FreeImage_LoadConvert32", BM_FreeImage, Photo));
     ms(benchmark::RegisterBenchmark("Jpeg24MP/Loader", BM_Loader, Photo), true);
     // Colour management: the same photo tagged sRGB (nothing to convert) and Display P3.

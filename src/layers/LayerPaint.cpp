@@ -16,6 +16,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -201,12 +204,65 @@ TFixedPolygon RoundPanelPolygon(const TRect& r, double radius, std::uint8_t corn
     return result;
 }
 
+namespace {
+
+// A round panel drawn once on a transparent bitmap, its rectangle at (margin, margin).
+struct TPanelKey {
+    int Width, Height;
+    double Radius, Grow;
+    std::uint8_t Corners;
+    TColor32 Outline, Fill;
+    TCombineMode Combine; // the buffer's, with which the picture is drawn on it
+    bool operator==(const TPanelKey&) const = default;
+};
+
+struct TPanelPicture {
+    TPanelKey Key;
+    int Margin;
+    std::shared_ptr<const TBitmap32> Picture;
+};
+
+// Enough for every step of a toolbar fade and the panels around it; at a ratio of 2 on a
+// 4K screen the largest are well under a megabyte each.
+constexpr std::size_t kPanelPictures = 16;
+
+TPanelPicture PanelPicture(const TPanelKey& key) {
+    static std::mutex mutex;
+    static std::vector<TPanelPicture> kept; // most recently used last
+    const std::lock_guard lock(mutex);
+    const auto found = std::find_if(kept.begin(), kept.end(),
+                                    [&](const TPanelPicture& p) { return p.Key == key; });
+    if (found != kept.end()) {
+        std::rotate(found, found + 1, kept.end());
+        return kept.back();
+    }
+    TPanelPicture made{key, int(std::ceil(std::max(key.Grow, 0.0))) + 1, nullptr};
+    auto picture =
+        std::make_shared<TBitmap32>(key.Width + 2 * made.Margin, key.Height + 2 * made.Margin);
+    picture->Clear(0);
+    const TFixedPolygon polygon = RoundPanelPolygon(
+        {made.Margin, made.Margin, made.Margin + key.Width, made.Margin + key.Height}, key.Radius,
+        key.Corners);
+    PolygonFS(*picture, polygon, key.Fill);
+    OutlineFS(*picture, polygon, key.Outline, key.Grow);
+    picture->DrawMode = TDrawMode::dmBlend;
+    picture->CombineMode = key.Combine;
+    made.Picture = std::move(picture);
+    if (kept.size() >= kPanelPictures) kept.erase(kept.begin());
+    kept.push_back(made);
+    return made;
+}
+
+} // namespace
+
 void DrawRoundPanel(TBitmap32& buffer, const TRect& r, TColor32 outline, double radius,
                     std::uint8_t corners, TColor32 fill, double grow) {
-    if (r.IsEmpty()) return;
-    const TFixedPolygon polygon = RoundPanelPolygon(r, radius, corners);
-    PolygonFS(buffer, polygon, fill);
-    OutlineFS(buffer, polygon, outline, grow);
+    if (r.IsEmpty() || buffer.ClipRect().IsEmpty()) return;
+    // Panels are drawn again on every repaint of what lies under them (a toolbar fading,
+    // a panel dragged): the shape is rasterised once and blended from then on.
+    const TPanelPicture panel = PanelPicture(
+        {r.Width(), r.Height(), radius, grow, corners, outline, fill, buffer.CombineMode});
+    buffer.Draw(r.Left - panel.Margin, r.Top - panel.Margin, *panel.Picture);
 }
 
 void RenderText(TBitmap32& buffer, int x, int y, const QString& text, const QFont& font,

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <set>
 
 namespace {
@@ -139,6 +141,62 @@ TEST(LayerPaint, RoundPanelLeavesItsCornersOut) {
     EXPECT_EQ(AlphaOf(b.Pixel(30, 0)), 255);
     EXPECT_LT(RedOf(b.Pixel(30, 0)), 200); // the outline darkens the top edge
 }
+
+// A panel is rasterised once and blended on later repaints: the result must match
+// drawing the same shape straight on the picture, wherever it lands and however it is
+// clipped, on a picture that is not flat.
+struct TPanelCase {
+    TRect Box, Clip;
+    TColor32 Outline, Fill;
+    std::uint8_t Corners;
+};
+
+class KeptPanel : public ::testing::TestWithParam<TPanelCase> {};
+
+TEST_P(KeptPanel, MatchesDrawingStraightOn) {
+    const TPanelCase& c = GetParam();
+    TBitmap32 under(90, 70);
+    for (int y = 0; y < 70; ++y)
+        for (int x = 0; x < 90; ++x)
+            under.SetPixel(x, y, 0xFF000000u | TColor32(x * 2851 + y * 977));
+    TBitmap32 kept(under), straight(under);
+    for (int round = 0; round < 2; ++round) { // the second time from the kept raster
+        kept = under;
+        kept.SetClipRect(c.Clip);
+        DrawRoundPanel(kept, c.Box, c.Outline, 12, c.Corners, c.Fill, 1.5);
+    }
+    straight.SetClipRect(c.Clip);
+    const TFixedPolygon polygon = RoundPanelPolygon(c.Box, 12, c.Corners);
+    PolygonFS(straight, polygon, c.Fill);
+    OutlineFS(straight, polygon, c.Outline, 1.5);
+    int worst = 0;
+    for (int y = 0; y < 70; ++y)
+        for (int x = 0; x < 90; ++x) {
+            const TColor32 a = kept.Pixel(x, y), b = straight.Pixel(x, y);
+            if (!c.Clip.Contains(x, y)) {
+                ASSERT_EQ(a, under.Pixel(x, y)) << x << "," << y;
+            }
+            for (int shift = 0; shift < 32; shift += 8)
+                worst =
+                    std::max(worst, std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)));
+        }
+    EXPECT_LE(worst, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PlacesAndClips, KeptPanel,
+    ::testing::Values(TPanelCase{{10, 10, 80, 60}, {0, 0, 90, 70}, 0xDC000000u, 0xBE000000u, rcAll},
+                      TPanelCase{{-20, 30, 70, 90},
+                                 {0, 0, 90, 70},
+                                 0x64000000u,
+                                 0x50000000u,
+                                 std::uint8_t(rcTopLeft | rcTopRight)},
+                      TPanelCase{{5, 5, 85, 65}, {30, 20, 60, 50}, 0x967F7F7Fu, 0x647F7F7Fu, rcAll},
+                      TPanelCase{{0, 0, 90, 70},
+                                 {0, 0, 90, 70},
+                                 0x00000000u,
+                                 0xFF2040F0u,
+                                 std::uint8_t(rcBottomLeft | rcBottomRight)}));
 
 TEST(LayerPaint, TextLevelZeroIsNotAntialiased) {
     const auto colours = [](int level) {
