@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
 class TBitmap32;
 
 // Colour management of decoded pictures: a picture with an embedded ICC profile is
@@ -16,6 +18,24 @@ class TBitmap32;
 // made once per pair of profiles and kept; safe from any thread.
 bool ConvertToDisplayColours(TBitmap32& bitmap, const QByteArray& sourceProfile,
                              const QByteArray& displayProfile);
+
+// The conversion of one picture's colours, prepared once and applied to its rows as
+// they come: from several threads at once, on different rows.
+class TColourConversion {
+public:
+    TColourConversion() = default;
+    // None (false) for an untagged picture, matching profiles, an sRGB picture on an
+    // sRGB display, and a profile that is damaged or not an RGB one.
+    [[nodiscard]] static TColourConversion Between(const QByteArray& sourceProfile,
+                                                   const QByteArray& displayProfile);
+    explicit operator bool() const noexcept { return m_impl != nullptr; }
+    // Converts rows [first, last) of `bitmap` in place.
+    void Rows(TBitmap32& bitmap, int first, int last) const;
+
+private:
+    struct TImpl;
+    std::shared_ptr<const TImpl> m_impl;
+};
 
 // The colour profile of a PNG file, which FreeImage does not give: its iCCP profile;
 // none with an sRGB chunk; else one made from its gAMA and cHRM chunks; else none.

@@ -68,7 +68,7 @@ private:
     TAttempt LoadMultiPage(const QByteArray& path, std::int64_t fileSize);
     TAttempt LoadSingle(const QByteArray& path, std::int64_t fileSize);
     TAttempt LoadJpeg(const QByteArray& path, std::int64_t fileSize);
-    void QuickLook(const QByteArray& path);
+    void QuickLook(const QByteArray& path, const TJpegRowWork& convert);
     void LoadSecondary(std::int64_t fileSize);
     void Describe(FIBITMAP* dib, FREE_IMAGE_FORMAT detected, std::int64_t fileSize);
     void Finish();
@@ -81,6 +81,8 @@ private:
     const TImageLoadRequest& m_request;
     const std::atomic<bool>& m_stop;
     TImageLoadResult& m_result;
+    // Whether the pixels are in the display's colours already (converted while decoding).
+    bool m_coloursConverted = false;
     // How the decoded pixels are turned before they are delivered.
     int m_orientation = kExifOrientationNone;
 };
@@ -208,7 +210,7 @@ void TImageLoadRun::TakeOrientation(int orientation) {
 // Orientation, alpha combination and the opacity scan, so the first paint does not pay
 // for them.
 void TImageLoadRun::Finish() {
-    if (m_request.Settings.ColourManagement)
+    if (m_request.Settings.ColourManagement && !m_coloursConverted)
         ConvertToDisplayColours(m_result.Bitmap, m_result.IccProfile, DisplayProfile());
     try {
         ApplyExifOrientation(m_result.Bitmap, m_orientation);
@@ -314,12 +316,22 @@ TAttempt TImageLoadRun::LoadJpeg(const QByteArray& path, std::int64_t fileSize) 
     if (!WithinImageLimit(FreeImage_GetWidth(dib.get()), FreeImage_GetHeight(dib.get())))
         throw ELoadFailed("picture above the size limit");
 
-    QuickLook(path);
+    // A tagged photo is converted to the display's colours as its rows arrive.
+    TJpegRowWork convert;
+    if (m_request.Settings.ColourManagement) {
+        if (TColourConversion conversion =
+                TColourConversion::Between(m_result.IccProfile, DisplayProfile()))
+            convert = [conversion](TBitmap32& rows, int first, int last) {
+                conversion.Rows(rows, first, last);
+            };
+    }
+    QuickLook(path, convert);
     if (m_stop.load()) return Stopped();
-    switch (DecodeJpegPixels(path, m_result.Bitmap, m_stop, m_orientation)) {
+    switch (DecodeJpegPixels(path, m_result.Bitmap, m_stop, m_orientation, 1, convert)) {
     case TJpegDecodeResult::Decoded:
         // Turned on the way in.
         m_orientation = kExifOrientationNone;
+        m_coloursConverted = true;
         break;
     case TJpegDecodeResult::Stopped:
         return Stopped();
@@ -340,7 +352,7 @@ TAttempt TImageLoadRun::LoadJpeg(const QByteArray& path, std::int64_t fileSize) 
     return FinishDecoded();
 }
 
-void TImageLoadRun::QuickLook(const QByteArray& path) {
+void TImageLoadRun::QuickLook(const QByteArray& path, const TJpegRowWork& convert) {
     const TImageLoadRequest::TQuickLook& quick = m_request.Quick;
     if (!quick.Ready || !m_request.Prepare) return;
     int w = int(FreeImage_GetWidth(m_result.SingleBitmap.get()));
@@ -350,7 +362,7 @@ void TImageLoadRun::QuickLook(const QByteArray& path) {
     if (denom <= 1) return;
     try {
         TBitmap32 small;
-        if (DecodeJpegPixels(path, small, m_stop, m_orientation, denom) !=
+        if (DecodeJpegPixels(path, small, m_stop, m_orientation, denom, convert) !=
             TJpegDecodeResult::Decoded)
             return;
         TDrawnPicture drawn;

@@ -2,6 +2,7 @@
 
 #include "gfx/Bitmap32.h"
 #include "gfx/Orientation.h"
+#include "gfx/RowFollower.h"
 #include "loading/ImageConversion.h"
 #include "loading/ImageLimits.h"
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include <jpeglib.h>
 // jpeglib.h must come first.
@@ -60,7 +62,8 @@ void ProgressMonitor(j_common_ptr cinfo) {
 // skips no destructor. A turned picture is decoded a few rows at a time into `strip`
 // and put into the target from there.
 TJpegDecodeResult Decode(std::FILE* file, TBitmap32& target, TBitmap32& strip, int orientation,
-                         int scaleDenom, const std::atomic<bool>& stop) {
+                         int scaleDenom, const std::atomic<bool>& stop, const TJpegRowWork& rowWork,
+                         TRowFollower* follower) {
     jpeg_decompress_struct cinfo;
     TJpegError error{};
     TJpegProgress progress{};
@@ -74,6 +77,8 @@ TJpegDecodeResult Decode(std::FILE* file, TBitmap32& target, TBitmap32& strip, i
 
     if (setjmp(error.jump)) {
         jpeg_destroy_decompress(&cinfo);
+        // The follower lets go of the target before it is emptied or left for reuse.
+        if (follower != nullptr) follower->Abandon();
         if (error.stopped) return TJpegDecodeResult::Stopped;
         target.SetSize(0, 0);
         return TJpegDecodeResult::Refused;
@@ -138,6 +143,8 @@ TJpegDecodeResult Decode(std::FILE* file, TBitmap32& target, TBitmap32& strip, i
             if (got == 0) break;
             filled += got;
         }
+        if (turned && filled > 0 && rowWork) rowWork(strip, 0, int(filled));
+        if (!turned && follower != nullptr) follower->Ready(int(first + filled));
         if (turned && filled > 0)
             PutOrientedRows(strip.Bits(), int(first), int(filled), width, height, orientation,
                             target);
@@ -145,6 +152,8 @@ TJpegDecodeResult Decode(std::FILE* file, TBitmap32& target, TBitmap32& strip, i
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
+    // Rows a file that ended early did not give are worked as they are.
+    if (!turned && follower != nullptr) follower->Finish(height);
     return TJpegDecodeResult::Decoded;
 }
 
@@ -155,10 +164,19 @@ struct TCloseFile {
 } // namespace
 
 TJpegDecodeResult DecodeJpegPixels(const QByteArray& encodedPath, TBitmap32& target,
-                                   const std::atomic<bool>& stop, int orientation, int scaleDenom) {
+                                   const std::atomic<bool>& stop, int orientation, int scaleDenom,
+                                   const TJpegRowWork& rowWork) {
     if (scaleDenom != 2 && scaleDenom != 4 && scaleDenom != 8) scaleDenom = 1;
     const std::unique_ptr<std::FILE, TCloseFile> file(std::fopen(encodedPath.constData(), "rb"));
     if (!file) return TJpegDecodeResult::Refused;
     TBitmap32 strip;
-    return Decode(file.get(), target, strip, orientation, scaleDenom, stop);
+    std::optional<TRowFollower> follower;
+    // A turned picture's rows are worked in the strip, on this thread.
+    const bool turned = IsExifOrientation(orientation) && orientation != kExifOrientationNone;
+    if (rowWork && !turned)
+        follower.emplace([&](int first, int last) { rowWork(target, first, last); });
+    const TJpegDecodeResult result = Decode(file.get(), target, strip, orientation, scaleDenom,
+                                            stop, rowWork, follower ? &*follower : nullptr);
+    if (follower) follower->Abandon();
+    return result;
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 class TBitmap32;
 
@@ -27,6 +28,13 @@ enum class TJpegDecodeResult : std::uint8_t {
 // and the target has the turned size; other codes write the picture as stored.
 // A `scaleDenom` of 2, 4 or 8 decodes the picture at that fraction of its size (each
 // side rounded up), much faster than the whole; anything else decodes it whole.
+// `rowWork`, when given, runs on every decoded row before it is turned (a colour
+// conversion): on rows [first, last) of `rows`, the target itself, followed on a second
+// thread while the decoder goes on, or for a turned picture the strip of rows about to
+// be put into it. Every row has been through it when Decoded is returned; nothing runs
+// on the target once DecodeJpegPixels has returned.
+using TJpegRowWork = std::function<void(TBitmap32& rows, int first, int last)>;
 [[nodiscard]] TJpegDecodeResult DecodeJpegPixels(const QByteArray& encodedPath, TBitmap32& target,
                                                  const std::atomic<bool>& stop, int orientation = 1,
-                                                 int scaleDenom = 1);
+                                                 int scaleDenom = 1,
+                                                 const TJpegRowWork& rowWork = {});

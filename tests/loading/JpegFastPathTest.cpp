@@ -178,3 +178,63 @@ TEST(JpegFallback, CmykGoesThroughFreeImage) {
 }
 
 } // namespace
+
+namespace {
+
+// Work on the rows while they are decoded gives what the same work on the whole decoded
+// picture gives, for pictures as stored, turned, and decoded reduced (the quick look).
+struct TRowWorkCase {
+    int Orientation;
+    int Denominator;
+};
+
+class JpegRowWorkTest : public ::testing::TestWithParam<TRowWorkCase> {};
+
+TColor32 Scrambled(TColor32 p) {
+    return (p & 0xFF000000u) | ((p * 2654435761u) >> 8 & 0x00FFFFFFu);
+}
+
+TEST_P(JpegRowWorkTest, SameAsWorkingTheWholePictureAfter) {
+    QTemporaryDir dir;
+    const TFreeImagePtr dib = MakePattern(72, 530);
+    const QString file = Save(dib.get(), FIF_JPEG, dir.path() + "/rows.jpg", 90);
+    const TRowWorkCase& c = GetParam();
+    const std::atomic<bool> stop{false};
+    std::atomic<int> calls{0};
+    const TJpegRowWork work = [&](TBitmap32& rows, int first, int last) {
+        ++calls;
+        for (int y = first; y < last; ++y)
+            for (int x = 0; x < rows.Width(); ++x)
+                rows.ScanLine(y)[x] = Scrambled(rows.Pixel(x, y));
+    };
+    TBitmap32 during, after;
+    ASSERT_EQ(
+        DecodeJpegPixels(QFile::encodeName(file), during, stop, c.Orientation, c.Denominator, work),
+        TJpegDecodeResult::Decoded);
+    ASSERT_EQ(DecodeJpegPixels(QFile::encodeName(file), after, stop, c.Orientation, c.Denominator),
+              TJpegDecodeResult::Decoded);
+    for (int y = 0; y < after.Height(); ++y)
+        for (int x = 0; x < after.Width(); ++x) after.ScanLine(y)[x] = Scrambled(after.Pixel(x, y));
+    EXPECT_GT(calls.load(), 1) << "worked in pieces as the rows came";
+    EXPECT_TRUE(SamePixels(during, after));
+}
+
+INSTANTIATE_TEST_SUITE_P(TurnsAndScales, JpegRowWorkTest,
+                         ::testing::Values(TRowWorkCase{1, 1}, TRowWorkCase{6, 1},
+                                           TRowWorkCase{3, 1}, TRowWorkCase{1, 4},
+                                           TRowWorkCase{8, 2}));
+
+TEST(JpegRowWork, AStoppedDecodeWorksNoRow) {
+    QTemporaryDir dir;
+    const TFreeImagePtr dib = MakePattern(64, 400);
+    const QString file = Save(dib.get(), FIF_JPEG, dir.path() + "/stop.jpg", 90);
+    const std::atomic<bool> stop{true};
+    std::atomic<int> rowsSeen{0};
+    TBitmap32 target;
+    EXPECT_EQ(DecodeJpegPixels(QFile::encodeName(file), target, stop, 1, 1,
+                               [&](TBitmap32&, int first, int last) { rowsSeen += last - first; }),
+              TJpegDecodeResult::Stopped);
+    EXPECT_EQ(rowsSeen.load(), 0);
+}
+
+} // namespace
