@@ -195,6 +195,8 @@ void TMainForm::ConnectActions() {
         {Actions.DeleteAction, [this] { Commands.Delete(); }},
         {Actions.ExitAction, [this] { close(); }},
         {Actions.PrintAction, [this] { Commands.Print(); }},
+        {Actions.CopyAction, [this] { Commands.CopyPicture(); }},
+        {Actions.CopyPathAction, [this] { Commands.CopyPath(); }},
         {Actions.OptimalWallpaperAction,
          [this] { Commands.SetWallpaper(TWallpaperStyle::wsOptimal); }},
         {Actions.TileWallpaperAction, [this] { Commands.SetWallpaper(TWallpaperStyle::wsTile); }},

@@ -64,6 +64,8 @@ TViewerActions::TViewerActions(QWidget& window, TMenuIcons& icons)
     make(PrevPageAction, "Previous page", "PreviousFrame");
     make(NextPageAction, "Next page", "NextFrame");
     make(DeleteAction, "Delete");
+    make(CopyAction, "Copy");
+    make(CopyPathAction, "Copy path");
     make(ExitAction, "Exit", "Exit");
     make(SlideShowAction, "Start slideshow", "SlideShow");
     make(WizardSlideShowAction, "Start wizard", "SlideShowWizard");
@@ -103,7 +105,7 @@ void TViewerActions::BuildMenus(const std::vector<QAction*>& panelEntries) {
     SimpleModeTBXPopupMenu->addMenu(WallpaperTBXSubmenu);
     for (QMenu* menu : {ImageTBXPopupMenu, SimpleModeTBXPopupMenu}) {
         menu->addSeparator();
-        menu->addActions({OpenEditAction, DeleteAction, PrintAction});
+        menu->addActions({OpenEditAction, CopyAction, CopyPathAction, DeleteAction, PrintAction});
         menu->addSeparator();
         menu->addAction(SimpleModeAction);
         menu->addSeparator();
@@ -125,6 +127,8 @@ void TViewerActions::ApplyShortcuts(const TDialogStoreValues& v) {
         {ZoomInAction, {v.ShortcutZoomIn}},
         {ZoomOutAction, {v.ShortcutZoomOut}},
         {DeleteAction, {kDeleteKey}},
+        {CopyAction, {MakeShortcut('C', false, true, false)}},
+        {CopyPathAction, {MakeShortcut('C', true, true, false)}},
         {OpenAction, {MakeShortcut('O', false, true, false)}},
         {PrevPageAction, {kPageUpKey}},
         {NextPageAction, {kPageDownKey}},
@@ -185,7 +189,10 @@ void TViewerActions::Update(const TState& s) {
     ZoomFitAction->setEnabled(s.ImageLoaded && !s.FitMode);
     DeleteAction->setVisible(s.ImageLoaded);
     // These name the file on screen: not while another one is on its way.
-    for (QAction* a : {DeleteAction, PrintAction, OpenEditAction}) a->setEnabled(s.ShownIsCurrent);
+    for (QAction* a : {DeleteAction, PrintAction, OpenEditAction, CopyAction, CopyPathAction})
+        a->setEnabled(s.ShownIsCurrent);
+    CopyAction->setVisible(s.ImageLoaded);
+    CopyPathAction->setVisible(s.ImageLoaded);
     PrintAction->setVisible(s.ImageLoaded);
     WallpaperAction->setVisible(s.ImageLoaded);
     OpenEditAction->setVisible(s.ImageLoaded);

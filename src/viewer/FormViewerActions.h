@@ -35,6 +35,9 @@ public:
     QAction* PrevPageAction = nullptr;
     QAction* NextPageAction = nullptr;
     QAction* DeleteAction = nullptr;
+    // The picture (Ctrl+C) and its path (Ctrl+Shift+C) to the clipboard.
+    QAction* CopyAction = nullptr;
+    QAction* CopyPathAction = nullptr;
     QAction* ExitAction = nullptr;
     // Their windows are reached through the viewer's ports; disabled without them.
     QAction* SlideShowAction = nullptr;

@@ -4,14 +4,21 @@
 #include "gfx/BitmapOps.h"
 #include "viewer/PrintLayout.h"
 
+#include <QBuffer>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QScreen>
+#include <QUrl>
 #include <QWidget>
 
 #include <cstdio>
@@ -135,6 +142,47 @@ void TViewerCommands::SetWallpaper(TWallpaperStyle style) {
             m_host.Changed();
             if (!done) ShowWarning(QStringLiteral("Can't set the wallpaper on this desktop"));
         });
+}
+
+void TViewerCommands::CopyPicture() {
+    const TShown shown = m_host.Shown();
+    if (shown.File.isEmpty() || shown.Picture == nullptr || shown.Picture->Empty()) return;
+    auto picture = std::make_shared<TBitmap32>();
+    picture->Assign(*shown.Picture);
+    const int angle = shown.Angle;
+    const QString file = shown.File;
+    // PNG, packed fast: the clipboard hands these bytes to whoever pastes, and the
+    // toolkit would otherwise pack the picture on the GUI thread at the paste.
+    m_copyWork.RunLatest(
+        [picture, angle](const TJobStop&) {
+            TBitmap32 turned;
+            TurnQuarter(*picture, turned, angle);
+            const QImage image = turned.ImageView().convertToFormat(
+                turned.IsOpaque() ? QImage::Format_RGB32 : QImage::Format_ARGB32);
+            QByteArray png;
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, "png");
+            writer.setQuality(80); // the fastest packing that still packs
+            if (!writer.write(image)) png.clear();
+            return png;
+        },
+        [this, file](const QByteArray& png) {
+            if (png.isEmpty()) {
+                ShowWarning(QStringLiteral("Can't copy the picture\n") +
+                            QDir::toNativeSeparators(file));
+                return;
+            }
+            auto* data = new QMimeData;
+            data->setData(QStringLiteral("image/png"), png);
+            data->setUrls({QUrl::fromLocalFile(file)});
+            QGuiApplication::clipboard()->setMimeData(data);
+        });
+}
+
+void TViewerCommands::CopyPath() {
+    const QString file = m_host.Shown().File;
+    if (!file.isEmpty()) QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(file));
 }
 
 void TViewerCommands::ShowWarning(const QString& message) {

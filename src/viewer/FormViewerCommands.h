@@ -61,6 +61,11 @@ public:
     void PrepareEdit();
     // The picture, turned as shown, as the desktop wallpaper in `style`, on a worker.
     void SetWallpaper(TWallpaperStyle style);
+    // The picture, turned as shown, to the clipboard as a PNG image and as the file's
+    // URI (made on a worker: a large picture takes a moment to pack).
+    void CopyPicture();
+    // The file's path to the clipboard as text.
+    void CopyPath();
     // Whether a wallpaper is being set now.
     [[nodiscard]] bool SettingWallpaper() const { return m_settingWallpaper; }
     // Prints the picture on screen, turned as shown, fitted to the printable page.
@@ -71,6 +76,7 @@ public:
     void Shutdown() {
         m_shellWork.Shutdown();
         m_editWork.Shutdown();
+        m_copyWork.Shutdown();
     }
 
 private:
@@ -82,5 +88,7 @@ private:
     TBackgroundWork m_shellWork;
     // Reads the desktop entries "Edit" chooses from.
     TBackgroundWork m_editWork;
+    // Packs the picture for the clipboard; a newer copy replaces an older one.
+    TBackgroundWork m_copyWork;
     bool m_settingWallpaper = false;
 };

@@ -4,10 +4,16 @@
 #include "viewer/ViewerFixture.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QImage>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QScreen>
+#include <QUrl>
 
 #include <mutex>
 #include <string>
@@ -69,8 +75,8 @@ protected:
 };
 
 TEST_F(ViewerCommands, PictureMenusHoldTheirItemsInOrder) {
-    const QStringList tail = {"-",           "Edit", "Delete",           "Print", "-",
-                              "Simple mode", "-",    "Pictrel settings", "-",     "Exit"};
+    const QStringList tail = {"-", "Edit",        "Copy", "Copy path",        "Delete", "Print",
+                              "-", "Simple mode", "-",    "Pictrel settings", "-",      "Exit"};
     EXPECT_EQ(MenuText(m_form->Actions.ImageTBXPopupMenu),
               QStringList({"Show image information", "Show comment", "Show histogram",
                            "Show EXIF information", "Show IPTC information", "Show XMP information",
@@ -137,6 +143,35 @@ TEST_F(ViewerCommands, WallpaperAndEditNeedAPicture) {
     EXPECT_FALSE(m_form->Actions.WallpaperAction->isVisible());
     EXPECT_FALSE(m_form->Actions.OpenEditAction->isVisible());
     EXPECT_FALSE(m_form->Actions.TileWallpaperAction->isEnabled());
+    EXPECT_FALSE(m_form->Actions.CopyAction->isVisible());
+}
+
+// Ctrl+C puts the picture, turned as shown, and the file's URI on the clipboard;
+// Ctrl+Shift+C the path as text.
+TEST_F(ViewerCommands, CopyGivesThePictureAsShownAndThePath) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    m_form->Actions.RotateLeftAction->trigger();
+    m_form->UpdateActions();
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier, QStringLiteral("c"));
+    QApplication::sendEvent(m_form.get(), &copy);
+    ASSERT_TRUE(pictrel::test::PumpUntil([&] {
+        const QMimeData* data = clipboard->mimeData();
+        return data != nullptr && data->hasFormat(QStringLiteral("image/png"));
+    }));
+    const QMimeData* data = clipboard->mimeData();
+    const QImage image = QImage::fromData(data->data(QStringLiteral("image/png")), "png");
+    ASSERT_EQ(image.size(), QSize(20, 40));
+    // Turned left, the blue right half comes to the top.
+    EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 255));
+    EXPECT_EQ(image.pixel(0, 39), qRgb(255, 0, 0));
+    EXPECT_EQ(data->urls(), QList<QUrl>{QUrl::fromLocalFile(Path("a.png"))});
+
+    QKeyEvent path(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier,
+                   QStringLiteral("C"));
+    QApplication::sendEvent(m_form.get(), &path);
+    EXPECT_EQ(clipboard->text(), QDir::toNativeSeparators(Path("a.png")));
+    EXPECT_TRUE(m_warnings.isEmpty()) << m_warnings.join(u'|').toStdString();
 }
 
 // The editor launch with a private set of desktop entries and a recording launcher.
