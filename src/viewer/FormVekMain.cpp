@@ -11,6 +11,7 @@
 #include "platform/Registry.h"
 #include "platform/VirtualKeys.h"
 #include "show/VekSettingsFile.h"
+#include "viewer/FormViewerGallery.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -62,6 +63,12 @@ TMainForm::TMainForm(TAppContext& context)
                            if (path == m_nav.PreviousFile()) PreviousPicture.Delete();
                            m_nav.Deleted(path);
                            AfterNavigation();
+                           if (Gallery->isVisible()) {
+                               if (m_nav.List().isEmpty())
+                                   LeaveGallery();
+                               else
+                                   Gallery->SetFiles(m_nav.List(), Gallery->Selected());
+                           }
                        },
                        [this] { UpdateActions(); }}),
       m_context(context),
@@ -99,6 +106,19 @@ void TMainForm::FormCreate() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(ImgView32);
+    Gallery = new TGalleryView(this);
+    Gallery->hide();
+    layout->addWidget(Gallery);
+    Gallery->OnOpen = [this](int index) {
+        const QString file = Gallery->Files().value(index);
+        LeaveGallery();
+        if (!file.isEmpty() && file != m_nav.Shown()) {
+            m_nav.ShowFile(file);
+            AfterNavigation();
+        }
+    };
+    Gallery->OnLeave = [this] { LeaveGallery(); };
+    Gallery->OnDelete = [this](int index) { Commands.DeleteFile(Gallery->Files().value(index)); };
     ImgView32->OnPaintStage = [this](TImgView32&, TBitmap32& buffer, int stage) {
         ImgView32PaintStage(buffer, stage);
     };
@@ -231,6 +251,7 @@ void TMainForm::ConnectActions() {
 
 void TMainForm::OpenFile(const QString& path) {
     PICTREL_ASSERT_GUI_THREAD();
+    LeaveGallery();
     m_openedFiles.append(path);
     TraceViewer("open", path);
     if (path.isEmpty()) return;
@@ -327,6 +348,26 @@ void TMainForm::VekImageLoaderProError() {
     AfterNavigation();
 }
 
+bool TMainForm::ShowGallery() {
+    if (Simple.SimpleMode || m_nav.List().isEmpty()) return false;
+    const QString folder = QFileInfo(m_nav.List().first()).absoluteDir().dirName();
+    setWindowTitle((folder.isEmpty() ? QStringLiteral("/") : folder) +
+                   QStringLiteral(" - Pictrel"));
+    ImgView32->hide();
+    Gallery->show();
+    Gallery->SetFiles(m_nav.List(), std::max(m_nav.ShownIndex(), 0));
+    Gallery->setFocus();
+    return true;
+}
+
+void TMainForm::LeaveGallery() {
+    if (!Gallery->isVisible()) return;
+    Gallery->hide();
+    ImgView32->show();
+    setFocus();
+    SetCaption(m_nav.Shown());
+}
+
 void TMainForm::SetCaption(const QString& fileName) {
     setWindowTitle(fileName.isEmpty() ? QStringLiteral("Pictrel") : ProgramCaption(fileName));
 }
@@ -355,6 +396,7 @@ void TMainForm::DropFiles(const QStringList& names) {
         return;
     }
     if (Ports.SlideshowImages) Ports.SlideshowImages(names);
+    LeaveGallery();
     m_nav.OpenEntries(names);
     AfterNavigation();
 }
@@ -450,6 +492,9 @@ void TMainForm::keyPressEvent(QKeyEvent* event) {
     // Shortcuts first, as a menu's would be; what they leave goes to the layer that
     // took the last click. While a comment is edited every key goes to the editor.
     if (Actions.KeyPress(*event, Panels->CommentPanel->Editing())) return;
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier && !Panels->CommentPanel->Editing() && ShowGallery())
+        return;
     std::uint16_t key = ShortcutFromKeyEvent(*event) & 0xFF;
     if (ImgView32->Layers.KeyDown(key, ShiftOf(event->modifiers()))) {
         // The characters the key typed follow, as the platform's text input gives them.

@@ -33,6 +33,7 @@
 
 class TAppContext;
 class TImgView32;
+class TGalleryView;
 
 // The image viewer window: one picture in a layered view, decoded off the GUI thread
 // by the window's own loader, stepped through the images of its folder with one
@@ -63,6 +64,14 @@ public:
 
     // Components.
     TImgView32* ImgView32 = nullptr;
+    // The folder as a grid of thumbnails, in the view's place while it is shown
+    // (Return on a picture).
+    TGalleryView* Gallery = nullptr;
+    // Shows the grid of the list with the shown file selected; false when there is no
+    // list (or simple mode).
+    bool ShowGallery();
+    // Back to the picture.
+    void LeaveGallery();
     TVekImageLoaderPro VekImageLoaderPro;
     TVekMultipageBitmap VekMultipageBitmap;
     TThreadedTimer MessageTimer;

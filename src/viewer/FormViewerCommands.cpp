@@ -34,7 +34,10 @@ TViewerCommands::~TViewerCommands() {
 }
 
 void TViewerCommands::Delete() {
-    const QString path = m_host.Shown().File;
+    DeleteFile(m_host.Shown().File);
+}
+
+void TViewerCommands::DeleteFile(const QString& path) {
     if (path.isEmpty()) return;
     const bool toTrash = m_host.DeleteToTrash();
     const QString question =

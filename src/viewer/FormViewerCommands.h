@@ -52,6 +52,8 @@ public:
         WallpaperSetter;
 
     void Delete();
+    // The same question and deletion for a file chosen elsewhere (the folder's grid).
+    void DeleteFile(const QString& path);
     void Print();
     // Starts the desktop's editor of the file. The installed editors are read on a
     // worker first when they are not known yet (the editor then starts once they are).

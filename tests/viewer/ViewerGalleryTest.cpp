@@ -1,0 +1,82 @@
+// Return on a picture shows its folder as a grid of thumbnails; keys move the selection,
+// Return opens it, Escape goes back, Delete asks as the viewer does.
+#include "viewer/FormViewerGallery.h"
+#include "viewer/ViewerFixture.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+
+namespace {
+
+using pictrel::test::PumpUntil;
+using pictrel::test::ViewerWindow;
+using pictrel::test::WritePicture;
+
+class ViewerGallery : public ViewerWindow {
+protected:
+    void SetUp() override {
+        ViewerWindow::SetUp();
+        for (int i = 0; i < 5; ++i) WritePicture(Path(Name(i)), kColours[i], 90, 60);
+        m_form->OpenFile(Path(Name(2)));
+        ASSERT_TRUE(WaitShown(Name(2)));
+    }
+    static QString Name(int i) { return QStringLiteral("p%1.png").arg(i); }
+    void Press(QWidget* target, int key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+    }
+    bool WaitThumbnails() {
+        return PumpUntil([&] { return m_form->Gallery->VisibleDone(); });
+    }
+    static constexpr QRgb kColours[5] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00,
+                                         0xFF00FFFF};
+};
+
+TEST_F(ViewerGallery, ReturnShowsTheFolderWithTheShownPictureSelected) {
+    Press(m_form.get(), Qt::Key_Return);
+    ASSERT_TRUE(m_form->Gallery->isVisible());
+    EXPECT_FALSE(m_form->ImgView32->isVisible());
+    EXPECT_EQ(m_form->windowTitle(), m_dir.path().section(u'/', -1) + " - Pictrel");
+    EXPECT_EQ(m_form->Gallery->Files().size(), 5);
+    EXPECT_EQ(m_form->Gallery->Selected(), 2);
+    ASSERT_TRUE(WaitThumbnails());
+    // Each cell shows its own picture.
+    const QImage shot = m_form->Gallery->grab().toImage();
+    for (int i = 0; i < 5; ++i) {
+        const QPoint centre = m_form->Gallery->Grid().PictureRect(i).center();
+        if (!m_form->Gallery->rect().contains(centre)) continue;
+        EXPECT_EQ(shot.pixel(centre * shot.devicePixelRatio()), kColours[i]) << i;
+    }
+}
+
+TEST_F(ViewerGallery, ReturnOpensTheSelectionAndEscapeGoesBack) {
+    Press(m_form.get(), Qt::Key_Return);
+    Press(m_form->Gallery, Qt::Key_Escape);
+    EXPECT_FALSE(m_form->Gallery->isVisible());
+    EXPECT_EQ(m_form->windowTitle(), Name(2) + " - Pictrel");
+
+    Press(m_form.get(), Qt::Key_Return);
+    Press(m_form->Gallery, Qt::Key_Right);
+    Press(m_form->Gallery, Qt::Key_Right);
+    Press(m_form->Gallery, Qt::Key_Return);
+    EXPECT_FALSE(m_form->Gallery->isVisible());
+    ASSERT_TRUE(WaitShown(Name(4)));
+    EXPECT_EQ(Centre(), kColours[4]);
+}
+
+TEST_F(ViewerGallery, DeleteAsksAndTheGridLosesTheFile) {
+    Press(m_form.get(), Qt::Key_Return);
+    Press(m_form->Gallery, Qt::Key_Home);
+    Press(m_form->Gallery, Qt::Key_Delete);
+    ASSERT_EQ(m_questions.size(), 1);
+    EXPECT_TRUE(m_questions[0].endsWith(Name(0))) << m_questions[0].toStdString();
+    EXPECT_FALSE(QFile::exists(Path(Name(0))));
+    EXPECT_EQ(m_form->Gallery->Files().size(), 4);
+    EXPECT_TRUE(m_form->Gallery->isVisible());
+    // The picture on screen was not the one deleted: it stays.
+    Press(m_form->Gallery, Qt::Key_Escape);
+    EXPECT_EQ(m_form->windowTitle(), Name(2) + " - Pictrel");
+}
+
+} // namespace
