@@ -95,6 +95,9 @@ void WriteEntry(const QString& path, QImage image, const TStamp& stamp) {
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
+    // zlib's fastest level: the entries are small, and packing them harder cost more
+    // than decoding the photo.
+    writer.setQuality(80);
     if (!writer.write(image)) return;
     if (!MakeOwnerFolders(QFileInfo(path).absolutePath())) return;
     // A cache: a failed write only means the thumbnail is made again next time.
