@@ -114,7 +114,8 @@ int main(int argc, char** argv) {
     grid.show();
     clock.restart();
     grid.SetFiles(large, 0);
-    std::printf("%lld files set in %.1f ms\n", qint64(large.size()), double(clock.nsecsElapsed()) / 1e6);
+    std::printf("%lld files set in %.1f ms\n", qint64(large.size()),
+                double(clock.nsecsElapsed()) / 1e6);
     QImage frame(grid.size() * grid.devicePixelRatio(), QImage::Format_RGB32);
     QScrollBar* largeBar = grid.findChild<QScrollBar*>();
     std::vector<double> frames;

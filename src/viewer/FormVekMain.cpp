@@ -119,6 +119,20 @@ void TMainForm::FormCreate() {
     };
     Gallery->OnLeave = [this] { LeaveGallery(); };
     Gallery->OnDelete = [this](int index) { Commands.DeleteFile(Gallery->Files().value(index)); };
+    Gallery->OnCopy = [this](int index) {
+        TViewerCommands::CopyPaths({Gallery->Files().value(index)});
+    };
+    Gallery->OnMenu = [this](int index, const QPoint& at) {
+        const QString file = Gallery->Files().value(index);
+        QMenu menu(this);
+        menu.addAction(QStringLiteral("Open"), this, [this, index] { Gallery->OnOpen(index); });
+        menu.addSeparator();
+        menu.addAction(QStringLiteral("Edit"), this, [this, file] { Commands.EditPath(file); });
+        menu.addAction(QStringLiteral("Copy"), this,
+                       [file] { TViewerCommands::CopyPaths({file}); });
+        menu.addAction(QStringLiteral("Delete"), this, [this, file] { Commands.DeleteFile(file); });
+        menu.exec(at);
+    };
     ImgView32->OnPaintStage = [this](TImgView32&, TBitmap32& buffer, int stage) {
         ImgView32PaintStage(buffer, stage);
     };

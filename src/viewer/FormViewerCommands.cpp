@@ -91,7 +91,10 @@ void TViewerCommands::PrepareEdit() {
 }
 
 void TViewerCommands::Edit() {
-    const QString file = m_host.Shown().File;
+    EditPath(m_host.Shown().File);
+}
+
+void TViewerCommands::EditPath(const QString& file) {
     if (file.isEmpty()) return;
     if (DesktopEntriesCached()) {
         EditNow(file);
@@ -186,6 +189,20 @@ void TViewerCommands::CopyPicture() {
 void TViewerCommands::CopyPath() {
     const QString file = m_host.Shown().File;
     if (!file.isEmpty()) QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(file));
+}
+
+void TViewerCommands::CopyPaths(const QStringList& files) {
+    if (files.isEmpty()) return;
+    auto* data = new QMimeData;
+    QStringList paths;
+    QList<QUrl> urls;
+    for (const QString& file : files) {
+        paths << QDir::toNativeSeparators(file);
+        urls << QUrl::fromLocalFile(file);
+    }
+    data->setUrls(urls);
+    data->setText(paths.join(u'\n'));
+    QGuiApplication::clipboard()->setMimeData(data);
 }
 
 void TViewerCommands::ShowWarning(const QString& message) {

@@ -4,6 +4,7 @@
 #include "app/WallpaperStyle.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -58,6 +59,8 @@ public:
     // Starts the desktop's editor of the file. The installed editors are read on a
     // worker first when they are not known yet (the editor then starts once they are).
     void Edit();
+    // The same for a file chosen elsewhere (the folder's grid).
+    void EditPath(const QString& file);
     // Reads the installed editors on a worker while the user looks, so that "Edit"
     // itself reads nothing.
     void PrepareEdit();
@@ -68,6 +71,8 @@ public:
     void CopyPicture();
     // The file's path to the clipboard as text.
     void CopyPath();
+    // Paths to the clipboard as text (one a line) and as file URIs.
+    static void CopyPaths(const QStringList& files);
     // Whether a wallpaper is being set now.
     [[nodiscard]] bool SettingWallpaper() const { return m_settingWallpaper; }
     // Prints the picture on screen, turned as shown, fitted to the printable page.

@@ -2,14 +2,20 @@
 
 #include "loading/GalleryThumbnails.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDrag>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMetaObject>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QPointer>
 #include <QScrollBar>
+#include <QUrl>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -321,6 +327,9 @@ void TGalleryView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Delete:
         if (OnDelete && m_grid.Selected() >= 0) OnDelete(m_grid.Selected());
         return;
+    case Qt::Key_C:
+        if (ctrl && OnCopy && m_grid.Selected() >= 0) return OnCopy(m_grid.Selected());
+        break;
     case Qt::Key_Plus:
     case Qt::Key_Equal:
         if (ctrl) return SetSide(m_grid.Side() + TGalleryGrid::kSideStep);
@@ -350,6 +359,39 @@ void TGalleryView::mousePressEvent(QMouseEvent* event) {
     m_grid.Select(index);
     m_scrollBar->setValue(m_grid.Scroll());
     update();
+}
+
+void TGalleryView::mouseMoveEvent(QMouseEvent* event) {
+    if (m_pressAt.x() < 0 || !(event->buttons() & Qt::LeftButton)) return;
+    if ((event->position().toPoint() - m_pressAt).manhattanLength() <
+        QApplication::startDragDistance())
+        return;
+    const int index = m_grid.CellAt(m_pressAt.x(), m_pressAt.y());
+    m_pressAt = QPoint(-1, -1);
+    if (index < 0) return;
+    // Out to another program, as a file manager hands a file over: a copy.
+    auto* drag = new QDrag(this);
+    drag->setMimeData(DragData(index));
+    bool known = false;
+    if (const QImage* picture = Kept(TKey{m_files[index], DeviceSide()}, &known))
+        drag->setPixmap(QPixmap::fromImage(
+            picture->scaled(96, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    drag->exec(Qt::CopyAction);
+}
+
+QMimeData* TGalleryView::DragData(int index) const {
+    auto* data = new QMimeData;
+    if (index >= 0 && index < m_files.size()) data->setUrls({QUrl::fromLocalFile(m_files[index])});
+    return data;
+}
+
+void TGalleryView::contextMenuEvent(QContextMenuEvent* event) {
+    const int index = m_grid.CellAt(event->pos().x(), event->pos().y());
+    if (index < 0) return;
+    m_grid.Select(index);
+    m_scrollBar->setValue(m_grid.Scroll());
+    update();
+    if (OnMenu) OnMenu(index, event->globalPos());
 }
 
 void TGalleryView::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+class QMimeData;
 class QScrollBar;
 
 // The folder as a grid of thumbnails, drawn on one widget (no widget per cell). The
@@ -49,6 +50,12 @@ public:
     std::function<void(int index)> OnOpen;
     std::function<void()> OnLeave;
     std::function<void(int index)> OnDelete;
+    // The right button on a cell (selected first), at a global position.
+    std::function<void(int index, const QPoint& at)> OnMenu;
+    // Ctrl+C on the selection.
+    std::function<void(int index)> OnCopy;
+    // What a drag of the cell carries out: its file as a URI.
+    [[nodiscard]] QMimeData* DragData(int index) const;
     // After a thumbnail arrived and was drawn.
     std::function<void()> OnThumbnail;
 
@@ -60,6 +67,8 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     struct TKey {
@@ -89,6 +98,7 @@ private:
     void StopWorkers();
 
     TGalleryGrid m_grid;
+    QPoint m_pressAt{-1, -1}; // where the left button went down on a cell
     QStringList m_files;
     QScrollBar* m_scrollBar = nullptr;
 

@@ -4,8 +4,14 @@
 #include "viewer/ViewerFixture.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
+
+#include <memory>
 
 namespace {
 
@@ -77,6 +83,20 @@ TEST_F(ViewerGallery, DeleteAsksAndTheGridLosesTheFile) {
     // The picture on screen was not the one deleted: it stays.
     Press(m_form->Gallery, Qt::Key_Escape);
     EXPECT_EQ(m_form->windowTitle(), Name(2) + " - Pictrel");
+}
+
+// The selection leaves as a file: Ctrl+C and a drag carry its URI.
+TEST_F(ViewerGallery, CopyAndDragCarryTheSelectedFile) {
+    Press(m_form.get(), Qt::Key_Return);
+    Press(m_form->Gallery, Qt::Key_End);
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier, QStringLiteral("c"));
+    QApplication::sendEvent(m_form->Gallery, &copy);
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->urls(), QList<QUrl>{QUrl::fromLocalFile(Path(Name(4)))});
+    EXPECT_EQ(data->text(), QDir::toNativeSeparators(Path(Name(4))));
+    const std::unique_ptr<QMimeData> drag(m_form->Gallery->DragData(1));
+    EXPECT_EQ(drag->urls(), QList<QUrl>{QUrl::fromLocalFile(Path(Name(1)))});
 }
 
 } // namespace
