@@ -22,19 +22,9 @@
 
 namespace {
 
-struct TClass {
-    const char* Folder;
-    int Side;
-};
-constexpr std::array<TClass, 4> kClasses{
-    {{"normal", 128}, {"large", 256}, {"x-large", 512}, {"xx-large", 1024}}};
-
 const QString kUriKey = QStringLiteral("Thumb::URI");
 const QString kMTimeKey = QStringLiteral("Thumb::MTime");
 const QString kSizeKey = QStringLiteral("Thumb::Size");
-
-// Entries larger than this are not thumbnails.
-constexpr qint64 kMaxEntryBytes = qint64(16) << 20;
 
 QString CacheRoot() {
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
@@ -51,28 +41,8 @@ struct TStamp {
     qint64 Size = 0;
 };
 
-// Whether the entry at `path` still describes the file; its picture in `picture` when
-// asked for.
 bool EntryDescribes(const QString& path, const TStamp& stamp, QImage* picture) {
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > kMaxEntryBytes) return false;
-    QImageReader reader(path, "png");
-    reader.setAutoDetectImageFormat(false);
-    const QSize size = reader.size();
-    if (!size.isValid() || size.width() > 4096 || size.height() > 4096) return false;
-    QImage image;
-    QString mtime = reader.text(kMTimeKey), bytes = reader.text(kSizeKey);
-    if (mtime.isEmpty() || picture != nullptr) {
-        // The keys may follow the pixels.
-        if (!reader.read(&image) || image.isNull()) return false;
-        mtime = image.text(kMTimeKey);
-        bytes = image.text(kSizeKey);
-    }
-    bool ok = false;
-    if (mtime.trimmed().toLongLong(&ok) != stamp.MTime || !ok) return false;
-    if (!bytes.isEmpty() && (bytes.trimmed().toLongLong(&ok) != stamp.Size || !ok)) return false;
-    if (picture != nullptr) *picture = std::move(image);
-    return true;
+    return ThumbnailEntryDescribes(path, stamp.MTime, stamp.Size, picture);
 }
 
 // Makes the folders of `path` below the cache root that are missing, each for its owner
@@ -152,9 +122,9 @@ QImage DecodeAny(const QString& file, const std::atomic<bool>& stop) {
 } // namespace
 
 int ThumbnailClassSide(int side) {
-    for (const TClass& c : kClasses)
+    for (const TThumbnailClass& c : kThumbnailClasses)
         if (c.Side >= side) return c.Side;
-    return kClasses.back().Side;
+    return kThumbnailClasses.back().Side;
 }
 
 TGalleryThumbnail MakeGalleryThumbnail(const QString& file, int side,
@@ -171,7 +141,7 @@ TGalleryThumbnail MakeGalleryThumbnail(const QString& file, int side,
         const int classSide = ThumbnailClassSide(side);
 
         if (!root.isEmpty()) {
-            for (const TClass& c : kClasses) {
+            for (const TThumbnailClass& c : kThumbnailClasses) {
                 if (c.Side < classSide) continue;
                 QImage cached;
                 if (EntryDescribes(root + u'/' + QLatin1String(c.Folder) + u'/' + name, stamp,
@@ -211,8 +181,9 @@ TGalleryThumbnail MakeGalleryThumbnail(const QString& file, int side,
         result.Picture = Scaled(picture, classSide);
         result.Source = TThumbnailSource::tsDecoded;
         if (!root.isEmpty()) {
-            const auto at = std::find_if(kClasses.begin(), kClasses.end(),
-                                         [&](const TClass& c) { return c.Side == classSide; });
+            const auto at =
+                std::find_if(kThumbnailClasses.begin(), kThumbnailClasses.end(),
+                             [&](const TThumbnailClass& c) { return c.Side == classSide; });
             WriteEntry(root + u'/' + QLatin1String(at->Folder) + u'/' + name, result.Picture,
                        stamp);
         }

@@ -37,12 +37,7 @@ namespace {
 
 // ---- The desktop's thumbnail cache ----
 
-struct TSizeClass {
-    const char* Folder;
-    int Side;
-};
-constexpr std::array<TSizeClass, 4> kSizeClasses{
-    {{"normal", 128}, {"large", 256}, {"x-large", 512}, {"xx-large", 1024}}};
+constexpr const auto& kSizeClasses = kThumbnailClasses;
 
 // Cache entries are small pictures; a larger file under their name is not one.
 constexpr int kMaxCacheSide = 4096;
@@ -197,6 +192,10 @@ void Compose(TBitmap32& picture, bool icon, TColor32 background, TBitmap32& resu
 }
 
 } // namespace
+
+bool ThumbnailEntryDescribes(const QString& path, qint64 mtime, qint64 size, QImage* picture) {
+    return ReadCacheEntry(path, TFileStamp{mtime, size}, picture);
+}
 
 QString ThumbnailCacheName(const QString& absolutePath) {
     const QByteArray uri = QUrl::fromLocalFile(absolutePath).toEncoded();

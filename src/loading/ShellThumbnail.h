@@ -3,7 +3,10 @@
 #include "gfx/Bitmap32.h"
 #include "gfx/Color32.h"
 
+#include <QImage>
 #include <QString>
+
+#include <array>
 
 #include <functional>
 
@@ -37,6 +40,20 @@ bool IconThumbnail(const QString& file, TBitmap32& bitmap, int width, TColor32 b
 void ShellThumbnailAsync(TBackgroundWork& work, const QString& file, int width, TColor32 background,
                          int height, bool exifOrientation,
                          std::function<void(TBitmap32&& thumbnail)> done);
+
+// The size classes of the desktop's thumbnail cache: their folders and sides.
+struct TThumbnailClass {
+    const char* Folder;
+    int Side;
+};
+inline constexpr std::array<TThumbnailClass, 4> kThumbnailClasses{
+    {{"normal", 128}, {"large", 256}, {"x-large", 512}, {"xx-large", 1024}}};
+
+// Whether the cache entry at `path` still describes a file last modified at `mtime`
+// (whole seconds) of `size` bytes: its Thumb::MTime (and Thumb::Size, when given)
+// match. Its pixels go to `picture` when asked for.
+[[nodiscard]] bool ThumbnailEntryDescribes(const QString& path, qint64 mtime, qint64 size,
+                                           QImage* picture);
 
 // The cache file name of a file: the MD5 (lower-case hex) of its file:// URI, + ".png".
 [[nodiscard]] QString ThumbnailCacheName(const QString& absolutePath);
