@@ -21,6 +21,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -640,6 +641,89 @@ TEST_F(ModernFormats, AJxlAnimationHasAPagePerFrame) {
     ASSERT_TRUE(Open(still, 1));
     EXPECT_EQ(m_loader.Status(), ilError) << "a still picture has one page";
 }
+
+struct TDamagedCase {
+    const char* Name;
+    const char* File;
+    std::function<QByteArray()> Encode;
+};
+
+void PrintTo(const TDamagedCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+class DamagedDeepPictures : public ModernFormats,
+                            public testing::WithParamInterface<TDamagedCase> {};
+
+// Deep, HDR and animated files damaged in several ways end as a picture of their size or
+// as "Can't open image", never as a crash (the sanitizers watch the decoding).
+TEST_P(DamagedDeepPictures, AreAPictureOrAnErrorNeverACrash) {
+    const QByteArray bytes = GetParam().Encode();
+    if (bytes.isEmpty()) GTEST_SKIP() << "no encoder here for " << GetParam().Name;
+    ASSERT_TRUE(Open(Write(GetParam().File, bytes)));
+    ASSERT_TRUE(Loaded()) << "the undamaged file loads";
+    const int width = m_loader.Bitmap().Width();
+    const auto flip = [&](qsizetype from, qsizetype step) {
+        QByteArray b = bytes;
+        for (qsizetype i = from; i < b.size(); i += step) b[i] = char(~b[i]);
+        return b;
+    };
+    const std::pair<const char*, QByteArray> damages[] = {
+        {"cut in half", bytes.left(bytes.size() / 2)},
+        {"cut near the end", bytes.left(bytes.size() - 3)},
+        {"header only", bytes.left(48)},
+        {"second half flipped", flip(bytes.size() / 2, 7)},
+        {"every byte from the quarter on flipped", flip(bytes.size() / 4, 1)},
+    };
+    for (const auto& [what, damaged] : damages) {
+        ASSERT_TRUE(Open(Write(GetParam().File, damaged))) << what;
+        if (Loaded())
+            EXPECT_EQ(m_loader.Bitmap().Width(), width) << what;
+        else
+            EXPECT_EQ(m_loader.Status(), ilError) << what;
+    }
+}
+
+TDeepPicture Gradient(int bits) {
+    const int max = (1 << bits) - 1;
+    std::vector<std::uint16_t> colours;
+    for (int i = 0; i < 16; ++i)
+        colours.insert(colours.end(), {std::uint16_t(max * i / 15), std::uint16_t(max / 2),
+                                       std::uint16_t(max - max * i / 15)});
+    return TDeepPicture::Patches(4, 4, 8, bits, false, colours);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DamagedDeepPictures,
+    testing::Values(
+        TDamagedCase{"heic10", "d.heic",
+                     [] {
+                         return EncodeDeepHeif(THeifCodec::hcHevc, Gradient(10), {1, 13, 6});
+                     }},
+        TDamagedCase{"heicPq", "d.heic",
+                     [] {
+                         return EncodeDeepHeif(THeifCodec::hcHevc, Gradient(10), {9, 16, 9});
+                     }},
+        TDamagedCase{"avifHlg", "d.avif",
+                     [] {
+                         return EncodeDeepHeif(THeifCodec::hcAv1, Gradient(12), {9, 18, 9});
+                     }},
+        // PQ with primaries no table knows: tone-mapped without a change of primaries.
+        TDamagedCase{"avifPqUnknownPrimaries", "d.avif",
+                     [] {
+                         QByteArray b = EncodeDeepHeif(THeifCodec::hcAv1, Gradient(12), {9, 16, 9});
+                         if (!SetNclxCodes(b, 99, 16)) return QByteArray();
+                         return b;
+                     }},
+        TDamagedCase{"jxlPq", "d.jxl",
+                     [] {
+                         return EncodeDeepJxl({Gradient(16)}, {9, 16, 9});
+                     }},
+        TDamagedCase{"jxlAnimation", "d.jxl",
+                     [] {
+                         return EncodeDeepJxl({Gradient(8), Gradient(8), Gradient(8)}, {1, 13, 6});
+                     }}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(ModernFormatDetection, KnowsTheFormatsByTheirFirstBytes) {
     struct TCase {
