@@ -633,12 +633,6 @@ struct TJxlOutput {
     TBitmap32* Target = nullptr;
     const THdrToSdr* Hdr = nullptr;
 
-    static void Rgba8(void* opaque, std::size_t x, std::size_t y, std::size_t count,
-                      const void* pixels) {
-        const auto* self = static_cast<const TJxlOutput*>(opaque);
-        RgbaToBgra(static_cast<const std::uint8_t*>(pixels), self->Target->ScanLine(int(y)) + x,
-                   int(count));
-    }
     static void Rgba16(void* opaque, std::size_t x, std::size_t y, std::size_t count,
                        const void* pixels) {
         const auto* self = static_cast<const TJxlOutput*>(opaque);
@@ -741,11 +735,22 @@ TModernPicture DecodeJxl(const QByteArray& data, int page, const TModernDecodeOp
             GrowBox(d, box);
         } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
             target.SetSize(int(info.xsize), int(info.ysize));
-            output.Hdr = hdr ? &*hdr : nullptr;
-            const JxlPixelFormat format{4, hdr ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8,
-                                        JXL_NATIVE_ENDIAN, 0};
-            CheckJxl(JxlDecoderSetImageOutCallback(
-                d, &format, hdr ? &TJxlOutput::Rgba16 : &TJxlOutput::Rgba8, &output));
+            if (hdr) {
+                // 16-bit rows are tone-mapped as they come, on the decoder's threads,
+                // so no 16-bit copy of the picture is made.
+                output.Hdr = &*hdr;
+                const JxlPixelFormat format{4, JXL_TYPE_UINT16, JXL_NATIVE_ENDIAN, 0};
+                CheckJxl(JxlDecoderSetImageOutCallback(d, &format, &TJxlOutput::Rgba16, &output));
+            } else {
+                // RGBA straight into the bitmap, turned to BGRA in place afterwards: the
+                // decoder's own output stage is faster than its row callbacks.
+                const JxlPixelFormat format{4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+                std::size_t size = 0;
+                CheckJxl(JxlDecoderImageOutBufferSize(d, &format, &size));
+                if (size != std::size_t(info.xsize) * info.ysize * 4)
+                    Refuse("unexpected picture size");
+                CheckJxl(JxlDecoderSetImageOutBuffer(d, &format, target.Bits(), size));
+            }
         } else if (status == JXL_DEC_FULL_IMAGE) {
             haveImage = true;
             // The frames after the page are not decoded (metadata boxes come before
@@ -757,6 +762,19 @@ TModernPicture DecodeJxl(const QByteArray& data, int page, const TModernDecodeOp
         }
     }
     if (!haveImage) Refuse(page > 0 ? "no such page" : "the file has no picture");
+    if (!hdr) {
+        const int width = target.Width();
+        SplitWork(target.Height(), WorthAThread(width, target.Height()), [&](int first, int last) {
+            for (int y = first; y < last; ++y) {
+                TColor32* row = target.ScanLine(y);
+                for (int x = 0; x < width; ++x) {
+                    // The bytes R, G, B, A read as a little-endian word: A B G R.
+                    const TColor32 p = row[x];
+                    row[x] = (p & 0xFF00FF00u) | (p & 0xFFu) << 16 | (p >> 16 & 0xFFu);
+                }
+            }
+        });
+    }
     if (info.have_animation) picture.PageCount = CountJxlFrames(data, stop);
     return picture;
 }
