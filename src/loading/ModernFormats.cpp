@@ -23,6 +23,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -181,8 +182,12 @@ std::optional<TMatrix3> Inverse(const TMatrix3& m) {
     return inv;
 }
 
-// Linear RGB of the space to CIE XYZ (white at Y = 1).
+// Linear RGB of the space to CIE XYZ (white at Y = 1); none for chromaticities that
+// make no space (a file may give any numbers).
 std::optional<TMatrix3> RgbToXyz(const TChromaticities& c) {
+    for (const auto& [x, y] : {std::pair{c.RedX, c.RedY}, std::pair{c.GreenX, c.GreenY},
+                               std::pair{c.BlueX, c.BlueY}, std::pair{c.WhiteX, c.WhiteY}})
+        if (!(x >= 0 && x <= 1 && y >= 0.01 && y <= 1)) return std::nullopt;
     const auto column = [](double x, double y) {
         return std::array<double, 3>{x / y, 1.0, (1 - x - y) / y};
     };
@@ -258,9 +263,13 @@ public:
         const std::optional<TMatrix3> source = RgbToXyz(primaries.value_or(kBt709Primaries));
         const std::optional<TMatrix3> bt709 = RgbToXyz(kBt709Primaries);
         if (source && bt709) {
-            if (const std::optional<TMatrix3> back = Inverse(*bt709))
-                toBt709 = Multiply(*back, *source);
-            m_sourceLuma = {float((*source)[3]), float((*source)[4]), float((*source)[5])};
+            if (const std::optional<TMatrix3> back = Inverse(*bt709)) {
+                const TMatrix3 m = Multiply(*back, *source);
+                if (std::all_of(m.begin(), m.end(), [](double v) { return std::abs(v) < 16; }))
+                    toBt709 = m;
+            }
+            if (std::abs((*source)[3] + (*source)[4] + (*source)[5] - 1) < 0.01)
+                m_sourceLuma = {float((*source)[3]), float((*source)[4]), float((*source)[5])};
         }
         for (int i = 0; i < 9; ++i) m_matrix[std::size_t(i)] = float(toBt709[std::size_t(i)]);
         if (m_hlg) {
@@ -315,8 +324,11 @@ private:
     static constexpr int kTableSize = 4096;
 
     float Linear(std::uint32_t v) const { return m_linear[std::min(v, m_max)]; }
+    // A table index for a linear value; NaN (from a file's absurd primaries) counts as 0.
     static std::size_t Index(float linear) {
-        return std::size_t(std::sqrt(std::min(linear, 1.0f)) * (kTableSize - 1) + 0.5f);
+        if (!(linear > 0)) return 0;
+        if (!(linear < 1)) return kTableSize - 1;
+        return std::size_t(std::sqrt(linear) * (kTableSize - 1) + 0.5f);
     }
 
     std::uint32_t m_max;
@@ -593,36 +605,37 @@ QByteArray JxlPixelProfile(const JxlDecoder* d) {
     return icc;
 }
 
-// The primaries of a JPEG XL colour encoding (its own numbers are H.273's).
+// The primaries of a JPEG XL colour encoding: its primaries are numbered as H.273's,
+// its white point apart.
 std::optional<TChromaticities> JxlPrimaries(const JxlColorEncoding& e) {
-    if (e.primaries != JXL_PRIMARIES_CUSTOM && e.white_point == JXL_WHITE_POINT_D65)
-        return PrimariesOfCode(std::uint32_t(e.primaries));
-    const auto white = [&]() -> std::optional<std::array<double, 2>> {
-        switch (e.white_point) {
-        case JXL_WHITE_POINT_D65:
-            return std::array<double, 2>{0.3127, 0.3290};
-        case JXL_WHITE_POINT_DCI:
-            return std::array<double, 2>{0.314, 0.351};
-        case JXL_WHITE_POINT_CUSTOM:
-            return std::array<double, 2>{e.white_point_xy[0], e.white_point_xy[1]};
-        default:
-            return std::nullopt;
-        }
-    }();
-    if (!white) return std::nullopt;
+    std::optional<TChromaticities> space;
     if (e.primaries == JXL_PRIMARIES_CUSTOM)
-        return TChromaticities{e.primaries_red_xy[0],
-                               e.primaries_red_xy[1],
-                               e.primaries_green_xy[0],
-                               e.primaries_green_xy[1],
-                               e.primaries_blue_xy[0],
-                               e.primaries_blue_xy[1],
-                               (*white)[0],
-                               (*white)[1]};
-    std::optional<TChromaticities> space = PrimariesOfCode(std::uint32_t(e.primaries));
-    if (space) {
-        space->WhiteX = (*white)[0];
-        space->WhiteY = (*white)[1];
+        space = TChromaticities{e.primaries_red_xy[0],
+                                e.primaries_red_xy[1],
+                                e.primaries_green_xy[0],
+                                e.primaries_green_xy[1],
+                                e.primaries_blue_xy[0],
+                                e.primaries_blue_xy[1],
+                                0,
+                                0};
+    else
+        space = PrimariesOfCode(std::uint32_t(e.primaries));
+    if (!space) return std::nullopt;
+    switch (e.white_point) {
+    case JXL_WHITE_POINT_D65:
+        space->WhiteX = 0.3127;
+        space->WhiteY = 0.3290;
+        break;
+    case JXL_WHITE_POINT_DCI:
+        space->WhiteX = 0.314;
+        space->WhiteY = 0.351;
+        break;
+    case JXL_WHITE_POINT_CUSTOM:
+        space->WhiteX = e.white_point_xy[0];
+        space->WhiteY = e.white_point_xy[1];
+        break;
+    default:
+        return std::nullopt;
     }
     return space;
 }
@@ -718,7 +731,9 @@ TModernPicture DecodeJxl(const QByteArray& data, int page, const TModernDecodeOp
             picture.Hdr = IsHdr(transfer);
             if (picture.Hdr)
                 hdr.emplace(transfer, 16, JxlPrimaries(encoding),
-                            info.intensity_target > 0 ? info.intensity_target : 10000.0,
+                            info.intensity_target >= 100 && info.intensity_target <= 10000
+                                ? double(info.intensity_target)
+                                : 10000.0,
                             settings.ToneMapGamma, settings.ToneMapExposure);
             else
                 picture.IccProfile = JxlPixelProfile(d);

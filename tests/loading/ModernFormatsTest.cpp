@@ -519,8 +519,8 @@ std::array<double, 3> Bt2100Light(bool hlg, const std::array<double, 3>& signal)
 
 // What the tone mapping makes of that light: to BT.709, Reinhard's extended operator
 // on the luminance (white at the signal's peak), the display gamma 2.2.
-std::array<int, 3> ToneMapped(const std::array<double, 3>& light, double peak, double exposure) {
-    const auto& m = kBt2020ToSrgb;
+std::array<int, 3> ToneMapped(const std::array<double, 3>& light, double peak, double exposure,
+                              const std::array<double, 9>& m) {
     const double scale = std::exp2(exposure);
     std::array<double, 3> rgb{};
     for (int k = 0; k < 3; ++k)
@@ -542,6 +542,8 @@ struct THdrCase {
     TDeepCase Format;
     bool Hlg;
     double Exposure;
+    // BT.2020 (9) or Display P3 (12).
+    int Primaries = 9;
 };
 
 void PrintTo(const THdrCase& c, std::ostream* os) {
@@ -580,7 +582,7 @@ TEST_P(HdrPictures, AreToneMappedToSdr) {
     }
     const QByteArray file =
         EncodeDeep(c.Format, TDeepPicture::Patches(3, 2, kPatch, c.Format.Bits, false, samples),
-                   {9, c.Hlg ? 18 : 16, 9});
+                   {c.Primaries, c.Hlg ? 18 : 16, 9});
     if (file.isEmpty()) GTEST_SKIP() << "no encoder here for " << c.Name;
     m_loader.Settings().ToneMapExposure = float(c.Exposure);
     m_loader.Settings().ToneMapGamma = 2.2f;
@@ -592,7 +594,8 @@ TEST_P(HdrPictures, AreToneMappedToSdr) {
     for (std::size_t i = 0; i < levels.size(); ++i) {
         got.push_back(PatchPixel(m_loader.Bitmap(), 3, int(i)));
         const std::array<int, 3> want =
-            ToneMapped(Bt2100Light(c.Hlg, quantised[i]), c.Hlg ? 1000 : 10000, c.Exposure);
+            ToneMapped(Bt2100Light(c.Hlg, quantised[i]), c.Hlg ? 1000 : 10000, c.Exposure,
+                       c.Primaries == 12 ? kP3ToSrgb : kBt2020ToSrgb);
         for (int k = 0; k < 3; ++k)
             EXPECT_LE(std::abs(Channel(got.back(), k) - want[std::size_t(k)]), 2)
                 << "patch " << i << " channel " << k << ": " << Hex(got.back()) << " want "
@@ -616,7 +619,9 @@ INSTANTIATE_TEST_SUITE_P(
                     THdrCase{"heicHlg", {"", THeifCodec::hcHevc, false, 10}, true, 0},
                     THdrCase{"jxlPq", {"", THeifCodec::hcAv1, true, 16}, false, 0},
                     THdrCase{"jxlHlg", {"", THeifCodec::hcAv1, true, 12}, true, 0},
-                    THdrCase{"jxlPqDarker", {"", THeifCodec::hcAv1, true, 16}, false, -1}),
+                    THdrCase{"jxlPqDarker", {"", THeifCodec::hcAv1, true, 16}, false, -1},
+                    THdrCase{"jxlPqDisplayP3", {"", THeifCodec::hcAv1, true, 16}, false, 0, 12},
+                    THdrCase{"avifPqDisplayP3", {"", THeifCodec::hcAv1, false, 12}, false, 0, 12}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // An animated JPEG XL file's frames are its pages.
