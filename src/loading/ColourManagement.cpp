@@ -388,3 +388,46 @@ QByteArray ReadPngColourProfile(const QString& fileName) {
     if (gama.isEmpty() && chrm.isEmpty()) return {};
     return ProfileFromChunks(gama, chrm);
 }
+
+QByteArray MakeRgbProfile(const TChromaticities& c, TProfileCurve curve, double gamma) {
+    const double values[] = {c.RedX,  c.RedY,   c.GreenX, c.GreenY,      c.BlueX,
+                             c.BlueY, c.WhiteX, c.WhiteY, double(curve), gamma};
+    for (int i = 0; i < 8; i += 2)
+        if (!(values[i] >= 0 && values[i + 1] > 0 && values[i] + values[i + 1] <= 1)) return {};
+    if (curve == TProfileCurve::pcGamma && !(gamma >= 0.1 && gamma <= 10)) return {};
+    static std::map<QByteArray, QByteArray> made;
+    const QByteArray key(reinterpret_cast<const char*>(values), sizeof values);
+    {
+        std::lock_guard lock(StateMutex());
+        if (const auto at = made.find(key); at != made.end()) return at->second;
+    }
+    const cmsCIExyY white{c.WhiteX, c.WhiteY, 1};
+    const cmsCIExyYTRIPLE primaries{
+        {c.RedX, c.RedY, 1}, {c.GreenX, c.GreenY, 1}, {c.BlueX, c.BlueY, 1}};
+    // sRGB's curve: a power of 2.4 above a linear toe.
+    const double srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* tone = curve == TProfileCurve::pcSrgb
+                             ? cmsBuildParametricToneCurve(nullptr, 4, srgb)
+                             : cmsBuildGamma(nullptr, gamma);
+    if (tone == nullptr) return {};
+    cmsToneCurve* curves[3] = {tone, tone, tone};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(tone);
+    QByteArray bytes;
+    if (profile != nullptr) {
+        // Named for what it is, so it is never taken for sRGB itself.
+        cmsMLU* text = cmsMLUalloc(nullptr, 1);
+        if (text != nullptr && cmsMLUsetASCII(text, "en", "US", "RGB from primaries and curve"))
+            cmsWriteTag(profile, cmsSigProfileDescriptionTag, text);
+        if (text != nullptr) cmsMLUfree(text);
+        cmsUInt32Number size = 0;
+        if (cmsSaveProfileToMem(profile, nullptr, &size) && size > 0) {
+            bytes.resize(qsizetype(size));
+            if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) bytes.clear();
+        }
+        cmsCloseProfile(profile);
+    }
+    std::lock_guard lock(StateMutex());
+    made.emplace(key, bytes);
+    return bytes;
+}

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 class TBitmap32;
@@ -48,3 +49,21 @@ private:
 // Set on the GUI thread at start (and when it changes); read from any thread.
 void SetDisplayProfile(const QByteArray& profile);
 [[nodiscard]] QByteArray DisplayProfile();
+
+// A colour space's primaries and white point as CIE 1931 xy.
+struct TChromaticities {
+    double RedX, RedY, GreenX, GreenY, BlueX, BlueY, WhiteX, WhiteY;
+};
+
+// The tone curves a built profile can have (the same curve on all three channels).
+enum class TProfileCurve : std::uint8_t {
+    pcSrgb,  // IEC 61966-2-1
+    pcGamma, // a plain power curve of the given exponent (1: linear light)
+};
+
+// An ICC profile (matrix and tone curves) of the RGB space with `chromaticities`, for
+// pictures that tell their colours by code points instead of a profile. Made once per
+// set of values and kept; empty when the values make no space (a degenerate triangle,
+// a white point outside it). Safe from any thread.
+[[nodiscard]] QByteArray MakeRgbProfile(const TChromaticities& chromaticities, TProfileCurve curve,
+                                        double gamma = 1.0);

@@ -187,9 +187,12 @@ bool TImageLoadRun::LoadModern(std::int64_t fileSize) {
     const QByteArray data = file.readAll();
     file.close();
     if (data.size() != fileSize) throw ELoadFailed("the file could not be read");
+    TModernDecodeOptions options;
+    options.AsStored = !m_request.Settings.ExifOrientation;
+    options.ToneMapGamma = m_request.Settings.ToneMapGamma;
+    options.ToneMapExposure = m_request.Settings.ToneMapExposure;
     const TModernPicture picture =
-        DecodeModernPicture(format, data, m_request.PageIndex, !m_request.Settings.ExifOrientation,
-                            m_stop, m_result.Bitmap);
+        DecodeModernPicture(format, data, m_request.PageIndex, options, m_stop, m_result.Bitmap);
     m_result.ImageKind = TVekImageKind::ikModern;
     m_result.PageCount = picture.PageCount;
     m_result.HasAlpha = picture.HasAlpha;

@@ -30,18 +30,33 @@ struct TModernPicture {
     // The file's Exif block (from "Exif\0\0" on) and XMP packet, as a JPEG carries them.
     QByteArray Exif, Xmp;
     // The colour profile of the decoded pixels (ICC); empty when they are sRGB or the
-    // file tells none.
+    // file tells none. A HEIF picture that gives its colours as code points (an nclx
+    // box) gets a profile made from them.
     QByteArray IccProfile;
+    // The file's samples are HDR (PQ or HLG); the pixels were tone-mapped to sRGB.
+    bool Hdr = false;
+};
+
+// How pictures come down to 8-bit BGRA.
+struct TModernDecodeOptions {
+    // HEIF's own transformations (turns, mirrors, crop) are left unapplied.
+    bool AsStored = false;
+    // HDR pictures are tone-mapped with these, as the loader's other HDR formats are:
+    // the display gamma of the result and the exposure in stops.
+    float ToneMapGamma = 2.2f;
+    float ToneMapExposure = 0.0f;
 };
 
 // Decodes picture `page` of the file held in `data` (read whole) into `target` as
-// 8-bit BGRA. The picture's size is checked against the loader's limits before any
-// pixel is decoded; deeper and HDR pictures come down to 8 bits; HEIF's own
-// transformations (turns, mirrors, crop) are applied unless `asStored`. `stop` is
-// looked at between the decoding steps. Throws std::runtime_error with the reason
-// when the file cannot be read, and std::bad_alloc when memory runs out.
+// 8-bit BGRA. The pages are a HEIF file's top-level pictures and an animated JPEG XL
+// file's frames. The picture's size is checked against the loader's limits before any
+// pixel is decoded. Deeper samples are rounded to 8 bits; HDR ones (PQ or HLG) are
+// tone-mapped to sRGB. `stop` is looked at between the decoding steps. Throws
+// std::runtime_error with the reason when the file cannot be read, and std::bad_alloc
+// when memory runs out.
 TModernPicture DecodeModernPicture(TModernFormat format, const QByteArray& data, int page,
-                                   bool asStored, const std::atomic<bool>& stop, TBitmap32& target);
+                                   const TModernDecodeOptions& options,
+                                   const std::atomic<bool>& stop, TBitmap32& target);
 
 // The thumbnail a HEIF or AVIF file keeps beside its primary picture (as it is stored,
 // at its own size). False (thumbnail left alone) when the file has none or is no such
