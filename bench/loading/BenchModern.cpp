@@ -297,7 +297,9 @@ void Loader(benchmark::State& state, const TFile* file) {
         loader.OnError = [&](TVekImageLoaderPro&) { done = true; };
         loader.Open(file->Path);
         const QDeadlineTimer deadline(60000);
-        while (!done && !deadline.hasExpired()) QCoreApplication::processEvents();
+        // Asleep while no event comes, so the waiting thread takes no core from the decoder.
+        while (!done && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (loader.Status() != TImageLoaderProStatus::ilSucces) state.SkipWithError("not loaded");
     }
 }
