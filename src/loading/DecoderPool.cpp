@@ -200,6 +200,17 @@ bool TDecoderPool::Run(const TImageLoadRequest& request, const std::atomic<bool>
             outcome = TDecoderProcess::TOutcome::Died;
     }
     ::close(fd);
+    if (outcome == TDecoderProcess::TOutcome::NoSandbox) {
+        // This system cannot confine the helper: decoding stays in the program.
+        helper.reset();
+        {
+            const std::lock_guard lock(m_mutex);
+            --m_busy;
+            m_unavailable = true;
+            m_idle.clear();
+        }
+        return false;
+    }
     switch (outcome) {
     case TDecoderProcess::TOutcome::Done:
         result.ErrorReason = reason;
@@ -214,16 +225,8 @@ bool TDecoderPool::Run(const TImageLoadRequest& request, const std::atomic<bool>
     case TDecoderProcess::TOutcome::NotListening:
         Fail(result, reason);
         break;
-    case TDecoderProcess::TOutcome::NoSandbox: {
-        helper.reset();
-        {
-            const std::lock_guard lock(m_mutex);
-            --m_busy;
-            m_unavailable = true;
-            m_idle.clear();
-        }
-        return false;
-    }
+    case TDecoderProcess::TOutcome::NoSandbox: // handled above
+        break;
     }
     // The helper is gone: a fresh one takes its place for the next picture.
     helper.reset();

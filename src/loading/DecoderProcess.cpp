@@ -172,7 +172,7 @@ TDecoderProcess::TOutcome TDecoderProcess::Decode(const TImageLoadRequest& reque
                             fileFd)) {
         // Ended while it waited for work: nothing of this picture reached it.
         reason = Collect(true);
-        return TOutcome::NotListening;
+        return m_exitCode == kDecoderNoSandboxExit ? TOutcome::NoSandbox : TOutcome::NotListening;
     }
 
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(times.LimitMs);

@@ -25,13 +25,23 @@ char g_grantPath[4096];
 std::atomic<int> g_grantFd{-1};
 bool g_trace = false;
 
+void TraceText(const char* what, const char* detail) {
+    char text[600];
+    std::size_t len = 0;
+    for (const char* part : {"pictrel-decoder: ", what, detail, "\n"})
+        for (const char* p = part; p != nullptr && *p != '\0' && len + 1 < sizeof text; ++p)
+            text[len++] = *p;
+    (void)!::write(2, text, len);
+}
+
 bool IsGranted(int dirfd, const char* path) {
     const int fd = g_grantFd.load(std::memory_order_acquire);
-    if (fd < 0 || path == nullptr) return false;
     // Relative names are looked up as the program named the file; another directory
     // than the working one never names the granted file.
-    if (path[0] != '/' && dirfd != AT_FDCWD) return false;
-    return std::strcmp(path, g_grantPath) == 0;
+    const bool granted = fd >= 0 && path != nullptr && (path[0] == '/' || dirfd == AT_FDCWD) &&
+                         std::strcmp(path, g_grantPath) == 0;
+    if (!granted && g_trace) TraceText("refused path ", path);
+    return granted;
 }
 
 long RawFstat(int fd, struct stat* st) {
@@ -98,16 +108,13 @@ long AccessPath(int dirfd, const char* path, long mode) {
 }
 
 void TraceRefused(long nr) {
-    char text[48] = "pictrel-decoder: refused system call ";
-    char digits[16];
-    int n = 0;
+    char digits[24];
+    int n = int(sizeof digits) - 1;
+    digits[n] = '\0';
     unsigned long v = static_cast<unsigned long>(nr);
-    do digits[n++] = char('0' + v % 10);
-    while ((v /= 10) != 0 && n < 15);
-    std::size_t len = std::strlen(text);
-    while (n > 0 && len + 2 < sizeof text) text[len++] = digits[--n];
-    text[len++] = '\n';
-    (void)!::write(2, text, len);
+    do digits[--n] = char('0' + v % 10);
+    while ((v /= 10) != 0 && n > 0);
+    TraceText("refused system call ", digits + n);
 }
 
 #if defined(__x86_64__)

@@ -9,7 +9,6 @@
 #include <libheif/heif.h>
 
 #include <QFile>
-#include <QImageReader>
 
 #include <signal.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <thread>
 
@@ -147,7 +147,8 @@ bool PrepareDecoderService(int socket, std::uint64_t memoryLimit) {
     // What the decoders would load from disk on first use is loaded now.
     EnsureFreeImage();
     heif_init(nullptr);
-    (void)QImageReader::supportedImageFormats();
+    // The local time zone, for dates in the information lines.
+    ::tzset();
     (void)DisplayProfile();
     (void)AvailableMemory();
     UseSharedBitmapMemory();

@@ -6,11 +6,10 @@
 // one at a time, confined by the decoder sandbox.
 //
 // PrepareDecoderService sets up everything the decoders would otherwise load from disk
-// on first use (FreeImage's plugins, libheif's decoder plugins, the toolkit's text
-// codecs), then enters the sandbox. RunDecoderService then answers requests on `socket`
-// until the program closes its end: each request brings the picture file's descriptor
-// and the load's settings, and is answered by an optional quick look and the result,
-// with the pixels in shared memory.
+// on first use (FreeImage's plugins, libheif's decoder plugins), then enters the sandbox.
+// RunDecoderService then answers requests on `socket` until the program closes its end: each
+// request brings the picture file's descriptor and the load's settings, and is answered by an
+// optional quick look and the result, with the pixels in shared memory.
 //
 // SIGUSR1 asks the running decode to stop (it then ends in ilTerminated).
 //

@@ -4,6 +4,7 @@
 #include "loading/DecoderPool.h"
 #include "loading/DecoderProtocol.h"
 #include "loading/DecoderSandbox.h"
+#include "loading/DecoderService.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -361,8 +363,20 @@ TEST_F(Isolation, AStoppedDecodeThatDoesNotEndIsKilledAndReplaced) {
     EXPECT_EQ(TDecoderPool::Instance().IdlePids().size(), 1u);
 }
 
-TEST_F(Isolation, WithoutAHelperTheLoadRunsInProcess) {
-    TDecoderPool::Instance().SetProgram("/nonexistent/pictrel-decoder");
+// A helper that cannot be started, and one that cannot confine itself (it ends at once
+// with its own exit code).
+class NoHelper : public Isolation, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(NoHelper, TheLoadRunsInProcess) {
+    std::string program = "/nonexistent/pictrel-decoder";
+    if (std::string(GetParam()) == "unconfined") {
+        program = QFile::encodeName(Path("unconfined.sh")).toStdString();
+        WriteFile(QString::fromStdString(program), QByteArray("#!/bin/sh\nexit ") +
+                                                       QByteArray::number(kDecoderNoSandboxExit) +
+                                                       "\n");
+        ASSERT_EQ(::chmod(program.c_str(), 0700), 0);
+    }
+    TDecoderPool::Instance().SetProgram(program);
     const QString file = Save(MakePattern(40, 30).get(), FIF_PNG, Path("a.png"));
     TImageLoadRequest request;
     request.FileName = file;
@@ -372,7 +386,11 @@ TEST_F(Isolation, WithoutAHelperTheLoadRunsInProcess) {
     RunImageLoadIsolated(request, stop, result);
     EXPECT_EQ(result.Status, ilSucces);
     EXPECT_TRUE(SamePixels(result.Bitmap, FreeImageReference(file)));
+    // Not tried again for every picture.
+    EXPECT_EQ(TDecoderPool::Instance().HelperCount(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Decoder, NoHelper, ::testing::Values("missing", "unconfined"));
 
 TEST_F(Isolation, ALoaderSurvivesACrashingDecoder) {
     if (DecodeInProcess()) GTEST_SKIP() << "PICTREL_DECODE_IN_PROCESS=1 keeps decoding here";
