@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -177,6 +178,29 @@ void BM_LoaderColdHelper(benchmark::State& state, QString (*file)()) {
     DecodeIn(false);
 }
 
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The same load in-process and in the decoder helper, alternating, so that both meet the
+// same load on a shared machine: medians and their ratio (helper / in-process).
+void BM_HelperOverInProcess(benchmark::State& state, QString (*file)()) {
+    std::vector<double> local, helper;
+    for (auto _ : state) {
+        for (const bool inHelper : {false, true}) {
+            DecodeIn(inHelper);
+            TVekImageLoaderPro loader;
+            LoadMs(loader, file()); // the helper warm, the file cached
+            (inHelper ? helper : local).push_back(LoadMs(loader, file()));
+        }
+    }
+    DecodeIn(false);
+    state.counters["InProcessMs"] = Median(local);
+    state.counters["HelperMs"] = Median(helper);
+    state.counters["Ratio"] = Median(helper) / Median(local);
+}
+
 // The conversion alone, of a 24-megapixel picture from Display P3 to sRGB.
 void BM_ConvertP3(benchmark::State& state) {
     TBitmap32 picture;
@@ -296,6 +320,12 @@ int main(int argc, char** argv) {
     ms(benchmark::RegisterBenchmark("Jpeg24MP/TjDecompress2_FastDctFastUpsample", BM_TjDecompress2,
                                     TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE));
     ms(benchmark::RegisterBenchmark("Jpeg24MP/FreeImage_LoadConvert32", BM_FreeImage, Photo));
+    benchmark::RegisterBenchmark("Jpeg24MP/HelperOverInProcess", BM_HelperOverInProcess, Photo)
+        ->Iterations(15)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Png3840x2160/HelperOverInProcess", BM_HelperOverInProcess, Png)
+        ->Iterations(15)
+        ->Unit(benchmark::kMillisecond);
     ms(benchmark::RegisterBenchmark("Jpeg24MP/Loader", BM_Loader, Photo), true);
     ms(benchmark::RegisterBenchmark("Jpeg24MP/LoaderIsolated", BM_LoaderIsolated, Photo), true);
     ms(benchmark::RegisterBenchmark("Jpeg24MP/LoaderColdHelper", BM_LoaderColdHelper, Photo), true);

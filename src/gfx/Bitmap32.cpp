@@ -151,7 +151,8 @@ void TBitmap32::SetSize(int width, int height) {
             TColor32* bits = nullptr;
             if (bytes >= kMapFrom) {
                 const TBitmapMemory* memory = g_bitmapMemory.load();
-                bits = memory != nullptr ? memory->Map(bytes, mapped) : MapBits(bytes, mapped);
+                bits = memory != nullptr && memory->Map != nullptr ? memory->Map(bytes, mapped)
+                                                                   : MapBits(bytes, mapped);
             }
             if (bits == nullptr)
                 bits = static_cast<TColor32*>(::operator new[](bytes, kBitsAlignment));

@@ -181,7 +181,7 @@ private:
 // another maps them in shared memory instead of private pages.
 struct TBitmapMemory {
     // Zero-filled memory for at least `bytes`, its mapped length in `mapped`; null when
-    // none can be had (the bitmap then takes heap memory).
+    // none can be had (the bitmap then takes heap memory). Null: private mappings.
     TColor32* (*Map)(std::size_t bytes, std::size_t& mapped);
     // Releases a mapped block, also one that Map did not make (plain munmap then).
     void (*Unmap)(TColor32* bits, std::size_t mapped);

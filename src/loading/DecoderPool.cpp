@@ -65,10 +65,50 @@ TDecoderPool& TDecoderPool::Instance() {
     return pool;
 }
 
-TDecoderPool::TDecoderPool() : m_program(DefaultProgram()) {}
+TDecoderPool::TDecoderPool() : m_program(DefaultProgram()), m_keeper([this] { KeeperLoop(); }) {}
+
+TDecoderPool::~TDecoderPool() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    m_keeper.join();
+}
+
+void TDecoderPool::Post(std::function<void()> task) {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+    }
+    m_wake.notify_all();
+}
+
+void TDecoderPool::KeeperLoop() {
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_quit || !m_tasks.empty(); });
+            if (m_quit) return;
+            task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+        }
+        task();
+    }
+}
+
+void TDecoderPool::StartSpare() {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_idle.empty() || m_unavailable) return;
+    }
+    GiveBack(StartOne());
+}
 
 void TDecoderPool::SetProgram(const std::string& path) {
     const std::lock_guard lock(m_mutex);
+    ++m_generation;
     m_program = path;
     m_idle.clear();
     m_unavailable = false;
@@ -86,6 +126,7 @@ TDecoderProcess::TTimes TDecoderPool::Times() const {
 
 void TDecoderPool::Reset() {
     const std::lock_guard lock(m_mutex);
+    ++m_generation;
     m_idle.clear();
     m_unavailable = false;
 }
@@ -104,18 +145,22 @@ std::vector<pid_t> TDecoderPool::IdlePids() const {
 
 std::unique_ptr<TDecoderProcess> TDecoderPool::StartOne() {
     std::string program;
+    std::uint64_t generation = 0;
     {
         const std::lock_guard lock(m_mutex);
         if (m_unavailable) return nullptr;
         program = m_program;
+        generation = m_generation;
     }
     QString error;
     std::unique_ptr<TDecoderProcess> helper =
         TDecoderProcess::Start(program, HelperMemoryLimit(), error);
+    const std::lock_guard lock(m_mutex);
     if (!helper) {
-        const std::lock_guard lock(m_mutex);
-        m_unavailable = true;
+        if (generation == m_generation) m_unavailable = true;
+        return nullptr;
     }
+    helper->Generation = generation;
     return helper;
 }
 
@@ -136,6 +181,9 @@ std::unique_ptr<TDecoderProcess> TDecoderPool::Take() {
             std::unique_ptr<TDecoderProcess> helper = std::move(m_idle.back());
             m_idle.pop_back();
             ++m_busy;
+            // The next load (the neighbour's prefetch, say) finds one waiting.
+            if (m_idle.empty()) m_tasks.push_back([this] { StartSpare(); });
+            m_wake.notify_all();
             return helper;
         }
     }
@@ -151,7 +199,8 @@ std::unique_ptr<TDecoderProcess> TDecoderPool::Take() {
 void TDecoderPool::GiveBack(std::unique_ptr<TDecoderProcess> helper) {
     if (!helper) return;
     const std::lock_guard lock(m_mutex);
-    if (m_idle.size() < kMaxIdle) m_idle.push_back(std::move(helper));
+    if (m_idle.size() < kMaxIdle && helper->Generation == m_generation)
+        m_idle.push_back(std::move(helper));
 }
 
 bool TDecoderPool::Run(const TImageLoadRequest& request, const std::atomic<bool>& stop,
@@ -166,12 +215,12 @@ bool TDecoderPool::Run(const TImageLoadRequest& request, const std::atomic<bool>
         GiveBack(std::move(back));
     };
 
-    // The pixels come in fresh shared memory: a reused buffer would only be held twice.
-    result.Bitmap.SetSize(0, 0);
+    // The buffer the result brings (the last picture's) goes back to the helper, or is let go.
     result.Status = ilOpening;
     result.ImageKind = TVekImageKind::ikNone;
     result.PageIndex = request.PageIndex;
     if (stop) {
+        result.Bitmap.SetSize(0, 0);
         result.Status = ilTerminated;
         release(std::move(helper));
         return true;
@@ -216,10 +265,24 @@ bool TDecoderPool::Run(const TImageLoadRequest& request, const std::atomic<bool>
         result.ErrorReason = reason;
         release(std::move(helper));
         return true;
-    case TDecoderProcess::TOutcome::Stopped:
+    case TDecoderProcess::TOutcome::Stopping: {
         result.Bitmap.SetSize(0, 0);
         result.Status = ilTerminated;
-        break;
+        // The helper finishes stopping beside the next load; one that does not stop in
+        // time is killed and replaced.
+        auto stopping = std::make_shared<std::unique_ptr<TDecoderProcess>>(std::move(helper));
+        const int grace = Times().GraceMs;
+        Post([this, stopping, grace] {
+            std::unique_ptr<TDecoderProcess> back = std::move(*stopping);
+            if (!back->FinishStop(grace)) back = StartOne();
+            {
+                const std::lock_guard lock(m_mutex);
+                --m_busy;
+            }
+            GiveBack(std::move(back));
+        });
+        return true;
+    }
     case TDecoderProcess::TOutcome::TimedOut:
     case TDecoderProcess::TOutcome::Died:
     case TDecoderProcess::TOutcome::NotListening:
@@ -230,7 +293,11 @@ bool TDecoderPool::Run(const TImageLoadRequest& request, const std::atomic<bool>
     }
     // The helper is gone: a fresh one takes its place for the next picture.
     helper.reset();
-    release(StartOne());
+    {
+        const std::lock_guard lock(m_mutex);
+        --m_busy;
+    }
+    Post([this] { StartSpare(); });
     return true;
 }
 

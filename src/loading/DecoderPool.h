@@ -6,14 +6,20 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-// The program's decoder helpers: one is kept warm, more are started while others are
-// busy, and a helper that crashed, hung or did not stop in time is killed and replaced.
+// The program's decoder helpers: one is kept warm, a spare is started in the background
+// while the others are busy, and a helper that crashed, hung or did not stop in time is
+// killed and replaced. A stopped decode returns at once; its helper finishes stopping
+// (or is killed after a grace) on the pool's own thread.
 // Loads run in a helper unless in-process decoding is switched on
 // (PICTREL_DECODE_IN_PROCESS=1) or no helper can be started, which falls back to
 // decoding in the program itself.
@@ -45,8 +51,18 @@ public:
     // Pids of the helpers waiting for work (tests).
     [[nodiscard]] std::vector<pid_t> IdlePids() const;
 
+    // Ends the helpers (they would end with the program anyway).
+    ~TDecoderPool();
+    TDecoderPool(const TDecoderPool&) = delete;
+    TDecoderPool& operator=(const TDecoderPool&) = delete;
+
 private:
     TDecoderPool();
+    // Runs `task` on the pool's thread, which starts spares and finishes stopped decodes
+    // so that no load waits for them.
+    void Post(std::function<void()> task);
+    void KeeperLoop();
+    void StartSpare();
     std::unique_ptr<TDecoderProcess> Take();
     std::unique_ptr<TDecoderProcess> StartOne();
     void GiveBack(std::unique_ptr<TDecoderProcess> helper);
@@ -56,8 +72,15 @@ private:
     TDecoderProcess::TTimes m_times;
     std::vector<std::unique_ptr<TDecoderProcess>> m_idle;
     int m_busy = 0;
+    // Counts the changes of program and the resets: helpers started before one are not
+    // kept.
+    std::uint64_t m_generation = 0;
     // Set when a helper could not be started or confined: in-process from then on.
     bool m_unavailable = false;
+    std::deque<std::function<void()>> m_tasks;
+    bool m_quit = false;
+    std::condition_variable m_wake;
+    std::thread m_keeper; // last: started once the rest is there
 };
 
 // Whether loads are decoded in the program itself (PICTREL_DECODE_IN_PROCESS=1).

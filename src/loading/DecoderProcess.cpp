@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -82,10 +83,19 @@ std::unique_ptr<TDecoderProcess> TDecoderProcess::Start(const std::string& progr
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
 
+    // Stop requests wait, blocked, until the helper is ready for them.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    posix_spawnattr_setsigmask(&attributes, &blocked);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
     const int rc =
-        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     ::close(child);
     if (rc != 0) {
         ::close(sockets[0]);
@@ -168,15 +178,27 @@ TDecoderProcess::TOutcome TDecoderProcess::Decode(const TImageLoadRequest& reque
     order.QuickLook = request.Quick.Ready && request.Prepare;
     order.DisplayProfile = DisplayProfile();
     order.AvailableMemory = AvailableMemory();
-    if (!SendDecoderMessage(m_socket, TDecoderMessage::dmRequest, EncodeDecodeOrder(order),
-                            fileFd)) {
+    order.Sequence = ++m_sequence;
+    // The buffer the result came with (the last picture's shared memory) goes back to
+    // be decoded into; this side lets go of it.
+    bool sent = true;
+    if (!result.Bitmap.Empty()) {
+        const TColor32* bits = std::as_const(result.Bitmap).Bits();
+        if (const int spare = SharedPixelsFd(bits); spare >= 0) {
+            const TPixelsHeader header{result.Bitmap.Width(), result.Bitmap.Height(), std::nullopt};
+            sent = SendDecoderMessage(m_socket, TDecoderMessage::dmSpare,
+                                      EncodePixelsHeader(header), spare);
+        }
+    }
+    result.Bitmap.SetSize(0, 0);
+    if (!sent || !SendDecoderMessage(m_socket, TDecoderMessage::dmRequest, EncodeDecodeOrder(order),
+                                     fileFd)) {
         // Ended while it waited for work: nothing of this picture reached it.
         reason = Collect(true);
         return m_exitCode == kDecoderNoSandboxExit ? TOutcome::NoSandbox : TOutcome::NotListening;
     }
 
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(times.LimitMs);
-    std::optional<Clock::time_point> graceEnd;
     for (;;) {
         pollfd p{m_socket, POLLIN, 0};
         const int ready = ::poll(&p, 1, 10);
@@ -203,13 +225,10 @@ TDecoderProcess::TOutcome TDecoderProcess::Decode(const TImageLoadRequest& reque
             return TOutcome::Done;
         }
         if (ready < 0 && errno != EINTR) return died();
-        if (stop && !graceEnd) {
-            ::kill(m_pid, SIGUSR1);
-            graceEnd = now + std::chrono::milliseconds(times.GraceMs);
-        }
-        if (graceEnd && now >= *graceEnd) {
-            reason = Collect(true);
-            return TOutcome::Stopped;
+        if (stop) {
+            // Told to stop; the caller does not wait for it (see FinishStop).
+            ::sigqueue(m_pid, SIGUSR1, sigval{.sival_int = order.Sequence});
+            return TOutcome::Stopping;
         }
         if (now >= deadline) {
             Collect(true);
@@ -218,4 +237,24 @@ TDecoderProcess::TOutcome TDecoderProcess::Decode(const TImageLoadRequest& reque
             return TOutcome::TimedOut;
         }
     }
+}
+
+bool TDecoderProcess::FinishStop(int graceMs) {
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(graceMs);
+    while (m_pid > 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0) break;
+        pollfd p{m_socket, POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        TDecoderEnvelope message;
+        if (!ReceiveDecoderMessage(m_socket, message)) break;
+        // What it still delivers is dropped.
+        if (message.Fd >= 0) ::close(message.Fd);
+        if (message.Kind == TDecoderMessage::dmResult) return true;
+    }
+    Kill();
+    return false;
 }

@@ -18,7 +18,7 @@ public:
     // How one decode in the helper ended.
     enum class TOutcome : std::uint8_t {
         Done,         // the helper answered (with any status); it may decode again
-        Stopped,      // the stop request was not answered in time; the helper was killed
+        Stopping,     // `stop` was set: the helper was told to stop, its answer is pending
         TimedOut,     // the decode ran past its limit; the helper was killed
         Died,         // the helper ended or broke the protocol (crash, killed by the system)
         NoSandbox,    // the helper could not confine itself and ended at its start
@@ -27,7 +27,7 @@ public:
 
     struct TTimes {
         int LimitMs = 30000; // the longest a decode may take
-        int GraceMs = 150;   // how long a stopped decode may take to end
+        int GraceMs = 500;   // how long a stopped decode may take to end
     };
 
     // Starts `program` with a memory limit of `memoryLimit` bytes (0: none); null (with
@@ -43,11 +43,17 @@ public:
     // the result's status, lists and pixels (mapped from the helper's shared memory) on
     // Done; a reason for the user otherwise. A quick look the helper sends on the way is
     // drawn with the request's Prepare and handed to its Quick.Ready here, on the
-    // calling thread. A set `stop` asks the helper to stop.
+    // calling thread. A set `stop` asks the helper to stop and returns at once.
     TOutcome Decode(const TImageLoadRequest& request, int fileFd, const std::atomic<bool>& stop,
                     const TTimes& times, TImageLoadResult& result, QString& reason);
 
+    // After Stopping: waits up to `graceMs` for the helper's answer and drops it; true when
+    // it came (the helper may decode again), else the helper is killed.
+    [[nodiscard]] bool FinishStop(int graceMs);
+
     [[nodiscard]] pid_t Pid() const { return m_pid; }
+    // The pool's setting this helper was started with (see TDecoderPool::SetProgram).
+    std::uint64_t Generation = 0;
     // Kills the helper at once (SIGKILL) and collects it; `reason` tells how it ended.
     void Kill(QString* reason = nullptr);
 
@@ -61,4 +67,5 @@ private:
     pid_t m_pid = -1;
     int m_socket = -1;
     int m_exitCode = -1;
+    std::int32_t m_sequence = 0;
 };

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -52,6 +53,7 @@ bool ReadAll(int socket, char* data, std::size_t size) {
 bool KnownKind(std::uint32_t kind) {
     switch (TDecoderMessage(kind)) {
     case TDecoderMessage::dmRequest:
+    case TDecoderMessage::dmSpare:
     case TDecoderMessage::dmQuickLook:
     case TDecoderMessage::dmResult:
         return true;
@@ -86,6 +88,9 @@ struct TSharedBlock {
 };
 std::mutex g_blocksMutex;
 std::vector<TSharedBlock> g_blocks;
+// Whether this process has set its bitmap memory (the helper's shared, or the program's
+// adopted blocks).
+std::atomic<bool> g_bitmapMemoryInstalled{false};
 
 TColor32* MapShared(std::size_t bytes, std::size_t& mapped) {
     const std::size_t length = RoundToPages(bytes);
@@ -119,6 +124,14 @@ void UnmapShared(TColor32* bits, std::size_t mapped) {
 }
 
 const TBitmapMemory kSharedMemory{&MapShared, &UnmapShared};
+// The program's: private mappings as usual, and adopted shared blocks let go of their
+// descriptors with their mappings.
+const TBitmapMemory kAdoptedMemory{nullptr, &UnmapShared};
+
+void KeepShared(const TColor32* bits, std::size_t length, int fd) {
+    const std::lock_guard lock(g_blocksMutex);
+    g_blocks.push_back({bits, length, fd});
+}
 
 } // namespace
 
@@ -203,7 +216,8 @@ QByteArray EncodeDecodeOrder(const TDecodeOrder& order) {
     const TVekImageSettings& s = request.Settings;
     out << request.FileName << qint32(request.PageIndex) << request.CombineAlpha
         << request.UseSecondary << order.QuickLook << qint32(request.Quick.Width)
-        << qint32(request.Quick.Height) << order.DisplayProfile << quint64(order.AvailableMemory);
+        << qint32(request.Quick.Height) << order.DisplayProfile << quint64(order.AvailableMemory)
+        << qint32(order.Sequence);
     out << s.HalfSize << qint32(s.Interpolation) << qint32(s.Temperature) << s.Green
         << s.CameraWhiteBalance << s.Gamma << s.LinearLimit << s.Exposure << s.Gain
         << quint32(s.BackgroundColor) << s.ToneMapGamma << s.ToneMapExposure << s.ExifOrientation
@@ -220,8 +234,10 @@ bool ParseDecodeOrder(const QByteArray& body, TDecodeOrder& order) {
     qint32 page = 0, quickWidth = 0, quickHeight = 0, interpolation = 0, temperature = 0;
     quint32 background = 0, curveSize = 0;
     quint64 available = 0;
+    qint32 sequence = 0;
     in >> request.FileName >> page >> request.CombineAlpha >> request.UseSecondary >>
-        order.QuickLook >> quickWidth >> quickHeight >> order.DisplayProfile >> available;
+        order.QuickLook >> quickWidth >> quickHeight >> order.DisplayProfile >> available >>
+        sequence;
     in >> s.HalfSize >> interpolation >> temperature >> s.Green >> s.CameraWhiteBalance >>
         s.Gamma >> s.LinearLimit >> s.Exposure >> s.Gain >> background >> s.ToneMapGamma >>
         s.ToneMapExposure >> s.ExifOrientation >> s.ColourManagement >> curveSize;
@@ -239,6 +255,7 @@ bool ParseDecodeOrder(const QByteArray& body, TDecodeOrder& order) {
     s.Temperature = temperature;
     s.BackgroundColor = background;
     order.AvailableMemory = available;
+    order.Sequence = sequence;
     return in.status() == QDataStream::Ok && in.atEnd();
 }
 
@@ -324,7 +341,9 @@ int PixelsToSharedMemory(const TBitmap32& bitmap) {
         std::memcpy(copy, bitmap.Bits(), bytes);
         ::munmap(copy, length);
     }
-    if (fd >= 0 && ::fcntl(fd, F_ADD_SEALS, kRequiredSeals) != 0) {
+    // A block that came from the program (a reused buffer) is sealed already.
+    if (fd >= 0 && (::fcntl(fd, F_GET_SEALS) & kRequiredSeals) != kRequiredSeals &&
+        ::fcntl(fd, F_ADD_SEALS, kRequiredSeals) != 0) {
         ::close(fd);
         return -1;
     }
@@ -350,15 +369,45 @@ bool AdoptSharedPixels(int fd, const TPixelsHeader& pixels, TBitmap32& bitmap) {
     const std::size_t length = RoundToPages(bytes);
     // Mapped in one go: the picture is read whole right away (fitting, painting).
     void* bits = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
-    ::close(fd);
-    if (bits == MAP_FAILED) return false;
+    if (bits == MAP_FAILED) {
+        ::close(fd);
+        return false;
+    }
+    // The descriptor stays with the mapping, so that the block can go back to a helper
+    // as the buffer of a later picture (see SharedPixelsFd).
+    if (g_bitmapMemoryInstalled.exchange(true) == false) SetBitmapMemory(&kAdoptedMemory);
+    KeepShared(static_cast<TColor32*>(bits), length, fd);
     bitmap.AdoptMapping(static_cast<TColor32*>(bits), length, pixels.Width, pixels.Height,
                         pixels.Opaque);
     return true;
 }
 
 void UseSharedBitmapMemory() {
+    g_bitmapMemoryInstalled = true;
     SetBitmapMemory(&kSharedMemory);
+}
+
+bool AdoptSpareBuffer(int fd, const TPixelsHeader& pixels, TBitmap32& bitmap) {
+    // Its pages are there already (the program's last picture): only mapped, not populated.
+    if (fd < 0) return false;
+    const int seals = ::fcntl(fd, F_GET_SEALS);
+    struct stat st {};
+    const std::size_t length = RoundToPages(PixelBytes(pixels));
+    if (pixels.Width <= 0 || pixels.Height <= 0 || seals < 0 || (seals & F_SEAL_SHRINK) == 0 ||
+        ::fstat(fd, &st) != 0 || st.st_size < 0 || std::size_t(st.st_size) < length ||
+        std::uint64_t(pixels.Width) > kMaxImageSide ||
+        std::uint64_t(pixels.Height) > kMaxImageSide) {
+        ::close(fd);
+        return false;
+    }
+    void* bits = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
+    if (bits == MAP_FAILED) {
+        ::close(fd);
+        return false;
+    }
+    KeepShared(static_cast<TColor32*>(bits), length, fd);
+    bitmap.AdoptMapping(static_cast<TColor32*>(bits), length, pixels.Width, pixels.Height);
+    return true;
 }
 
 int SharedPixelsFd(const TColor32* bits) {

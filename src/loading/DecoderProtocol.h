@@ -15,6 +15,7 @@
 
 enum class TDecoderMessage : std::uint32_t {
     dmRequest = 0x50445251,   // program -> helper: decode this file (its descriptor attached)
+    dmSpare = 0x50445342,     // program -> helper: a buffer for the next request (attached)
     dmQuickLook = 0x5044514C, // helper -> program: a reduced first look (pixels attached)
     dmResult = 0x50445253,    // helper -> program: the load's result (pixels attached)
 };
@@ -46,6 +47,8 @@ struct TDecodeOrder {
     bool QuickLook = false;
     QByteArray DisplayProfile;
     std::uint64_t AvailableMemory = 0;
+    // Numbers the requests to one helper; a stop request names the one it stops.
+    std::int32_t Sequence = 0;
 };
 [[nodiscard]] QByteArray EncodeDecodeOrder(const TDecodeOrder& order);
 [[nodiscard]] bool ParseDecodeOrder(const QByteArray& body, TDecodeOrder& order);
@@ -73,14 +76,19 @@ struct TPixelsHeader {
 // memory already (see SharedPixelsFd), else a copy. -1 when it cannot be made.
 [[nodiscard]] int PixelsToSharedMemory(const TBitmap32& bitmap);
 
-// Maps the pixels a message carried into `bitmap` without a copy. Takes `fd` (closed in
-// every case). False when the memory is smaller than the header says, is not sealed
-// against shrinking, or the size is outside the loader's limits.
+// Maps the pixels a message carried into `bitmap` without a copy. Takes `fd`: it stays
+// open with the mapping (see SharedPixelsFd) or is closed. False when the memory is smaller than
+// the header says, is not sealed against shrinking, or the size is outside the loader's limits.
 [[nodiscard]] bool AdoptSharedPixels(int fd, const TPixelsHeader& pixels, TBitmap32& bitmap);
+
+// Maps a buffer the program handed back (its last picture's shared memory) into
+// `bitmap`, for the next decode to reuse when its picture has that size. Takes `fd`.
+[[nodiscard]] bool AdoptSpareBuffer(int fd, const TPixelsHeader& pixels, TBitmap32& bitmap);
 
 // Makes the large bitmaps of this process live in shared memory (see TBitmapMemory),
 // so that a decoded picture is handed over without a copy. For the helper.
 void UseSharedBitmapMemory();
-// The shared-memory descriptor holding `bits` (a bitmap's block), or -1. The descriptor
-// stays owned by the block.
+// The shared-memory descriptor holding `bits` (a bitmap's block made by
+// UseSharedBitmapMemory or taken over by AdoptSharedPixels), or -1. The descriptor stays
+// owned by the block.
 [[nodiscard]] int SharedPixelsFd(const TColor32* bits);

@@ -24,14 +24,22 @@
 
 namespace {
 
+// The running request's number, the number of the last one told to stop, and whether
+// the running one is stopped. A stop request may come before its request is read (it
+// is then remembered) or after it was answered (it then stops nothing).
+std::atomic<std::int32_t> g_request{0};
+std::atomic<std::int32_t> g_stopRequest{0};
 std::atomic<bool> g_stop{false};
+static_assert(std::atomic<std::int32_t>::is_always_lock_free);
 std::uint64_t g_memoryLimit = 0;
 
 enum class TFault : std::uint8_t { None, Crash, Hang, Memory };
 TFault g_fault = TFault::None;
 
-void OnStopRequest(int) {
-    g_stop.store(true);
+void OnStopRequest(int, siginfo_t* info, void*) {
+    const std::int32_t request = info->si_value.sival_int;
+    g_stopRequest.store(request);
+    if (request == g_request.load()) g_stop.store(true);
 }
 
 TFault FaultFromEnvironment() {
@@ -70,11 +78,14 @@ void ActOutFault(const QString& fileName, QString& reason) {
     }
 }
 
-void Answer(int socket, TDecodeOrder& order, int fileFd) {
+void Answer(int socket, TDecodeOrder& order, int fileFd, TBitmap32& spare) {
     TImageLoadRequest& request = order.Request;
     TImageLoadResult result;
+    // A picture of the same size is decoded straight into it, as in the program.
+    result.Bitmap = std::move(spare);
     QString reason;
-    g_stop.store(false);
+    g_request.store(order.Sequence);
+    g_stop.store(g_stopRequest.load() == order.Sequence);
     GrantDecoderFile(QFile::encodeName(request.FileName), fileFd);
     SetDisplayProfile(order.DisplayProfile);
     // The program's figure: this process cannot read the system's.
@@ -138,10 +149,16 @@ bool PrepareDecoderService(int socket, std::uint64_t memoryLimit) {
     g_fault = FaultFromEnvironment();
     TraceRefusedSystemCalls(std::getenv("PICTREL_DECODER_TRACE") != nullptr);
     struct sigaction stop {};
-    stop.sa_handler = &OnStopRequest;
-    stop.sa_flags = SA_RESTART;
+    stop.sa_sigaction = &OnStopRequest;
+    stop.sa_flags = SA_RESTART | SA_SIGINFO;
     sigemptyset(&stop.sa_mask);
     ::sigaction(SIGUSR1, &stop, nullptr);
+    // The program starts this process with stop requests blocked, so that one sent while
+    // it starts waits for the handler instead of ending it.
+    sigset_t usr1;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    ::pthread_sigmask(SIG_UNBLOCK, &usr1, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
     // What the decoders would load from disk on first use is loaded now.
@@ -168,15 +185,27 @@ bool PrepareDecoderService(int socket, std::uint64_t memoryLimit) {
 }
 
 int RunDecoderService(int socket) {
+    // The program's last picture, handed back as the buffer of the next one.
+    TBitmap32 spare;
     for (;;) {
         TDecoderEnvelope message;
         if (!ReceiveDecoderMessage(socket, message)) return 0;
+        if (message.Kind == TDecoderMessage::dmSpare) {
+            TPixelsHeader pixels;
+            spare.SetSize(0, 0);
+            if (!ParsePixelsHeader(message.Body, pixels)) {
+                if (message.Fd >= 0) ::close(message.Fd);
+                return 1;
+            }
+            if (!AdoptSpareBuffer(message.Fd, pixels, spare)) return 1;
+            continue;
+        }
         TDecodeOrder order;
         if (message.Kind != TDecoderMessage::dmRequest || message.Fd < 0 ||
             !ParseDecodeOrder(message.Body, order)) {
             if (message.Fd >= 0) ::close(message.Fd);
             return 1;
         }
-        Answer(socket, order, message.Fd);
+        Answer(socket, order, message.Fd, spare);
     }
 }

@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -59,6 +60,7 @@ TEST(DecoderProtocol, AnOrderArrivesWithItsSettingsAndItsFile) {
     order.QuickLook = true;
     order.DisplayProfile = QByteArray("profile bytes");
     order.AvailableMemory = 123456789;
+    order.Sequence = 42;
     const int file = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
     ASSERT_TRUE(
         SendDecoderMessage(pair.Fd[0], TDecoderMessage::dmRequest, EncodeDecodeOrder(order), file));
@@ -84,6 +86,7 @@ TEST(DecoderProtocol, AnOrderArrivesWithItsSettingsAndItsFile) {
     EXPECT_TRUE(back.QuickLook);
     EXPECT_EQ(back.DisplayProfile, order.DisplayProfile);
     EXPECT_EQ(back.AvailableMemory, 123456789u);
+    EXPECT_EQ(back.Sequence, 42);
     // A cut body is refused, not half read.
     EXPECT_FALSE(ParseDecodeOrder(message.Body.left(message.Body.size() - 3), back));
 }
@@ -346,8 +349,12 @@ INSTANTIATE_TEST_SUITE_P(Decoder, DecoderFault,
 TEST_F(Isolation, AStoppedDecodeThatDoesNotEndIsKilledAndReplaced) {
     if (DecodeInProcess()) GTEST_SKIP() << "PICTREL_DECODE_IN_PROCESS=1 keeps decoding here";
     ::setenv("PICTREL_DECODER_FAULT", "hang", 1);
-    TDecoderPool::Instance().Reset();
-    TDecoderPool::Instance().SetTimes({.LimitMs = 20000, .GraceMs = 100});
+    TDecoderPool& pool = TDecoderPool::Instance();
+    pool.Reset();
+    pool.SetTimes({.LimitMs = 20000, .GraceMs = 100});
+    pool.Warm();
+    ASSERT_EQ(pool.IdlePids().size(), 1u);
+    const pid_t hung = pool.IdlePids().front();
     TImageLoadRequest request;
     request.FileName = Save(MakePattern(40, 30).get(), FIF_PNG, Path("pictrel-fault.png"));
     std::atomic<bool> stop{false};
@@ -356,11 +363,34 @@ TEST_F(Isolation, AStoppedDecodeThatDoesNotEndIsKilledAndReplaced) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         stop = true;
     });
-    ASSERT_TRUE(TDecoderPool::Instance().Run(request, stop, result));
+    ASSERT_TRUE(pool.Run(request, stop, result));
     stopper.join();
     EXPECT_EQ(result.Status, ilTerminated);
-    // The killed helper's place is taken by a fresh one.
-    EXPECT_EQ(TDecoderPool::Instance().IdlePids().size(), 1u);
+    // Deaf to the stop request, it is killed after the grace; fresh ones take its place.
+    EXPECT_TRUE(PumpUntil([&] { return ::kill(hung, 0) != 0 && pool.HelperCount() >= 1; }, 5000));
+    const std::vector<pid_t> idle = pool.IdlePids();
+    EXPECT_FALSE(idle.empty());
+    EXPECT_EQ(std::count(idle.begin(), idle.end(), hung), 0);
+}
+
+TEST_F(Isolation, AStoppedDecodeReturnsAtOnceAndItsHelperIsUsedAgain) {
+    if (DecodeInProcess()) GTEST_SKIP() << "PICTREL_DECODE_IN_PROCESS=1 keeps decoding here";
+    TDecoderPool& pool = TDecoderPool::Instance();
+    pool.Reset();
+    pool.Warm();
+    ASSERT_EQ(pool.IdlePids().size(), 1u);
+    const pid_t helper = pool.IdlePids().front();
+    TImageLoadRequest request;
+    request.FileName = Save(MakePattern(3000, 2000).get(), FIF_JPEG, Path("big.jpg"));
+    const std::atomic<bool> stop{true};
+    TImageLoadResult result;
+    // Stopped before it began: nothing is sent, the helper waits on.
+    ASSERT_TRUE(pool.Run(request, stop, result));
+    EXPECT_EQ(result.Status, ilTerminated);
+    EXPECT_TRUE(PumpUntil([&] {
+        const std::vector<pid_t> idle = pool.IdlePids();
+        return std::count(idle.begin(), idle.end(), helper) == 1;
+    }));
 }
 
 // A helper that cannot be started, and one that cannot confine itself (it ends at once
