@@ -115,6 +115,12 @@ void Answer(int socket, TDecodeOrder& order, int fileFd, TBitmap32& spare) {
     }
     GrantDecoderFile({}, -1);
     ::close(fileFd);
+    // A stopped or failed load keeps its buffer here for the next one, as the program's
+    // loader keeps a stopped load's buffer.
+    if (result.Status != TImageLoaderProStatus::ilSucces) {
+        if (!result.Bitmap.Empty()) spare = std::move(result.Bitmap);
+        result.Bitmap.SetSize(0, 0);
+    }
 
     TPixelsHeader pixels;
     int pixelsFd = -1;
