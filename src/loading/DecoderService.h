@@ -11,7 +11,10 @@
 // request brings the picture file's descriptor and the load's settings, and is answered by an
 // optional quick look and the result, with the pixels in shared memory.
 //
-// SIGUSR1 asks the running decode to stop (it then ends in ilTerminated).
+// SIGUSR1, queued with a request's number (sigqueue), asks that request's decode to stop
+// (it then ends in ilTerminated); the program starts the helper with SIGUSR1 blocked. A
+// stopped or failed decode's buffer stays for the next request; a dmSpare message hands
+// back the program's last picture as the buffer of the next one.
 //
 // For tests, PICTREL_DECODER_FAULT=crash|hang|memory makes the helper crash, hang or ask
 // for more memory than its limit on files whose name contains "pictrel-fault".
