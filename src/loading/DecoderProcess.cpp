@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,16 @@ std::vector<std::string> HelperEnvironment([[maybe_unused]] std::uint64_t memory
     }
 #endif
     return env;
+}
+
+// Whether `fd` is the shared memory `bitmap` is mapped from.
+bool SameSharedMemory(int fd, const TBitmap32& bitmap) {
+    if (fd < 0 || bitmap.Empty()) return false;
+    const int own = SharedPixelsFd(bitmap.Bits());
+    struct stat a {
+    }, b{};
+    return own >= 0 && ::fstat(fd, &a) == 0 && ::fstat(own, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 } // namespace
@@ -181,16 +192,19 @@ TDecoderProcess::TOutcome TDecoderProcess::Decode(const TImageLoadRequest& reque
     order.Sequence = ++m_sequence;
     // The buffer the result came with (the last picture's shared memory) goes back to
     // be decoded into; this side lets go of it.
+    // It stays mapped here meanwhile: when the picture comes back in it, it needs no new
+    // mapping (whose set-up costs as much as a tenth of the decode of a large picture).
     bool sent = true;
-    if (!result.Bitmap.Empty()) {
-        const TColor32* bits = std::as_const(result.Bitmap).Bits();
-        if (const int spare = SharedPixelsFd(bits); spare >= 0) {
-            const TPixelsHeader header{result.Bitmap.Width(), result.Bitmap.Height(), std::nullopt};
+    TBitmap32 spare = std::move(result.Bitmap);
+    if (!spare.Empty()) {
+        if (const int fd = SharedPixelsFd(std::as_const(spare).Bits()); fd >= 0) {
+            const TPixelsHeader header{spare.Width(), spare.Height(), std::nullopt};
             sent = SendDecoderMessage(m_socket, TDecoderMessage::dmSpare,
-                                      EncodePixelsHeader(header), spare);
+                                      EncodePixelsHeader(header), fd);
+        } else {
+            spare.SetSize(0, 0);
         }
     }
-    result.Bitmap.SetSize(0, 0);
     if (!sent || !SendDecoderMessage(m_socket, TDecoderMessage::dmRequest, EncodeDecodeOrder(order),
                                      fileFd)) {
         // Ended while it waited for work: nothing of this picture reached it.
@@ -218,7 +232,17 @@ TDecoderProcess::TOutcome TDecoderProcess::Decode(const TImageLoadRequest& reque
             }
             if (result.Status == TImageLoaderProStatus::ilSucces &&
                 (message.Fd >= 0 || pixels.Width > 0 || pixels.Height > 0)) {
-                if (!AdoptSharedPixels(message.Fd, pixels, result.Bitmap)) return died();
+                if (SameSharedMemory(message.Fd, spare) && spare.Width() == pixels.Width &&
+                    spare.Height() == pixels.Height) {
+                    ::close(message.Fd);
+                    result.Bitmap = std::move(spare);
+                    // Its remembered opacity was the last picture's: written anew, counted
+                    // anew here on the worker, so the first paint does not pay for it.
+                    (void)result.Bitmap.Bits();
+                    (void)std::as_const(result.Bitmap).IsOpaque();
+                } else if (!AdoptSharedPixels(message.Fd, pixels, result.Bitmap)) {
+                    return died();
+                }
             } else if (message.Fd >= 0) {
                 ::close(message.Fd);
             }

@@ -92,23 +92,36 @@ std::vector<TSharedBlock> g_blocks;
 // adopted blocks).
 std::atomic<bool> g_bitmapMemoryInstalled{false};
 
+// Records a block; one at the same address is stale (let go of without this process's
+// bitmap memory) and goes.
+void KeepShared(const TColor32* bits, std::size_t length, int fd) {
+    const std::lock_guard lock(g_blocksMutex);
+    std::erase_if(g_blocks, [bits](const TSharedBlock& block) {
+        if (block.Bits != bits) return false;
+        ::close(block.Fd);
+        return true;
+    });
+    g_blocks.push_back({bits, length, fd});
+}
+
 TColor32* MapShared(std::size_t bytes, std::size_t& mapped) {
     const std::size_t length = RoundToPages(bytes);
     const int fd = ::memfd_create("pictrel-pixels", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0) return nullptr;
-    // Populated at once: one call instead of a page fault for every 4 KB the decoder
-    // writes (shared memory gets no huge pages here).
-    void* bits =
-        ::ftruncate(fd, off_t(length)) == 0
-            ? ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0)
-            : MAP_FAILED;
+    void* bits = ::ftruncate(fd, off_t(length)) == 0
+                     ? ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+                     : MAP_FAILED;
     if (bits == MAP_FAILED) {
         ::close(fd);
         return nullptr;
     }
+    // Huge pages where the system gives them to shared memory on request (many leave
+    // shared memory at 4 KB pages), then populated at once: one call instead of a page
+    // fault for every page the decoder writes.
+    ::madvise(bits, length, MADV_HUGEPAGE);
+    ::madvise(bits, length, MADV_POPULATE_WRITE);
     mapped = length;
-    const std::lock_guard lock(g_blocksMutex);
-    g_blocks.push_back({static_cast<TColor32*>(bits), length, fd});
+    KeepShared(static_cast<TColor32*>(bits), length, fd);
     return static_cast<TColor32*>(bits);
 }
 
@@ -127,11 +140,6 @@ const TBitmapMemory kSharedMemory{&MapShared, &UnmapShared};
 // The program's: private mappings as usual, and adopted shared blocks let go of their
 // descriptors with their mappings.
 const TBitmapMemory kAdoptedMemory{nullptr, &UnmapShared};
-
-void KeepShared(const TColor32* bits, std::size_t length, int fd) {
-    const std::lock_guard lock(g_blocksMutex);
-    g_blocks.push_back({bits, length, fd});
-}
 
 } // namespace
 

@@ -105,10 +105,10 @@ TEST(DecoderProtocol, AResultArrivesWithItsListsAndItsPixelsUncopied) {
     result.GeoTiffList = {};
     result.InfoList = {"Width: 1200;", "Height: 900;"};
     result.IccProfile = QByteArray(3000, 'p');
-    // Large enough to live in shared memory, as the helper's pictures do.
+    // Large enough to live in shared memory, as the helper's pictures do (this process's
+    // large bitmaps do so from here on).
     UseSharedBitmapMemory();
     TBitmap32 picture(1200, 900);
-    SetBitmapMemory(nullptr);
     ASSERT_GE(SharedPixelsFd(picture.Bits()), 0);
     for (int y = 0; y < picture.Height(); ++y)
         for (int x = 0; x < picture.Width(); ++x)
