@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDataStream>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -144,6 +145,62 @@ TEST(DecoderProtocol, AResultArrivesWithItsListsAndItsPixelsUncopied) {
     // The same memory, not a copy: a write on one side shows on the other.
     picture.SetPixel(5, 5, 0xFF123456u);
     EXPECT_EQ(back.Bitmap.Pixel(5, 5), 0xFF123456u);
+}
+
+// What a helper taken over by a hostile file might send: each field out of its range.
+struct TBadResultCase {
+    const char* Name;
+    quint8 Status, Kind;
+    qint32 Format, PageCount, Width, Height;
+};
+
+void PrintTo(const TBadResultCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+class BadResult : public ::testing::TestWithParam<TBadResultCase> {};
+
+TEST_P(BadResult, IsRefused) {
+    const TBadResultCase& c = GetParam();
+    QByteArray body;
+    QDataStream out(&body, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    out << c.Status << false << c.Kind << c.Format << qint32(0) << true << c.PageCount
+        << QStringList() << QStringList() << QStringList() << QStringList() << QStringList()
+        << QByteArray() << c.Width << c.Height << qint8(-1) << QString();
+    TImageLoadResult result;
+    TPixelsHeader pixels;
+    QString reason;
+    EXPECT_FALSE(ParseDecodeResult(body, result, pixels, reason));
+    // The same body with every field in range is taken, so the refusal is the field's.
+    QByteArray good;
+    QDataStream ok(&good, QIODevice::WriteOnly);
+    ok.setVersion(QDataStream::Qt_6_4);
+    ok << quint8(3) << false << quint8(5) << qint32(13) << qint32(0) << true << qint32(1)
+       << QStringList() << QStringList() << QStringList() << QStringList() << QStringList()
+       << QByteArray() << qint32(10) << qint32(10) << qint8(-1) << QString();
+    EXPECT_TRUE(ParseDecodeResult(good, result, pixels, reason));
+}
+
+INSTANTIATE_TEST_SUITE_P(DecoderProtocol, BadResult,
+                         ::testing::Values(TBadResultCase{"Status", 9, 5, 13, 1, 10, 10},
+                                           TBadResultCase{"Kind", 3, 11, 13, 1, 10, 10},
+                                           TBadResultCase{"FormatBelowUnknown", 3, 5, -2, 1, 10,
+                                                          10},
+                                           TBadResultCase{"FormatHuge", 3, 5, 100000, 1, 10, 10},
+                                           TBadResultCase{"NoPages", 3, 5, 13, 0, 10, 10},
+                                           TBadResultCase{"NegativeWidth", 3, 5, 13, 1, -1, 10},
+                                           TBadResultCase{"NegativeHeight", 3, 5, 13, 1, 10, -5}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(DecoderProtocol, APictureAboveTheSizeCapsIsNotMapped) {
+    TBitmap32 small(4, 4);
+    const int fd = PixelsToSharedMemory(small);
+    ASSERT_GE(fd, 0);
+    TBitmap32 target;
+    // Claims far more than the memory holds, and more than any picture may have.
+    EXPECT_FALSE(AdoptSharedPixels(fd, {1 << 21, 4, std::nullopt}, target));
+    EXPECT_TRUE(target.Empty());
 }
 
 TEST(DecoderProtocol, UnsealedOrShortPixelMemoryIsRefused) {
