@@ -2,10 +2,13 @@
 // JPEG (libjpeg-turbo's tjDecompress2 to BGRA is the floor, FreeImage_Load +
 // FreeImage_ConvertTo32Bits the old path), a 3840 x 2160 PNG and a 5-page TIFF (against
 // FreeImage), peak resident memory above the idle footprint while loading, and how
-// long the last of three quick requests during a 24-megapixel load takes.
+// long the last of three quick requests during a 24-megapixel load takes. The loader
+// runs each case in-process and through its sandboxed decoder helper (the Isolated cases), and
+// once with a helper that has to start first (ColdHelper, as at the program's start).
 //
 //   bench_loader [google benchmark flags]
 #include "loading/ColourManagement.h"
+#include "loading/DecoderPool.h"
 #include "loading/FreeImagePtr.h"
 #include "loading/FreeImageSetup.h"
 #include "loading/JpegDecoder.h"
@@ -19,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -145,9 +149,57 @@ double LoadMs(TVekImageLoaderPro& loader, const QString& file) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
 
+// Where the loader decodes: in-process (no helper program), or in the decoder helper.
+void DecodeIn(bool helper) {
+    TDecoderPool::Instance().SetProgram(helper ? PICTREL_DECODER_PATH : "");
+}
+
 void BM_Loader(benchmark::State& state, QString (*file)()) {
+    DecodeIn(false);
     TVekImageLoaderPro loader;
     for (auto _ : state) state.SetIterationTime(LoadMs(loader, file()) / 1000.0);
+}
+
+void BM_LoaderIsolated(benchmark::State& state, QString (*file)()) {
+    DecodeIn(true);
+    TVekImageLoaderPro loader;
+    for (auto _ : state) state.SetIterationTime(LoadMs(loader, file()) / 1000.0);
+    DecodeIn(false);
+}
+
+// A load whose helper starts with it, as the first picture's does.
+void BM_LoaderColdHelper(benchmark::State& state, QString (*file)()) {
+    TVekImageLoaderPro loader;
+    for (auto _ : state) {
+        state.PauseTiming();
+        DecodeIn(true); // the waiting helpers go
+        state.ResumeTiming();
+        state.SetIterationTime(LoadMs(loader, file()) / 1000.0);
+    }
+    DecodeIn(false);
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The same load in-process and in the decoder helper, alternating, so that both meet the
+// same load on a shared machine: medians and their ratio (helper / in-process).
+void BM_HelperOverInProcess(benchmark::State& state, QString (*file)()) {
+    std::vector<double> local, helper;
+    for (auto _ : state) {
+        for (const bool inHelper : {false, true}) {
+            DecodeIn(inHelper);
+            TVekImageLoaderPro loader;
+            LoadMs(loader, file()); // the helper warm, the file cached
+            (inHelper ? helper : local).push_back(LoadMs(loader, file()));
+        }
+    }
+    DecodeIn(false);
+    state.counters["InProcessMs"] = Median(local);
+    state.counters["HelperMs"] = Median(helper);
+    state.counters["Ratio"] = Median(helper) / Median(local);
 }
 
 // The conversion alone, of a 24-megapixel picture from Display P3 to sRGB.
@@ -218,7 +270,8 @@ void BM_TjQuarter(benchmark::State& state) {
 
 // The last of three quick requests during a 24-megapixel load, from its Open to its
 // OnSucces.
-void BM_ThirdOfThreeQuickOpens(benchmark::State& state) {
+void BM_ThirdOfThreeQuickOpens(benchmark::State& state, bool helper) {
+    DecodeIn(helper);
     TVekImageLoaderPro loader;
     for (auto _ : state) {
         int succes = 0;
@@ -235,6 +288,7 @@ void BM_ThirdOfThreeQuickOpens(benchmark::State& state) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
         if (loader.FileName() != Jpeg(4) || succes != 1) state.SkipWithError("wrong delivery");
     }
+    DecodeIn(false);
 }
 
 long StatusKb(const char* key) {
@@ -247,7 +301,8 @@ long StatusKb(const char* key) {
 
 // Peak resident memory during one load above what the process held before it, in
 // megabytes of 10^6 bytes; the kernel's high-water mark is reset first (clear_refs 5).
-void BM_PeakMemory(benchmark::State& state, QString (*file)(), double bitmapMb) {
+void BM_PeakMemory(benchmark::State& state, QString (*file)(), double bitmapMb, bool helper) {
+    DecodeIn(helper);
     double peakMb = 0;
     for (auto _ : state) {
         malloc_trim(0);
@@ -263,6 +318,7 @@ void BM_PeakMemory(benchmark::State& state, QString (*file)(), double bitmapMb) 
     state.counters["PeakAboveIdleMB"] = peakMb;
     state.counters["BitmapMB"] = bitmapMb;
     state.counters["Ratio"] = peakMb / bitmapMb;
+    DecodeIn(false);
 }
 
 } // namespace
@@ -295,25 +351,41 @@ int main(int argc, char** argv) {
            ->Arg(4)
            ->Arg(8));
     ms(benchmark::RegisterBenchmark("Jpeg24MP/FreeImage_LoadConvert32", BM_FreeImage, Photo));
+    benchmark::RegisterBenchmark("Jpeg24MP/HelperOverInProcess", BM_HelperOverInProcess, Photo)
+        ->Iterations(15)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Png3840x2160/HelperOverInProcess", BM_HelperOverInProcess, Png)
+        ->Iterations(15)
+        ->Unit(benchmark::kMillisecond);
     ms(benchmark::RegisterBenchmark("Jpeg24MP/Loader", BM_Loader, Photo), true);
+    ms(benchmark::RegisterBenchmark("Jpeg24MP/LoaderIsolated", BM_LoaderIsolated, Photo), true);
+    ms(benchmark::RegisterBenchmark("Jpeg24MP/LoaderColdHelper", BM_LoaderColdHelper, Photo), true);
     // Colour management: the same photo tagged sRGB (nothing to convert) and Display P3.
     ms(benchmark::RegisterBenchmark("Jpeg24MP/LoaderSrgbTagged", BM_Loader, PhotoSrgb), true);
     ms(benchmark::RegisterBenchmark("Jpeg24MP/LoaderDisplayP3", BM_Loader, PhotoP3), true);
     ms(benchmark::RegisterBenchmark("Convert24MP/DisplayP3ToSrgb", BM_ConvertP3));
     ms(benchmark::RegisterBenchmark("Png3840x2160/FreeImage_LoadConvert32", BM_FreeImage, Png));
     ms(benchmark::RegisterBenchmark("Png3840x2160/Loader", BM_Loader, Png), true);
+    ms(benchmark::RegisterBenchmark("Png3840x2160/LoaderIsolated", BM_LoaderIsolated, Png), true);
     ms(benchmark::RegisterBenchmark("Tiff5Pages/FreeImage_LoadConvert32", BM_FreeImage, Tiff));
     ms(benchmark::RegisterBenchmark("Tiff5Pages/Loader", BM_Loader, Tiff), true);
-    ms(benchmark::RegisterBenchmark("Jpeg24MP/ThirdOfThreeQuickOpens", BM_ThirdOfThreeQuickOpens),
+    ms(benchmark::RegisterBenchmark("Jpeg24MP/ThirdOfThreeQuickOpens", BM_ThirdOfThreeQuickOpens,
+                                    false),
        true);
-    benchmark::RegisterBenchmark("Jpeg24MP/PeakMemory", BM_PeakMemory, Photo,
-                                 6000.0 * 4000 * 4 / 1e6)
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Png3840x2160/PeakMemory", BM_PeakMemory, Png,
-                                 3840.0 * 2160 * 4 / 1e6)
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
+    ms(benchmark::RegisterBenchmark("Jpeg24MP/ThirdOfThreeQuickOpensIsolated",
+                                    BM_ThirdOfThreeQuickOpens, true),
+       true);
+    for (const bool helper : {false, true}) {
+        benchmark::RegisterBenchmark(helper ? "Jpeg24MP/PeakMemoryIsolated" : "Jpeg24MP/PeakMemory",
+                                     BM_PeakMemory, Photo, 6000.0 * 4000 * 4 / 1e6, helper)
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(helper ? "Png3840x2160/PeakMemoryIsolated"
+                                            : "Png3840x2160/PeakMemory",
+                                     BM_PeakMemory, Png, 3840.0 * 2160 * 4 / 1e6, helper)
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+    }
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -1,4 +1,6 @@
-// End-to-end time to the first picture, against feh in the same run.
+// End-to-end time to the first picture, against feh in the same run, and against the
+// program itself decoding in-process (PICTREL_DECODE_IN_PROCESS=1) instead of in its
+// sandboxed decoder helper.
 //
 // Generates photo-like JPEGs (smooth gradients, texture and grain, quality 92, 4:2:0) with a
 // solid marker block in the centre, starts a private Xvfb (no window manager) and launches
@@ -716,7 +718,9 @@ int main(int argc, char** argv) {
 
     int run = 0;
     auto runDir = [&] { return tmp / ("run" + std::to_string(run++)); };
-    const Viewer ours{pictrel.string(), "/view"};
+    // Both through env, so that the helper and the in-process runs start alike.
+    const Viewer ours{"env", "PICTREL_DECODE_IN_PROCESS=0", pictrel.string(), "/view"};
+    const Viewer inProcess{"env", "PICTREL_DECODE_IN_PROCESS=1", pictrel.string(), "/view"};
     // One warm-up run of each program per case, untimed (page cache). Ours also tells its window
     // size: feh gets a window of that size with the picture scaled down to fit, centred, so both
     // scale to the same size.
@@ -736,18 +740,25 @@ int main(int argc, char** argv) {
                 runs);
 
     for (const auto& big : bigs) {
-        Samples mine, theirs, ignored;
+        Samples mine, theirs, local, ignored;
         if (&big != &bigs[0])
             warmUp = {}, FirstPicture(screen, ours, big.file, magenta, runDir(), warmUp);
+        FirstPicture(screen, inProcess, big.file, magenta, runDir(), ignored);
         if (haveFeh) FirstPicture(screen, feh, big.file, magenta, runDir(), ignored);
         for (int i = 0; i < runs; ++i) {
             // A program that fails its warm-up run is not tried again: each try may take the
             // whole timeout.
-            if (!warmUp.ms.empty()) FirstPicture(screen, ours, big.file, magenta, runDir(), mine);
+            if (!warmUp.ms.empty()) {
+                FirstPicture(screen, ours, big.file, magenta, runDir(), mine);
+                FirstPicture(screen, inProcess, big.file, magenta, runDir(), local);
+            }
             if (haveFeh) FirstPicture(screen, feh, big.file, magenta, runDir(), theirs);
         }
         if (warmUp.ms.empty()) mine.failure = warmUp.failure + " in the warm-up run";
-        std::printf("first picture %s  pictrel %s", big.label, Summary(mine, true).c_str());
+        std::printf("first picture %s  pictrel %s | in-process %s%s", big.label,
+                    Summary(mine, true).c_str(), Summary(local, true).c_str(),
+                    Ratio(mine, local, true).c_str());
+        std::printf("\n    runs (ms): in-process%s\n    ", Runs(local).c_str());
         if (haveFeh)
             std::printf(" | feh %s%s", Summary(theirs, true).c_str(),
                         Ratio(mine, theirs, true).c_str());
@@ -757,6 +768,11 @@ int main(int argc, char** argv) {
 
     std::printf("\n");
     const StepResult mine = Stepping(screen, ours, stepFiles, colours, runDir(), false);
+    const StepResult local = Stepping(screen, inProcess, stepFiles, colours, runDir(), false);
+    std::printf("step to next 24MP in-process  %s%s\n    steps (ms): in-process%s\n",
+                Summary(local.steps, false).c_str(), Ratio(mine.steps, local.steps, false).c_str(),
+                Runs(local.steps).c_str());
+    std::printf("held Right in-process\n    %s\n", local.held.c_str());
     StepResult theirs;
     if (haveFeh) theirs = Stepping(screen, feh, stepFiles, colours, runDir(), true);
     std::printf("step to next 24MP (Right, %.1f s after the last picture)  pictrel %s",

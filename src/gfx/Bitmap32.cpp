@@ -6,6 +6,7 @@
 
 #include <QImage>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -26,11 +27,25 @@ constexpr std::align_val_t kBitsAlignment{64};
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 constexpr std::size_t kMapFrom = std::size_t(4) << 20;
 
+namespace {
+
+std::atomic<const TBitmapMemory*> g_bitmapMemory{nullptr};
+
+} // namespace
+
+void SetBitmapMemory(const TBitmapMemory* memory) {
+    g_bitmapMemory.store(memory);
+}
+
 void TBitmap32::FreeBits::operator()(TColor32* p) const noexcept {
-    if (Mapped != 0)
-        ::munmap(p, Mapped);
-    else
+    if (Mapped != 0) {
+        if (const TBitmapMemory* memory = g_bitmapMemory.load())
+            memory->Unmap(p, Mapped);
+        else
+            ::munmap(p, Mapped);
+    } else {
         ::operator delete[](p, kBitsAlignment);
+    }
 }
 
 namespace {
@@ -133,7 +148,12 @@ void TBitmap32::SetSize(int width, int height) {
         if (count > 0) {
             const std::size_t bytes = count * sizeof(TColor32);
             std::size_t mapped = 0;
-            TColor32* bits = bytes >= kMapFrom ? MapBits(bytes, mapped) : nullptr;
+            TColor32* bits = nullptr;
+            if (bytes >= kMapFrom) {
+                const TBitmapMemory* memory = g_bitmapMemory.load();
+                bits = memory != nullptr && memory->Map != nullptr ? memory->Map(bytes, mapped)
+                                                                   : MapBits(bytes, mapped);
+            }
             if (bits == nullptr)
                 bits = static_cast<TColor32*>(::operator new[](bytes, kBitsAlignment));
             m_bits = std::unique_ptr<TColor32[], FreeBits>(bits, FreeBits{mapped});
@@ -146,6 +166,16 @@ void TBitmap32::SetSize(int width, int height) {
     if (m_bits && !fresh)
         std::memset(m_bits.get(), 0, std::size_t(m_width) * m_height * sizeof(TColor32));
     m_opacity = Opacity::Unknown;
+    ResetClipRect();
+    Changed();
+}
+
+void TBitmap32::AdoptMapping(TColor32* bits, std::size_t length, int width, int height,
+                             std::optional<bool> opaque) {
+    m_bits = std::unique_ptr<TColor32[], FreeBits>(bits, FreeBits{length});
+    m_width = width;
+    m_height = height;
+    m_opacity = !opaque ? Opacity::Unknown : *opaque ? Opacity::Opaque : Opacity::Translucent;
     ResetClipRect();
     Changed();
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QImage;
 class TAffineTransformation;
@@ -68,6 +69,11 @@ public:
     void SetSize(int width, int height);
     // Drops the pixels (0 x 0).
     void Delete() { SetSize(0, 0); }
+    // Takes over `length` bytes mapped with mmap (at least width x height pixels) as the
+    // pixels, without a copy; they are unmapped with the bitmap. `opaque` is what is
+    // already known of the alpha. Resets the clip rectangle and notifies.
+    void AdoptMapping(TColor32* bits, std::size_t length, int width, int height,
+                      std::optional<bool> opaque = std::nullopt);
 
     // Every pixel := colour, regardless of the clip rectangle.
     void Clear(TColor32 colour = clBlack32);
@@ -170,6 +176,18 @@ private:
     bool m_changedWhileUpdating = false;
     mutable Opacity m_opacity = Opacity::Unknown;
 };
+
+// Where the pixel blocks of large bitmaps come from. A process that hands its pictures to
+// another maps them in shared memory instead of private pages.
+struct TBitmapMemory {
+    // Zero-filled memory for at least `bytes`, its mapped length in `mapped`; null when
+    // none can be had (the bitmap then takes heap memory). Null: private mappings.
+    TColor32* (*Map)(std::size_t bytes, std::size_t& mapped);
+    // Releases a mapped block, also one that Map did not make (plain munmap then).
+    void (*Unmap)(TColor32* bits, std::size_t mapped);
+};
+// For the whole process; null returns to private mappings. Set before any bitmap is made.
+void SetBitmapMemory(const TBitmapMemory* memory);
 
 // Puts rows of already-sampled pixels onto a destination with a source bitmap's
 // draw mode, master alpha and combine mode.

@@ -1,5 +1,7 @@
 #include "loading/EarlyImageLoad.h"
 
+#include "loading/DecoderPool.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 
@@ -23,7 +25,7 @@ TEarlyImageLoad::TEarlyImageLoad(TImageLoadRequest request) : m_request(std::mov
     if (m_request.Quick.Width > 0 && m_request.Quick.Height > 0)
         m_request.Quick.Ready = [this](TDrawnPicture&& drawn) { QuickLookReady(std::move(drawn)); };
     m_done = std::async(std::launch::async, [this] {
-        RunImageLoad(m_request, m_stop, m_result);
+        RunImageLoadIsolated(m_request, m_stop, m_result);
         m_finished = true;
     });
     const std::lock_guard lock(g_mutex);

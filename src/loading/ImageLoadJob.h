@@ -64,6 +64,9 @@ struct TImageLoadResult {
     TFreeImagePtr SingleBitmap;
     // What the request's Prepare drew, if anything.
     TDrawnPicture Drawn;
+    // Why a load failed, when there is more to say than that the file cannot be read
+    // (a decoder helper that crashed or ran too long).
+    QString ErrorReason;
 };
 
 // Runs one load on the calling (worker) thread: the RAW decoder, then FreeImage

@@ -1,5 +1,6 @@
 #include "loading/VekImageLoaderPro.h"
 
+#include "loading/DecoderPool.h"
 #include "loading/EarlyImageLoad.h"
 #include "loading/FreeImageSetup.h"
 #include "loading/ImageLoadJob.h"
@@ -70,6 +71,7 @@ void TVekImageLoaderPro::Open(const QString& FileName, bool FireStart, int PageI
     m_xmpList.clear();
     m_geoTiffList.clear();
     m_infoList.clear();
+    m_errorReason.clear();
     ReleaseSource();
     if (!m_bitmap.Empty()) {
         m_spareBitmap.SetSize(0, 0);
@@ -108,7 +110,7 @@ void TVekImageLoaderPro::StartWorker() {
         m_priority,
         [&run] {
             if (!TEarlyImageLoad::Take(run.Request, run.Thread.TerminateFlag(), run.Result))
-                RunImageLoad(run.Request, run.Thread.TerminateFlag(), run.Result);
+                RunImageLoadIsolated(run.Request, run.Thread.TerminateFlag(), run.Result);
         },
         [this, token, generation] {
             PostToGuiThread(token, [this, generation] { WorkerFinished(generation); });
@@ -175,6 +177,7 @@ void TVekImageLoaderPro::WorkerFinished(std::uint64_t generation) {
         m_xmpList = std::move(result.XmpList);
         m_geoTiffList = std::move(result.GeoTiffList);
         m_infoList = std::move(result.InfoList);
+        m_errorReason = std::move(result.ErrorReason);
     }
     if (status == ilSucces) {
         m_multiBitmap = std::move(result.MultiBitmap);

@@ -100,6 +100,8 @@ public:
     [[nodiscard]] const QStringList& XmpList() const { return m_xmpList; }
     [[nodiscard]] const QStringList& GeoTiffList() const { return m_geoTiffList; }
     [[nodiscard]] const QStringList& InfoList() const { return m_infoList; }
+    // Why the last load failed beyond an unreadable file ("the decoder stopped ..."), or empty.
+    [[nodiscard]] const QString& ErrorReason() const { return m_errorReason; }
 
     // The open multi-page handle of the last load (ICO, TIFF, GIF), or null.
     [[nodiscard]] FIMULTIBITMAP* MultiBitmap() const { return m_multiBitmap.get(); }
@@ -141,6 +143,7 @@ private:
     int m_pageIndex = -1;
     int m_pageCount = 0;
     QStringList m_exifList, m_iptcList, m_xmpList, m_geoTiffList, m_infoList;
+    QString m_errorReason;
     TFreeImageMultiPtr m_multiBitmap;
     std::unique_ptr<TGifFirstFrame> m_gifFirstFrame;
     TFreeImagePtr m_singleBitmap;

@@ -9,6 +9,7 @@
 #include "app/ViewerStoreValues.h"
 #include "authoring/FormVekWizard.h"
 #include "gfx/ViewerZoom.h"
+#include "loading/DecoderPool.h"
 #include "loading/EarlyImageLoad.h"
 #include "loading/FreeImageSetup.h"
 #include "loading/ImageFilter.h"
@@ -125,6 +126,10 @@ int RunWindows(int& argc, char** argv, const TCommandLine& line) {
             request.Quick.Height = window.Height;
         }
         firstPicture.emplace(std::move(request));
+    } else {
+        // A decoder helper starts beside the toolkit (the first picture's load starts
+        // its own).
+        TDecoderPool::Instance().Warm();
     }
     TVekApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
