@@ -288,6 +288,10 @@ TPngDecodeResult Decode(TDecodeState& s) {
         return TPngDecodeResult::Refused;
     }
     png_init_io(png, s.File);
+    // libpng meets the zlib stream's own checksum only after the picture's last row,
+    // where a mismatch is a benign error, which FreeImage's reader lets pass: not
+    // computing it saves a sum over every decoded byte. The chunks' CRCs still count.
+    png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
     png_read_info(png, info);
     const bool read = ReadPixels(png, info, s);
     if (read && s.Chunks != nullptr) CollectChunks(png, info, *s.Chunks);
