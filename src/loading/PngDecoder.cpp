@@ -3,6 +3,7 @@
 #include "gfx/Bitmap32.h"
 #include "loading/ImageConversion.h"
 #include "loading/ImageLimits.h"
+#include "loading/PngRowPipeline.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -191,6 +192,7 @@ void CollectChunks(png_structp png, png_infop info, TPngChunks& chunks) {
 // What a decode works with besides libpng's own state, owned by the caller so that a
 // jump out of libpng leaves nothing to destroy.
 struct TDecodeState {
+    const QByteArray* Path = nullptr;
     std::FILE* File = nullptr;
     TBitmap32* Target = nullptr;
     const std::atomic<bool>* Stop = nullptr;
@@ -293,6 +295,30 @@ TPngDecodeResult Decode(TDecodeState& s) {
     // computing it saves a sum over every decoded byte. The chunks' CRCs still count.
     png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
     png_read_info(png, info);
+    // The common photo (8-bit RGB or RGBA rows, nothing that changes the pixels) goes
+    // through two threads; what that path does not take is read here.
+    if (png_get_bit_depth(png, info) == 8 &&
+        (png_get_color_type(png, info) == PNG_COLOR_TYPE_RGB ||
+         png_get_color_type(png, info) == PNG_COLOR_TYPE_RGB_ALPHA) &&
+        png_get_interlace_type(png, info) == PNG_INTERLACE_NONE &&
+        png_get_valid(png, info, PNG_INFO_tRNS | PNG_INFO_gAMA) == 0) {
+        switch (DecodePngRowsInTwoThreads(*s.Path, *s.Target, *s.Stop, *s.RowsReady)) {
+        case TPngPipelineResult::Decoded:
+            // Nothing but IEND follows the picture's data: the chunks are all read.
+            if (s.Chunks != nullptr) CollectChunks(png, info, *s.Chunks);
+            png_destroy_read_struct(&png, &info, nullptr);
+            return TPngDecodeResult::Decoded;
+        case TPngPipelineResult::Stopped:
+            png_destroy_read_struct(&png, &info, nullptr);
+            return TPngDecodeResult::Stopped;
+        case TPngPipelineResult::TooLarge:
+            png_destroy_read_struct(&png, &info, nullptr);
+            s.Target->SetSize(0, 0);
+            return TPngDecodeResult::TooLarge;
+        case TPngPipelineResult::NotTaken:
+            break;
+        }
+    }
     const bool read = ReadPixels(png, info, s);
     if (read && s.Chunks != nullptr) CollectChunks(png, info, *s.Chunks);
     png_destroy_read_struct(&png, &info, nullptr);
@@ -314,6 +340,7 @@ TPngDecodeResult DecodePngPixels(const QByteArray& encodedPath, TBitmap32& targe
     const std::unique_ptr<std::FILE, TCloseFile> file(std::fopen(encodedPath.constData(), "rb"));
     if (!file) return TPngDecodeResult::Refused;
     TDecodeState state;
+    state.Path = &encodedPath;
     state.File = file.get();
     state.Target = &target;
     state.Stop = &stop;
