@@ -4,6 +4,7 @@
 #include "loading/ImageConversion.h"
 #include "loading/ImageLimits.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +20,11 @@
 
 namespace {
 
-// Filtered rows in flight between the two threads.
-constexpr std::int64_t kRingRows = 64;
+// Filtered rows in flight between the two threads: as many as fit in kRingBytes, at
+// most kMaxRingRows, at least the row being inflated and the one above the row being
+// written.
+constexpr std::size_t kRingBytes = std::size_t(4) << 20;
+constexpr std::int64_t kMaxRingRows = 64;
 // Rows written between two reports to the caller.
 constexpr int kRowsPerReport = 16;
 // The file is read in pieces of this size.
@@ -36,7 +40,7 @@ std::uint32_t Big32(const unsigned char* p) {
 }
 
 // What the two threads share. Rows are numbered from 0; the reader fills row r into
-// slot r % kRingRows once the writer has let go of row r - kRingRows.
+// slot r % RingRows once the writer has let go of row r - RingRows.
 struct TShared {
     std::mutex Mutex;
     std::condition_variable Changed;
@@ -49,6 +53,7 @@ struct TPicture {
     std::uint32_t Width = 0, Height = 0;
     int Channels = 0;
     std::size_t RowBytes = 0; // filter byte included
+    std::int64_t RingRows = 2;
 };
 
 // The reader's side: the picture data's chunks, their CRCs, zlib, then IEND.
@@ -103,7 +108,7 @@ private:
                     }
                     if (!WaitForSlot(row)) return false;
                     unsigned char* slot =
-                        m_ring + std::size_t(row % kRingRows) * m_picture.RowBytes;
+                        m_ring + std::size_t(row % m_picture.RingRows) * m_picture.RowBytes;
                     z.next_out = slot + rowFilled;
                     z.avail_out = uInt(m_picture.RowBytes - rowFilled);
                     const int status = inflate(&z, Z_NO_FLUSH);
@@ -137,7 +142,7 @@ private:
         if (m_stop.load(std::memory_order_relaxed)) return false;
         std::unique_lock lock(m_shared.Mutex);
         m_shared.Changed.wait(
-            lock, [&] { return m_shared.Failed || row - m_shared.Released < kRingRows; });
+            lock, [&] { return m_shared.Failed || row - m_shared.Released < m_picture.RingRows; });
         return !m_shared.Failed;
     }
 
@@ -226,6 +231,8 @@ bool ReadToPictureData(std::FILE* f, TPicture& picture, std::uint32_t& firstLeng
         return false;
     picture.Channels = colourType == 2 ? 3 : 4;
     picture.RowBytes = std::size_t(picture.Width) * std::size_t(picture.Channels) + 1;
+    picture.RingRows =
+        std::clamp(std::int64_t(kRingBytes / picture.RowBytes), std::int64_t(2), kMaxRingRows);
     // The chunks before the picture's data were read by libpng already; what changes
     // the pixels sends the file to it.
     for (;;) {
@@ -260,7 +267,7 @@ TPngPipelineResult DecodePngRowsInTwoThreads(const QByteArray& encodedPath, TBit
     std::vector<unsigned char> zeros;
     try {
         PrepareTarget(target, int(picture.Width), int(picture.Height));
-        ring.reset(new unsigned char[picture.RowBytes * std::size_t(kRingRows)]);
+        ring.reset(new unsigned char[picture.RowBytes * std::size_t(picture.RingRows)]);
         zeros.assign(picture.RowBytes, 0);
     } catch (const std::bad_alloc&) {
         target.SetSize(0, 0);
@@ -299,10 +306,10 @@ TPngPipelineResult DecodePngRowsInTwoThreads(const QByteArray& encodedPath, TBit
             ok = false;
             break;
         }
-        unsigned char* slot = ring.get() + std::size_t(row % kRingRows) * picture.RowBytes;
+        unsigned char* slot = ring.get() + std::size_t(row % picture.RingRows) * picture.RowBytes;
         const unsigned char* prior =
             row == 0 ? zeros.data()
-                     : ring.get() + std::size_t((row - 1) % kRingRows) * picture.RowBytes;
+                     : ring.get() + std::size_t((row - 1) % picture.RingRows) * picture.RowBytes;
         const bool unfiltered =
             picture.Channels == 3 ? Unfilter<3>(slot, prior, n) : Unfilter<4>(slot, prior, n);
         if (!unfiltered) {

@@ -370,6 +370,11 @@ const PngSpec kRgba{"Rgba8", PNG_COLOR_TYPE_RGB_ALPHA, 8, false, false, 0, 150, 
 const PipelineCase kPipelineCases[] = {
     {"Rgb", kRgb, nullptr, TPngPipelineResult::Decoded},
     {"Rgba", kRgba, nullptr, TPngPipelineResult::Decoded},
+    // Rows so long that only two are in flight at a time.
+    {"RowsOfMegabytes",
+     {"W", PNG_COLOR_TYPE_RGB, 8, false, false, 0, 500000, 4},
+     nullptr,
+     TPngPipelineResult::Decoded},
     {"Palette", {"P", PNG_COLOR_TYPE_PALETTE, 8}, nullptr, TPngPipelineResult::NotTaken},
     {"Interlaced", {"I", PNG_COLOR_TYPE_RGB, 8, true}, nullptr, TPngPipelineResult::NotTaken},
     {"Gamma",
