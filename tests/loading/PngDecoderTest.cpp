@@ -1,5 +1,6 @@
 #include "LoadingTestSupport.h"
 
+#include "loading/ColourManagement.h"
 #include "loading/ImageConversion.h"
 #include "loading/ImageInformation.h"
 #include "loading/ImageLoadJob.h"
@@ -264,6 +265,31 @@ INSTANTIATE_TEST_SUITE_P(
         PngSpec{"Rgba8ManyChunksAndRows", PNG_COLOR_TYPE_RGB_ALPHA, 8, false, false, 0, 150, 301},
         PngSpec{"Rgb8Srgb", PNG_COLOR_TYPE_RGB, 8, false, false, 0, 64, 80, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Colour management keeps working on the direct path: a PNG with a gamma chunk gets the
+// profile made from it, and its pixels are converted from it.
+TEST(PngDecoder, ColourManagementTakesTheProfileOfTheGammaChunk) {
+    QTemporaryDir dir;
+    const QString file = dir.path() + "/g.png";
+    ASSERT_TRUE(WritePng(file, {"Rgb8Gamma", PNG_COLOR_TYPE_RGB, 8, false, false, 1 / 1.4}));
+    TImageLoadRequest request;
+    request.FileName = file;
+    request.Settings.ColourManagement = true;
+    const std::atomic<bool> stop{false};
+    TImageLoadResult result;
+    RunImageLoad(request, stop, result);
+    ASSERT_EQ(result.Status, ilSucces);
+    EXPECT_FALSE(result.IccProfile.isEmpty());
+    EXPECT_EQ(result.IccProfile, ReadPngColourProfile(file));
+    EXPECT_FALSE(SamePixels(result.Bitmap, Reference(file)));
+
+    request.Settings.ColourManagement = false;
+    TImageLoadResult plain;
+    RunImageLoad(request, stop, plain);
+    ASSERT_EQ(plain.Status, ilSucces);
+    EXPECT_TRUE(plain.IccProfile.isEmpty());
+    EXPECT_TRUE(SamePixels(plain.Bitmap, Reference(file)));
+}
 
 // What FreeImage keeps at 16 bits a channel (and the loader tone maps) is left to it.
 class PngRefusedTest : public ::testing::TestWithParam<PngSpec> {};
