@@ -19,8 +19,11 @@ void TPartialLook::ReduceBand(const TBitmap32& picture, int band) {
     }
     const int columns = m_picture.Width();
     std::vector<std::uint32_t> sums(std::size_t(columns) * 4, 0);
-    for (int y = top; y < bottom; ++y) {
-        const TColor32* row = picture.ScanLine(y);
+    // One row of the band, its middle one, is averaged across: a look at the picture on
+    // its way is not worth reading every row twice.
+    const int middle = top + (bottom - top) / 2;
+    {
+        const TColor32* row = picture.ScanLine(middle);
         for (int c = 0; c < columns; ++c) {
             std::uint32_t* sum = sums.data() + std::size_t(c) * 4;
             const int end = std::min((c + 1) * m_factor, m_width);
@@ -34,8 +37,7 @@ void TPartialLook::ReduceBand(const TBitmap32& picture, int band) {
         }
     }
     for (int c = 0; c < columns; ++c) {
-        const std::uint32_t n =
-            std::uint32_t((std::min((c + 1) * m_factor, m_width) - c * m_factor) * (bottom - top));
+        const std::uint32_t n = std::uint32_t(std::min((c + 1) * m_factor, m_width) - c * m_factor);
         const std::uint32_t* sum = sums.data() + std::size_t(c) * 4;
         const auto avg = [n](std::uint32_t s) { return (s + n / 2) / n; };
         out[c] = avg(sum[0]) | (avg(sum[1]) << 8) | (avg(sum[2]) << 16) | (avg(sum[3]) << 24);

@@ -4,11 +4,11 @@
 
 // A reduced copy of a picture that is still arriving, to show it before all of it is
 // there. The picture is reduced by a whole factor (each side rounded up, each reduced
-// pixel the average of the block it stands for), so that only what arrives is read
-// once: rows that arrive in order are reduced band by band as each band of `factor`
-// rows is complete; a picture that arrives as ever finer passes is reduced whole when
-// a look is wanted. What has not arrived stays transparent, so the view's background
-// shows there.
+// pixel the average of the `factor` pixels across the middle of the block it stands
+// for), so that little of what arrives is read: rows that arrive in order are reduced
+// band by band as each band of `factor` rows is complete; a picture that arrives as ever finer
+// passes is reduced whole when a look is wanted. What has not arrived stays transparent, so the
+// view's background shows there.
 class TPartialLook {
 public:
     // For a `width` x `height` picture; factors below 1 count as 1.
