@@ -383,7 +383,8 @@ void AddPngMetadata(FIBITMAP* dib, const TPngChunks& chunks) {
 
 // Shows a picture while its rows arrive: a reduced copy of what has arrived is drawn by
 // the request's Prepare and handed to its quick look, first after the request's delay
-// and then at most as often as keeps the drawing within a twentieth of the decode's time.
+// and then at most as often as keeps the drawing within a twentieth of the decode's time,
+// and only while the rest of the picture looks at least that delay away.
 class TArrivingLook {
 public:
     using TClock = std::chrono::steady_clock;
@@ -391,8 +392,9 @@ public:
     static constexpr int kCostShare = 20;
 
     TArrivingLook(const TImageLoadRequest& request, int width, int height)
-        : m_request(request),
-          m_next(TClock::now() + std::chrono::milliseconds(request.Quick.FirstAfterMs)) {
+        : m_request(request), m_start(TClock::now()),
+          m_delay(std::chrono::milliseconds(request.Quick.FirstAfterMs)),
+          m_next(m_start + m_delay) {
         const TImageLoadRequest::TQuickLook& quick = request.Quick;
         if (!quick.Ready || !request.Prepare || quick.Width <= 0 || quick.Height <= 0) return;
         // As small as still covers the fitted picture.
@@ -410,6 +412,11 @@ public:
         if (!coarse && first + count >= picture.Height()) return;
         const TClock::time_point start = TClock::now();
         if (start < m_next) return;
+        // Rows that arrive in order tell how far the picture is from complete: a look
+        // shortly before the whole picture is only work.
+        const int done = first + count;
+        if (!coarse && done > 0 && (start - m_start) * (picture.Height() - done) / done < m_delay)
+            return;
         if (coarse) m_look->TakeWhole(picture);
         TDrawnPicture drawn;
         m_request.Prepare(m_look->Picture(), drawn);
@@ -420,6 +427,8 @@ public:
 
 private:
     const TImageLoadRequest& m_request;
+    TClock::time_point m_start;
+    TClock::duration m_delay;
     TClock::time_point m_next;
     std::optional<TPartialLook> m_look;
 };
