@@ -1,17 +1,24 @@
 // The loader against the decoders under it, measured in the same run: a 24-megapixel
 // JPEG (libjpeg-turbo's tjDecompress2 to BGRA is the floor, FreeImage_Load +
-// FreeImage_ConvertTo32Bits the old path), a 3840 x 2160 PNG and a 5-page TIFF (against
+// FreeImage_ConvertTo32Bits the old path), 24-megapixel and 3840 x 2160 PNGs (libpng's
+// png_read_image into a preallocated BGRA buffer is the floor, FreeImage_Load and the
+// loader's conversion to 32 bits the old path; the PNG decoder alone, and the loader
+// with and without showing the picture while it decodes), a 5-page TIFF (against
 // FreeImage), peak resident memory above the idle footprint while loading, and how
 // long the last of three quick requests during a 24-megapixel load takes. The loader
 // runs each case in-process and through its sandboxed decoder helper (the Isolated cases), and
 // once with a helper that has to start first (ColdHelper, as at the program's start).
 //
 //   bench_loader [google benchmark flags]
+#include "gfx/ViewerZoom.h"
 #include "loading/ColourManagement.h"
 #include "loading/DecoderPool.h"
 #include "loading/FreeImagePtr.h"
 #include "loading/FreeImageSetup.h"
+#include "loading/ImageConversion.h"
+#include "loading/ImageLoadJob.h"
 #include "loading/JpegDecoder.h"
+#include "loading/PngDecoder.h"
 #include "loading/VekImageLoaderPro.h"
 
 #include <benchmark/benchmark.h>
@@ -34,7 +41,10 @@
 #include <string>
 #include <vector>
 
+#include <csetjmp>
+
 #include <lcms2.h>
+#include <png.h>
 #include <turbojpeg.h>
 
 namespace {
@@ -55,6 +65,9 @@ QString PhotoSrgb() {
 }
 QString Png() {
     return g_folder + "/uhd.png";
+}
+QString Png24() {
+    return g_folder + "/photo.png";
 }
 QString Tiff() {
     return g_folder + "/pages.tif";
@@ -115,6 +128,7 @@ void MakeFiles() {
     for (int i = 1; i <= 4; ++i) QFile::copy(Photo(), Jpeg(i));
     const TFreeImagePtr uhd(FreeImage_Rescale(photo.get(), 3840, 2160, FILTER_BOX));
     FreeImage_Save(FIF_PNG, uhd.get(), QFile::encodeName(Png()).constData(), PNG_DEFAULT);
+    FreeImage_Save(FIF_PNG, photo.get(), QFile::encodeName(Png24()).constData(), PNG_DEFAULT);
     FIMULTIBITMAP* multi =
         FreeImage_OpenMultiBitmap(FIF_TIFF, QFile::encodeName(Tiff()).constData(), TRUE, FALSE);
     const TFreeImagePtr page(FreeImage_Rescale(photo.get(), 2000, 1500, FILTER_BOX));
@@ -223,6 +237,88 @@ void BM_FreeImage(benchmark::State& state, QString (*file)()) {
         const TFreeImagePtr c(FreeImage_ConvertTo32Bits(dib.get()));
         benchmark::DoNotOptimize(FreeImage_GetBits(c.get()));
     }
+}
+
+// The loader's old path for a PNG: FreeImage's load, then its conversion to 32 bits.
+void BM_FreeImageLoaderConversion(benchmark::State& state, QString (*file)()) {
+    const QByteArray name = QFile::encodeName(file());
+    TBitmap32 target;
+    for (auto _ : state) {
+        const TFreeImagePtr dib(FreeImage_Load(FIF_PNG, name.constData(), 0));
+        if (!ConvertTo32Bits(dib.get(), target, 0, 0)) state.SkipWithError("no picture");
+        benchmark::DoNotOptimize(target.Bits());
+    }
+}
+
+// libpng's own decode of the whole picture into a preallocated BGRA buffer.
+void BM_LibpngReadImage(benchmark::State& state, QString (*file)()) {
+    const QByteArray name = QFile::encodeName(file());
+    std::vector<unsigned char> out;
+    std::vector<png_bytep> rows;
+    for (auto _ : state) {
+        std::FILE* f = std::fopen(name.constData(), "rb");
+        png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png_create_info_struct(png);
+        if (setjmp(png_jmpbuf(png))) {
+            png_destroy_read_struct(&png, &info, nullptr);
+            std::fclose(f);
+            state.SkipWithError("libpng failed");
+            break;
+        }
+        png_init_io(png, f);
+        png_read_info(png, info);
+        const png_uint_32 w = png_get_image_width(png, info);
+        const png_uint_32 h = png_get_image_height(png, info);
+        png_set_bgr(png);
+        png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+        png_read_update_info(png, info);
+        if (out.size() != std::size_t(w) * h * 4) {
+            // Allocated and touched once, outside the timing's steady state.
+            out.assign(std::size_t(w) * h * 4, 0);
+            rows.resize(h);
+            for (png_uint_32 y = 0; y < h; ++y) rows[y] = out.data() + std::size_t(y) * w * 4;
+        }
+        png_read_image(png, rows.data());
+        png_read_end(png, nullptr);
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(f);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+// The PNG decoder alone, into a bitmap it reuses.
+void BM_DecodePngPixels(benchmark::State& state, QString (*file)()) {
+    const QByteArray name = QFile::encodeName(file());
+    TBitmap32 target;
+    const std::atomic<bool> stop{false};
+    for (auto _ : state) {
+        if (DecodePngPixels(name, target, stop) != TPngDecodeResult::Decoded)
+            state.SkipWithError("not decoded");
+        benchmark::DoNotOptimize(target.Bits());
+    }
+}
+
+// One load on this thread as the viewer's first picture asks for it (fitted into a
+// 1920 x 1080 window by Prepare), with or without being shown while it decodes.
+void BM_RunImageLoad(benchmark::State& state, QString (*file)(), bool shownWhileDecoding) {
+    TImageLoadRequest request;
+    request.FileName = file();
+    request.Prepare = MakeFitPreparation(1920, 1080, 0, 0);
+    int looks = 0;
+    if (shownWhileDecoding) {
+        request.Quick.Width = 1920;
+        request.Quick.Height = 1080;
+        request.Quick.Ready = [&looks](TDrawnPicture&&) { ++looks; };
+    }
+    const std::atomic<bool> stop{false};
+    int loads = 0;
+    for (auto _ : state) {
+        TImageLoadResult result;
+        RunImageLoad(request, stop, result);
+        if (result.Status != TImageLoaderProStatus::ilSucces) state.SkipWithError("load failed");
+        ++loads;
+    }
+    state.counters["LooksPerLoad"] = loads > 0 ? double(looks) / loads : 0;
 }
 
 void BM_TjDecompress2(benchmark::State& state, int flags) {
@@ -367,6 +463,21 @@ int main(int argc, char** argv) {
     ms(benchmark::RegisterBenchmark("Png3840x2160/FreeImage_LoadConvert32", BM_FreeImage, Png));
     ms(benchmark::RegisterBenchmark("Png3840x2160/Loader", BM_Loader, Png), true);
     ms(benchmark::RegisterBenchmark("Png3840x2160/LoaderIsolated", BM_LoaderIsolated, Png), true);
+    for (const auto& [name, file] :
+         {std::pair{"Png24MP", &Png24}, std::pair{"Png3840x2160", &Png}}) {
+        const std::string n = name;
+        ms(benchmark::RegisterBenchmark((n + "/LibpngReadImageBgra").c_str(), BM_LibpngReadImage,
+                                        file));
+        ms(benchmark::RegisterBenchmark((n + "/FreeImage_LoadLoaderConversion").c_str(),
+                                        BM_FreeImageLoaderConversion, file));
+        ms(benchmark::RegisterBenchmark((n + "/DecodePngPixels").c_str(), BM_DecodePngPixels,
+                                        file));
+        ms(benchmark::RegisterBenchmark((n + "/RunImageLoadFitted").c_str(), BM_RunImageLoad, file,
+                                        false));
+        ms(benchmark::RegisterBenchmark((n + "/RunImageLoadFittedShownWhileDecoding").c_str(),
+                                        BM_RunImageLoad, file, true));
+    }
+    ms(benchmark::RegisterBenchmark("Png24MP/Loader", BM_Loader, Png24), true);
     ms(benchmark::RegisterBenchmark("Tiff5Pages/FreeImage_LoadConvert32", BM_FreeImage, Tiff));
     ms(benchmark::RegisterBenchmark("Tiff5Pages/Loader", BM_Loader, Tiff), true);
     ms(benchmark::RegisterBenchmark("Jpeg24MP/ThirdOfThreeQuickOpens", BM_ThirdOfThreeQuickOpens,
@@ -383,6 +494,10 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(helper ? "Png3840x2160/PeakMemoryIsolated"
                                             : "Png3840x2160/PeakMemory",
                                      BM_PeakMemory, Png, 3840.0 * 2160 * 4 / 1e6, helper)
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(helper ? "Png24MP/PeakMemoryIsolated" : "Png24MP/PeakMemory",
+                                     BM_PeakMemory, Png24, 6000.0 * 4000 * 4 / 1e6, helper)
             ->Iterations(3)
             ->Unit(benchmark::kMillisecond);
     }

@@ -1,22 +1,24 @@
-// End-to-end time to the first picture, against feh in the same run, and against the
-// program itself decoding in-process (PICTREL_DECODE_IN_PROCESS=1) instead of in its
-// sandboxed decoder helper.
+// End-to-end time to the first picture, against feh (and nsxiv and qimgv, when installed) in
+// the same run, and against the program itself decoding in-process
+// (PICTREL_DECODE_IN_PROCESS=1) instead of in its sandboxed decoder helper.
 //
-// Generates photo-like JPEGs (smooth gradients, texture and grain, quality 92, 4:2:0) with a
-// solid marker block in the centre, starts a private Xvfb (no window manager) and launches
-// "pictrel /view <file>" and "feh" on them in turn. From just before the launch it watches the
+// Generates photo-like JPEGs (smooth gradients, texture and grain, quality 92, 4:2:0) and
+// PNGs (the same pictures, 8-bit RGB, zlib level 6) with a solid marker block in the centre,
+// starts a private Xvfb (no window manager) and launches "pictrel /view <file>" and the
+// peers on them in turn. From just before the launch it watches the
 // screen pixel under the centre of every new top-level window of the process and reports the
 // time until it shows the marker colour, and the process's peak resident memory (VmHWM).
 // Stepping: with a folder of 50 pictures, each with its own marker colour, it presses Right
 // (XTest) and times until the next picture's marker is on screen, then holds Right at 30 presses
 // a second for 3 s and times from the last press until the picture it ends on is stable.
 //
-//   bench_first_picture [--pictrel PATH] [--runs N]
+//   bench_first_picture [--pictrel PATH] [--runs N] [--steps no]
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <png.h>
 #include <turbojpeg.h>
 
 #include <fcntl.h>
@@ -30,6 +32,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -157,6 +160,28 @@ bool WriteJpeg(const std::vector<unsigned char>& px, int w, int h, const fs::pat
     tjFree(jpeg);
     if (tj) tjDestroy(tj);
     return ok;
+}
+
+bool WritePng(const std::vector<unsigned char>& px, int w, int h, const fs::path& path) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    bool ok = png && info;
+    if (ok && setjmp(png_jmpbuf(png))) {
+        ok = false;
+    } else if (ok) {
+        png_init_io(png, f);
+        png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8, PNG_COLOR_TYPE_RGB,
+                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+        png_set_compression_level(png, 6);
+        png_write_info(png, info);
+        for (int y = 0; y < h; ++y)
+            png_write_row(png, const_cast<png_bytep>(px.data()) + size_t(y) * w * 3);
+        png_write_end(png, info);
+    }
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(f) == 0 && ok;
 }
 
 // The centre pixel of the file as decoded (at an eighth of the size: fast, and the marker is
@@ -624,11 +649,14 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     fs::path pictrel = fs::read_symlink("/proc/self/exe").parent_path() / "../../pictrel";
     int runs = 5;
+    bool steps = true;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--pictrel"))
             pictrel = argv[i + 1];
         else if (!std::strcmp(argv[i], "--runs"))
             runs = std::max(1, std::atoi(argv[i + 1]));
+        else if (!std::strcmp(argv[i], "--steps"))
+            steps = std::strcmp(argv[i + 1], "no") != 0;
     }
     pictrel = fs::weakly_canonical(pictrel);
     if (!fs::exists(pictrel)) {
@@ -636,7 +664,11 @@ int main(int argc, char** argv) {
                      pictrel.c_str());
         return 1;
     }
-    const bool haveFeh = std::system("command -v feh >/dev/null 2>&1") == 0;
+    const auto installed = [](const char* program) {
+        return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) ==
+               0;
+    };
+    const bool haveFeh = installed("feh");
 
     char pattern[] = "/tmp/bench_first_picture.XXXXXX";
     if (!mkdtemp(pattern)) return 1;
@@ -657,9 +689,12 @@ int main(int argc, char** argv) {
         const char* label;
         int w, h;
         fs::path file;
+        bool png = false;
     };
     std::vector<Big> bigs = {{"24MP", 6000, 4000, tmp / "24mp/photo.jpg"},
-                             {"96MP", 12000, 8000, tmp / "96mp/photo.jpg"}};
+                             {"96MP", 12000, 8000, tmp / "96mp/photo.jpg"},
+                             {"PNG 3840x2160", 3840, 2160, tmp / "uhdpng/photo.png", true},
+                             {"PNG 24MP", 6000, 4000, tmp / "24mppng/photo.png", true}};
     const auto colours = StepColours();
     std::vector<fs::path> stepFiles;
     for (int i = 0; i < kStepFiles; ++i) {
@@ -673,7 +708,8 @@ int main(int argc, char** argv) {
         fs::create_directories(big.file.parent_path());
         auto px = PhotoBackground(big.w, big.h);
         PaintMarker(px, big.w, big.h, magenta);
-        pictures &= WriteJpeg(px, big.w, big.h, big.file);
+        pictures &=
+            big.png ? WritePng(px, big.w, big.h, big.file) : WriteJpeg(px, big.w, big.h, big.file);
         if (big.w == 6000) {
             // The stepping files share this background; two threads encode them.
             bool written[2] = {true, true};
@@ -690,6 +726,7 @@ int main(int argc, char** argv) {
             pictures &= written[0] && written[1];
         }
     }
+    // The PNGs are lossless: their markers are as painted.
     for (int i = 0; i < kStepFiles + 2 && pictures; ++i) {
         const fs::path& f = i < kStepFiles ? stepFiles[i] : bigs[i - kStepFiles].file;
         const auto c = CentreOfJpeg(f);
@@ -712,9 +749,11 @@ int main(int argc, char** argv) {
     std::printf("Xvfb %s 1920x1080, no window manager; pictrel %s\n", screen.name.c_str(),
                 pictrel.c_str());
     std::printf("pictures (made in %.1f s): 24MP 6000x4000 %.1f MB, 96MP 12000x8000 %.1f MB, "
-                "%d x 24MP for stepping; quality 92, 4:2:0\n",
+                "%d x 24MP for stepping; quality 92, 4:2:0; PNG 3840x2160 %.1f MB, PNG 24MP "
+                "%.1f MB\n",
                 (NowMs() - made) / 1000, fs::file_size(bigs[0].file) / 1e6,
-                fs::file_size(bigs[1].file) / 1e6, kStepFiles);
+                fs::file_size(bigs[1].file) / 1e6, kStepFiles, fs::file_size(bigs[2].file) / 1e6,
+                fs::file_size(bigs[3].file) / 1e6);
 
     int run = 0;
     auto runDir = [&] { return tmp / ("run" + std::to_string(run++)); };
@@ -730,21 +769,41 @@ int main(int argc, char** argv) {
         warmUp.width ? std::to_string(warmUp.width) + "x" + std::to_string(warmUp.height)
                      : "1920x1080";
     const Viewer feh{"feh", "--scale-down", "--geometry", geometry};
+    // Further peers, when installed: nsxiv in a window of the same size (it scales large
+    // pictures down to fit by default), qimgv as it starts.
+    struct Peer {
+        std::string name;
+        Viewer command;
+    };
+    std::vector<Peer> peers;
+    if (haveFeh) peers.push_back({"feh", feh});
+    if (installed("nsxiv")) peers.push_back({"nsxiv", {"nsxiv", "-g", geometry}});
+    if (installed("qimgv")) peers.push_back({"qimgv", {"qimgv"}});
     if (haveFeh)
         std::printf("feh options: --scale-down --geometry %s (%s)\n", geometry.c_str(),
                     warmUp.width ? "the size of pictrel's window" : "pictrel showed no window");
     else
         std::printf("feh not found: no baseline\n");
-    std::printf("times from launch (or key press) until the marker at the window centre is on "
+    std::printf("peers:");
+    for (const Peer& peer : peers) {
+        std::printf(" ");
+        for (const auto& arg : peer.command) std::printf("%s ", arg.c_str());
+        std::printf("|");
+    }
+    std::printf("\ntimes from launch (or key press) until the marker at the window centre is on "
                 "screen; %d runs each, alternating, after one warm-up run each\n\n",
                 runs);
 
     for (const auto& big : bigs) {
-        Samples mine, theirs, local, ignored;
+        Samples mine, local, ignoredLocal;
+        std::vector<Samples> theirs(peers.size());
+        FirstPicture(screen, inProcess, big.file, magenta, runDir(), ignoredLocal);
         if (&big != &bigs[0])
             warmUp = {}, FirstPicture(screen, ours, big.file, magenta, runDir(), warmUp);
-        FirstPicture(screen, inProcess, big.file, magenta, runDir(), ignored);
-        if (haveFeh) FirstPicture(screen, feh, big.file, magenta, runDir(), ignored);
+        for (const Peer& peer : peers) {
+            Samples ignored;
+            FirstPicture(screen, peer.command, big.file, magenta, runDir(), ignored);
+        }
         for (int i = 0; i < runs; ++i) {
             // A program that fails its warm-up run is not tried again: each try may take the
             // whole timeout.
@@ -752,20 +811,39 @@ int main(int argc, char** argv) {
                 FirstPicture(screen, ours, big.file, magenta, runDir(), mine);
                 FirstPicture(screen, inProcess, big.file, magenta, runDir(), local);
             }
-            if (haveFeh) FirstPicture(screen, feh, big.file, magenta, runDir(), theirs);
+            for (size_t p = 0; p < peers.size(); ++p)
+                FirstPicture(screen, peers[p].command, big.file, magenta, runDir(), theirs[p]);
         }
         if (warmUp.ms.empty()) mine.failure = warmUp.failure + " in the warm-up run";
-        std::printf("first picture %s  pictrel %s | in-process %s%s", big.label,
-                    Summary(mine, true).c_str(), Summary(local, true).c_str(),
+        std::printf("first picture %s  pictrel %s\n", big.label, Summary(mine, true).c_str());
+        std::printf("    in-process %s%s\n", Summary(local, true).c_str(),
                     Ratio(mine, local, true).c_str());
-        std::printf("\n    runs (ms): in-process%s\n    ", Runs(local).c_str());
-        if (haveFeh)
-            std::printf(" | feh %s%s", Summary(theirs, true).c_str(),
-                        Ratio(mine, theirs, true).c_str());
-        std::printf("\n    runs (ms): pictrel%s%s%s\n", Runs(mine).c_str(), haveFeh ? " | feh" : "",
-                    haveFeh ? Runs(theirs).c_str() : "");
+        const Samples* fastest = nullptr;
+        const Samples* fehSamples = nullptr;
+        std::string fastestName;
+        for (size_t p = 0; p < peers.size(); ++p) {
+            std::printf("    %-6s %s%s\n", peers[p].name.c_str(), Summary(theirs[p], true).c_str(),
+                        Ratio(mine, theirs[p], true).c_str());
+            if (peers[p].name == "feh") fehSamples = &theirs[p];
+            if (!theirs[p].ms.empty() && (!fastest || Median(theirs[p].ms) < Median(fastest->ms)))
+                fastest = &theirs[p], fastestName = peers[p].name;
+        }
+        if (fastest && !mine.ms.empty()) {
+            std::printf("    pictrel against the fastest peer (%s): time %.2f", fastestName.c_str(),
+                        Median(mine.ms) / Median(fastest->ms));
+            if (fehSamples && !fehSamples->hwmMb.empty())
+                std::printf("; memory against feh %.2f",
+                            Median(mine.hwmMb) / Median(fehSamples->hwmMb));
+            std::printf("\n");
+        }
+        std::printf("    runs (ms): pictrel%s | in-process%s", Runs(mine).c_str(),
+                    Runs(local).c_str());
+        for (size_t p = 0; p < peers.size(); ++p)
+            std::printf(" | %s%s", peers[p].name.c_str(), Runs(theirs[p]).c_str());
+        std::printf("\n");
     }
 
+    if (!steps) return 0;
     std::printf("\n");
     const StepResult mine = Stepping(screen, ours, stepFiles, colours, runDir(), false);
     const StepResult local = Stepping(screen, inProcess, stepFiles, colours, runDir(), false);

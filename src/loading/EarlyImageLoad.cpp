@@ -69,12 +69,13 @@ void TEarlyImageLoad::QuickLookReady(TDrawnPicture&& drawn) {
     {
         const std::lock_guard lock(g_mutex);
         if (!m_quickListener) {
+            // Only the latest drawing is worth showing.
             m_quick = std::move(drawn);
             m_quickReady = true;
             return;
         }
-        show = std::move(m_quickListener);
-        m_quickListener = nullptr;
+        // Kept for the drawings that follow while a picture arrives row by row.
+        show = m_quickListener;
     }
     // The application may be going: the event then goes with it.
     QCoreApplication* app = QCoreApplication::instance();
@@ -95,10 +96,8 @@ void TEarlyImageLoad::WhenQuickLook(std::function<void(const QString&, TDrawnPic
         const std::lock_guard lock(g_mutex);
         TEarlyImageLoad* early = g_quick;
         if (early == nullptr || !early->m_request.Quick.Ready) return;
-        if (!early->m_quickReady) {
-            early->m_quickListener = std::move(show);
-            return;
-        }
+        early->m_quickListener = show;
+        if (!early->m_quickReady) return;
         early->m_quickReady = false;
         file = early->m_request.FileName;
         drawn = std::move(early->m_quick);

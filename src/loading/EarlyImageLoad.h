@@ -33,8 +33,9 @@ public:
 
     // The early load's quick look (see TImageLoadRequest::Quick), for the window that
     // waits for the picture: `show` gets the file and the drawing on the GUI thread, at
-    // once when the drawing is already made, else when it is; never when there is none.
-    // Call with the application running; one listener, called at most once.
+    // once when a drawing is already made (the latest), else when it is, and again for
+    // each drawing that follows; never when there is none. Call with the application
+    // running; one listener, which a later call replaces.
     static void WhenQuickLook(std::function<void(const QString&, TDrawnPicture&&)> show);
 
 private:

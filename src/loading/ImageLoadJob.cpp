@@ -11,6 +11,8 @@
 #include "loading/JpegDecoder.h"
 #include "loading/JpegGuard.h"
 #include "loading/ModernFormats.h"
+#include "loading/PartialLook.h"
+#include "loading/PngDecoder.h"
 #include "loading/PsdGuard.h"
 #include "loading/RawImage.h"
 #include "loading/SecondaryFormatRegistry.h"
@@ -20,6 +22,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -68,6 +72,7 @@ private:
     TAttempt LoadMultiPage(const QByteArray& path, std::int64_t fileSize);
     TAttempt LoadSingle(const QByteArray& path, std::int64_t fileSize);
     TAttempt LoadJpeg(const QByteArray& path, std::int64_t fileSize);
+    std::optional<TAttempt> LoadPng(const QByteArray& path, std::int64_t fileSize);
     void QuickLook(const QByteArray& path, const TJpegRowWork& convert);
     void LoadSecondary(std::int64_t fileSize);
     void Describe(FIBITMAP* dib, FREE_IMAGE_FORMAT detected, std::int64_t fileSize);
@@ -285,6 +290,8 @@ TAttempt TImageLoadRun::LoadSingle(const QByteArray& path, std::int64_t fileSize
     // FreeImage's own, older copy of it reads such files' uninitialised fields (valgrind).
     if (fif == FIF_RAW) throw ELoadFailed("camera RAW the RAW decoder refused");
     if (fif == FIF_JPEG) return LoadJpeg(path, fileSize);
+    if (fif == FIF_PNG)
+        if (const std::optional<TAttempt> png = LoadPng(path, fileSize)) return *png;
     if (fif == FIF_TIFF && !TiffMetadataIsSound(path)) throw ELoadFailed("damaged TIFF metadata");
     if (fif == FIF_ICO && !IconDirectoryIsSound(path)) throw ELoadFailed("damaged icon directory");
     if (!PictureWithinLimit(fif, path)) throw ELoadFailed("picture above the size limit");
@@ -352,6 +359,130 @@ TAttempt TImageLoadRun::LoadJpeg(const QByteArray& path, std::int64_t fileSize) 
     }
     }
     m_result.Bitmap.Changed();
+    return FinishDecoded();
+}
+
+// The metadata FreeImage's PNG reader makes of the text chunks and the modification
+// time, added to the header it read without pixels (which has only what stands before
+// the picture's data): the result is the tags of its full load.
+void AddPngMetadata(FIBITMAP* dib, const TPngChunks& chunks) {
+    for (const TPngText& text : chunks.Texts) {
+        const std::unique_ptr<FITAG, decltype(&FreeImage_DeleteTag)> tag(FreeImage_CreateTag(),
+                                                                         &FreeImage_DeleteTag);
+        if (!tag) return;
+        FreeImage_SetTagLength(tag.get(), text.Length);
+        FreeImage_SetTagCount(tag.get(), text.Length);
+        FreeImage_SetTagType(tag.get(), FIDT_ASCII);
+        FreeImage_SetTagValue(tag.get(), text.Text.constData());
+        if (text.Key == "XML:com.adobe.xmp") {
+            FreeImage_SetTagKey(tag.get(), "XMLPacket");
+            FreeImage_SetMetadata(FIMD_XMP, dib, FreeImage_GetTagKey(tag.get()), tag.get());
+        } else {
+            FreeImage_SetTagKey(tag.get(), text.Key.constData());
+            FreeImage_SetMetadata(FIMD_COMMENTS, dib, FreeImage_GetTagKey(tag.get()), tag.get());
+        }
+    }
+    if (!chunks.Time) return;
+    const std::unique_ptr<FITAG, decltype(&FreeImage_DeleteTag)> tag(FreeImage_CreateTag(),
+                                                                     &FreeImage_DeleteTag);
+    if (!tag) return;
+    const DWORD length = DWORD(std::strlen(chunks.Time->constData()) + 1);
+    FreeImage_SetTagLength(tag.get(), length);
+    FreeImage_SetTagCount(tag.get(), length);
+    FreeImage_SetTagType(tag.get(), FIDT_ASCII);
+    FreeImage_SetTagID(tag.get(), 0x0132); // the EXIF DateTime tag
+    FreeImage_SetTagValue(tag.get(), chunks.Time->constData());
+    FreeImage_SetTagKey(tag.get(), "DateTime");
+    FreeImage_SetMetadata(FIMD_EXIF_MAIN, dib, FreeImage_GetTagKey(tag.get()), tag.get());
+}
+
+// Shows a picture while its rows arrive: a reduced copy of what has arrived is drawn by
+// the request's Prepare and handed to its quick look, first after the request's delay
+// and then at most as often as keeps the drawing within a twentieth of the decode's time,
+// and only while the rest of the picture looks at least that delay away.
+class TArrivingLook {
+public:
+    using TClock = std::chrono::steady_clock;
+    static constexpr auto kMinInterval = std::chrono::milliseconds(150);
+    static constexpr int kCostShare = 20;
+
+    TArrivingLook(const TImageLoadRequest& request, int width, int height)
+        : m_request(request), m_start(TClock::now()),
+          m_delay(std::chrono::milliseconds(request.Quick.FirstAfterMs)),
+          m_next(m_start + m_delay) {
+        const TImageLoadRequest::TQuickLook& quick = request.Quick;
+        if (!quick.Ready || !request.Prepare || quick.Width <= 0 || quick.Height <= 0) return;
+        // As small as still covers the fitted picture.
+        const double fit = std::min(double(quick.Width) / std::max(width, 1),
+                                    double(quick.Height) / std::max(height, 1));
+        const int factor = fit >= 1 ? 1 : std::max(1, int(1 / fit));
+        m_look.emplace(width, height, factor);
+    }
+
+    [[nodiscard]] bool Wanted() const { return m_look.has_value(); }
+
+    void Rows(const TBitmap32& picture, int first, int count, bool coarse) {
+        if (!coarse) m_look->TakeRows(picture, first, count);
+        // The whole picture follows at once.
+        if (!coarse && first + count >= picture.Height()) return;
+        const TClock::time_point start = TClock::now();
+        if (start < m_next) return;
+        // Rows that arrive in order tell how far the picture is from complete: a look
+        // shortly before the whole picture is only work.
+        const int done = first + count;
+        if (!coarse && done > 0 && (start - m_start) * (picture.Height() - done) / done < m_delay)
+            return;
+        if (coarse) m_look->TakeWhole(picture);
+        TDrawnPicture drawn;
+        m_request.Prepare(m_look->Picture(), drawn);
+        if (!drawn.Bitmap.Empty()) m_request.Quick.Ready(std::move(drawn));
+        const TClock::time_point end = TClock::now();
+        m_next = end + std::max<TClock::duration>(kMinInterval, (end - start) * (kCostShare - 1));
+    }
+
+private:
+    const TImageLoadRequest& m_request;
+    TClock::time_point m_start;
+    TClock::duration m_delay;
+    TClock::time_point m_next;
+    std::optional<TPartialLook> m_look;
+};
+
+// Header and metadata from FreeImage without pixels, the pixels from libpng straight
+// into the bitmap, shown while they arrive when the request wants a quick look. Nothing
+// (FreeImage's reader decides) for a file the fast decoder refuses.
+std::optional<TAttempt> TImageLoadRun::LoadPng(const QByteArray& path, std::int64_t fileSize) {
+    TFreeImagePtr header(FreeImage_Load(FIF_PNG, path.constData(), FIF_LOAD_NOPIXELS));
+    if (!header) return std::nullopt;
+    if (m_stop.load()) return Stopped();
+    const int width = int(FreeImage_GetWidth(header.get()));
+    const int height = int(FreeImage_GetHeight(header.get()));
+    if (!WithinImageLimit(unsigned(width), unsigned(height)))
+        throw ELoadFailed("picture above the size limit");
+    TArrivingLook look(m_request, width, height);
+    TPngRowsReady rows;
+    if (look.Wanted())
+        rows = [&look](const TBitmap32& picture, int first, int count, bool coarse) {
+            look.Rows(picture, first, count, coarse);
+        };
+    TPngChunks chunks;
+    switch (DecodePngPixels(path, m_result.Bitmap, m_stop, &chunks, rows)) {
+    case TPngDecodeResult::Decoded:
+        break;
+    case TPngDecodeResult::Stopped:
+        return Stopped();
+    case TPngDecodeResult::TooLarge:
+        throw ELoadFailed("picture above the size limit");
+    case TPngDecodeResult::Refused:
+        return std::nullopt;
+    }
+    AddPngMetadata(header.get(), chunks);
+    m_result.SingleBitmap = std::move(header);
+    FIBITMAP* dib = m_result.SingleBitmap.get();
+    Describe(dib, FIF_PNG, fileSize);
+    // FreeImage's full load calls a 32-bit picture transparent when an alpha is below 255.
+    if (FreeImage_GetBPP(dib) == 32) m_result.HasAlpha = !m_result.Bitmap.IsOpaque();
+    TakeOrientation(ExifOrientationTag(dib));
     return FinishDecoded();
 }
 

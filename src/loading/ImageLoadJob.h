@@ -34,9 +34,14 @@ struct TImageLoadRequest {
     // is first decoded at a half, a quarter or an eighth of its size (as small as still
     // covers the box), drawn by Prepare and handed to `Ready` on the worker; the whole
     // picture is decoded after it as always.
+    // A picture that arrives row by row (PNG) is instead drawn as far as it has arrived,
+    // first after `FirstAfterMs` of decoding, then again now and then (the drawing kept
+    // to a twentieth of the decode's time), each drawing handed to `Ready`; not when the
+    // rows so far tell that the rest comes within `FirstAfterMs`.
     struct TQuickLook {
         int Width = 0, Height = 0;
         std::function<void(TDrawnPicture&& Drawn)> Ready;
+        int FirstAfterMs = 100;
     } Quick;
 };
 

@@ -133,6 +133,16 @@ void LoaderSeeds(FIBITMAP* rgb) {
     WriteSeed("seed-420.jpg", 0, rgb, FIF_JPEG, JPEG_SUBSAMPLING_420 | 80);
     WriteSeed("seed-prog.jpg", 0, rgb, FIF_JPEG, JPEG_PROGRESSIVE | 80);
     WriteSeed("seed.png", 1, rgba, FIF_PNG, 0);
+    // The direct PNG decoder's other row layouts: passes, and a palette with a
+    // transparency table.
+    WriteSeed("seed-interlaced.png", 1, rgba, FIF_PNG, PNG_INTERLACED);
+    {
+        FIBITMAP* translucent = FreeImage_Clone(pal);
+        BYTE alphas[4] = {0, 64, 128, 200};
+        FreeImage_SetTransparencyTable(translucent, alphas, 4);
+        WriteSeed("seed-palette.png", 1, translucent, FIF_PNG, 0);
+        FreeImage_Unload(translucent);
+    }
     WriteSeed("seed.tif", 2, rgb, FIF_TIFF, TIFF_LZW);
     WriteSeed("seed.gif", 3, pal, FIF_GIF, 0);
     WriteSeed("seed.ico", 4, rgba, FIF_ICO, 0);

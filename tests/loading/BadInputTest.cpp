@@ -121,6 +121,22 @@ const BadCase kBadCases[] = {
          WriteFile(d + "/x.svg", "<svg broken");
          return d + "/x.svg";
      }},
+    // Damaged pixel data: the direct PNG decoder refuses it and FreeImage's reader
+    // fails on it as well.
+    {"PngWithDamagedDataCrc",
+     [](const QString& d) {
+         Save(MakePattern(200, 150).get(), FIF_PNG, d + "/f.png");
+         QByteArray b = ReadFile(d + "/f.png");
+         const int data = b.indexOf("IDAT") + 4;
+         b[data + 50] = char(b[data + 50] ^ 0x5A);
+         WriteFile(d + "/crc.png", b);
+         return d + "/crc.png";
+     }},
+    {"InterlacedPngTruncated",
+     [](const QString& d) {
+         Save(MakePattern(200, 150).get(), FIF_PNG, d + "/f.png", PNG_INTERLACED);
+         return Truncated(d + "/f.png", d + "/t.png");
+     }},
     {"FolderNamedPng",
      [](const QString& d) {
          QDir(d).mkdir("x.png");

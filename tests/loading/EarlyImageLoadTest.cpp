@@ -187,4 +187,26 @@ TEST_F(EarlyImageLoadTest, TheWaitingWindowGetsTheQuickLookOnce) {
     EXPECT_EQ(shown, 1);
 }
 
+// A PNG arriving row by row is drawn several times; the waiting window gets the latest
+// drawing at once and each one after it.
+TEST_F(EarlyImageLoadTest, TheWaitingWindowGetsEachDrawingOfAnArrivingPicture) {
+    m_file = Save(MakePattern(1600, 1200).get(), FIF_PNG, m_dir.filePath("large.png"));
+    TImageLoadRequest request;
+    request.Prepare = MakeFitPreparation(200, 150, 0, 1);
+    request.Quick.Width = 200;
+    request.Quick.Height = 150;
+    request.Quick.FirstAfterMs = 0;
+    request.FileName = m_file;
+    m_early.emplace(std::move(request));
+    int shown = 0;
+    TEarlyImageLoad::WhenQuickLook([&](const QString& file, TDrawnPicture&& drawn) {
+        ++shown;
+        EXPECT_EQ(file, m_file);
+        EXPECT_FALSE(drawn.Bitmap.Empty());
+    });
+    ASSERT_TRUE(PumpUntil([&] { return m_early->Done(); }, 20000));
+    (void)PumpUntil([] { return false; }, 50);
+    EXPECT_GE(shown, 1);
+}
+
 } // namespace

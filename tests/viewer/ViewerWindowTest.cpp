@@ -2,7 +2,10 @@
 #include "app/FileHelpers.h"
 #include "common/TestSupport.h"
 #include "gfx/ImgView32Widget.h"
+#include "gfx/ViewerZoom.h"
+#include "layers/VekAdditionalLayers.h"
 #include "layers/VekHistogramLayer.h"
+#include "loading/PartialLook.h"
 #include "viewer/FormVekMain.h"
 #include "viewer/ViewerFixture.h"
 
@@ -19,6 +22,7 @@
 #include <QWheelEvent>
 
 #include <memory>
+#include <random>
 
 namespace {
 
@@ -345,6 +349,45 @@ TEST_F(ViewerWindow, AQuickLookStandsInUntilThePictureArrives) {
     EXPECT_EQ(Centre(), 0xFF00FF00u);
     m_form->ShowQuickLook(Path("a.png"), look(0xFFFF0000));
     EXPECT_EQ(Centre(), 0xFF00FF00u) << "too late";
+}
+
+// A picture on its way row by row shows as far as it has arrived: its top half where
+// the whole picture will lie, the rest in the view's background, and the "Opening..."
+// box does not cover it.
+TEST_F(ViewerWindow, APictureArrivingRowByRowShowsItsTopHalf) {
+    // Large enough for the "Opening..." box: noise does not compress.
+    QImage noise(900, 700, QImage::Format_RGB32);
+    std::minstd_rand rng(5);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x) noise.setPixel(x, y, QRgb(rng()) | 0xFF000000u);
+    ASSERT_TRUE(noise.save(Path("big.png"), "PNG"));
+    ASSERT_GT(QFileInfo(Path("big.png")).size(), 1200000);
+    ASSERT_TRUE(PumpUntil([&] { return m_form->ImgView32->ViewWidth() > 0; }));
+    const int w = m_form->ImgView32->ViewWidth(), h = m_form->ImgView32->ViewHeight();
+
+    // Blue rows have arrived down to the middle; the rest of the buffer is not the
+    // picture's yet.
+    TBitmap32 arriving(900, 700);
+    arriving.Clear(0xFFFFFF00);
+    for (int y = 0; y < 350; ++y)
+        for (int x = 0; x < 900; ++x) arriving.SetPixel(x, y, 0xFF0000FF);
+    TPartialLook look(900, 700, 2);
+    look.TakeRows(arriving, 0, 350);
+    TDrawnPicture drawn;
+    MakeFitPreparation(w, h, 0, 0)(look.Picture(), drawn);
+    const TRect area = drawn.Area;
+    ASSERT_GT(area.Height(), 40);
+
+    m_form->OpenFile(Path("big.png"));
+    m_form->ShowQuickLook(Path("big.png"), std::move(drawn));
+    EXPECT_FALSE(m_form->Toolbars->ProgressPanel->Visible());
+    const QImage image = Grab();
+    const int x = (area.Left + area.Right) / 2;
+    EXPECT_EQ(image.pixel(x, area.Top + area.Height() / 4), 0xFF0000FFu);
+    EXPECT_EQ(image.pixel(x, area.Top + area.Height() * 3 / 4), kGrey);
+    EXPECT_EQ(image.pixel(area.Left + 2, area.Top + area.Height() / 2 - 3), 0xFF0000FFu);
+    EXPECT_EQ(image.pixel(area.Left + 2, area.Top + area.Height() / 2 + 3), kGrey);
+    ASSERT_TRUE(WaitShown("big.png"));
 }
 
 } // namespace
