@@ -186,6 +186,7 @@ TDecoderProcess::TOutcome TDecoderProcess::Decode(const TImageLoadRequest& reque
     order.Request.UseSecondary = request.UseSecondary;
     order.Request.Quick.Width = request.Quick.Width;
     order.Request.Quick.Height = request.Quick.Height;
+    order.Request.Quick.FirstAfterMs = request.Quick.FirstAfterMs;
     order.QuickLook = request.Quick.Ready && request.Prepare;
     order.DisplayProfile = DisplayProfile();
     order.AvailableMemory = AvailableMemory();

@@ -5,6 +5,8 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -256,8 +258,8 @@ QByteArray EncodeDecodeOrder(const TDecodeOrder& order) {
     const TVekImageSettings& s = request.Settings;
     out << request.FileName << qint32(request.PageIndex) << request.CombineAlpha
         << request.UseSecondary << order.QuickLook << qint32(request.Quick.Width)
-        << qint32(request.Quick.Height) << order.DisplayProfile << quint64(order.AvailableMemory)
-        << qint32(order.Sequence);
+        << qint32(request.Quick.Height) << qint32(request.Quick.FirstAfterMs)
+        << order.DisplayProfile << quint64(order.AvailableMemory) << qint32(order.Sequence);
     out << s.HalfSize << qint32(s.Interpolation) << qint32(s.Temperature) << s.Green
         << s.CameraWhiteBalance << s.Gamma << s.LinearLimit << s.Exposure << s.Gain
         << quint32(s.BackgroundColor) << s.ToneMapGamma << s.ToneMapExposure << s.ExifOrientation
@@ -271,13 +273,14 @@ bool ParseDecodeOrder(const QByteArray& body, TDecodeOrder& order) {
     in.setVersion(kStreamVersion);
     TImageLoadRequest& request = order.Request;
     TVekImageSettings& s = request.Settings;
-    qint32 page = 0, quickWidth = 0, quickHeight = 0, interpolation = 0, temperature = 0;
+    qint32 page = 0, quickWidth = 0, quickHeight = 0, quickAfter = 0, interpolation = 0,
+           temperature = 0;
     quint32 background = 0, curveSize = 0;
     quint64 available = 0;
     qint32 sequence = 0;
     in >> request.FileName >> page >> request.CombineAlpha >> request.UseSecondary >>
-        order.QuickLook >> quickWidth >> quickHeight >> order.DisplayProfile >> available >>
-        sequence;
+        order.QuickLook >> quickWidth >> quickHeight >> quickAfter >> order.DisplayProfile >>
+        available >> sequence;
     in >> s.HalfSize >> interpolation >> temperature >> s.Green >> s.CameraWhiteBalance >>
         s.Gamma >> s.LinearLimit >> s.Exposure >> s.Gain >> background >> s.ToneMapGamma >>
         s.ToneMapExposure >> s.ExifOrientation >> s.ColourManagement >> curveSize;
@@ -291,6 +294,7 @@ bool ParseDecodeOrder(const QByteArray& body, TDecodeOrder& order) {
     request.PageIndex = page;
     request.Quick.Width = quickWidth;
     request.Quick.Height = quickHeight;
+    request.Quick.FirstAfterMs = std::max(quickAfter, 0);
     s.Interpolation = interpolation;
     s.Temperature = temperature;
     s.BackgroundColor = background;

@@ -94,8 +94,9 @@ void Answer(int socket, TDecodeOrder& order, int fileFd, TBitmap32& spare) {
     request.UseSecondary = false;
     if (order.QuickLook) {
         // The first look goes out as soon as it is decoded; the program draws it.
+        // A copy: a picture arriving row by row keeps drawing into its look.
         request.Prepare = [&result](TBitmap32& picture, TDrawnPicture& drawn) {
-            if (&picture != &result.Bitmap) drawn.Bitmap = std::move(picture);
+            if (&picture != &result.Bitmap) drawn.Bitmap.Assign(picture);
         };
         request.Quick.Ready = [socket](TDrawnPicture&& drawn) {
             const int fd = PixelsToSharedMemory(drawn.Bitmap);
