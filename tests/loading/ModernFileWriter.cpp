@@ -10,6 +10,22 @@
 
 namespace pictrel::test {
 
+QByteArray JxlEncoderOutput(JxlEncoder* encoder) {
+    std::vector<std::uint8_t> out(4096);
+    std::uint8_t* next = out.data();
+    std::size_t left = out.size();
+    for (;;) {
+        const JxlEncoderStatus status = JxlEncoderProcessOutput(encoder, &next, &left);
+        if (status == JXL_ENC_SUCCESS) break;
+        if (status != JXL_ENC_NEED_MORE_OUTPUT) return {};
+        const std::size_t used = std::size_t(next - out.data());
+        out.resize(out.size() * 2);
+        next = out.data() + used;
+        left = out.size() - used;
+    }
+    return QByteArray(reinterpret_cast<const char*>(out.data()), qsizetype(next - out.data()));
+}
+
 TDeepPicture TDeepPicture::Patches(int columns, int rows, int size, int bits, bool alpha,
                                    const std::vector<std::uint16_t>& colours) {
     TDeepPicture p;
@@ -167,19 +183,7 @@ QByteArray EncodeDeepJxl(const std::vector<TDeepPicture>& frames, TColourCodes c
             return {};
     }
     JxlEncoderCloseInput(encoder.get());
-    std::vector<std::uint8_t> out(4096);
-    std::uint8_t* next = out.data();
-    std::size_t left = out.size();
-    for (;;) {
-        const JxlEncoderStatus status = JxlEncoderProcessOutput(encoder.get(), &next, &left);
-        if (status == JXL_ENC_SUCCESS) break;
-        if (status != JXL_ENC_NEED_MORE_OUTPUT) return {};
-        const std::size_t used = std::size_t(next - out.data());
-        out.resize(out.size() * 2);
-        next = out.data() + used;
-        left = out.size() - used;
-    }
-    return QByteArray(reinterpret_cast<const char*>(out.data()), qsizetype(next - out.data()));
+    return JxlEncoderOutput(encoder.get());
 }
 
 double PqSignal(double nits) {

@@ -2,10 +2,15 @@
 
 #include <QByteArray>
 
+#include <jxl/encode.h>
+
 #include <cstdint>
 #include <vector>
 
 namespace pictrel::test {
+
+// What a JPEG XL encoder whose input is closed writes; empty on failure.
+[[nodiscard]] QByteArray JxlEncoderOutput(JxlEncoder* encoder);
 
 // A picture's samples, RGB or RGBA row by row, each below 2^Bits.
 struct TDeepPicture {

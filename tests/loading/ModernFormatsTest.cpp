@@ -142,19 +142,7 @@ QByteArray EncodeJxl(const std::vector<std::uint8_t>& rgba, bool alpha, int orie
     if (JxlEncoderAddImageFrame(frame, &format, pixels.data(), pixels.size()) != JXL_ENC_SUCCESS)
         return {};
     JxlEncoderCloseInput(encoder.get());
-    std::vector<std::uint8_t> out(4096);
-    std::uint8_t* next = out.data();
-    std::size_t left = out.size();
-    for (;;) {
-        const JxlEncoderStatus status = JxlEncoderProcessOutput(encoder.get(), &next, &left);
-        if (status == JXL_ENC_SUCCESS) break;
-        if (status != JXL_ENC_NEED_MORE_OUTPUT) return {};
-        const std::size_t used = std::size_t(next - out.data());
-        out.resize(out.size() * 2);
-        next = out.data() + used;
-        left = out.size() - used;
-    }
-    return QByteArray(reinterpret_cast<const char*>(out.data()), qsizetype(next - out.data()));
+    return pictrel::test::JxlEncoderOutput(encoder.get());
 }
 
 bool Near(TColor32 pixel, int r, int g, int b, int a = 255) {
