@@ -1,6 +1,8 @@
 // End-to-end time to the first picture, against feh (and nsxiv and qimgv, when installed) in
 // the same run, and against the program itself decoding in-process
-// (PICTREL_DECODE_IN_PROCESS=1) instead of in its sandboxed decoder helper.
+// (PICTREL_DECODE_IN_PROCESS=1) instead of in its sandboxed decoder helper; and the folder's
+// grid of thumbnails against nsxiv's thumbnail mode (`--gallery only` for that alone, `no`
+// to leave it out).
 //
 // Generates photo-like JPEGs (smooth gradients, texture and grain, quality 92, 4:2:0) and
 // PNGs (the same pictures, 8-bit RGB, zlib level 6) with a solid marker block in the centre,
@@ -39,9 +41,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -303,7 +307,7 @@ struct XServer {
     Display* dpy = nullptr;
     Window root = 0;
     Atom netWmPid = 0;
-    KeyCode right = 0;
+    KeyCode right = 0, enter = 0;
 
     bool Start(const fs::path& log) {
         int fds[2];
@@ -337,6 +341,7 @@ struct XServer {
         root = DefaultRootWindow(dpy);
         netWmPid = XInternAtom(dpy, "_NET_WM_PID", False);
         right = XKeysymToKeycode(dpy, XK_Right);
+        enter = XKeysymToKeycode(dpy, XK_Return);
         return true;
     }
 
@@ -391,11 +396,26 @@ struct XServer {
         return c;
     }
 
-    void PressRight(Window w) const {
+    void PressRight(Window w) const { Press(w, right); }
+
+    void Press(Window w, KeyCode key) const {
         XSetInputFocus(dpy, w, RevertToPointerRoot, CurrentTime);
-        XTestFakeKeyEvent(dpy, right, True, CurrentTime);
-        XTestFakeKeyEvent(dpy, right, False, CurrentTime);
+        XTestFakeKeyEvent(dpy, key, True, CurrentTime);
+        XTestFakeKeyEvent(dpy, key, False, CurrentTime);
         XFlush(dpy);
+    }
+
+    // A hash of what a viewable window shows on screen; nullopt when it is not viewable.
+    std::optional<std::size_t> Contents(Window w) const {
+        XWindowAttributes a{};
+        if (!XGetWindowAttributes(dpy, w, &a) || a.map_state != IsViewable || a.width < 2)
+            return std::nullopt;
+        XImage* image = XGetImage(dpy, root, a.x, a.y, a.width, a.height, AllPlanes, ZPixmap);
+        if (!image) return std::nullopt;
+        const std::size_t hash = std::hash<std::string_view>{}(
+            std::string_view(image->data, std::size_t(image->bytes_per_line) * image->height));
+        XDestroyImage(image);
+        return hash;
     }
 };
 
@@ -645,11 +665,84 @@ StepResult Stepping(XServer& screen, const Viewer& v, const std::vector<fs::path
 
 } // namespace
 
+// ---------------------------------------------------------------------------------------------
+// The folder's grid: 300 photos of 1280 x 800, an empty thumbnail cache, a window of the whole
+// screen. Pictrel opens the first photo and Return shows the grid; nsxiv starts in its
+// thumbnail mode on the files. Both are timed to the last change of the window's contents
+// before it stays unchanged for 1.5 s: the last cell of the first screen drawn.
+
+constexpr int kGalleryPhotos = 300;
+
+std::optional<double> UntilStill(XServer& screen, Session& s, Window w, double from) {
+    std::optional<std::size_t> last = screen.Contents(w);
+    double changed = NowMs();
+    while (NowMs() - changed < 1500) {
+        if (!s.Alive() || NowMs() - from > kTimeoutMs) return std::nullopt;
+        SleepMs(10);
+        const auto now = screen.Contents(w);
+        if (now != last) last = now, changed = NowMs();
+    }
+    return changed - from;
+}
+
+void GalleryFirstScreen(XServer& screen, const fs::path& tmp, const fs::path& pictrel, int runs,
+                        const std::function<fs::path()>& runDir) {
+    const fs::path folder = tmp / "gallery";
+    fs::create_directories(folder);
+    std::vector<fs::path> files;
+    auto px = PhotoBackground(1280, 800);
+    const Rgb first{255, 0, 255};
+    for (int i = 0; i < kGalleryPhotos; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "photo%03d.jpg", i);
+        PaintMarker(px, 1280, 800, i == 0 ? first : Rgb{i * 7 % 256, 255 - i % 256, i * 13 % 256});
+        if (!WriteJpeg(px, 1280, 800, folder / name)) return;
+        files.push_back(folder / name);
+    }
+    const bool haveNsxiv = std::system("command -v nsxiv >/dev/null 2>&1") == 0;
+    Samples mine, theirs;
+    for (int i = 0; i < runs; ++i) {
+        {
+            Session s(screen, {pictrel.string(), "/view", files[0].string()}, runDir());
+            if (s.WaitFor(first, s.start)) {
+                XMoveResizeWindow(screen.dpy, s.window, 0, 0, 1920, 1080);
+                XFlush(screen.dpy);
+                SleepMs(800);
+                const double press = NowMs();
+                screen.Press(s.window, screen.enter);
+                if (auto ms = UntilStill(screen, s, s.window, press)) mine.ms.push_back(*ms);
+            }
+        }
+        if (!haveNsxiv) continue;
+        std::vector<std::string> args = {"nsxiv", "-t", "-g", "1920x1080"};
+        for (const auto& f : files) args.push_back(f.string());
+        Session s(screen, args, runDir());
+        Window w = 0;
+        while (!w && NowMs() - s.start < kTimeoutMs && s.Alive()) {
+            for (Window candidate : s.Windows())
+                if (screen.Contents(candidate)) w = candidate;
+            if (!w) SleepMs(2);
+        }
+        if (w)
+            if (auto ms = UntilStill(screen, s, w, s.start)) theirs.ms.push_back(*ms);
+    }
+    std::printf(
+        "\ngallery: %d photos 1280x800, window 1920x1080, empty thumbnail cache; to the last "
+        "change of the window before 1.5 s without one\n    pictrel (from Return) %s",
+        kGalleryPhotos, Summary(mine, false).c_str());
+    if (haveNsxiv)
+        std::printf(" | nsxiv -t (from launch) %s%s", Summary(theirs, false).c_str(),
+                    Ratio(mine, theirs, false).c_str());
+    std::printf("\n    runs (ms): pictrel%s%s%s\n", Runs(mine).c_str(), haveNsxiv ? " | nsxiv" : "",
+                haveNsxiv ? Runs(theirs).c_str() : "");
+}
+
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     fs::path pictrel = fs::read_symlink("/proc/self/exe").parent_path() / "../../pictrel";
     int runs = 5;
     bool steps = true;
+    std::string gallery = "yes"; // "no", or "only" for the grid alone
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--pictrel"))
             pictrel = argv[i + 1];
@@ -657,6 +750,8 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::atoi(argv[i + 1]));
         else if (!std::strcmp(argv[i], "--steps"))
             steps = std::strcmp(argv[i + 1], "no") != 0;
+        else if (!std::strcmp(argv[i], "--gallery"))
+            gallery = argv[i + 1];
     }
     pictrel = fs::weakly_canonical(pictrel);
     if (!fs::exists(pictrel)) {
@@ -680,6 +775,14 @@ int main(int argc, char** argv) {
             fs::remove_all(dir, ec);
         }
     } cleanup{tmp};
+    int run = 0;
+    auto runDir = [&] { return tmp / ("run" + std::to_string(run++)); };
+    if (gallery == "only") {
+        XServer screen;
+        if (!screen.Start(tmp / "xvfb.log")) return 1;
+        GalleryFirstScreen(screen, tmp, pictrel, runs, runDir);
+        return 0;
+    }
 
     // Pictures: each first-picture file alone in its folder; the stepping folder holds 50
     // files with a marker colour each.
@@ -755,8 +858,6 @@ int main(int argc, char** argv) {
                 fs::file_size(bigs[1].file) / 1e6, kStepFiles, fs::file_size(bigs[2].file) / 1e6,
                 fs::file_size(bigs[3].file) / 1e6);
 
-    int run = 0;
-    auto runDir = [&] { return tmp / ("run" + std::to_string(run++)); };
     // Both through env, so that the helper and the in-process runs start alike.
     const Viewer ours{"env", "PICTREL_DECODE_IN_PROCESS=0", pictrel.string(), "/view"};
     const Viewer inProcess{"env", "PICTREL_DECODE_IN_PROCESS=1", pictrel.string(), "/view"};
@@ -843,6 +944,7 @@ int main(int argc, char** argv) {
         std::printf("\n");
     }
 
+    if (gallery != "no") GalleryFirstScreen(screen, tmp, pictrel, runs, runDir);
     if (!steps) return 0;
     std::printf("\n");
     const StepResult mine = Stepping(screen, ours, stepFiles, colours, runDir(), false);
