@@ -43,6 +43,7 @@ screenshot: samples
 	@scripts/screenshot-slideshow $(RELEASE_DIR)/pictrel screenshots/slideshow.png samples
 	@QT_SCALE_FACTOR=2 SCREENSHOT_SCREEN=2560x1600 scripts/screenshot-slideshow $(RELEASE_DIR)/pictrel screenshots/slideshow-2x.png samples
 	@scripts/screenshot-wizard $(RELEASE_DIR)/pictrel screenshots samples
+	@scripts/screenshot-gallery $(RELEASE_DIR)/pictrel screenshots/gallery.png samples
 
 # Builds with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors, checks formatting,
 # runs every test on the offscreen platform.

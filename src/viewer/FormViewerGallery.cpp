@@ -76,6 +76,15 @@ void TGalleryView::SetSide(int side) {
     update();
 }
 
+QStringList TGalleryView::Pending() {
+    const std::lock_guard lock(m_mutex);
+    QStringList files;
+    for (const std::vector<TJob>* jobs : {&m_queue, &m_running})
+        for (const TJob& job : *jobs)
+            if (!job.Stop->load()) files << job.Key.File;
+    return files;
+}
+
 void TGalleryView::Forget() {
     {
         const std::lock_guard lock(m_mutex);

@@ -44,6 +44,9 @@ public:
     // Whether every visible cell has its thumbnail or its failure (for tests and the
     // benchmark).
     [[nodiscard]] bool VisibleDone() const;
+    // The files whose thumbnails are queued or being made (work already told to stop
+    // left out).
+    [[nodiscard]] QStringList Pending();
     // Drops the kept thumbnails and the workers' queue (files changed on disk).
     void Forget();
 

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <memory>
@@ -97,6 +98,29 @@ TEST_F(ViewerGallery, CopyAndDragCarryTheSelectedFile) {
     EXPECT_EQ(data->text(), QDir::toNativeSeparators(Path(Name(4))));
     const std::unique_ptr<QMimeData> drag(m_form->Gallery->DragData(1));
     EXPECT_EQ(drag->urls(), QList<QUrl>{QUrl::fromLocalFile(Path(Name(1)))});
+}
+
+// Work follows the view: scrolled to the end, nothing is made for the first rows any more.
+TEST(GalleryWork, CellsScrolledFarAwayAreNotWorkedFor) {
+    QTemporaryDir dir;
+    QStringList files;
+    for (int i = 0; i < 120; ++i)
+        files << WritePicture(dir.filePath(QStringLiteral("f%1.png").arg(i, 3, 10, QChar('0'))),
+                              0xFF000000u | QRgb(i * 2000), 40, 30);
+    TGalleryView view;
+    view.resize(400, 300);
+    view.show();
+    view.SetFiles(files, 0);
+    const int last = view.Grid().VisibleRange().second;
+    const QStringList early = view.Pending();
+    ASSERT_FALSE(early.isEmpty());
+    for (const QString& f : early) EXPECT_LT(files.indexOf(f), last + 2 * view.Grid().Columns());
+    view.SetFiles(files, 119);
+    const int endFirst = view.Grid().VisibleRange().first;
+    ASSERT_GT(endFirst, last);
+    for (const QString& f : view.Pending())
+        EXPECT_GE(files.indexOf(f), endFirst - 4 * view.Grid().Columns()) << f.toStdString();
+    EXPECT_TRUE(PumpUntil([&] { return view.VisibleDone(); }));
 }
 
 } // namespace
