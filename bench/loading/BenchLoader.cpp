@@ -251,37 +251,47 @@ void BM_FreeImageLoaderConversion(benchmark::State& state, QString (*file)()) {
 }
 
 // libpng's own decode of the whole picture into a preallocated BGRA buffer.
+// libpng's own read of `name` as BGRA into `out` (sized on first use, reused after). Only
+// plain pointers live in the frame that libpng may jump back to.
+bool ReadPngBgra(const char* name, std::vector<unsigned char>& out, std::vector<png_bytep>& rows) {
+    std::FILE* f = std::fopen(name, "rb");
+    if (f == nullptr) return false;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_read_info(png, info);
+    const png_uint_32 w = png_get_image_width(png, info);
+    const png_uint_32 h = png_get_image_height(png, info);
+    png_set_bgr(png);
+    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    png_read_update_info(png, info);
+    if (out.size() != std::size_t(w) * h * 4) {
+        // Allocated and touched once, outside the timing's steady state.
+        out.assign(std::size_t(w) * h * 4, 0);
+        rows.resize(h);
+        for (png_uint_32 y = 0; y < h; ++y) rows[y] = out.data() + std::size_t(y) * w * 4;
+    }
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(f);
+    return true;
+}
+
 void BM_LibpngReadImage(benchmark::State& state, QString (*file)()) {
     const QByteArray name = QFile::encodeName(file());
     std::vector<unsigned char> out;
     std::vector<png_bytep> rows;
     for (auto _ : state) {
-        std::FILE* f = std::fopen(name.constData(), "rb");
-        png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-        png_infop info = png_create_info_struct(png);
-        if (setjmp(png_jmpbuf(png))) {
-            png_destroy_read_struct(&png, &info, nullptr);
-            std::fclose(f);
+        if (!ReadPngBgra(name.constData(), out, rows)) {
             state.SkipWithError("libpng failed");
             break;
         }
-        png_init_io(png, f);
-        png_read_info(png, info);
-        const png_uint_32 w = png_get_image_width(png, info);
-        const png_uint_32 h = png_get_image_height(png, info);
-        png_set_bgr(png);
-        png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-        png_read_update_info(png, info);
-        if (out.size() != std::size_t(w) * h * 4) {
-            // Allocated and touched once, outside the timing's steady state.
-            out.assign(std::size_t(w) * h * 4, 0);
-            rows.resize(h);
-            for (png_uint_32 y = 0; y < h; ++y) rows[y] = out.data() + std::size_t(y) * w * 4;
-        }
-        png_read_image(png, rows.data());
-        png_read_end(png, nullptr);
-        png_destroy_read_struct(&png, &info, nullptr);
-        std::fclose(f);
         benchmark::DoNotOptimize(out.data());
     }
 }
